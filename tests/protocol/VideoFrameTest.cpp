@@ -1,0 +1,140 @@
+#include "protocol/VideoFrame.h"
+
+#include <gtest/gtest.h>
+
+namespace velmarin::protocol {
+namespace {
+
+Bytes header(const Bytes& message)
+{
+    return Bytes(message.begin(), message.begin() + VideoFrameHeader::kSize);
+}
+
+Bytes payload(const Bytes& message)
+{
+    return Bytes(message.begin() + VideoFrameHeader::kSize, message.end());
+}
+
+const Bytes kSps{0x67, 0x64, 0x00, 0x1F};
+const Bytes kPps{0x68, 0xEE, 0x3C};
+
+TEST(VideoFrameHeader, EncodesBigEndianFields)
+{
+    const VideoFrameHeader h{.isKeyframe = true,
+                             .hasParameterSets = true,
+                             .timestampMs = 1000,
+                             .sequenceNumber = 5,
+                             .payloadSize = 8};
+    const auto bytes = h.encode();
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()),
+              (Bytes{0x01, 0x03, 0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,
+                     0x08}));
+}
+
+TEST(PackageFrame, KeyframeFromLengthPrefixedUnitsGetsParameterSetsFirst)
+{
+    const Bytes units{0, 0, 0, 3, 0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06};
+    const Bytes message = packageFrame({.isKeyframe = true,
+                                        .parameterSets = {kSps, kPps},
+                                        .units = units,
+                                        .format = NalFormat::lengthPrefixed,
+                                        .timestampMs = 0x01020304,
+                                        .sequenceNumber = 0xA0B0C0D0});
+    EXPECT_EQ(header(message), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0,
+                                      0x00, 0x00, 0x00, 27}));
+    EXPECT_EQ(payload(message), (Bytes{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE,
+                                       0x3C, 0, 0, 0, 1, 0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06}));
+}
+
+TEST(PackageFrame, OnlyKeyframesCarryParameterSets)
+{
+    const Bytes units{0, 0, 0, 2, 0x41, 0x9A};
+    const Bytes delta = packageFrame({.isKeyframe = false,
+                                      .parameterSets = {kSps, kPps},
+                                      .units = units,
+                                      .format = NalFormat::lengthPrefixed});
+    EXPECT_EQ(delta[1], 0x00);
+    EXPECT_EQ(payload(delta), (Bytes{0, 0, 0, 1, 0x41, 0x9A}));
+
+    const Bytes bareKeyframe =
+        packageFrame({.isKeyframe = true, .units = units, .format = NalFormat::lengthPrefixed});
+    EXPECT_EQ(bareKeyframe[1], 0x01);
+    EXPECT_EQ(payload(bareKeyframe), (Bytes{0, 0, 0, 1, 0x41, 0x9A}));
+}
+
+TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead)
+{
+    // What libx264 hands out for an IDR: AUD, SPS, PPS, SEI, slice, with a
+    // 3-byte start code thrown in.
+    const Bytes annexB{0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x64, 0, 0, 1,   0x68,
+                       0xEE, 0, 0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1};
+    const Bytes key = packageFrame({.isKeyframe = true, .units = annexB});
+    EXPECT_EQ(key[1], 0x03);
+    EXPECT_EQ(payload(key),
+              (Bytes{0, 0, 0, 1, 0x67, 0x64, 0, 0, 0, 1, 0x68, 0xEE, 0, 0, 0, 1, 0x09, 0xF0, 0, 0,
+                     0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88}));
+    EXPECT_EQ(VideoFrameHeader::kSize + 30, key.size());
+
+    // The same units on a delta frame stay where they are.
+    const Bytes delta = packageFrame({.isKeyframe = false, .units = annexB});
+    EXPECT_EQ(delta[1], 0x00);
+    EXPECT_EQ(payload(delta)[4], 0x09);
+}
+
+TEST(PackageFrame, TruncatedUnitEndsThePayload)
+{
+    const Bytes units{0, 0, 0, 1, 0x41, 0, 0, 0, 0, 0, 0, 0, 50, 0x41, 0x42};
+    const Bytes message =
+        packageFrame({.isKeyframe = false, .units = units, .format = NalFormat::lengthPrefixed});
+    // The zero-length unit still yields a bare start code.
+    EXPECT_EQ(payload(message), (Bytes{0, 0, 0, 1, 0x41, 0, 0, 0, 1}));
+    EXPECT_EQ(message[13], 9);
+}
+
+TEST(PackageFrame, TimestampsWrapModulo32Bits)
+{
+    using namespace std::chrono;
+    EXPECT_EQ(frameTimestampMs(milliseconds(1500) + microseconds(999)), 1500u);
+    EXPECT_EQ(frameTimestampMs(milliseconds(4294967296LL + 7)), 7u);
+    EXPECT_EQ(frameTimestampMs(nanoseconds(-5)), 0u);
+}
+
+TEST(ParseFrame, DropsShortAndForeignMessages)
+{
+    Bytes message = header(packageFrame({.isKeyframe = false, .units = Bytes{0, 0, 1, 0x41}}));
+    EXPECT_FALSE(parseFrame(message)); // header only
+    message.push_back(0x41);
+    auto frame = parseFrame(message);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->payload.size(), 1u);
+    EXPECT_FALSE(frame->hasParameterSets);
+
+    message[0] = 2;
+    EXPECT_FALSE(parseFrame(message));
+    EXPECT_FALSE(parseFrame(Bytes{}));
+    EXPECT_FALSE(parseFrame(Bytes(13, 1)));
+}
+
+TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize)
+{
+    const Bytes units{0, 0, 0, 1, 0x65, 0x11, 0x22};
+    Bytes message = packageFrame({.isKeyframe = true,
+                                  .parameterSets = {kSps},
+                                  .units = units,
+                                  .timestampMs = 123456,
+                                  .sequenceNumber = 42});
+    message[10] = 0xFF; // payloadSize now claims ~4 GB
+    message.push_back(0x33);
+
+    const auto frame = parseFrame(message);
+    ASSERT_TRUE(frame);
+    EXPECT_TRUE(frame->isKeyframe);
+    EXPECT_TRUE(frame->hasParameterSets);
+    EXPECT_EQ(frame->timestampMs, 123456u);
+    EXPECT_EQ(frame->sequenceNumber, 42u);
+    EXPECT_EQ(Bytes(frame->payload.begin(), frame->payload.end()),
+              (Bytes{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x65, 0x11, 0x22, 0x33}));
+}
+
+} // namespace
+} // namespace velmarin::protocol
