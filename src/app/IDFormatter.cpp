@@ -4,8 +4,7 @@
 
 namespace velmarin::IDFormatter {
 
-QString normalize(const QString& text)
-{
+QString normalize(const QString& text) {
     QString digits;
     QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
@@ -23,16 +22,14 @@ QString normalize(const QString& text)
     return digits;
 }
 
-QString format(const QString& text)
-{
+QString format(const QString& text) {
     const QString digits = normalize(text);
     if (digits.size() != 9)
         return text;
     return digits.mid(0, 3) + u'-' + digits.mid(3, 3) + u'-' + digits.mid(6, 3);
 }
 
-bool isComplete(const QString& text)
-{
+bool isComplete(const QString& text) {
     return normalize(text).size() == 9;
 }
 

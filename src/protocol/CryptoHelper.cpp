@@ -7,8 +7,7 @@
 
 namespace velmarin::protocol::CryptoHelper {
 
-std::string sha256hex(std::string_view text)
-{
+std::string sha256hex(std::string_view text) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
@@ -25,21 +24,18 @@ std::string sha256hex(std::string_view text)
     return out;
 }
 
-std::string expectedResponse(std::string_view passwordHash, std::string_view nonce)
-{
+std::string expectedResponse(std::string_view passwordHash, std::string_view nonce) {
     std::string input;
     input.reserve(passwordHash.size() + nonce.size());
     input.append(passwordHash).append(nonce);
     return sha256hex(input);
 }
 
-std::string challengeResponse(std::string_view password, std::string_view nonce)
-{
+std::string challengeResponse(std::string_view password, std::string_view nonce) {
     return expectedResponse(sha256hex(password), nonce);
 }
 
-bool isHexDigest(std::string_view text)
-{
+bool isHexDigest(std::string_view text) {
     if (text.size() != 64)
         return false;
     for (const char c : text) {

@@ -2,8 +2,7 @@
 
 namespace velmarin::protocol::NALUParser {
 
-std::vector<ByteView> extractNALUnits(ByteView data)
-{
+std::vector<ByteView> extractNALUnits(ByteView data) {
     std::vector<ByteView> units;
     const std::size_t n = data.size();
     constexpr std::size_t none = static_cast<std::size_t>(-1);
@@ -14,8 +13,7 @@ std::vector<ByteView> extractNALUnits(ByteView data)
             units.push_back(data.subspan(start, end - start));
     };
     while (i < n) {
-        if (i + 3 < n && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 0 &&
-            data[i + 3] == 1) {
+        if (i + 3 < n && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 0 && data[i + 3] == 1) {
             emitUntil(i);
             start = i + 4;
             i += 4;
@@ -32,8 +30,7 @@ std::vector<ByteView> extractNALUnits(ByteView data)
     return units;
 }
 
-Bytes annexBToAVCC(ByteView annexB, bool excludeParameterSets)
-{
+Bytes annexBToAVCC(ByteView annexB, bool excludeParameterSets) {
     Bytes out;
     out.reserve(annexB.size() + 16);
     for (const ByteView unit : extractNALUnits(annexB)) {
@@ -49,8 +46,7 @@ Bytes annexBToAVCC(ByteView annexB, bool excludeParameterSets)
     return out;
 }
 
-std::vector<ByteView> extractLengthPrefixedUnits(ByteView avcc)
-{
+std::vector<ByteView> extractLengthPrefixedUnits(ByteView avcc) {
     std::vector<ByteView> units;
     std::size_t offset = 0;
     while (avcc.size() - offset >= 4) {

@@ -18,13 +18,11 @@ inline constexpr std::uint8_t kTypeSPS = 7;
 inline constexpr std::uint8_t kTypePPS = 8;
 
 // Low five bits of the first byte; 0 for an empty unit.
-inline std::uint8_t unitType(ByteView unit)
-{
+inline std::uint8_t unitType(ByteView unit) {
     return unit.empty() ? 0 : static_cast<std::uint8_t>(unit[0] & 0x1f);
 }
 
-inline bool isParameterSet(ByteView unit)
-{
+inline bool isParameterSet(ByteView unit) {
     const auto type = unitType(unit);
     return type == kTypeSPS || type == kTypePPS;
 }

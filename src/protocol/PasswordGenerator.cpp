@@ -8,8 +8,7 @@
 namespace velmarin::protocol::PasswordGenerator {
 namespace {
 
-std::uint64_t secureRandom64()
-{
+std::uint64_t secureRandom64() {
     std::uint64_t value = 0;
     if (RAND_bytes(reinterpret_cast<unsigned char*>(&value), sizeof value) != 1) {
         // Without a working secure source there is no safe password to give.
@@ -21,11 +20,9 @@ std::uint64_t secureRandom64()
 
 } // namespace
 
-std::string generate(int length)
-{
+std::string generate(int length) {
     if (length < 0) {
-        std::fputs("velmarin: PasswordGenerator::generate called with a negative length\n",
-                   stderr);
+        std::fputs("velmarin: PasswordGenerator::generate called with a negative length\n", stderr);
         std::abort();
     }
     std::string password;

@@ -22,9 +22,7 @@ std::string generate(int length);
 // accepted. Exposed for testing the rejection rule.
 __extension__ typedef unsigned __int128 Uint128;
 
-template <class Source>
-std::uint64_t uniformBelow(std::uint64_t bound, Source&& random64)
-{
+template <class Source> std::uint64_t uniformBelow(std::uint64_t bound, Source&& random64) {
     // 2^64 mod bound, computed without 128-bit constants.
     const std::uint64_t threshold = (0 - bound) % bound;
     for (;;) {

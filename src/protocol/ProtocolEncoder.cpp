@@ -18,34 +18,31 @@ using OrderedJson = nlohmann::ordered_json;
 // One table per record drives both directions, so a key cannot be spelled
 // differently when writing and reading.
 
-template <class R, class T>
-struct Field {
+template <class R, class T> struct Field {
     const char* key;
     T R::*member;
 };
 
-template <class R, class T>
-constexpr Field<R, T> field(const char* key, T R::*member)
-{
+template <class R, class T> constexpr Field<R, T> field(const char* key, T R::*member) {
     return {key, member};
 }
 
 template <class R>
-    requires requires { R::kType; }
-constexpr auto fieldsOf(std::type_identity<R>)
-{
+requires requires {
+    R::kType;
+}
+constexpr auto fieldsOf(std::type_identity<R>) {
     return std::tuple<>{}; // messages that carry nothing but their type
 }
 
 #define VELMARIN_FIELDS(Record, ...)                                                               \
-    constexpr auto fieldsOf(std::type_identity<Record>)                                            \
-    {                                                                                              \
+    constexpr auto fieldsOf(std::type_identity<Record>) {                                          \
         using R = Record;                                                                          \
         return std::tuple{__VA_ARGS__};                                                            \
     }
 
-VELMARIN_FIELDS(RegisterMessage, field("role", &R::role),
-                field("passwordHash", &R::passwordHash), field("requestedId", &R::requestedId))
+VELMARIN_FIELDS(RegisterMessage, field("role", &R::role), field("passwordHash", &R::passwordHash),
+                field("requestedId", &R::requestedId))
 VELMARIN_FIELDS(RegisteredMessage, field("id", &R::id))
 VELMARIN_FIELDS(ConnectMessage, field("targetId", &R::targetId))
 VELMARIN_FIELDS(ChallengeMessage, field("nonce", &R::nonce))
@@ -69,9 +66,8 @@ VELMARIN_FIELDS(MonitorInfo, field("id", &R::id), field("name", &R::name),
 VELMARIN_FIELDS(MonitorListMessage, field("monitors", &R::monitors))
 VELMARIN_FIELDS(SelectMonitorMessage, field("monitorId", &R::monitorId))
 VELMARIN_FIELDS(SystemInfoMessage, field("deviceName", &R::deviceName),
-                field("operatingSystem", &R::operatingSystem),
-                field("osVersion", &R::osVersion), field("architecture", &R::architecture),
-                field("processorName", &R::processorName),
+                field("operatingSystem", &R::operatingSystem), field("osVersion", &R::osVersion),
+                field("architecture", &R::architecture), field("processorName", &R::processorName),
                 field("logicalProcessorCount", &R::logicalProcessorCount),
                 field("cpuUsagePercent", &R::cpuUsagePercent),
                 field("memoryUsedBytes", &R::memoryUsedBytes),
@@ -84,10 +80,9 @@ VELMARIN_FIELDS(ChatMessage, field("sender", &R::sender), field("text", &R::text
 VELMARIN_FIELDS(ClipboardMessage, field("content", &R::content), field("clipId", &R::clipId))
 VELMARIN_FIELDS(DrawPoint, field("x", &R::x), field("y", &R::y))
 VELMARIN_FIELDS(DrawMessage, field("tool", &R::tool), field("strokeId", &R::strokeId),
-                field("points", &R::points), field("color", &R::color),
-                field("ended", &R::ended))
-VELMARIN_FIELDS(SpotlightMessage, field("x", &R::x), field("y", &R::y),
-                field("radius", &R::radius), field("active", &R::active))
+                field("points", &R::points), field("color", &R::color), field("ended", &R::ended))
+VELMARIN_FIELDS(SpotlightMessage, field("x", &R::x), field("y", &R::y), field("radius", &R::radius),
+                field("active", &R::active))
 VELMARIN_FIELDS(FileOfferMessage, field("transferId", &R::transferId),
                 field("fileName", &R::fileName), field("fileSize", &R::fileSize),
                 field("totalChunks", &R::totalChunks), field("sender", &R::sender))
@@ -105,33 +100,30 @@ VELMARIN_FIELDS(PresenceResultMessage, field("statuses", &R::statuses))
 #undef VELMARIN_FIELDS
 
 template <class T>
-concept Record = std::is_class_v<T> && requires { fieldsOf(std::type_identity<T>{}); };
+concept Record = std::is_class_v<T> && requires {
+    fieldsOf(std::type_identity<T>{});
+};
 
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
+template <class T> struct IsOptional : std::false_type {};
+template <class T> struct IsOptional<std::optional<T>> : std::true_type {};
 
 // --- Reading -----------------------------------------------------------------
 
-bool read(const Json& j, std::string& out)
-{
+bool read(const Json& j, std::string& out) {
     if (!j.is_string())
         return false;
     out = j.get_ref<const std::string&>();
     return true;
 }
 
-bool read(const Json& j, bool& out)
-{
+bool read(const Json& j, bool& out) {
     if (!j.is_boolean())
         return false;
     out = j.get<bool>();
     return true;
 }
 
-bool read(const Json& j, double& out)
-{
+bool read(const Json& j, double& out) {
     if (!j.is_number())
         return false;
     out = j.get<double>();
@@ -141,9 +133,8 @@ bool read(const Json& j, double& out)
 // Integers: any JSON integer in the field's range, or a number written with a
 // fraction or exponent whose value is integral and in range ("3.0", "1e3").
 template <class Int>
-    requires std::is_integral_v<Int>
-bool read(const Json& j, Int& out)
-{
+requires std::is_integral_v<Int>
+bool read(const Json& j, Int& out) {
     using Limits = std::numeric_limits<Int>;
     if (j.is_number_unsigned()) {
         const auto v = j.get<std::uint64_t>();
@@ -178,12 +169,9 @@ bool read(const Json& j, Int& out)
     return false;
 }
 
-template <Record R>
-bool read(const Json& j, R& out);
+template <Record R> bool read(const Json& j, R& out);
 
-template <class T>
-bool read(const Json& j, std::vector<T>& out)
-{
+template <class T> bool read(const Json& j, std::vector<T>& out) {
     if (!j.is_array())
         return false;
     out.clear();
@@ -197,8 +185,7 @@ bool read(const Json& j, std::vector<T>& out)
     return true;
 }
 
-bool read(const Json& j, std::map<std::string, std::string>& out)
-{
+bool read(const Json& j, std::map<std::string, std::string>& out) {
     if (!j.is_object())
         return false;
     out.clear();
@@ -210,9 +197,7 @@ bool read(const Json& j, std::map<std::string, std::string>& out)
     return true;
 }
 
-template <class R, class T>
-bool readField(const Json& object, R& record, const Field<R, T>& f)
-{
+template <class R, class T> bool readField(const Json& object, R& record, const Field<R, T>& f) {
     const auto it = object.find(f.key);
     const bool absent = it == object.end() || it->is_null();
     if constexpr (IsOptional<T>::value) {
@@ -230,9 +215,7 @@ bool readField(const Json& object, R& record, const Field<R, T>& f)
     }
 }
 
-template <Record R>
-bool read(const Json& j, R& out)
-{
+template <Record R> bool read(const Json& j, R& out) {
     if (!j.is_object())
         return false;
     return std::apply([&](const auto&... f) { return (readField(j, out, f) && ...); },
@@ -241,20 +224,17 @@ bool read(const Json& j, R& out)
 
 // --- Writing -----------------------------------------------------------------
 
-bool write(OrderedJson& j, const std::string& v)
-{
+bool write(OrderedJson& j, const std::string& v) {
     j = v;
     return true;
 }
 
-bool write(OrderedJson& j, bool v)
-{
+bool write(OrderedJson& j, bool v) {
     j = v;
     return true;
 }
 
-bool write(OrderedJson& j, double v)
-{
+bool write(OrderedJson& j, double v) {
     // JSON has no NaN or infinity; refuse instead of writing null.
     if (!std::isfinite(v))
         return false;
@@ -263,19 +243,15 @@ bool write(OrderedJson& j, double v)
 }
 
 template <class Int>
-    requires std::is_integral_v<Int>
-bool write(OrderedJson& j, Int v)
-{
+requires std::is_integral_v<Int>
+bool write(OrderedJson& j, Int v) {
     j = v;
     return true;
 }
 
-template <Record R>
-bool write(OrderedJson& j, const R& record);
+template <Record R> bool write(OrderedJson& j, const R& record);
 
-template <class T>
-bool write(OrderedJson& j, const std::vector<T>& values)
-{
+template <class T> bool write(OrderedJson& j, const std::vector<T>& values) {
     j = OrderedJson::array();
     for (const auto& value : values) {
         OrderedJson element;
@@ -286,8 +262,7 @@ bool write(OrderedJson& j, const std::vector<T>& values)
     return true;
 }
 
-bool write(OrderedJson& j, const std::map<std::string, std::string>& values)
-{
+bool write(OrderedJson& j, const std::map<std::string, std::string>& values) {
     j = OrderedJson::object();
     for (const auto& [key, value] : values)
         j[key] = value;
@@ -295,8 +270,7 @@ bool write(OrderedJson& j, const std::map<std::string, std::string>& values)
 }
 
 template <class R, class T>
-bool writeField(OrderedJson& object, const R& record, const Field<R, T>& f)
-{
+bool writeField(OrderedJson& object, const R& record, const Field<R, T>& f) {
     const T& value = record.*f.member;
     if constexpr (IsOptional<T>::value) {
         if (!value)
@@ -307,16 +281,12 @@ bool writeField(OrderedJson& object, const R& record, const Field<R, T>& f)
     }
 }
 
-template <Record R>
-bool writeFields(OrderedJson& j, const R& record)
-{
+template <Record R> bool writeFields(OrderedJson& j, const R& record) {
     return std::apply([&](const auto&... f) { return (writeField(j, record, f) && ...); },
                       fieldsOf(std::type_identity<R>{}));
 }
 
-template <Record R>
-bool write(OrderedJson& j, const R& record)
-{
+template <Record R> bool write(OrderedJson& j, const R& record) {
     j = OrderedJson::object();
     return writeFields(j, record);
 }
@@ -325,8 +295,7 @@ bool write(OrderedJson& j, const R& record)
 
 // Refuses text nested deeper than the limit without building anything, so a
 // hostile "[[[[..." costs one pass and no memory.
-bool nestingWithin(std::string_view text, int limit)
-{
+bool nestingWithin(std::string_view text, int limit) {
     int depth = 0;
     bool inString = false;
     bool escaped = false;
@@ -360,8 +329,7 @@ bool nestingWithin(std::string_view text, int limit)
     return true;
 }
 
-std::optional<Json> parseObject(std::string_view text)
-{
+std::optional<Json> parseObject(std::string_view text) {
     if (!nestingWithin(text, ProtocolEncoder::kMaxNestingDepth))
         return std::nullopt;
     // Invalid UTF-8 inside strings is a parse error in nlohmann::json.
@@ -375,8 +343,7 @@ std::optional<Json> parseObject(std::string_view text)
 
 namespace ProtocolEncoder {
 
-std::optional<std::string> decodeType(std::string_view text)
-{
+std::optional<std::string> decodeType(std::string_view text) {
     try {
         const auto j = parseObject(text);
         if (!j)
@@ -391,9 +358,7 @@ std::optional<std::string> decodeType(std::string_view text)
     }
 }
 
-template <Message M>
-std::optional<M> decode(std::string_view text)
-{
+template <Message M> std::optional<M> decode(std::string_view text) {
     try {
         const auto j = parseObject(text);
         if (!j)
@@ -412,9 +377,7 @@ std::optional<M> decode(std::string_view text)
     }
 }
 
-template <Message M>
-std::optional<std::string> encode(const M& message)
-{
+template <Message M> std::optional<std::string> encode(const M& message) {
     try {
         OrderedJson j = OrderedJson::object();
         j["type"] = M::kType;

@@ -18,7 +18,9 @@
 namespace velmarin::protocol {
 
 template <class M>
-concept Message = requires { M::kType; };
+concept Message = requires {
+    M::kType;
+};
 
 namespace ProtocolEncoder {
 
@@ -27,13 +29,11 @@ namespace ProtocolEncoder {
 std::optional<std::string> decodeType(std::string_view text);
 
 // The text decoded as record M, or nothing.
-template <Message M>
-std::optional<M> decode(std::string_view text);
+template <Message M> std::optional<M> decode(std::string_view text);
 
 // The record as one line of JSON, or nothing when it cannot be encoded (a
 // string that is not valid UTF-8, a number that is not finite).
-template <Message M>
-std::optional<std::string> encode(const M& message);
+template <Message M> std::optional<std::string> encode(const M& message);
 
 // Deeper JSON than this is refused before it is parsed; no message of ours
 // nests more than three levels.

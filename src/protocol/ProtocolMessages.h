@@ -208,9 +208,9 @@ struct ChatMessage {
     std::uint64_t timestamp = 0;
 
     // A new message written now (or at `when`).
-    static ChatMessage make(std::string sender, std::string text,
-                            std::chrono::system_clock::time_point when =
-                                std::chrono::system_clock::now());
+    static ChatMessage
+    make(std::string sender, std::string text,
+         std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
     bool operator==(const ChatMessage&) const = default;
 };
 

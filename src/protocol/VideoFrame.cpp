@@ -5,30 +5,26 @@ namespace {
 
 constexpr std::array<std::uint8_t, 4> kStartCode{0, 0, 0, 1};
 
-void putU32(std::uint8_t* out, std::uint32_t value)
-{
+void putU32(std::uint8_t* out, std::uint32_t value) {
     out[0] = static_cast<std::uint8_t>(value >> 24);
     out[1] = static_cast<std::uint8_t>(value >> 16);
     out[2] = static_cast<std::uint8_t>(value >> 8);
     out[3] = static_cast<std::uint8_t>(value);
 }
 
-std::uint32_t getU32(const std::uint8_t* in)
-{
+std::uint32_t getU32(const std::uint8_t* in) {
     return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
            (std::uint32_t{in[2]} << 8) | std::uint32_t{in[3]};
 }
 
-void appendUnit(Bytes& out, ByteView unit)
-{
+void appendUnit(Bytes& out, ByteView unit) {
     out.insert(out.end(), kStartCode.begin(), kStartCode.end());
     out.insert(out.end(), unit.begin(), unit.end());
 }
 
 } // namespace
 
-std::array<std::uint8_t, VideoFrameHeader::kSize> VideoFrameHeader::encode() const
-{
+std::array<std::uint8_t, VideoFrameHeader::kSize> VideoFrameHeader::encode() const {
     std::array<std::uint8_t, kSize> out{};
     out[0] = kVersion;
     out[1] = static_cast<std::uint8_t>((isKeyframe ? kFlagKeyframe : 0) |
@@ -39,14 +35,12 @@ std::array<std::uint8_t, VideoFrameHeader::kSize> VideoFrameHeader::encode() con
     return out;
 }
 
-std::uint32_t frameTimestampMs(std::chrono::nanoseconds sinceEncoderStart)
-{
+std::uint32_t frameTimestampMs(std::chrono::nanoseconds sinceEncoderStart) {
     const auto ms = sinceEncoderStart.count() / 1'000'000;
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ms < 0 ? 0 : ms));
 }
 
-Bytes packageFrame(const EncodedFrame& frame)
-{
+Bytes packageFrame(const EncodedFrame& frame) {
     Bytes message(VideoFrameHeader::kSize);
     message.reserve(VideoFrameHeader::kSize + frame.units.size() + 64);
 
@@ -88,8 +82,7 @@ Bytes packageFrame(const EncodedFrame& frame)
     return message;
 }
 
-std::optional<ReceivedFrame> parseFrame(ByteView message)
-{
+std::optional<ReceivedFrame> parseFrame(ByteView message) {
     if (message.size() <= VideoFrameHeader::kSize || message[0] != VideoFrameHeader::kVersion)
         return std::nullopt;
     const std::uint8_t flags = message[1];

@@ -5,8 +5,7 @@
 namespace velmarin {
 namespace {
 
-TEST(IDFormatter, NormalizeKeepsOnlyNumericCharacters)
-{
+TEST(IDFormatter, NormalizeKeepsOnlyNumericCharacters) {
     EXPECT_EQ(IDFormatter::normalize("123 456 789"), "123456789");
     EXPECT_EQ(IDFormatter::normalize("123-456-789"), "123456789");
     EXPECT_EQ(IDFormatter::normalize(" ID: 12a3\t45-6.789 "), "123456789");
@@ -19,12 +18,11 @@ TEST(IDFormatter, NormalizeKeepsOnlyNumericCharacters)
               QString::fromUtf8("\U0001D7CF"));
 }
 
-TEST(IDFormatter, FormatGroupsNineDigitsOnly)
-{
+TEST(IDFormatter, FormatGroupsNineDigitsOnly) {
     EXPECT_EQ(IDFormatter::format("123456789"), "123-456-789");
     EXPECT_EQ(IDFormatter::format("123 456 789"), "123-456-789");
     EXPECT_EQ(IDFormatter::format("123-456-789"), "123-456-789");
-    EXPECT_EQ(IDFormatter::format("1234 5678"), "1234 5678");     // eight: unchanged, spaces kept
+    EXPECT_EQ(IDFormatter::format("1234 5678"), "1234 5678");   // eight: unchanged, spaces kept
     EXPECT_EQ(IDFormatter::format("1234567890"), "1234567890"); // ten
     EXPECT_EQ(IDFormatter::format(""), "");
     EXPECT_TRUE(IDFormatter::isComplete("123 456 789"));

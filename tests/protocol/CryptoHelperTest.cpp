@@ -1,4 +1,5 @@
 #include "protocol/CryptoHelper.h"
+
 #include "protocol/PasswordGenerator.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,7 @@
 namespace velmarin::protocol {
 namespace {
 
-TEST(CryptoHelper, Sha256MatchesPublishedVectors)
-{
+TEST(CryptoHelper, Sha256MatchesPublishedVectors) {
     EXPECT_EQ(CryptoHelper::sha256hex(""),
               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(CryptoHelper::sha256hex("abc"),
@@ -20,8 +20,7 @@ TEST(CryptoHelper, Sha256MatchesPublishedVectors)
     EXPECT_EQ(CryptoHelper::sha256hex(std::string(1000, 'x')).size(), 64u);
 }
 
-TEST(CryptoHelper, ChallengeResponseHashesDigestFollowedByNonce)
-{
+TEST(CryptoHelper, ChallengeResponseHashesDigestFollowedByNonce) {
     const std::string password = "ab3k9m";
     const std::string nonce = "5f1c0e2a9b7d4c3e8f6a1b2c3d4e5f60";
     const std::string digest = CryptoHelper::sha256hex(password);
@@ -37,8 +36,7 @@ TEST(CryptoHelper, ChallengeResponseHashesDigestFollowedByNonce)
     EXPECT_NE(response, CryptoHelper::challengeResponse("ab3k9n", nonce));
 }
 
-TEST(CryptoHelper, HexDigestShape)
-{
+TEST(CryptoHelper, HexDigestShape) {
     EXPECT_TRUE(CryptoHelper::isHexDigest(std::string(64, 'a')));
     EXPECT_FALSE(CryptoHelper::isHexDigest(std::string(63, 'a')));
     EXPECT_FALSE(CryptoHelper::isHexDigest(std::string(65, 'a')));
@@ -46,8 +44,7 @@ TEST(CryptoHelper, HexDigestShape)
     EXPECT_FALSE(CryptoHelper::isHexDigest(std::string(63, 'a') + "g"));
 }
 
-TEST(PasswordGenerator, UsesOnlyTheReadableAlphabet)
-{
+TEST(PasswordGenerator, UsesOnlyTheReadableAlphabet) {
     EXPECT_EQ(PasswordGenerator::generate(0), "");
     const std::string password = PasswordGenerator::generate(6);
     ASSERT_EQ(password.size(), 6u);
@@ -64,8 +61,7 @@ TEST(PasswordGenerator, UsesOnlyTheReadableAlphabet)
         EXPECT_FALSE(seen.contains(banned)) << banned;
 }
 
-TEST(PasswordGenerator, RejectsDrawsThatWouldBiasTheIndex)
-{
+TEST(PasswordGenerator, RejectsDrawsThatWouldBiasTheIndex) {
     // 2^64 mod 31 = 16: a draw whose product with 31 leaves a low half below
     // 16 is redrawn. 0xad6b...5b × 31 leaves 5 (its high half would be 21).
     const std::vector<std::uint64_t> draws{0, 0xad6b5ad6b5ad6b5bULL, 1, ~std::uint64_t{0}};
@@ -77,8 +73,7 @@ TEST(PasswordGenerator, RejectsDrawsThatWouldBiasTheIndex)
     EXPECT_EQ(PasswordGenerator::uniformBelow(31, source), 30u); // largest draw → last index
 }
 
-TEST(PasswordGeneratorDeathTest, NegativeLengthStopsTheProgram)
-{
+TEST(PasswordGeneratorDeathTest, NegativeLengthStopsTheProgram) {
     EXPECT_DEATH(PasswordGenerator::generate(-1), "negative length");
 }
 

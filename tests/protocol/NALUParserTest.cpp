@@ -5,15 +5,13 @@
 namespace velmarin::protocol {
 namespace {
 
-Bytes toBytes(const std::vector<ByteView>& units, std::size_t index)
-{
+Bytes toBytes(const std::vector<ByteView>& units, std::size_t index) {
     return Bytes(units.at(index).begin(), units.at(index).end());
 }
 
 const Bytes kMixedStream{0, 0, 0, 1, 0x67, 0xAA, 0, 0, 1, 0x68, 0xBB, 0, 0, 0, 1, 0x65, 0xCC};
 
-TEST(NALUParser, SplitsOnFourAndThreeByteStartCodes)
-{
+TEST(NALUParser, SplitsOnFourAndThreeByteStartCodes) {
     const auto units = NALUParser::extractNALUnits(kMixedStream);
     ASSERT_EQ(units.size(), 3u);
     EXPECT_EQ(toBytes(units, 0), (Bytes{0x67, 0xAA}));
@@ -21,8 +19,7 @@ TEST(NALUParser, SplitsOnFourAndThreeByteStartCodes)
     EXPECT_EQ(toBytes(units, 2), (Bytes{0x65, 0xCC}));
 }
 
-TEST(NALUParser, LeadingBytesAndStreamsWithoutStartCodesYieldNothing)
-{
+TEST(NALUParser, LeadingBytesAndStreamsWithoutStartCodesYieldNothing) {
     EXPECT_TRUE(NALUParser::extractNALUnits(Bytes{}).empty());
     EXPECT_TRUE(NALUParser::extractNALUnits(Bytes{0x65, 0x88, 0x84, 0, 0}).empty());
 
@@ -39,8 +36,7 @@ TEST(NALUParser, LeadingBytesAndStreamsWithoutStartCodesYieldNothing)
     EXPECT_TRUE(adjacent[0].empty());
 }
 
-TEST(NALUParser, AnnexBToLengthPrefixed)
-{
+TEST(NALUParser, AnnexBToLengthPrefixed) {
     EXPECT_EQ(NALUParser::annexBToAVCC(kMixedStream, true), (Bytes{0, 0, 0, 2, 0x65, 0xCC}));
     EXPECT_EQ(NALUParser::annexBToAVCC(kMixedStream, false),
               (Bytes{0, 0, 0, 2, 0x67, 0xAA, 0, 0, 0, 2, 0x68, 0xBB, 0, 0, 0, 2, 0x65, 0xCC}));
@@ -50,8 +46,7 @@ TEST(NALUParser, AnnexBToLengthPrefixed)
               (Bytes{0, 0, 0, 1, 0x21}));
 }
 
-TEST(NALUParser, LengthPrefixedWalkStopsAtATruncatedUnit)
-{
+TEST(NALUParser, LengthPrefixedWalkStopsAtATruncatedUnit) {
     const Bytes avcc{0, 0, 0, 1, 0x65, 0, 0, 0, 0, 0, 0, 0, 9, 0x41};
     const auto units = NALUParser::extractLengthPrefixedUnits(avcc);
     ASSERT_EQ(units.size(), 2u);

@@ -1,7 +1,6 @@
 #include "protocol/ProtocolEncoder.h"
 
 #include <gtest/gtest.h>
-
 #include <nlohmann/json.hpp>
 
 #include <tuple>
@@ -13,9 +12,7 @@ using ProtocolEncoder::decode;
 using ProtocolEncoder::decodeType;
 using ProtocolEncoder::encode;
 
-template <class M>
-std::string encoded(const M& message)
-{
+template <class M> std::string encoded(const M& message) {
     const auto text = encode(message);
     EXPECT_TRUE(text.has_value()) << M::kType;
     return text.value_or("");
@@ -23,8 +20,7 @@ std::string encoded(const M& message)
 
 // --- Golden vectors: the exact bytes a peer sees -----------------------------
 
-TEST(ProtocolEncoder, SessionMessagesGolden)
-{
+TEST(ProtocolEncoder, SessionMessagesGolden) {
     EXPECT_EQ(encoded(RegisterMessage{.passwordHash = "ab"}),
               R"({"type":"register","role":"host","passwordHash":"ab"})");
     EXPECT_EQ(encoded(RegisterMessage{.passwordHash = "ab", .requestedId = "123456789"}),
@@ -45,8 +41,7 @@ TEST(ProtocolEncoder, SessionMessagesGolden)
     EXPECT_EQ(encoded(PongMessage{1500}), R"({"type":"pong","timestamp":1500})");
 }
 
-TEST(ProtocolEncoder, InputMessagesGolden)
-{
+TEST(ProtocolEncoder, InputMessagesGolden) {
     EXPECT_EQ(encoded(MouseEventMessage{.action = "move", .x = 0.25, .y = 0.5, .button = 0}),
               R"({"type":"mouse","action":"move","x":0.25,"y":0.5,"button":0})");
     EXPECT_EQ(encoded(MouseEventMessage{.action = "scroll",
@@ -70,8 +65,7 @@ TEST(ProtocolEncoder, InputMessagesGolden)
               R"({"type":"special_keys","combo":"ctrl_alt_del"})");
 }
 
-TEST(ProtocolEncoder, DisplayAndCollaborationMessagesGolden)
-{
+TEST(ProtocolEncoder, DisplayAndCollaborationMessagesGolden) {
     EXPECT_EQ(encoded(ScreenInfoMessage{1920, 1080, 2}),
               R"({"type":"screen_info","width":1920,"height":1080,"scaleFactor":2.0})");
     EXPECT_EQ(encoded(MonitorListMessage{}), R"({"type":"monitor_list","monitors":[]})");
@@ -95,22 +89,20 @@ TEST(ProtocolEncoder, DisplayAndCollaborationMessagesGolden)
               R"({"type":"presence_result","statuses":{"123456789":"online","2":"busy"}})");
 }
 
-TEST(ProtocolEncoder, ChatTimestampIsWallClockMilliseconds)
-{
+TEST(ProtocolEncoder, ChatTimestampIsWallClockMilliseconds) {
     const auto at = std::chrono::system_clock::time_point(std::chrono::milliseconds(1500)) +
                     std::chrono::microseconds(900);
     const ChatMessage chat = ChatMessage::make("viewer", "Hallo", at);
     EXPECT_EQ(chat.timestamp, 1500u);
-    EXPECT_EQ(encoded(chat), R"({"type":"chat","sender":"viewer","text":"Hallo","timestamp":1500})");
+    EXPECT_EQ(encoded(chat),
+              R"({"type":"chat","sender":"viewer","text":"Hallo","timestamp":1500})");
 }
 
 // --- Round trips: every record survives encode → decode ----------------------
 
-template <class M>
-class RoundTrip : public ::testing::Test {};
+template <class M> class RoundTrip : public ::testing::Test {};
 
-template <class M>
-M sample();
+template <class M> M sample();
 
 // clang-format off
 template <> RegisterMessage sample() { return {"host", std::string(64, 'a'), "123456789"}; }
@@ -162,8 +154,7 @@ using AllMessages = ::testing::Types<
     PresenceMessage, PresenceResultMessage>;
 TYPED_TEST_SUITE(RoundTrip, AllMessages);
 
-TYPED_TEST(RoundTrip, DecodesWhatItEncodes)
-{
+TYPED_TEST(RoundTrip, DecodesWhatItEncodes) {
     const TypeParam original = sample<TypeParam>();
     const std::string text = encoded(original);
     EXPECT_EQ(decodeType(text), std::string(TypeParam::kType));
@@ -172,8 +163,7 @@ TYPED_TEST(RoundTrip, DecodesWhatItEncodes)
     EXPECT_EQ(*decoded, original) << text;
 }
 
-TYPED_TEST(RoundTrip, EveryRequiredKeyIsRequired)
-{
+TYPED_TEST(RoundTrip, EveryRequiredKeyIsRequired) {
     // Removing any one non-optional key must fail the whole decode; nulling
     // an optional one must not.
     const nlohmann::json full = nlohmann::json::parse(encoded(sample<TypeParam>()));
@@ -190,8 +180,7 @@ TYPED_TEST(RoundTrip, EveryRequiredKeyIsRequired)
 
 // --- Decoding rules ----------------------------------------------------------
 
-TEST(ProtocolEncoder, OptionalFieldsAreOmittedAndNullMeansAbsent)
-{
+TEST(ProtocolEncoder, OptionalFieldsAreOmittedAndNullMeansAbsent) {
     const auto move = encoded(MouseEventMessage{.action = "move", .x = 0.5, .y = 0.5});
     EXPECT_EQ(move.find("scrollDelta"), std::string::npos);
     EXPECT_EQ(move.find("clickCount"), std::string::npos);
@@ -203,8 +192,7 @@ TEST(ProtocolEncoder, OptionalFieldsAreOmittedAndNullMeansAbsent)
     EXPECT_FALSE(mouse->clickCount);
 }
 
-TEST(ProtocolEncoder, UnknownKeysAreIgnoredMissingOnesFail)
-{
+TEST(ProtocolEncoder, UnknownKeysAreIgnoredMissingOnesFail) {
     const auto registered =
         decode<RegisteredMessage>(R"({"type":"registered","id":"123456789","motd":{"x":[1]}})");
     ASSERT_TRUE(registered);
@@ -214,8 +202,7 @@ TEST(ProtocolEncoder, UnknownKeysAreIgnoredMissingOnesFail)
     EXPECT_FALSE(decode<RegisteredMessage>(R"({"type":"registered","id":123456789})"));
 }
 
-TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringType)
-{
+TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringType) {
     EXPECT_EQ(decodeType(R"({"type":"ping","timestamp":1})"), "ping");
     EXPECT_EQ(decodeType(R"({"extra":1,"type":"x"})"), "x");
     EXPECT_FALSE(decodeType(R"({"type":5})"));
@@ -226,8 +213,7 @@ TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringType)
     EXPECT_FALSE(decodeType(R"({"type":"ping"} trailing)"));
 }
 
-TEST(ProtocolEncoder, IntegersAreRangeCheckedPerField)
-{
+TEST(ProtocolEncoder, IntegersAreRangeCheckedPerField) {
     const auto key = [](const std::string& code) {
         return decode<KeyEventMessage>(R"({"type":"key","action":"down","keyCode":)" + code +
                                        R"(,"flags":0})");
@@ -257,37 +243,39 @@ TEST(ProtocolEncoder, IntegersAreRangeCheckedPerField)
     EXPECT_FALSE(select("9.3e18"));
 }
 
-TEST(ProtocolEncoder, WrongJsonTypesFailTheWholeMessage)
-{
-    EXPECT_FALSE(decode<SpotlightMessage>(R"({"type":"spotlight","x":0,"y":0,"radius":1,"active":1})"));
-    EXPECT_FALSE(decode<MouseEventMessage>(R"({"type":"mouse","action":"move","x":"0","y":0,"button":0})"));
+TEST(ProtocolEncoder, WrongJsonTypesFailTheWholeMessage) {
+    EXPECT_FALSE(
+        decode<SpotlightMessage>(R"({"type":"spotlight","x":0,"y":0,"radius":1,"active":1})"));
+    EXPECT_FALSE(
+        decode<MouseEventMessage>(R"({"type":"mouse","action":"move","x":"0","y":0,"button":0})"));
     EXPECT_FALSE(decode<PresenceResultMessage>(R"({"type":"presence_result","statuses":{"1":2}})"));
     EXPECT_FALSE(decode<PresenceMessage>(R"({"type":"presence","ids":["1",2]})"));
     EXPECT_FALSE(decode<MonitorListMessage>(R"({"type":"monitor_list","monitors":[{"id":1}]})"));
     EXPECT_FALSE(decode<DrawMessage>(
         R"({"type":"draw","tool":"pen","strokeId":"a","points":{},"color":"#000000","ended":true})"));
     // Integers are fine where a Double is expected.
-    const auto spot = decode<SpotlightMessage>(R"({"type":"spotlight","x":1,"y":0,"radius":2,"active":true})");
+    const auto spot =
+        decode<SpotlightMessage>(R"({"type":"spotlight","x":1,"y":0,"radius":2,"active":true})");
     ASSERT_TRUE(spot);
     EXPECT_EQ(spot->radius, 2.0);
 }
 
-TEST(ProtocolEncoder, HostileInputYieldsNothing)
-{
+TEST(ProtocolEncoder, HostileInputYieldsNothing) {
     EXPECT_FALSE(decodeType(std::string(100'000, '[')));
     EXPECT_FALSE(decodeType(std::string(20, '{')));
-    const std::string deep = R"({"type":"x","a":)" + std::string(40, '[') + std::string(40, ']') + "}";
+    const std::string deep =
+        R"({"type":"x","a":)" + std::string(40, '[') + std::string(40, ']') + "}";
     EXPECT_FALSE(decodeType(deep));
     // Brackets inside strings are not nesting.
     EXPECT_EQ(decodeType(R"({"type":"chat","text":")" + std::string(100, '[') + R"("})"), "chat");
     // Invalid UTF-8 inside a string, and a lone surrogate escape.
     EXPECT_FALSE(decodeType("{\"type\":\"\xC3\x28\"}"));
-    EXPECT_FALSE(decode<ChatMessage>("{\"type\":\"chat\",\"sender\":\"host\",\"text\":\"\\ud800\",\"timestamp\":1}"));
+    EXPECT_FALSE(decode<ChatMessage>(
+        "{\"type\":\"chat\",\"sender\":\"host\",\"text\":\"\\ud800\",\"timestamp\":1}"));
     EXPECT_FALSE(decodeType(std::string("{\"type\":\"ping\"\0}", 17)));
 }
 
-TEST(ProtocolEncoder, UnencodableRecordsYieldNothing)
-{
+TEST(ProtocolEncoder, UnencodableRecordsYieldNothing) {
     EXPECT_FALSE(encode(ChatMessage{"host", "\xFF\xFE", 1}));
     EXPECT_FALSE(encode(MouseEventMessage{.action = "move", .x = std::nan(""), .y = 0}));
     EXPECT_FALSE(encode(SpotlightMessage{0, 0, std::numeric_limits<double>::infinity(), true}));

@@ -5,34 +5,29 @@
 namespace velmarin::protocol {
 namespace {
 
-Bytes header(const Bytes& message)
-{
+Bytes header(const Bytes& message) {
     return Bytes(message.begin(), message.begin() + VideoFrameHeader::kSize);
 }
 
-Bytes payload(const Bytes& message)
-{
+Bytes payload(const Bytes& message) {
     return Bytes(message.begin() + VideoFrameHeader::kSize, message.end());
 }
 
 const Bytes kSps{0x67, 0x64, 0x00, 0x1F};
 const Bytes kPps{0x68, 0xEE, 0x3C};
 
-TEST(VideoFrameHeader, EncodesBigEndianFields)
-{
+TEST(VideoFrameHeader, EncodesBigEndianFields) {
     const VideoFrameHeader h{.isKeyframe = true,
                              .hasParameterSets = true,
                              .timestampMs = 1000,
                              .sequenceNumber = 5,
                              .payloadSize = 8};
     const auto bytes = h.encode();
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()),
-              (Bytes{0x01, 0x03, 0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00,
-                     0x08}));
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), (Bytes{0x01, 0x03, 0x00, 0x00, 0x03, 0xE8, 0x00,
+                                                        0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x08}));
 }
 
-TEST(PackageFrame, KeyframeFromLengthPrefixedUnitsGetsParameterSetsFirst)
-{
+TEST(PackageFrame, KeyframeFromLengthPrefixedUnitsGetsParameterSetsFirst) {
     const Bytes units{0, 0, 0, 3, 0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06};
     const Bytes message = packageFrame({.isKeyframe = true,
                                         .parameterSets = {kSps, kPps},
@@ -42,12 +37,12 @@ TEST(PackageFrame, KeyframeFromLengthPrefixedUnitsGetsParameterSetsFirst)
                                         .sequenceNumber = 0xA0B0C0D0});
     EXPECT_EQ(header(message), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0,
                                       0x00, 0x00, 0x00, 27}));
-    EXPECT_EQ(payload(message), (Bytes{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE,
-                                       0x3C, 0, 0, 0, 1, 0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06}));
+    EXPECT_EQ(payload(message),
+              (Bytes{0,    0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE,
+                     0x3C, 0, 0, 0, 1,    0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06}));
 }
 
-TEST(PackageFrame, OnlyKeyframesCarryParameterSets)
-{
+TEST(PackageFrame, OnlyKeyframesCarryParameterSets) {
     const Bytes units{0, 0, 0, 2, 0x41, 0x9A};
     const Bytes delta = packageFrame({.isKeyframe = false,
                                       .parameterSets = {kSps, kPps},
@@ -62,17 +57,16 @@ TEST(PackageFrame, OnlyKeyframesCarryParameterSets)
     EXPECT_EQ(payload(bareKeyframe), (Bytes{0, 0, 0, 1, 0x41, 0x9A}));
 }
 
-TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead)
-{
+TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead) {
     // What libx264 hands out for an IDR: AUD, SPS, PPS, SEI, slice, with a
     // 3-byte start code thrown in.
-    const Bytes annexB{0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x64, 0, 0, 1,   0x68,
+    const Bytes annexB{0,    0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68,
                        0xEE, 0, 0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1};
     const Bytes key = packageFrame({.isKeyframe = true, .units = annexB});
     EXPECT_EQ(key[1], 0x03);
     EXPECT_EQ(payload(key),
-              (Bytes{0, 0, 0, 1, 0x67, 0x64, 0, 0, 0, 1, 0x68, 0xEE, 0, 0, 0, 1, 0x09, 0xF0, 0, 0,
-                     0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88}));
+              (Bytes{0, 0,    0,    1, 0x67, 0x64, 0, 0,    0,    1, 0x68, 0xEE, 0, 0,    0,
+                     1, 0x09, 0xF0, 0, 0,    0,    1, 0x06, 0x05, 0, 0,    0,    1, 0x65, 0x88}));
     EXPECT_EQ(VideoFrameHeader::kSize + 30, key.size());
 
     // The same units on a delta frame stay where they are.
@@ -81,8 +75,7 @@ TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead)
     EXPECT_EQ(payload(delta)[4], 0x09);
 }
 
-TEST(PackageFrame, TruncatedUnitEndsThePayload)
-{
+TEST(PackageFrame, TruncatedUnitEndsThePayload) {
     const Bytes units{0, 0, 0, 1, 0x41, 0, 0, 0, 0, 0, 0, 0, 50, 0x41, 0x42};
     const Bytes message =
         packageFrame({.isKeyframe = false, .units = units, .format = NalFormat::lengthPrefixed});
@@ -91,16 +84,14 @@ TEST(PackageFrame, TruncatedUnitEndsThePayload)
     EXPECT_EQ(message[13], 9);
 }
 
-TEST(PackageFrame, TimestampsWrapModulo32Bits)
-{
+TEST(PackageFrame, TimestampsWrapModulo32Bits) {
     using namespace std::chrono;
     EXPECT_EQ(frameTimestampMs(milliseconds(1500) + microseconds(999)), 1500u);
     EXPECT_EQ(frameTimestampMs(milliseconds(4294967296LL + 7)), 7u);
     EXPECT_EQ(frameTimestampMs(nanoseconds(-5)), 0u);
 }
 
-TEST(ParseFrame, DropsShortAndForeignMessages)
-{
+TEST(ParseFrame, DropsShortAndForeignMessages) {
     Bytes message = header(packageFrame({.isKeyframe = false, .units = Bytes{0, 0, 1, 0x41}}));
     EXPECT_FALSE(parseFrame(message)); // header only
     message.push_back(0x41);
@@ -115,8 +106,7 @@ TEST(ParseFrame, DropsShortAndForeignMessages)
     EXPECT_FALSE(parseFrame(Bytes(13, 1)));
 }
 
-TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize)
-{
+TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize) {
     const Bytes units{0, 0, 0, 1, 0x65, 0x11, 0x22};
     Bytes message = packageFrame({.isKeyframe = true,
                                   .parameterSets = {kSps},
