@@ -126,8 +126,10 @@ bool read(const Json& j, bool& out) {
 bool read(const Json& j, double& out) {
     if (!j.is_number())
         return false;
+    // A literal too large for a double (1e400) parses as infinity; no sender
+    // could have meant it, and it could not be written back.
     out = j.get<double>();
-    return true;
+    return std::isfinite(out);
 }
 
 // Integers: any JSON integer in the field's range, or a number written with a

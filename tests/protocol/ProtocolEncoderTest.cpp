@@ -253,6 +253,8 @@ TEST(ProtocolEncoder, WrongJsonTypesFailTheWholeMessage) {
     EXPECT_FALSE(decode<MonitorListMessage>(R"({"type":"monitor_list","monitors":[{"id":1}]})"));
     EXPECT_FALSE(decode<DrawMessage>(
         R"({"type":"draw","tool":"pen","strokeId":"a","points":{},"color":"#000000","ended":true})"));
+    EXPECT_FALSE(decode<SpotlightMessage>(
+        R"({"type":"spotlight","x":1e400,"y":0,"radius":1,"active":true})"));
     // Integers are fine where a Double is expected.
     const auto spot =
         decode<SpotlightMessage>(R"({"type":"spotlight","x":1,"y":0,"radius":2,"active":true})");
