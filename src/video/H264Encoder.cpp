@@ -1,0 +1,219 @@
+#include "video/H264Encoder.h"
+
+#include "protocol/VideoFrame.h"
+#include "video/VideoLog.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+}
+
+#include <algorithm>
+
+namespace velmarin::video {
+namespace {
+
+// Presentation times in microseconds: fine enough for any capture rate, and
+// the rate control works from real time stamps, so a screen that only sends
+// frames when something changes still gets its bitrate.
+constexpr AVRational kTimeBase{1, 1'000'000};
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
+};
+
+} // namespace
+
+void H264Encoder::CodecContextDeleter::operator()(AVCodecContext* context) const {
+    avcodec_free_context(&context);
+}
+
+void H264Encoder::PacketDeleter::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+
+H264Encoder::H264Encoder(EncoderProfile profile)
+    : m_profile(std::move(profile)) {
+    routeCodecLogs();
+}
+
+H264Encoder::~H264Encoder() = default;
+
+std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t height,
+                                               AVPixelFormat format) {
+    std::vector<protocol::Bytes> flushed;
+    std::unique_lock lock(m_mutex);
+    if (m_context)
+        closeLocked(flushed);
+
+    m_width = width;
+    m_height = height;
+    const auto fail = [](int status) {
+        return EncoderError{.kind = EncoderError::Kind::sessionCreationFailed, .status = status};
+    };
+
+    if (format == AV_PIX_FMT_NONE)
+        format = preferredFormat();
+    const auto& formats = m_profile.pixelFormats;
+    if (std::find(formats.begin(), formats.end(), format) == formats.end() || width <= 0 ||
+        height <= 0)
+        return fail(AVERROR(EINVAL));
+
+    const AVCodec* codec = avcodec_find_encoder_by_name(m_profile.codecName.c_str());
+    if (!codec)
+        return fail(AVERROR_ENCODER_NOT_FOUND);
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!context || !packet)
+        return fail(AVERROR(ENOMEM));
+
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = format;
+    context->time_base = kTimeBase;
+    context->framerate = AVRational{kExpectedFrameRate, 1};
+    context->bit_rate = m_bitrate;
+    // A VBV of one second at twice the average caps every one-second window.
+    context->rc_max_rate = dataRateLimitBytesPerSecond(m_bitrate) * 8;
+    context->rc_buffer_size = static_cast<int>(
+        std::min<std::int64_t>(context->rc_max_rate, std::numeric_limits<int>::max()));
+    context->gop_size = kMaxKeyframeInterval;
+    context->max_b_frames = 0;
+    context->profile = FF_PROFILE_H264_HIGH;
+    context->thread_count = m_profile.threadCount;
+
+    AVDictionary* rawOptions = nullptr;
+    for (const auto& [key, value] : m_profile.options)
+        av_dict_set(&rawOptions, key.c_str(), value.c_str(), 0);
+    const int status = avcodec_open2(context.get(), codec, &rawOptions);
+    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
+    if (status < 0)
+        return fail(status);
+    for (const AVDictionaryEntry* entry = nullptr;
+         (entry = av_dict_get(unused.get(), "", entry, AV_DICT_IGNORE_SUFFIX));)
+        log(LogLevel::warning, "encoding", "Encoder option %s not recognised", entry->key);
+
+    m_context = std::move(context);
+    m_packet = std::move(packet);
+    m_hasPts = false;
+    log(LogLevel::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width, height,
+        static_cast<long>(m_bitrate));
+    lock.unlock();
+    emit(flushed);
+    return std::nullopt;
+}
+
+void H264Encoder::encode(const Picture& picture, std::chrono::nanoseconds presentationTime) {
+    std::vector<protocol::Bytes> messages;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_context || picture.isNull() || picture.width() != m_width ||
+            picture.height() != m_height || picture.format() != m_context->pix_fmt)
+            return;
+
+        // A reference of our own: the picture is shared and stays untouched.
+        AVFramePtr frame(av_frame_alloc());
+        if (!frame || av_frame_ref(frame.get(), picture.avFrame()) < 0)
+            return;
+        std::int64_t pts =
+            std::chrono::duration_cast<std::chrono::microseconds>(presentationTime).count();
+        if (m_hasPts && pts <= m_lastPts)
+            pts = m_lastPts + 1;
+        m_lastPts = pts;
+        m_hasPts = true;
+        frame->pts = pts;
+        frame->pict_type =
+            m_forceNextKeyframe.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+
+        if (avcodec_send_frame(m_context.get(), frame.get()) < 0)
+            return;
+        drainPackets(messages);
+    }
+    emit(messages);
+}
+
+void H264Encoder::drainPackets(std::vector<protocol::Bytes>& out) {
+    while (avcodec_receive_packet(m_context.get(), m_packet.get()) == 0) {
+        const protocol::EncodedFrame encoded{
+            .isKeyframe = (m_packet->flags & AV_PKT_FLAG_KEY) != 0,
+            .units = protocol::ByteView(m_packet->data, static_cast<std::size_t>(m_packet->size)),
+            .format = protocol::NalFormat::annexB,
+            .timestampMs =
+                protocol::frameTimestampMs(std::chrono::steady_clock::now() - m_startTime),
+            .sequenceNumber = m_sequenceNumber,
+        };
+        out.push_back(protocol::packageFrame(encoded));
+        ++m_sequenceNumber;
+        av_packet_unref(m_packet.get());
+    }
+}
+
+void H264Encoder::updateBitrate(std::int64_t bitsPerSecond) {
+    const std::lock_guard lock(m_mutex);
+    m_bitrate = bitsPerSecond;
+    if (m_context) {
+        // libx264 reconfigures its rate control when it sees the new value on
+        // the next frame; the VBV cap stays as set up.
+        m_context->bit_rate = bitsPerSecond;
+        log(LogLevel::info, "encoding", "Bitrate updated to %ld", static_cast<long>(bitsPerSecond));
+    }
+}
+
+void H264Encoder::teardown() {
+    std::vector<protocol::Bytes> flushed;
+    {
+        const std::lock_guard lock(m_mutex);
+        closeLocked(flushed);
+    }
+    emit(flushed);
+    log(LogLevel::info, "encoding", "Encoder torn down");
+}
+
+void H264Encoder::closeLocked(std::vector<protocol::Bytes>& out) {
+    if (m_context && avcodec_send_frame(m_context.get(), nullptr) == 0)
+        drainPackets(out);
+    m_context.reset();
+    m_packet.reset();
+    m_sequenceNumber = 0;
+}
+
+void H264Encoder::emit(std::vector<protocol::Bytes>& messages) {
+    if (messages.empty())
+        return;
+    const std::lock_guard lock(m_callbackMutex);
+    if (!m_onEncodedFrame)
+        return;
+    for (auto& message : messages)
+        m_onEncodedFrame(std::move(message));
+}
+
+void H264Encoder::setOnEncodedFrame(FrameCallback callback) {
+    const std::lock_guard lock(m_callbackMutex);
+    m_onEncodedFrame = std::move(callback);
+}
+
+std::int64_t H264Encoder::bitrate() const {
+    const std::lock_guard lock(m_mutex);
+    return m_bitrate;
+}
+
+std::int32_t H264Encoder::width() const {
+    const std::lock_guard lock(m_mutex);
+    return m_width;
+}
+
+std::int32_t H264Encoder::height() const {
+    const std::lock_guard lock(m_mutex);
+    return m_height;
+}
+
+AVPixelFormat H264Encoder::inputFormat() const {
+    const std::lock_guard lock(m_mutex);
+    return m_context ? m_context->pix_fmt : AV_PIX_FMT_NONE;
+}
+
+AVPixelFormat H264Encoder::preferredFormat() const {
+    return m_profile.pixelFormats.empty() ? AV_PIX_FMT_NONE : m_profile.pixelFormats.front();
+}
+
+} // namespace velmarin::video
