@@ -1,0 +1,184 @@
+#include "protocol/VideoFrame.h"
+#include "support/CodecHarness.h"
+#include "video/H264Decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <random>
+
+namespace velmarin::video {
+namespace {
+
+using protocol::Bytes;
+using namespace testing;
+
+class H264DecoderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        decoder.setOnDecodedFrame(
+            [this](Picture picture, std::uint32_t ts) { sink.add(std::move(picture), ts); });
+    }
+
+    std::vector<Bytes> stream(int width, int height, int count, const std::set<int>& forced = {}) {
+        H264Encoder encoder;
+        EXPECT_FALSE(encoder.setup(width, height));
+        return encodeFrames(encoder, Pattern::scrollingText, 0, count, 30, forced);
+    }
+
+    void feed(const std::vector<Bytes>& messages, std::size_t from = 0) {
+        for (std::size_t i = from; i < messages.size(); ++i)
+            decoder.decode(messages[i]);
+        decoder.waitUntilIdle();
+    }
+
+    H264Decoder decoder;
+    PictureSink sink;
+};
+
+TEST_F(H264DecoderTest, DropsEverythingBeforeTheFirstFrameWithParameterSets) {
+    const auto messages = stream(320, 240, 30, {20});
+    feed(messages, 1);
+    const auto pictures = sink.pictures();
+    ASSERT_EQ(pictures.size(), 10u);
+    EXPECT_EQ(pictures.front().timestampMs, timestampOf(messages[20]));
+    EXPECT_EQ(pictures.front().picture.width(), 320);
+    EXPECT_EQ(pictures.front().picture.height(), 240);
+    EXPECT_EQ(decoder.sessionsCreated(), 1u);
+}
+
+TEST_F(H264DecoderTest, KeyframesWithTheSameParameterSetsKeepTheDecoder) {
+    const auto messages = stream(320, 240, 30, {10, 20});
+    feed(messages);
+    EXPECT_EQ(sink.pictures().size(), 30u);
+    EXPECT_EQ(decoder.sessionsCreated(), 1u);
+}
+
+TEST_F(H264DecoderTest, NewResolutionReopensTheDecoder) {
+    H264Encoder encoder;
+    ASSERT_FALSE(encoder.setup(320, 240));
+    auto messages = encodeFrames(encoder, Pattern::movingGradient, 0, 5, 30);
+    encoder.teardown();
+    ASSERT_FALSE(encoder.setup(640, 360));
+    const auto wider = encodeFrames(encoder, Pattern::movingGradient, 5, 5, 30);
+    messages.insert(messages.end(), wider.begin(), wider.end());
+    feed(messages);
+
+    const auto pictures = sink.pictures();
+    ASSERT_EQ(pictures.size(), 10u);
+    EXPECT_EQ(pictures[4].picture.width(), 320);
+    EXPECT_EQ(pictures[5].picture.width(), 640);
+    EXPECT_EQ(pictures[9].picture.height(), 360);
+    EXPECT_EQ(decoder.sessionsCreated(), 2u);
+}
+
+TEST_F(H264DecoderTest, ParameterSetsAloneOpenTheDecoderButDecodeNothing) {
+    const auto messages = stream(320, 240, 2);
+    const auto frame = protocol::parseFrame(messages[0]);
+    const auto units = protocol::NALUParser::extractNALUnits(frame->payload);
+    Bytes payload;
+    for (const auto unit : units) {
+        if (protocol::NALUParser::isParameterSet(unit)) {
+            payload.insert(payload.end(), {0, 0, 0, 1});
+            payload.insert(payload.end(), unit.begin(), unit.end());
+        }
+    }
+    auto only = protocol::packageFrame({.isKeyframe = true, .units = payload});
+    ASSERT_EQ(flagsOf(only), 0x03);
+    feed({only});
+    EXPECT_TRUE(sink.pictures().empty());
+    EXPECT_EQ(decoder.sessionsCreated(), 1u);
+
+    feed(messages);
+    EXPECT_EQ(sink.pictures().size(), 2u);
+    EXPECT_EQ(decoder.sessionsCreated(), 1u);
+}
+
+TEST_F(H264DecoderTest, SurvivesGarbageAndRecoversAtTheNextKeyframe) {
+    H264Encoder encoder;
+    ASSERT_FALSE(encoder.setup(320, 240));
+    const auto good = encodeFrames(encoder, Pattern::scrollingText, 0, 10, 30);
+    feed({good.begin(), good.begin() + 5});
+
+    std::mt19937 rng(42);
+    std::vector<Bytes> garbage;
+    const auto randomBytes = [&](std::size_t n) {
+        Bytes bytes(n);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(rng());
+        return bytes;
+    };
+    for (int i = 5; i < 10; ++i) // truncated frames
+        garbage.emplace_back(good[i].begin(),
+                             good[i].begin() + static_cast<long>(good[i].size() / 2));
+    for (int i = 0; i < 40; ++i) { // random payloads, some posing as key frames
+        Bytes message = randomBytes(15 + rng() % 3000);
+        message[0] = 1;
+        message[1] = static_cast<std::uint8_t>(rng() % 4);
+        if (i % 3 == 0) {
+            const Bytes fakeSps{0, 0, 0, 1, 0x67};
+            message.insert(message.begin() + 14, fakeSps.begin(), fakeSps.end());
+        }
+        garbage.push_back(std::move(message));
+    }
+    garbage.push_back(Bytes{1, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}); // header only
+    Bytes wrongVersion = good[0];
+    wrongVersion[0] = 2;
+    garbage.push_back(wrongVersion);
+    feed(garbage);
+
+    // The decoder keeps going; the next key frame gives a clean picture.
+    encoder.forceNextKeyframe();
+    const auto recovered = encodeFrames(encoder, Pattern::scrollingText, 10, 3, 30);
+    const std::size_t before = sink.pictures().size();
+    feed(recovered);
+    const auto pictures = sink.pictures();
+    ASSERT_EQ(pictures.size(), before + 3);
+    const auto reference = makePattern(Pattern::scrollingText, 320, 240, 10);
+    EXPECT_GT(lumaPsnr(pictures[before].picture, reference), 30.0);
+    EXPECT_EQ(pictures[before].timestampMs, timestampOf(recovered[0]));
+}
+
+TEST_F(H264DecoderTest, TeardownForgetsTheStream) {
+    const auto messages = stream(320, 240, 6, {4});
+    feed({messages[0], messages[1]});
+    decoder.teardown();
+    feed({messages[2], messages[3]}); // delta frames: nothing to decode them with
+    EXPECT_EQ(sink.pictures().size(), 2u);
+    feed({messages[4], messages[5]});
+    EXPECT_EQ(sink.pictures().size(), 4u);
+    EXPECT_EQ(decoder.sessionsCreated(), 2u);
+}
+
+TEST_F(H264DecoderTest, FullQueueSkipsToTheNextKeyframeInsteadOfDecodingAGap) {
+    const auto messages = stream(320, 240, 80, {60});
+    std::promise<void> entered;
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    bool first = true;
+    decoder.setOnDecodedFrame([&](Picture picture, std::uint32_t ts) {
+        if (first) {
+            first = false;
+            entered.set_value();
+            released.wait();
+        }
+        sink.add(std::move(picture), ts);
+    });
+
+    decoder.decode(messages[0]);
+    entered.get_future().wait(); // the decode thread is now stuck in the callback
+    for (int i = 1; i < 80; ++i)
+        decoder.decode(messages[static_cast<std::size_t>(i)]);
+    release.set_value();
+    decoder.waitUntilIdle();
+
+    // Frames 1..30 filled the queue, 31..59 were refused, the key frame 60
+    // replaced the backlog and 61..79 followed it.
+    const auto pictures = sink.pictures();
+    ASSERT_EQ(pictures.size(), 21u);
+    EXPECT_EQ(pictures[1].timestampMs, timestampOf(messages[60]));
+    EXPECT_EQ(pictures[20].timestampMs, timestampOf(messages[79]));
+}
+
+} // namespace
+} // namespace velmarin::video
