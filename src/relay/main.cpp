@@ -1,0 +1,22 @@
+// velmarin-relay: the relay server Hosts and Viewers meet through.
+
+#include "relay/command_line.h"
+#include "relay/log.h"
+#include "relay/relay_server.h"
+
+#include <csignal>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    using namespace velmarin::relay;
+    // A peer that vanishes mid-write must not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    const auto parsed = parse_command_line(argc, argv);
+    if (const auto* exit = std::get_if<command_line_exit>(&parsed)) {
+        std::fputs(exit->text.c_str(), exit->code == 0 ? stdout : stderr);
+        return exit->code;
+    }
+    const auto& config = std::get<relay_config>(parsed);
+    set_session_logging(!config.quiet);
+    return run_relay(config);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+// Everything an operator can set on the command line, with the defaults the
+// relay runs with when nothing is given.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velmarin::relay {
+
+struct relay_config {
+    std::string listen_address = "0.0.0.0";
+    std::uint16_t port = 8766;
+    std::string cert_file;
+    std::string key_file;
+    unsigned threads = 0; // 0 = one per core
+
+    std::size_t max_connections = 20000;
+    std::size_t max_message_bytes = 5 * 1024 * 1024;
+    std::chrono::seconds handshake_timeout{10};
+    // No frame at all for this long closes the connection; the relay pings
+    // half-way, so a live client that is merely quiet is never closed.
+    std::chrono::seconds idle_timeout{60};
+    // A connection that neither registers, connects nor asks presence in time.
+    std::chrono::seconds unauthenticated_timeout{30};
+    std::size_t max_presence_ids = 256;
+
+    // Outgoing queue per connection. Video beyond `video_queue_bytes` is
+    // dropped; control messages beyond `control_queue_bytes` close the
+    // connection that cannot take them.
+    std::size_t video_queue_bytes = 4 * 1024 * 1024;
+    std::size_t control_queue_bytes = 16 * 1024 * 1024;
+
+    // Failed challenge answers: a burst, then one more per refill period.
+    unsigned address_failure_burst = 5;
+    std::chrono::seconds address_refill{12};
+    unsigned target_failure_burst = 10;
+    std::chrono::seconds target_refill{6};
+
+    std::chrono::seconds stats_interval{60}; // 0 = no periodic counter line
+    bool quiet = false;                      // no per-session log lines
+};
+
+} // namespace velmarin::relay

@@ -1,0 +1,483 @@
+#include "relay/session.h"
+
+#include "protocol/CryptoHelper.h"
+#include "protocol/ProtocolEncoder.h"
+#include "protocol/VideoFrame.h"
+#include "relay/dutch_texts.h"
+#include "relay/log.h"
+#include "relay/random_ids.h"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+
+namespace velmarin::relay {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+namespace proto = velmarin::protocol;
+using proto::ProtocolEncoder::decode;
+using proto::ProtocolEncoder::decodeType;
+
+namespace {
+
+// A client that keeps sending what the relay cannot use gets this many error
+// answers, then its connection is closed.
+constexpr unsigned kMaxErrorsPerConnection = 32;
+
+// The read buffer grows to the largest message seen; give the memory back
+// after a large one so idle connections stay small.
+constexpr std::size_t kKeptReadBuffer = 64 * 1024;
+
+std::shared_ptr<const std::string> encoded(const auto& message) {
+    auto text = proto::ProtocolEncoder::encode(message);
+    return text ? std::make_shared<const std::string>(std::move(*text)) : nullptr;
+}
+
+const std::shared_ptr<const std::string>& request_keyframe_text() {
+    static const auto text = encoded(proto::RequestKeyframeMessage{});
+    return text;
+}
+
+} // namespace
+
+session::session(tcp::socket&& socket, net::ssl::context& tls, server_context& context)
+    : ws_(std::move(socket), tls)
+    , ctx_(context)
+    , auth_timer_(ws_.get_executor())
+    , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes) {
+    beast::error_code ec;
+    const auto remote = beast::get_lowest_layer(ws_).socket().remote_endpoint(ec);
+    if (!ec) {
+        ip_ = remote.address().to_string();
+        address_ = remote.address().is_v6() ? "[" + ip_ + "]:" : ip_ + ":";
+        address_ += std::to_string(remote.port());
+    } else {
+        ip_ = address_ = "?";
+    }
+    counters::add(ctx_.stats.connections);
+    counters::add(ctx_.stats.connections_total);
+}
+
+session::~session() {
+    counters::add(ctx_.stats.connections, -1);
+}
+
+std::string session::describe() const {
+    if (role_ == role::none || host_id_.empty())
+        return address_;
+    return address_ + (role_ == role::host ? " host=" : " viewer target=") + host_id_;
+}
+
+// --- Handshake ----------------------------------------------------------------
+
+void session::start() {
+    net::dispatch(ws_.get_executor(), [self = shared_from_this()] {
+        beast::get_lowest_layer(self->ws_).expires_after(self->ctx_.config.handshake_timeout);
+        self->ws_.next_layer().async_handshake(
+            net::ssl::stream_base::server,
+            beast::bind_front_handler(&session::on_tls_handshake, self));
+    });
+}
+
+void session::on_tls_handshake(beast::error_code ec) {
+    if (ec)
+        return on_closed();
+    parser_.emplace();
+    parser_->header_limit(8 * 1024);
+    http::async_read(ws_.next_layer(), buffer_, *parser_,
+                     beast::bind_front_handler(&session::on_http_request, shared_from_this()));
+}
+
+void session::on_http_request(beast::error_code ec, std::size_t) {
+    if (ec)
+        return on_closed();
+    const auto& request = parser_->get();
+    if (!websocket::is_upgrade(request))
+        return reject_request(http::status::upgrade_required);
+    // The endpoint lives at the root; a query string is tolerated.
+    const auto target = request.target();
+    if (target != "/" && !target.starts_with("/?"))
+        return reject_request(http::status::not_found);
+
+    beast::get_lowest_layer(ws_).expires_never(); // the WebSocket layer times out from here
+    const auto& config = ctx_.config;
+    ws_.set_option(
+        websocket::stream_base::timeout{config.handshake_timeout, config.idle_timeout, true});
+    ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
+        response.set(http::field::server, "velmarin-relay");
+    }));
+    ws_.read_message_max(config.max_message_bytes);
+    ws_.auto_fragment(false);
+    ws_.async_accept(request,
+                     beast::bind_front_handler(&session::on_ws_accept, shared_from_this()));
+}
+
+void session::reject_request(http::status status) {
+    auto response = std::make_shared<http::response<http::string_body>>(status, 11);
+    response->set(http::field::server, "velmarin-relay");
+    response->set(http::field::content_type, "text/plain; charset=utf-8");
+    response->body() = "Dit is een Velmarin-relay: alleen WebSocket-verbindingen op /.\n";
+    if (status == http::status::upgrade_required)
+        response->set(http::field::upgrade, "websocket");
+    response->keep_alive(false);
+    response->prepare_payload();
+    http::async_write(ws_.next_layer(), *response,
+                      [self = shared_from_this(), response](beast::error_code, std::size_t) {
+                          self->close_now({});
+                      });
+}
+
+void session::on_ws_accept(beast::error_code ec) {
+    parser_.reset();
+    if (ec)
+        return on_closed();
+    open_ = true;
+    auth_timer_.expires_after(ctx_.config.unauthenticated_timeout);
+    auth_timer_.async_wait(beast::bind_front_handler(&session::on_auth_timer, shared_from_this()));
+    do_read();
+}
+
+void session::on_auth_timer(beast::error_code ec) {
+    if (ec || authenticated_ || closing_)
+        return;
+    close_now("closing connection that did not register, connect or ask presence in time");
+}
+
+void session::mark_authenticated() {
+    if (!authenticated_) {
+        authenticated_ = true;
+        auth_timer_.cancel();
+    }
+}
+
+// --- Reading ------------------------------------------------------------------
+
+void session::do_read() {
+    ws_.async_read(buffer_, beast::bind_front_handler(&session::on_read, shared_from_this()));
+}
+
+void session::on_read(beast::error_code ec, std::size_t bytes) {
+    if (ec) {
+        if (ec == websocket::error::message_too_big)
+            log_session(describe() + " closed: message over the size limit");
+        return on_closed();
+    }
+    counters::add(ctx_.stats.bytes_in, bytes);
+    auto data = std::make_shared<const std::string>(beast::buffers_to_string(buffer_.data()));
+    buffer_.consume(buffer_.size());
+    if (buffer_.capacity() > kKeptReadBuffer)
+        buffer_.shrink_to_fit();
+
+    if (ws_.got_text())
+        handle_text(std::move(data));
+    else
+        handle_binary(std::move(data));
+    if (!closing_)
+        do_read();
+}
+
+void session::handle_text(std::shared_ptr<const std::string> text) {
+    const auto type = decodeType(*text);
+    if (!type)
+        return send_error(texts::malformed);
+    if (*type == proto::RegisterMessage::kType)
+        return handle_register(*text);
+    if (*type == proto::ConnectMessage::kType)
+        return handle_connect(*text);
+    if (*type == proto::ChallengeResponseMessage::kType)
+        return handle_challenge_response(*text);
+    if (*type == proto::PresenceMessage::kType)
+        return handle_presence(*text);
+    if (*type == proto::DisconnectMessage::kType)
+        return handle_disconnect();
+    if (*type == proto::PingMessage::kType)
+        return handle_ping(text);
+    if (paired())
+        return forward(std::move(text), false);
+    // A Host, or a Viewer whose session just ended, may still have messages
+    // under way that crossed the end of the session: drop them quietly.
+    if (role_ == role::host || was_paired_)
+        return;
+    send_error(texts::unexpected);
+}
+
+void session::handle_binary(std::shared_ptr<const std::string> data) {
+    if (paired())
+        return forward(std::move(data), true);
+    if (role_ == role::host || was_paired_)
+        return;
+    send_error(texts::no_session);
+}
+
+void session::handle_register(std::string_view text) {
+    if (role_ != role::none)
+        return send_error(texts::already_registered);
+    const auto message = decode<proto::RegisterMessage>(text);
+    if (!message)
+        return send_error(texts::malformed);
+    if (message->role != "host")
+        return send_error(texts::only_hosts_register);
+    if (!proto::CryptoHelper::isHexDigest(message->passwordHash))
+        return send_error(texts::bad_password_hash);
+    mark_authenticated();
+    host_id_ =
+        ctx_.hosts.register_host(shared_from_this(), message->requestedId, message->passwordHash);
+    role_ = role::host;
+    send(proto::RegisteredMessage{host_id_});
+    log_session(
+        describe() + " registered" +
+        (message->requestedId && *message->requestedId == host_id_ ? " (requested ID)" : ""));
+}
+
+void session::handle_connect(std::string_view text) {
+    if (role_ == role::host)
+        return send_error(texts::host_cannot_connect);
+    if (paired())
+        return send_error(texts::already_connected);
+    const auto message = decode<proto::ConnectMessage>(text);
+    if (!message)
+        return send_error(texts::malformed);
+    mark_authenticated();
+    nonce_.clear();
+    if (!is_host_id(message->targetId))
+        return send_error(texts::not_found);
+    if (const auto wait = ctx_.limiter.wait_time(ip_, message->targetId); wait.count() > 0)
+        return send_error(texts::too_many_attempts(wait.count()));
+    auto target = ctx_.hosts.lookup(message->targetId);
+    if (target.status == host_status::offline)
+        return send_error(texts::not_found);
+    if (target.status == host_status::busy)
+        return send_error(texts::host_busy);
+    role_ = role::viewer;
+    host_id_ = message->targetId;
+    nonce_ = random_nonce();
+    challenge_hash_ = std::move(target.password_hash);
+    challenge_host_ = std::move(target.host);
+    send(proto::ChallengeMessage{nonce_});
+}
+
+void session::handle_challenge_response(std::string_view text) {
+    if (nonce_.empty())
+        return send_error(texts::no_challenge);
+    const auto message = decode<proto::ChallengeResponseMessage>(text);
+    if (!message)
+        return send_error(texts::malformed);
+    const std::string nonce = std::exchange(nonce_, {}); // single use, whatever the outcome
+    const std::string hash = std::exchange(challenge_hash_, {});
+    if (const auto wait = ctx_.limiter.wait_time(ip_, host_id_); wait.count() > 0)
+        return send_error(texts::too_many_attempts(wait.count()));
+    const auto expected = proto::CryptoHelper::expectedResponse(hash, nonce);
+    if (!constant_time_equal(expected, message->response)) {
+        ctx_.limiter.record_failure(ip_, host_id_);
+        counters::add(ctx_.stats.auth_failures);
+        log_session(describe() + " auth failure");
+        return send_error(texts::wrong_password);
+    }
+    const auto host = challenge_host_.lock();
+    challenge_host_.reset();
+    const auto outcome = ctx_.hosts.pair(host_id_, host, shared_from_this());
+    if (outcome == host_status::offline || !host)
+        return send_error(texts::not_found);
+    if (outcome == host_status::busy)
+        return send_error(texts::host_busy);
+    peer_ = std::static_pointer_cast<session>(host);
+    peer_identity_ = host.get();
+    was_paired_ = true;
+    send(proto::ConnectedMessage{});
+    log_session(describe() + " paired");
+}
+
+void session::handle_presence(std::string_view text) {
+    const auto message = decode<proto::PresenceMessage>(text);
+    if (!message)
+        return send_error(texts::malformed);
+    mark_authenticated();
+    if (message->ids.size() > ctx_.config.max_presence_ids)
+        return send_error(texts::too_many_ids(ctx_.config.max_presence_ids));
+    send(proto::PresenceResultMessage{ctx_.hosts.statuses(message->ids)});
+}
+
+void session::handle_disconnect() {
+    if (role_ == role::host) {
+        // The Host is leaving: its Viewer is told and its ID is free again.
+        ctx_.hosts.unregister_host(host_id_, this);
+        log_session(describe() + " unregistered");
+        end_pairing_locally();
+        role_ = role::none;
+        return close_gracefully();
+    }
+    if (role_ == role::viewer && paired()) {
+        ctx_.hosts.unpair(host_id_, this);
+        log_session(describe() + " unpaired");
+        end_pairing_locally();
+    }
+    nonce_.clear();
+}
+
+void session::handle_ping(const std::shared_ptr<const std::string>& text) {
+    if (paired())
+        return forward(text, false); // the peer answers
+    const auto ping = decode<proto::PingMessage>(*text);
+    if (!ping)
+        return send_error(texts::malformed);
+    send(proto::PongMessage{ping->timestamp});
+}
+
+// --- Pairing --------------------------------------------------------------------
+
+void session::forward(std::shared_ptr<const std::string> data, bool binary) {
+    if (const auto peer = peer_.lock()) {
+        counters::add(ctx_.stats.messages_forwarded);
+        peer->deliver_from_peer(std::move(data), binary);
+    }
+}
+
+void session::end_pairing_locally() {
+    peer_.reset();
+    peer_identity_ = nullptr;
+}
+
+void session::on_viewer_paired(std::shared_ptr<registry_peer> viewer) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), viewer = std::move(viewer)] {
+        if (self->closing_)
+            return;
+        self->peer_ = std::static_pointer_cast<session>(viewer);
+        self->peer_identity_ = viewer.get();
+        self->was_paired_ = true;
+        self->send(proto::ViewerConnectedMessage{});
+    });
+}
+
+void session::on_viewer_left(const registry_peer* viewer) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), viewer] {
+        if (self->closing_ || self->peer_identity_ != viewer)
+            return;
+        self->end_pairing_locally();
+        self->send(proto::ViewerDisconnectedMessage{});
+        log_session(self->describe() + " viewer left");
+    });
+}
+
+void session::on_host_left(const registry_peer* host) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), host] {
+        if (self->closing_ || self->peer_identity_ != host)
+            return;
+        self->end_pairing_locally();
+        self->send(proto::HostDisconnectedMessage{});
+        log_session(self->describe() + " host left");
+    });
+}
+
+void session::deliver_from_peer(std::shared_ptr<const std::string> data, bool binary) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary] {
+        if (self->closing_ || !self->open_)
+            return;
+        if (!binary)
+            return self->send_control(data);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data->data());
+        const auto frame = proto::parseFrame({bytes, data->size()});
+        switch (self->queue_.push_video(data, frame && frame->isKeyframe)) {
+        case outgoing_queue::push_result::queued:
+            return self->do_write();
+        case outgoing_queue::push_result::dropped_need_key:
+            log_session(self->describe() + " too slow: dropping video until the next keyframe");
+            self->request_keyframe_from_peer();
+            [[fallthrough]];
+        case outgoing_queue::push_result::dropped:
+        case outgoing_queue::push_result::overflow:
+            counters::add(self->ctx_.stats.frames_dropped);
+            return;
+        }
+    });
+}
+
+void session::request_keyframe_from_peer() {
+    // Sent as if this side had asked, so the picture recovers at once.
+    if (const auto peer = peer_.lock())
+        peer->deliver_from_peer(request_keyframe_text(), false);
+}
+
+// --- Writing --------------------------------------------------------------------
+
+template <class M> void session::send(const M& message) {
+    if (auto text = encoded(message))
+        send_control(std::move(text));
+}
+
+void session::send_error(std::string_view text) {
+    if (++errors_sent_ > kMaxErrorsPerConnection)
+        return close_now("closed after too many bad messages");
+    send(proto::ErrorMessage{std::string(text)});
+}
+
+void session::send_control(std::shared_ptr<const std::string> text) {
+    if (closing_)
+        return;
+    if (queue_.push_control(std::move(text)) == outgoing_queue::push_result::overflow) {
+        counters::add(ctx_.stats.slow_closed);
+        return close_now("closed: messages could not be delivered (receiver too slow)");
+    }
+    do_write();
+}
+
+void session::do_write() {
+    if (!open_ || (closing_ && !close_after_flush_))
+        return;
+    if (const auto* message = queue_.start_write()) {
+        ws_.binary(message->binary);
+        ws_.async_write(net::buffer(*message->data),
+                        beast::bind_front_handler(&session::on_write, shared_from_this()));
+        return;
+    }
+    if (close_after_flush_ && !queue_.writing() && !close_started_) {
+        close_started_ = true;
+        ws_.async_close(websocket::close_code::normal,
+                        [self = shared_from_this()](beast::error_code) { self->close_now({}); });
+    }
+}
+
+void session::on_write(beast::error_code ec, std::size_t bytes) {
+    if (ec)
+        return close_now({});
+    counters::add(ctx_.stats.bytes_out, bytes);
+    queue_.finish_write();
+    do_write();
+}
+
+// --- Closing --------------------------------------------------------------------
+
+void session::close_gracefully() {
+    close_after_flush_ = true;
+    closing_ = true;
+    do_write();
+}
+
+void session::close_now(std::string_view reason) {
+    if (!reason.empty())
+        log_session(describe() + " " + std::string(reason));
+    beast::error_code ignored;
+    beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
+    beast::get_lowest_layer(ws_).socket().close(ignored);
+    on_closed();
+}
+
+void session::on_closed() {
+    if (cleaned_up_)
+        return;
+    cleaned_up_ = true;
+    closing_ = true;
+    auth_timer_.cancel();
+    if (role_ == role::host) {
+        ctx_.hosts.unregister_host(host_id_, this);
+        log_session(describe() + " unregistered (connection closed)");
+    } else if (role_ == role::viewer && paired()) {
+        ctx_.hosts.unpair(host_id_, this);
+        log_session(describe() + " unpaired (connection closed)");
+    }
+    end_pairing_locally();
+}
+
+} // namespace velmarin::relay

@@ -1,0 +1,109 @@
+#pragma once
+
+// One client connection: TLS and WebSocket handshake, then the relay's side
+// of the protocol (register, connect/challenge, presence, ping) and, once
+// paired, forwarding to the peer connection.
+//
+// Everything below runs on the connection's strand. The public entry points
+// may be called from any thread; they post to that strand. A connection
+// never touches another connection's state: it hands messages over with
+// deliver_from_peer(), and the registry tells both sides about pairing.
+
+#include "relay/outgoing_queue.h"
+#include "relay/registry.h"
+#include "relay/server_context.h"
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmarin::relay {
+
+class session final : public registry_peer, public std::enable_shared_from_this<session> {
+public:
+    session(boost::asio::ip::tcp::socket&& socket, boost::asio::ssl::context& tls,
+            server_context& context);
+    ~session() override;
+
+    void start();
+
+    // A message from the paired peer, to be sent on unchanged. Any thread.
+    void deliver_from_peer(std::shared_ptr<const std::string> data, bool binary);
+
+    // registry_peer; any thread.
+    void on_viewer_paired(std::shared_ptr<registry_peer> viewer) override;
+    void on_viewer_left(const registry_peer* viewer) override;
+    void on_host_left(const registry_peer* host) override;
+
+private:
+    enum class role { none, host, viewer };
+
+    void on_tls_handshake(boost::beast::error_code ec);
+    void on_http_request(boost::beast::error_code ec, std::size_t);
+    void reject_request(boost::beast::http::status status);
+    void on_ws_accept(boost::beast::error_code ec);
+    void on_auth_timer(boost::beast::error_code ec);
+
+    void do_read();
+    void on_read(boost::beast::error_code ec, std::size_t bytes);
+    void handle_text(std::shared_ptr<const std::string> text);
+    void handle_binary(std::shared_ptr<const std::string> data);
+    void handle_register(std::string_view text);
+    void handle_connect(std::string_view text);
+    void handle_challenge_response(std::string_view text);
+    void handle_presence(std::string_view text);
+    void handle_disconnect();
+    void handle_ping(const std::shared_ptr<const std::string>& text);
+
+    bool paired() const { return peer_identity_ != nullptr; }
+    void forward(std::shared_ptr<const std::string> data, bool binary);
+    void end_pairing_locally();
+    void mark_authenticated();
+    void request_keyframe_from_peer();
+
+    template <class M> void send(const M& message);
+    void send_control(std::shared_ptr<const std::string> text);
+    void send_error(std::string_view text);
+    void do_write();
+    void on_write(boost::beast::error_code ec, std::size_t bytes);
+
+    void close_gracefully();
+    void close_now(std::string_view reason);
+    void on_closed();
+
+    std::string describe() const; // "address" or "address id=…" for log lines
+
+    boost::beast::websocket::stream<boost::beast::ssl_stream<boost::beast::tcp_stream>> ws_;
+    boost::beast::flat_buffer buffer_;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
+    server_context& ctx_;
+    std::string address_; // "ip:port"
+    std::string ip_;
+    boost::asio::steady_timer auth_timer_;
+    outgoing_queue queue_;
+
+    role role_ = role::none;
+    std::string host_id_; // Host: its own ID; Viewer: the ID it connects to
+    std::string nonce_;   // the open challenge, single use
+    std::string challenge_hash_;
+    std::weak_ptr<registry_peer> challenge_host_;
+    std::weak_ptr<session> peer_;
+    const void* peer_identity_ = nullptr; // still valid for comparison once the peer is gone
+    bool was_paired_ = false;
+    bool authenticated_ = false;
+    bool open_ = false;
+    bool closing_ = false;
+    bool close_after_flush_ = false;
+    bool close_started_ = false;
+    bool cleaned_up_ = false;
+    unsigned errors_sent_ = 0;
+};
+
+} // namespace velmarin::relay
