@@ -1,0 +1,108 @@
+#include "app/AppSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace velmarin {
+
+namespace {
+
+namespace Key {
+const QString useFixedCredentials = QStringLiteral("useFixedCredentials");
+const QString fixedPassword = QStringLiteral("fixedPassword");
+const QString fixedID = QStringLiteral("fixedID");
+const QString preferredQuality = QStringLiteral("preferredQuality");
+const QString autoStartHosting = QStringLiteral("autoStartHosting");
+const QString launchAtLogin = QStringLiteral("launchAtLogin");
+} // namespace Key
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// The file holds the fixed password: create it owner-only before the first
+// write, so that it never exists with wider rights (later saves keep the
+// mode of the file they replace).
+void prepareOwnerOnlyFile(const QString& path) {
+    if (QFileInfo::exists(path))
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        file.setPermissions(kOwnerOnly);
+}
+
+} // namespace
+
+AppSettings::AppSettings(QObject* parent)
+    : AppSettings(QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tessamund"),
+                            QStringLiteral("Velmarin"))
+                      .fileName(),
+                  std::make_unique<XdgAutostartLoginItem>(), parent) {}
+
+AppSettings::AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem> loginItem,
+                         QObject* parent)
+    : QObject(parent)
+    , m_settings((prepareOwnerOnlyFile(settingsFile), settingsFile), QSettings::IniFormat)
+    , m_loginItem(std::move(loginItem)) {
+    m_useFixedCredentials = m_settings.value(Key::useFixedCredentials, false).toBool();
+    m_fixedPassword = m_settings.value(Key::fixedPassword, QString()).toString();
+    m_fixedID = m_settings.value(Key::fixedID, QString()).toString();
+    m_preferredQuality = m_settings.value(Key::preferredQuality, QStringLiteral("auto")).toString();
+    m_autoStartHosting = m_settings.value(Key::autoStartHosting, false).toBool();
+    m_launchAtLogin = m_loginItem && m_loginItem->isEnabled();
+}
+
+AppSettings::~AppSettings() = default;
+
+void AppSettings::store(const QString& key, const QVariant& value) {
+    m_settings.setValue(key, value);
+    m_settings.sync();
+    QFile::setPermissions(m_settings.fileName(), kOwnerOnly);
+}
+
+void AppSettings::setUseFixedCredentials(bool value) {
+    if (value == m_useFixedCredentials)
+        return;
+    m_useFixedCredentials = value;
+    store(Key::useFixedCredentials, value);
+    emit useFixedCredentialsChanged(value);
+}
+
+void AppSettings::setFixedPassword(const QString& value) {
+    if (value == m_fixedPassword)
+        return;
+    m_fixedPassword = value;
+    store(Key::fixedPassword, value);
+    emit fixedPasswordChanged(value);
+}
+
+void AppSettings::setFixedID(const QString& value) {
+    if (value == m_fixedID)
+        return;
+    m_fixedID = value;
+    store(Key::fixedID, value);
+    emit fixedIDChanged(value);
+}
+
+void AppSettings::setAutoStartHosting(bool value) {
+    if (value == m_autoStartHosting)
+        return;
+    m_autoStartHosting = value;
+    store(Key::autoStartHosting, value);
+    emit autoStartHostingChanged(value);
+}
+
+void AppSettings::setLaunchAtLogin(bool value) {
+    if (value == m_launchAtLogin)
+        return;
+    m_launchAtLogin = value;
+    store(Key::launchAtLogin, value);
+    emit launchAtLoginChanged(value);
+    const bool applied = m_loginItem && (value ? m_loginItem->enable() : m_loginItem->disable());
+    if (!applied) {
+        m_launchAtLogin = !value;
+        emit launchAtLoginChanged(m_launchAtLogin);
+    }
+}
+
+} // namespace velmarin

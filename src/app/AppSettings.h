@@ -1,0 +1,70 @@
+#pragma once
+
+// The user's persistent choices. Every change of a stored field is written to
+// the settings file at once (INI, user scope, "Tessamund"/"Velmarin", mode
+// 0600). GUI thread only.
+
+#include "app/LoginItem.h"
+
+#include <QObject>
+#include <QSettings>
+#include <QString>
+
+#include <memory>
+
+namespace velmarin {
+
+class AppSettings : public QObject {
+    Q_OBJECT
+
+public:
+    // The user's settings file and XDG autostart entry.
+    explicit AppSettings(QObject* parent = nullptr);
+    // A given settings file and login-item mechanism.
+    AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem> loginItem,
+                QObject* parent = nullptr);
+    ~AppSettings() override;
+
+    bool useFixedCredentials() const { return m_useFixedCredentials; }
+    const QString& fixedPassword() const { return m_fixedPassword; }
+    const QString& fixedID() const { return m_fixedID; }
+    // Read once at start-up, never written.
+    const QString& preferredQuality() const { return m_preferredQuality; }
+    bool autoStartHosting() const { return m_autoStartHosting; }
+    // Whether the login item is registered (read from it at start-up).
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    // Both automatic hosting and fixed credentials on.
+    bool isUnattended() const { return m_autoStartHosting && m_useFixedCredentials; }
+
+    void setUseFixedCredentials(bool value);
+    void setFixedPassword(const QString& value);
+    void setFixedID(const QString& value);
+    void setAutoStartHosting(bool value);
+    // Stores the choice, then registers or removes the login item; when that
+    // fails the switch flips back (the stored value keeps the attempt: the
+    // next start reads the real state).
+    void setLaunchAtLogin(bool value);
+
+    QString fileName() const { return m_settings.fileName(); }
+
+signals:
+    void useFixedCredentialsChanged(bool value);
+    void fixedPasswordChanged(const QString& value);
+    void fixedIDChanged(const QString& value);
+    void autoStartHostingChanged(bool value);
+    void launchAtLoginChanged(bool value);
+
+private:
+    void store(const QString& key, const QVariant& value);
+
+    QSettings m_settings;
+    std::unique_ptr<LoginItem> m_loginItem;
+    bool m_useFixedCredentials = false;
+    QString m_fixedPassword;
+    QString m_fixedID;
+    QString m_preferredQuality;
+    bool m_autoStartHosting = false;
+    bool m_launchAtLogin = false;
+};
+
+} // namespace velmarin

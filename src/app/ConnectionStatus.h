@@ -1,0 +1,57 @@
+#pragma once
+
+// The connection status the window shows, with its Dutch display text.
+
+#include <QString>
+
+#include <optional>
+
+namespace velmarin {
+
+enum class Mode { host, viewer };
+
+// "Host" / "Viewer"; any other text gives no mode.
+QString rawValue(Mode mode);
+std::optional<Mode> modeFromRawValue(const QString& raw);
+inline constexpr Mode kAllModes[] = {Mode::host, Mode::viewer};
+
+class Status {
+public:
+    enum class Kind {
+        info,
+        error,
+        disconnected,
+        registering,
+        waitingForViewer,
+        connecting,
+        authenticating,
+        connected,
+    };
+
+    Status() = default;
+    static Status info(QString text) { return {Kind::info, std::move(text)}; }
+    static Status error(QString text) { return {Kind::error, std::move(text)}; }
+    static Status disconnected() { return {Kind::disconnected, {}}; }
+    static Status registering() { return {Kind::registering, {}}; }
+    static Status waitingForViewer() { return {Kind::waitingForViewer, {}}; }
+    static Status connecting() { return {Kind::connecting, {}}; }
+    static Status authenticating() { return {Kind::authenticating, {}}; }
+    static Status connected() { return {Kind::connected, {}}; }
+
+    Kind kind() const { return m_kind; }
+    // The text of info and error; empty for the other cases.
+    const QString& text() const { return m_text; }
+    QString displayText() const;
+
+    bool operator==(const Status&) const = default;
+
+private:
+    Status(Kind kind, QString text)
+        : m_kind(kind)
+        , m_text(std::move(text)) {}
+
+    Kind m_kind = Kind::disconnected;
+    QString m_text;
+};
+
+} // namespace velmarin

@@ -1,0 +1,215 @@
+#include "app/MessageRouter.h"
+
+#include "app/IDFormatter.h"
+#include "app/Log.h"
+#include "protocol/ProtocolEncoder.h"
+
+#include <QCoreApplication>
+
+namespace velmarin {
+
+using namespace protocol;
+
+namespace {
+
+template <class F, class... Args> void call(const F& callback, Args&&... args) {
+    if (callback)
+        callback(std::forward<Args>(args)...);
+}
+
+// Decodes `text` as M and runs `effect`; a text that does not decode is
+// dropped silently.
+template <class M, class Effect> void decoded(const std::string& text, Effect&& effect) {
+    if (auto message = ProtocolEncoder::decode<M>(text))
+        effect(*message);
+}
+
+QString fromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+MessageRouter::MessageRouter(transport::WebSocketManager& webSocket,
+                             ConnectionState& connectionState, AppSettings* appSettings,
+                             CommandBus& commands, QObject* parent)
+    : QObject(parent)
+    , currentTimeMs(currentTimestampMs)
+    , m_webSocket(webSocket)
+    , m_state(connectionState)
+    , m_settings(appSettings)
+    , m_commands(commands) {}
+
+void MessageRouter::startRouting() {
+    // The handlers run on the transport thread; they post to the GUI thread
+    // in arrival order, where the router is looked up again.
+    const QPointer<MessageRouter> self(this);
+    m_webSocket.setOnMessage([self](transport::WebSocketMessage message) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, message = std::move(message)] {
+                if (self)
+                    self->handleMessage(message);
+            },
+            Qt::QueuedConnection);
+    });
+    m_webSocket.setOnDisconnect([self](transport::WebSocketResult error) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, error = std::move(error)] {
+                if (self)
+                    self->handleDisconnect(error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MessageRouter::handleMessage(const transport::WebSocketMessage& message) {
+    if (message.isText())
+        handleControlMessage(message.text);
+    else
+        call(onVideoFrame, message.data);
+}
+
+void MessageRouter::handleDisconnect(const transport::WebSocketResult& error) {
+    const QString description = error ? fromStd(error->description()) : QStringLiteral("onbekend");
+    m_state.setStatus(Status::error(QStringLiteral("Verbinding verbroken: ") + description));
+    call(onDisconnect);
+}
+
+void MessageRouter::handleControlMessage(const std::string& text) {
+    const auto type = ProtocolEncoder::decodeType(text);
+    if (!type) {
+        qCDebug(Log::network, "Unknown message format");
+        return;
+    }
+    if (handleSessionMessage(*type, text) || handleFeatureMessage(*type, text))
+        return;
+    qCDebug(Log::network, "Unhandled message type: %s", type->c_str());
+}
+
+bool MessageRouter::handleSessionMessage(const std::string& type, const std::string& text) {
+    const bool fixedCredentials = m_settings && m_settings->useFixedCredentials();
+    if (type == RegisteredMessage::kType) {
+        decoded<RegisteredMessage>(text, [&](const RegisteredMessage& message) {
+            const QString id = IDFormatter::normalize(fromStd(message.id));
+            m_state.setLocalID(id);
+            m_state.setStatus(Status::waitingForViewer());
+            m_state.log(QStringLiteral("ID ontvangen: ") + fromStd(message.id));
+            if (fixedCredentials)
+                m_settings->setFixedID(id);
+        });
+    } else if (type == ChallengeMessage::kType) {
+        decoded<ChallengeMessage>(text, [&](const ChallengeMessage& message) {
+            m_state.setStatus(Status::authenticating());
+            call(onChallenge, message.nonce);
+        });
+    } else if (type == ConnectedMessage::kType) {
+        m_state.setStatus(Status::connected());
+    } else if (type == ViewerConnectedMessage::kType) {
+        if (ProtocolEncoder::decode<ViewerConnectedMessage>(text)) {
+            m_state.setConnectedPeerName(std::nullopt);
+            qCInfo(Log::network, "Viewer connected to us (%s)", "anonymous");
+        }
+        m_state.setStatus(Status::connected());
+        call(onViewerConnected);
+    } else if (type == HostDisconnectedMessage::kType) {
+        m_state.setConnectedPeerName(std::nullopt);
+        m_state.setDisconnectMessage(QStringLiteral("De host heeft de verbinding verbroken."));
+        qCInfo(Log::network, "Host disconnected");
+        m_commands.post(Command::stopViewing);
+    } else if (type == ViewerDisconnectedMessage::kType) {
+        m_state.setConnectedPeerName(std::nullopt);
+        m_state.setDisconnectMessage(QStringLiteral("Viewer heeft de verbinding verbroken."));
+        qCInfo(Log::network, "Viewer disconnected");
+        call(onViewerDisconnected);
+        // A Host with fixed credentials stays registered for the next Viewer.
+        if (fixedCredentials)
+            m_state.setStatus(Status::waitingForViewer());
+        else
+            m_commands.post(Command::stopHosting);
+    } else if (type == PingMessage::kType) {
+        decoded<PingMessage>(text, [&](const PingMessage& ping) { answerPing(ping); });
+    } else if (type == PongMessage::kType) {
+        decoded<PongMessage>(text, [&](const PongMessage& pong) { storePong(pong); });
+    } else if (type == ErrorMessage::kType) {
+        decoded<ErrorMessage>(text, [&](const ErrorMessage& message) {
+            qCCritical(Log::network, "Server error: %s", message.message.c_str());
+            m_state.setStatus(Status::error(fromStd(message.message)));
+        });
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool MessageRouter::handleFeatureMessage(const std::string& type, const std::string& text) {
+    if (type == MouseEventMessage::kType) {
+        decoded<MouseEventMessage>(text, [&](const auto& m) { call(onMouseEvent, m); });
+    } else if (type == KeyEventMessage::kType) {
+        decoded<KeyEventMessage>(text, [&](const auto& m) { call(onKeyEvent, m); });
+    } else if (type == ScreenInfoMessage::kType) {
+        decoded<ScreenInfoMessage>(text, [&](const ScreenInfoMessage& m) {
+            m_state.setRemoteScreenSize(
+                QSizeF(static_cast<double>(m.width), static_cast<double>(m.height)));
+            call(onScreenInfo, m);
+        });
+    } else if (type == QualitySettingMessage::kType) {
+        decoded<QualitySettingMessage>(text, [&](const auto& m) { call(onQualitySetting, m); });
+    } else if (type == RequestKeyframeMessage::kType) {
+        call(onRequestKeyframe);
+    } else if (type == ChatMessage::kType) {
+        decoded<ChatMessage>(text, [&](const auto& m) { call(onChatMessage, m); });
+    } else if (type == ClipboardMessage::kType) {
+        decoded<ClipboardMessage>(text, [&](const auto& m) { call(onClipboard, m); });
+    } else if (type == MonitorListMessage::kType) {
+        decoded<MonitorListMessage>(text, [&](const auto& m) { call(onMonitorList, m.monitors); });
+    } else if (type == SystemInfoMessage::kType) {
+        decoded<SystemInfoMessage>(text, [&](const auto& m) { call(onSystemInfo, m); });
+    } else if (type == SelectMonitorMessage::kType) {
+        decoded<SelectMonitorMessage>(text,
+                                      [&](const auto& m) { call(onSelectMonitor, m.monitorId); });
+    } else if (type == SpecialKeysMessage::kType) {
+        decoded<SpecialKeysMessage>(text, [&](const auto& m) { call(onSpecialKeys, m.combo); });
+    } else if (type == DrawMessage::kType) {
+        decoded<DrawMessage>(text, [&](const auto& m) { call(onDraw, m); });
+    } else if (type == DrawClearMessage::kType) {
+        call(onDrawClear);
+    } else if (type == SpotlightMessage::kType) {
+        decoded<SpotlightMessage>(text, [&](const auto& m) { call(onSpotlight, m); });
+    } else if (type == FileOfferMessage::kType) {
+        decoded<FileOfferMessage>(text, [&](const auto& m) { call(onFileOffer, m); });
+    } else if (type == FileAcceptMessage::kType) {
+        decoded<FileAcceptMessage>(text, [&](const auto& m) { call(onFileAccept, m); });
+    } else if (type == FileRejectMessage::kType) {
+        decoded<FileRejectMessage>(text, [&](const auto& m) { call(onFileReject, m); });
+    } else if (type == FileChunkMessage::kType) {
+        decoded<FileChunkMessage>(text, [&](const auto& m) { call(onFileChunk, m); });
+    } else if (type == FileAckMessage::kType) {
+        decoded<FileAckMessage>(text, [&](const auto& m) { call(onFileAck, m); });
+    } else if (type == FileCancelMessage::kType) {
+        decoded<FileCancelMessage>(text, [&](const auto& m) { call(onFileCancel, m); });
+    } else if (type == FileCompleteMessage::kType) {
+        decoded<FileCompleteMessage>(text, [&](const auto& m) { call(onFileComplete, m); });
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void MessageRouter::answerPing(const PingMessage& ping) {
+    const auto text = ProtocolEncoder::encode(PongMessage{.timestamp = ping.timestamp});
+    if (text)
+        m_webSocket.sendText(*text); // a lost pong only costs the peer one sample
+}
+
+void MessageRouter::storePong(const PongMessage& pong) {
+    // A timestamp ahead of our clock was not one we sent (or the clock went
+    // back): it gives no latency, and a made-up 0 ms would mislead.
+    const std::uint64_t now = currentTimeMs();
+    if (pong.timestamp > now)
+        return;
+    m_state.setLatencyMs(static_cast<double>(now - pong.timestamp));
+}
+
+} // namespace velmarin
