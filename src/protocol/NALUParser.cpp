@@ -1,5 +1,7 @@
 #include "protocol/NALUParser.h"
 
+#include <cstring>
+
 namespace velmarin::protocol::NALUParser {
 
 std::vector<ByteView> extractNALUnits(ByteView data) {
@@ -13,6 +15,15 @@ std::vector<ByteView> extractNALUnits(ByteView data) {
             units.push_back(data.subspan(start, end - start));
     };
     while (i < n) {
+        // Every start code begins with a zero byte: jump straight to the next
+        // one. Slice data rarely contains zeros, so this skips most bytes.
+        if (data[i] != 0) {
+            const void* zero = std::memchr(data.data() + i, 0, n - i);
+            if (!zero)
+                break;
+            i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - data.data());
+            continue;
+        }
         if (i + 3 < n && data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 0 && data[i + 3] == 1) {
             emitUntil(i);
             start = i + 4;
