@@ -1,0 +1,63 @@
+#include "relay/outgoing_queue.h"
+
+#include <gtest/gtest.h>
+
+using velmarin::relay::outgoing_queue;
+using result = outgoing_queue::push_result;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::shared_ptr<const std::string> bytes(std::size_t n, char fill = 'x') {
+    return std::make_shared<const std::string>(n, fill);
+}
+
+// Writes everything queued; returns the fill characters in send order.
+std::string drain(outgoing_queue& q) {
+    std::string order;
+    while (const auto* m = q.start_write()) {
+        order += m->data->front();
+        q.finish_write();
+    }
+    return order;
+}
+
+const auto t0 = outgoing_queue::clock::time_point{} + 1h;
+
+} // namespace
+
+TEST(OutgoingQueue, DropsVideoPastTheLimitUntilTheNextKeyframeAndAsksOnce) {
+    outgoing_queue q(1000, 10000);
+    EXPECT_EQ(q.push_video(bytes(400, 'a'), false, t0), result::queued);
+    EXPECT_EQ(q.push_video(bytes(400, 'b'), false, t0), result::queued);
+    EXPECT_EQ(q.push_video(bytes(400, 'c'), false, t0), result::dropped_need_key);
+    // Room again, but a frame after a gap cannot be decoded: still dropped.
+    drain(q);
+    EXPECT_EQ(q.push_video(bytes(10, 'd'), false, t0 + 10ms), result::dropped);
+    EXPECT_EQ(q.push_video(bytes(10, 'e'), false, t0 + 1100ms), result::dropped_need_key);
+    EXPECT_EQ(q.push_video(bytes(10, 'K'), true, t0 + 1200ms), result::queued);
+    EXPECT_EQ(q.push_video(bytes(10, 'f'), false, t0 + 1200ms), result::queued);
+    EXPECT_EQ(drain(q), "Kf");
+}
+
+TEST(OutgoingQueue, KeyframeReplacesQueuedVideoButNotControlOrTheWriteInFlight) {
+    outgoing_queue q(1000, 10000);
+    q.push_video(bytes(300, 'a'), false, t0);
+    ASSERT_NE(q.start_write(), nullptr); // 'a' is being written
+    q.push_control(bytes(50, 'C'));
+    q.push_video(bytes(300, 'b'), false, t0);
+    q.push_video(bytes(300, 'c'), false, t0);
+    EXPECT_EQ(q.push_video(bytes(600, 'K'), true, t0), result::queued);
+    q.finish_write();
+    EXPECT_EQ(drain(q), "CK");
+    EXPECT_EQ(q.queued_bytes(), 0u);
+}
+
+TEST(OutgoingQueue, ControlMessagesAreKeptInOrderUntilTheirLimit) {
+    outgoing_queue q(100, 1000);
+    EXPECT_EQ(q.push_control(bytes(600, '1')), result::queued);
+    EXPECT_EQ(q.push_video(bytes(200, 'v'), false, t0), result::dropped_need_key);
+    EXPECT_EQ(q.push_control(bytes(400, '2')), result::queued);
+    EXPECT_EQ(q.push_control(bytes(1, '3')), result::overflow);
+    EXPECT_EQ(drain(q), "12");
+}

@@ -1,0 +1,221 @@
+// The exchanges clients rely on, over real TLS against the real relay.
+
+#include "RelaySessionHelpers.h"
+#include "protocol/VideoFrame.h"
+
+#include <regex>
+
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string frameBytes(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
+    proto::VideoFrameHeader header{.isKeyframe = keyframe,
+                                   .sequenceNumber = sequence,
+                                   .payloadSize = static_cast<std::uint32_t>(payloadSize)};
+    const auto head = header.encode();
+    std::string out(head.begin(), head.end());
+    out.append(payloadSize, static_cast<char>(sequence & 0xff));
+    return out;
+}
+
+} // namespace
+
+TEST(RelayExchange, HostRegistersAndViewerPairsWithTheRightPassword) {
+    RelayProcess relay;
+    auto host = client(relay);
+    const auto id = registerHost(*host, "k7m2pq");
+    EXPECT_TRUE(std::regex_match(id, std::regex("[1-9][0-9]{8}"))) << id;
+
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, id, "k7m2pq"), "connected");
+    EXPECT_EQ(host->receiveType(), "viewer_connected");
+}
+
+TEST(RelayExchange, AnswersWebSocketPingFramesBeforeAnyMessage) {
+    RelayProcess relay;
+    auto c = client(relay);
+    EXPECT_TRUE(c->ping());
+}
+
+TEST(RelayExchange, RefusesWrongPasswordsUnknownIdsAndBusyHosts) {
+    RelayProcess relay;
+    auto host = client(relay);
+    const auto id = registerHost(*host, "k7m2pq");
+
+    auto intruder = client(relay);
+    EXPECT_EQ(connectViewer(*intruder, id, "k7m2pr"), "Onjuist wachtwoord.");
+    // A nonce is good for one answer only.
+    EXPECT_TRUE(intruder->send(proto::ChallengeResponseMessage{std::string(64, 'a')}));
+    EXPECT_EQ(errorOf(intruder->receive()), "Onverwacht antwoord: vraag eerst een verbinding aan.");
+
+    auto lost = client(relay);
+    EXPECT_EQ(connectViewer(*lost, id == "123456789" ? "987654321" : "123456789", "k7m2pq"),
+              "Apparaat niet gevonden of offline.");
+    EXPECT_EQ(connectViewer(*lost, "12-34", "k7m2pq"), "Apparaat niet gevonden of offline.");
+
+    auto viewer = client(relay);
+    ASSERT_EQ(connectViewer(*viewer, id, "k7m2pq"), "connected");
+    auto second = client(relay);
+    EXPECT_EQ(connectViewer(*second, id, "k7m2pq"), "Dit apparaat heeft al een actieve sessie.");
+    // The failed attempts did not disturb the session.
+    EXPECT_EQ(host->receiveType(), "viewer_connected");
+}
+
+TEST(RelayExchange, ForwardsTextAndBinaryUnchangedAndInOrderBothWays) {
+    RelayProcess relay;
+    PairedSession s(relay);
+    constexpr int kCount = 600;
+    std::vector<std::string> sent;
+    for (int i = 0; i < kCount; ++i) {
+        if (i % 3 == 0) {
+            sent.push_back(frameBytes(i, i % 30 == 0, 1000 + i * 17));
+            ASSERT_TRUE(s.host->sendBinary(sent.back()));
+        } else {
+            // Unknown keys and spacing must survive: the relay does not re-encode.
+            sent.push_back(R"({"type":"chat", "sender":"host","text":"bericht )" +
+                           std::to_string(i) + R"(","timestamp":1,"extra":[1,2]})");
+            ASSERT_TRUE(s.host->sendText(sent.back()));
+        }
+    }
+    for (int i = 0; i < kCount; ++i) {
+        const auto got = s.viewer->receive();
+        ASSERT_TRUE(got.has_value()) << "message " << i;
+        EXPECT_EQ(got->binary, i % 3 == 0);
+        ASSERT_EQ(got->data, sent[i]) << "message " << i;
+    }
+    ASSERT_TRUE(s.viewer->send(proto::MouseEventMessage{.action = "move", .x = 0.25, .y = 0.5}));
+    ASSERT_TRUE(s.viewer->send(proto::RequestKeyframeMessage{}));
+    EXPECT_EQ(s.host->receiveAs<proto::MouseEventMessage>()->x, 0.25);
+    EXPECT_EQ(s.host->receiveType(), "request_keyframe");
+}
+
+TEST(RelayExchange, PingIsAnsweredByTheRelayWhenUnpairedAndForwardedWhenPaired) {
+    RelayProcess relay;
+    auto lone = client(relay);
+    lone->send(proto::PingMessage{1234567890123});
+    EXPECT_EQ(lone->receiveAs<proto::PongMessage>(), proto::PongMessage{1234567890123});
+
+    PairedSession s(relay);
+    s.viewer->send(proto::PingMessage{42});
+    EXPECT_EQ(s.host->receiveAs<proto::PingMessage>(), proto::PingMessage{42});
+    s.host->send(proto::PongMessage{42});
+    EXPECT_EQ(s.viewer->receiveAs<proto::PongMessage>(), proto::PongMessage{42});
+}
+
+TEST(RelayExchange, ViewerLeavingKeepsTheHostRegisteredForTheNextViewer) {
+    RelayProcess relay;
+    PairedSession s(relay, "p4ss99");
+    s.viewer->send(proto::DisconnectMessage{});
+    EXPECT_EQ(s.host->receiveType(), "viewer_disconnected");
+
+    auto next = client(relay);
+    EXPECT_EQ(connectViewer(*next, s.id, "p4ss99"), "connected");
+    EXPECT_EQ(s.host->receiveType(), "viewer_connected");
+    next->close(); // without a goodbye
+    EXPECT_EQ(s.host->receiveType(), "viewer_disconnected");
+
+    // The first Viewer's connection is still usable for another session.
+    EXPECT_EQ(connectViewer(*s.viewer, s.id, "p4ss99"), "connected");
+    EXPECT_EQ(s.host->receiveType(), "viewer_connected");
+}
+
+TEST(RelayExchange, HostLeavingTellsTheViewerAndFreesTheId) {
+    RelayProcess relay;
+    {
+        PairedSession s(relay);
+        s.host->send(proto::DisconnectMessage{});
+        EXPECT_EQ(s.viewer->receiveType(), "host_disconnected");
+        EXPECT_TRUE(s.host->waitClosed()); // the relay closes a leaving Host
+        EXPECT_EQ(connectViewer(*s.viewer, s.id, "abc234"), "Apparaat niet gevonden of offline.");
+    }
+    PairedSession s(relay);
+    s.host->close();
+    EXPECT_EQ(s.viewer->receiveType(), "host_disconnected");
+    // Messages after the end of the session go nowhere and draw no error.
+    s.viewer->send(proto::MouseEventMessage{.action = "move"});
+    EXPECT_FALSE(s.viewer->receive(200ms).has_value());
+}
+
+TEST(RelayExchange, RequestedIdIsHonouredWhenFreeAndReusedAfterTheHostReconnects) {
+    RelayProcess relay;
+    auto first = client(relay);
+    EXPECT_EQ(registerHost(*first, "abc234", "555123456"), "555123456");
+
+    // Held by a live Host: the newcomer gets another ID, the holder keeps it.
+    auto rival = client(relay);
+    const auto other = registerHost(*rival, "zzz999", "555123456");
+    EXPECT_NE(other, "555123456");
+    EXPECT_EQ(other.size(), 9u);
+
+    first->close();
+    auto again = client(relay);
+    // The closed connection may take a moment to be noticed.
+    std::string id;
+    for (int attempt = 0; attempt < 50 && id != "555123456"; ++attempt) {
+        again = client(relay);
+        id = registerHost(*again, "abc234", "555123456");
+        if (id != "555123456")
+            std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(id, "555123456");
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, id, "abc234"), "connected");
+
+    // Not nine digits: ignored, a random ID is assigned.
+    auto odd = client(relay);
+    EXPECT_EQ(registerHost(*odd, "abc234", "12345").size(), 9u);
+}
+
+TEST(RelayExchange, PresenceReportsOnlineBusyAndOfflineOnAnyConnection) {
+    RelayProcess relay;
+    auto idle = client(relay);
+    const auto idleId = registerHost(*idle, "abc234");
+    PairedSession busy(relay);
+
+    auto poller = client(relay);
+    poller->send(proto::PresenceMessage{{idleId, busy.id, "100000000", "niet-een-id"}});
+    const auto result = poller->receiveAs<proto::PresenceResultMessage>();
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->statuses, (std::map<std::string, std::string>{{idleId, "online"},
+                                                                    {busy.id, "busy"},
+                                                                    {"100000000", "offline"},
+                                                                    {"niet-een-id", "offline"}}));
+    // Also on a registered Host's connection, and not forwarded to its Viewer.
+    busy.host->send(proto::PresenceMessage{{idleId}});
+    EXPECT_EQ(busy.host->receiveAs<proto::PresenceResultMessage>()->statuses.at(idleId), "online");
+    EXPECT_FALSE(busy.viewer->receive(200ms).has_value());
+
+    proto::PresenceMessage tooMany;
+    for (int i = 0; i < 257; ++i)
+        tooMany.ids.push_back(std::to_string(100000000 + i));
+    poller->send(tooMany);
+    EXPECT_EQ(errorOf(poller->receive()), "Te veel apparaten in één statusverzoek (maximaal 256).");
+}
+
+TEST(RelayExchange, ConcurrentSessionsStayApart) {
+    RelayProcess relay;
+    PairedSession a(relay, "aaa222");
+    PairedSession b(relay, "bbb333");
+    for (int i = 0; i < 50; ++i) {
+        a.host->sendBinary(frameBytes(i, false, 500));
+        b.host->sendBinary(frameBytes(1000 + i, false, 700));
+    }
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(a.viewer->receive()->data, frameBytes(i, false, 500));
+        EXPECT_EQ(b.viewer->receive()->data, frameBytes(1000 + i, false, 700));
+    }
+    a.viewer->send(proto::DisconnectMessage{});
+    EXPECT_EQ(a.host->receiveType(), "viewer_disconnected");
+    b.viewer->send(proto::ChatMessage{.sender = "viewer", .text = "nog hier", .timestamp = 5});
+    EXPECT_EQ(b.host->receiveAs<proto::ChatMessage>()->text, "nog hier");
+    EXPECT_FALSE(a.host->receive(200ms).has_value());
+}
+
+TEST(RelayExchange, OnlyTheRootPathIsServed) {
+    RelayProcess relay;
+    EXPECT_THROW(RelayTestClient(relay.port(), relay.caFile(), "/anders"), std::exception);
+    RelayTestClient root(relay.port(), relay.caFile(), "/");
+    EXPECT_TRUE(root.ping());
+}

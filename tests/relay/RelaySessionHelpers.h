@@ -1,0 +1,79 @@
+#pragma once
+
+// Steps every relay integration test needs: a Host registers, a Viewer
+// answers the challenge. Each fails the calling test on an unexpected reply.
+
+#include "protocol/CryptoHelper.h"
+#include "protocol/ProtocolMessages.h"
+#include "support/RelayProcess.h"
+#include "support/RelayTestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velmarin::testing {
+
+namespace proto = velmarin::protocol;
+
+inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay) {
+    return std::make_unique<RelayTestClient>(relay.port(), relay.caFile());
+}
+
+inline std::string registerHost(RelayTestClient& host, const std::string& password,
+                                std::optional<std::string> requestedId = std::nullopt) {
+    EXPECT_TRUE(host.send(proto::RegisterMessage{
+        .passwordHash = proto::CryptoHelper::sha256hex(password), .requestedId = requestedId}));
+    const auto registered = host.receiveAs<proto::RegisteredMessage>();
+    EXPECT_TRUE(registered.has_value());
+    return registered ? registered->id : std::string();
+}
+
+// Runs connect → challenge → challenge_response. Returns the relay's final
+// answer: "connected", or the text of the "error".
+inline std::string connectViewer(RelayTestClient& viewer, const std::string& id,
+                                 const std::string& password) {
+    viewer.send(proto::ConnectMessage{id});
+    const auto reply = viewer.receive();
+    if (!reply)
+        return "<no reply>";
+    if (const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(reply->data))
+        return error->message;
+    const auto challenge = proto::ProtocolEncoder::decode<proto::ChallengeMessage>(reply->data);
+    if (!challenge)
+        return "<unexpected: " + reply->data + ">";
+    viewer.send(proto::ChallengeResponseMessage{
+        proto::CryptoHelper::challengeResponse(password, challenge->nonce)});
+    const auto answer = viewer.receive();
+    if (!answer)
+        return "<no answer>";
+    if (const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(answer->data))
+        return error->message;
+    return proto::ProtocolEncoder::decodeType(answer->data).value_or("<not json>");
+}
+
+// A paired Host and Viewer on a fresh relay.
+struct PairedSession {
+    std::unique_ptr<RelayTestClient> host;
+    std::unique_ptr<RelayTestClient> viewer;
+    std::string id;
+
+    PairedSession(const RelayProcess& relay, const std::string& password = "abc234")
+        : host(client(relay))
+        , viewer(client(relay)) {
+        id = registerHost(*host, password);
+        EXPECT_EQ(connectViewer(*viewer, id, password), "connected");
+        EXPECT_EQ(host->receiveType(), "viewer_connected");
+    }
+};
+
+inline std::string errorOf(const std::optional<RelayTestClient::Message>& message) {
+    if (!message || message->binary)
+        return "<none>";
+    const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(message->data);
+    return error ? error->message : "<not an error: " + message->data + ">";
+}
+
+} // namespace velmarin::testing
