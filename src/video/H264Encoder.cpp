@@ -72,11 +72,16 @@ std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t 
     context->pix_fmt = format;
     context->time_base = kTimeBase;
     context->framerate = AVRational{kExpectedFrameRate, 1};
-    context->bit_rate = m_bitrate;
-    // A VBV of one second at twice the average caps every one-second window.
-    context->rc_max_rate = dataRateLimitBytesPerSecond(m_bitrate) * 8;
+    // x264 can change the average bitrate of a running stream only when the
+    // peak rate equals it, so the cap is built from the buffer instead: a
+    // buffer of (cap - average) lets any one-second window carry at most the
+    // cap of twice the average, while the long-run rate stays the average.
+    // A later bitrate change moves the average and keeps this buffer.
+    context->bit_rate = rateForCodec(m_bitrate);
+    context->rc_max_rate = context->bit_rate;
     context->rc_buffer_size = static_cast<int>(
-        std::min<std::int64_t>(context->rc_max_rate, std::numeric_limits<int>::max()));
+        std::clamp<std::int64_t>(dataRateLimitBytesPerSecond(m_bitrate) * 8 - m_bitrate, 1000,
+                                 std::numeric_limits<int>::max()));
     context->gop_size = kMaxKeyframeInterval;
     context->max_b_frames = 0;
     context->profile = FF_PROFILE_H264_HIGH;
@@ -152,11 +157,28 @@ void H264Encoder::updateBitrate(std::int64_t bitsPerSecond) {
     const std::lock_guard lock(m_mutex);
     m_bitrate = bitsPerSecond;
     if (m_context) {
-        // libx264 reconfigures its rate control when it sees the new value on
-        // the next frame; the VBV cap stays as set up.
-        m_context->bit_rate = bitsPerSecond;
+        // libx264 picks the new rate up with the next frame, without a key
+        // frame; the buffer of setup stays.
+        m_context->bit_rate = rateForCodec(bitsPerSecond);
+        m_context->rc_max_rate = m_context->bit_rate;
         log(LogLevel::info, "encoding", "Bitrate updated to %ld", static_cast<long>(bitsPerSecond));
     }
+}
+
+void H264Encoder::updateFrameRate(int framesPerSecond) {
+    const std::lock_guard lock(m_mutex);
+    m_frameRate = std::clamp(framesPerSecond, 1, 240);
+    if (m_context) {
+        m_context->bit_rate = rateForCodec(m_bitrate);
+        m_context->rc_max_rate = m_context->bit_rate;
+    }
+}
+
+std::int64_t H264Encoder::rateForCodec(std::int64_t bitrate) const {
+    // The low-latency rate control counts frames, not time: it gives each
+    // frame bitrate / 30 bits. At 15 frames per second that would halve the
+    // stream, so the rate it is told is scaled by the frames really coming.
+    return bitrate * kExpectedFrameRate / m_frameRate;
 }
 
 void H264Encoder::teardown() {

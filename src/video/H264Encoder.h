@@ -68,6 +68,11 @@ public:
     // only stored and used by the next `setup`.
     void updateBitrate(std::int64_t bitsPerSecond);
 
+    // The rate at which pictures come (the capture's frame rate), so that the
+    // bitrate is spent per second and not per 30 frames. Default 30; takes
+    // effect from the next picture, before `setup` at the next `setup`.
+    void updateFrameRate(int framesPerSecond);
+
     // Flushes pending frames (emitted through `onEncodedFrame`), closes the
     // encoder and restarts sequence numbers at 0. Timestamps keep counting
     // from the encoder's creation.
@@ -95,6 +100,7 @@ private:
     void drainPackets(std::vector<protocol::Bytes>& out);
     void closeLocked(std::vector<protocol::Bytes>& out);
     void emit(std::vector<protocol::Bytes>& messages);
+    std::int64_t rateForCodec(std::int64_t bitrate) const;
 
     const EncoderProfile m_profile;
     const std::chrono::steady_clock::time_point m_startTime = std::chrono::steady_clock::now();
@@ -105,6 +111,7 @@ private:
     std::unique_ptr<AVPacket, PacketDeleter> m_packet;
     std::uint32_t m_sequenceNumber = 0;
     std::int64_t m_bitrate = kDefaultBitrate;
+    int m_frameRate = kExpectedFrameRate;
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
     std::int64_t m_lastPts = 0;
