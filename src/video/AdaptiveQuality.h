@@ -57,6 +57,7 @@ public:
 
     const QualityLevel& currentLevel() const { return levels[m_currentLevelIndex]; }
     int currentLevelIndex() const { return m_currentLevelIndex; }
+    const std::deque<double>& latencyHistory() const { return m_latencyHistory; }
 
 private:
     bool intervalElapsed(std::chrono::steady_clock::time_point now) const;
