@@ -1,0 +1,188 @@
+// Limits that keep the relay safe: password guessing, silent connections,
+// bad input, slow receivers. Real relay over TLS, small limits to keep the
+// tests quick.
+
+#include "RelaySessionHelpers.h"
+#include "protocol/VideoFrame.h"
+
+#include <fstream>
+
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
+    const auto head =
+        proto::VideoFrameHeader{.isKeyframe = keyframe,
+                                .sequenceNumber = sequence,
+                                .payloadSize = static_cast<std::uint32_t>(payloadSize)}
+            .encode();
+    std::string out(head.begin(), head.end());
+    out.append(payloadSize, 'p');
+    return out;
+}
+
+std::optional<proto::ReceivedFrame> parsed(const std::string& message) {
+    return proto::parseFrame(
+        {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()});
+}
+
+// Peak resident memory of a process, in KiB.
+long peakRssKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmHWM:" && status >> value)
+            return value;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(RelayLimits, FailedAnswersFromOneAddressAreLimitedAndNothingSecretIsLogged) {
+    RelayProcess relay({"--address-failures", "2", "--address-refill", "60"});
+    auto host = client(relay);
+    const auto id = registerHost(*host, "goed22");
+    auto other = client(relay);
+    const auto otherId = registerHost(*other, "goed33");
+
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, id, "fout22"), "Onjuist wachtwoord.");
+    EXPECT_EQ(connectViewer(*viewer, id, "fout23"), "Onjuist wachtwoord.");
+    // Refused before any challenge, whatever the password and the target.
+    const auto refused = connectViewer(*viewer, id, "goed22");
+    EXPECT_TRUE(refused.starts_with("Te veel mislukte pogingen. Probeer het over ")) << refused;
+    EXPECT_TRUE(connectViewer(*client(relay), otherId, "goed33").starts_with("Te veel"));
+    EXPECT_EQ(host->receive(100ms), std::nullopt);
+
+    const auto log = relay.logText();
+    EXPECT_NE(log.find("auth failure"), std::string::npos);
+    EXPECT_EQ(log.find(proto::CryptoHelper::sha256hex("goed22")), std::string::npos);
+    EXPECT_EQ(log.find(proto::CryptoHelper::sha256hex("goed22").substr(0, 16)), std::string::npos);
+}
+
+TEST(RelayLimits, FailedAnswersAtOneHostAreLimitedAcrossConnections) {
+    RelayProcess relay({"--target-failures", "2", "--target-refill", "60"});
+    auto host = client(relay);
+    const auto id = registerHost(*host, "goed22");
+    EXPECT_EQ(connectViewer(*client(relay), id, "fout22"), "Onjuist wachtwoord.");
+    EXPECT_EQ(connectViewer(*client(relay), id, "fout23"), "Onjuist wachtwoord.");
+    EXPECT_TRUE(connectViewer(*client(relay), id, "goed22").starts_with("Te veel"));
+}
+
+TEST(RelayLimits, SilentConnectionsAreClosedButPresencePollersStay) {
+    RelayProcess relay({"--auth-timeout", "1"});
+    auto silent = client(relay);
+    auto poller = client(relay);
+    poller->send(proto::PresenceMessage{{"123456789"}});
+    ASSERT_TRUE(poller->receiveAs<proto::PresenceResultMessage>().has_value());
+    EXPECT_TRUE(silent->ping()); // a ping frame is not a request
+    EXPECT_TRUE(silent->waitClosed(4s));
+    EXPECT_TRUE(poller->ping());
+    EXPECT_TRUE(poller->isOpen());
+}
+
+TEST(RelayLimits, BadInputGetsDutchErrorsAndNeverDisturbsOtherSessions) {
+    RelayProcess relay({"--max-message-bytes", "65536"});
+    PairedSession session(relay);
+    auto bad = client(relay);
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"geen json", "Ongeldig bericht."},
+        {R"({"type":7})", "Ongeldig bericht."},
+        {R"({"type":"mouse","action":"move","x":0,"y":0,"button":0})",
+         "Onverwacht bericht: registreer eerst of maak verbinding met een apparaat."},
+        {R"({"type":"connect","targetId":123456789})", "Ongeldig bericht."},
+        {R"({"type":"register","role":"viewer","passwordHash":")" + std::string(64, 'a') + "\"}",
+         "Alleen een host kan zich registreren."},
+        {R"({"type":"register","role":"host","passwordHash":"ABC"})",
+         "Registratie geweigerd: ongeldige wachtwoord-hash."},
+        {R"({"type":"challenge_response","response":"x"})",
+         "Onverwacht antwoord: vraag eerst een verbinding aan."},
+    };
+    for (const auto& [input, expected] : cases) {
+        ASSERT_TRUE(bad->sendText(input));
+        EXPECT_EQ(errorOf(bad->receive()), expected) << input;
+    }
+    bad->sendBinary(frame(1, true, 100));
+    EXPECT_EQ(errorOf(bad->receive()), "Geen actieve sessie.");
+    registerHost(*bad, "abc234");
+    bad->send(proto::RegisterMessage{.passwordHash = std::string(64, 'b')});
+    EXPECT_EQ(errorOf(bad->receive()), "Deze verbinding is al geregistreerd.");
+
+    // A truncated frame is the peers' business: forwarded as it is.
+    session.host->sendBinary("\x01\x01trunc");
+    EXPECT_EQ(session.viewer->receive()->data, "\x01\x01trunc");
+
+    // Too large: that connection is closed, nothing else.
+    session.viewer->sendBinary(std::string(70000, 'x'));
+    EXPECT_TRUE(session.viewer->waitClosed());
+    EXPECT_EQ(session.host->receiveType(), "viewer_disconnected");
+
+    // A flood of garbage ends with the connection closed.
+    auto flood = client(relay);
+    for (int i = 0; i < 200 && flood->isOpen(); ++i)
+        flood->sendText("{");
+    EXPECT_TRUE(flood->waitClosed());
+
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, session.id, "abc234"), "connected");
+    EXPECT_EQ(session.host->receiveType(), "viewer_connected");
+}
+
+TEST(RelayLimits, SlowViewerLosesVideoNotControlAndTheHostIsAskedForAKeyframe) {
+    RelayProcess relay({"--video-queue-bytes", "262144"});
+    PairedSession s(relay);
+    constexpr std::size_t kFrameBytes = 150 * 1024;
+    constexpr std::uint32_t kFrames = 400; // 60 MB: far more than the socket buffers hold
+
+    // The Viewer does not read while the Host streams.
+    s.host->sendBinary(frame(0, true, kFrameBytes));
+    for (std::uint32_t i = 1; i < kFrames; ++i) {
+        ASSERT_TRUE(s.host->sendBinary(frame(i, false, kFrameBytes)));
+        if (i == kFrames / 2)
+            s.host->send(proto::ChatMessage{.sender = "host", .text = "midden", .timestamp = 1});
+    }
+    EXPECT_EQ(s.host->receiveType(), "request_keyframe");
+    s.host->sendBinary(frame(kFrames, true, kFrameBytes));
+    s.host->sendBinary(frame(kFrames + 1, false, kFrameBytes));
+
+    // Now read: every gap in the sequence is followed by a keyframe, the chat
+    // message arrived, and the stream ends with the recovered frames.
+    std::uint32_t expected = 0, received = 0;
+    bool chat = false;
+    std::optional<std::uint32_t> last;
+    while (const auto m = s.viewer->receive(1s)) {
+        if (!m->binary) {
+            chat = chat || proto::ProtocolEncoder::decodeType(m->data) == "chat";
+            continue;
+        }
+        const auto f = parsed(m->data);
+        ASSERT_TRUE(f.has_value());
+        if (f->sequenceNumber != expected) {
+            EXPECT_TRUE(f->isKeyframe) << "frame " << f->sequenceNumber << " after a gap";
+        }
+        expected = f->sequenceNumber + 1;
+        last = f->sequenceNumber;
+        ++received;
+    }
+    EXPECT_TRUE(chat);
+    EXPECT_LT(received, kFrames);
+    EXPECT_EQ(last, kFrames + 1);
+    EXPECT_LT(peakRssKiB(relay.pid()), 48 * 1024) << "relay memory grew with the backlog";
+}
+
+TEST(RelayLimits, ViewerThatCannotTakeControlMessagesIsClosed) {
+    RelayProcess relay({"--control-queue-bytes", "262144"});
+    PairedSession s(relay);
+    const std::string text(32 * 1024, 'c');
+    for (int i = 0; i < 2000; ++i) {
+        if (!s.host->send(proto::ChatMessage{.sender = "host", .text = text, .timestamp = 1}))
+            break;
+    }
+    EXPECT_EQ(s.host->receiveType(10s), "viewer_disconnected");
+    EXPECT_LT(peakRssKiB(relay.pid()), 48 * 1024);
+}
