@@ -107,7 +107,8 @@ void WebSocketConnection::onTlsHandshake(const ErrorCode& error) {
     m_stream.set_option(websocket::stream_base::decorator([](websocket::request_type& request) {
         request.set(beast::http::field::user_agent, "Velmarin");
     }));
-    m_stream.read_message_max(kMaxMessageSize);
+    m_stream.read_message_max(0); // enforced in onRead
+
     m_stream.async_handshake(
         m_endpoint.hostHeader, m_endpoint.target,
         [self = shared_from_this()](const ErrorCode& error) { self->onWebSocketHandshake(error); });
@@ -146,8 +147,11 @@ void WebSocketConnection::onConfirmTimeout(const ErrorCode& error) {
 }
 
 void WebSocketConnection::readNext() {
-    m_stream.async_read(
-        m_readBuffer,
+    // Messages are read piece by piece so that the size limit is ours to
+    // enforce: the stream's own limit reports the TLS teardown error instead
+    // of the real cause when the peer keeps sending.
+    m_stream.async_read_some(
+        m_readBuffer, kReadChunk,
         [self = shared_from_this()](const ErrorCode& error, std::size_t) { self->onRead(error); });
 }
 
@@ -165,6 +169,14 @@ void WebSocketConnection::onRead(const ErrorCode& error) {
             m_events.readFailed(error);
         return;
     }
+    if (m_readBuffer.size() > kMaxMessageSize) {
+        rejectOversizedMessage();
+        return;
+    }
+    if (!m_stream.is_message_done()) {
+        readNext();
+        return;
+    }
     WebSocketMessage message;
     if (m_stream.got_text()) {
         message = WebSocketMessage::makeText(beast::buffers_to_string(m_readBuffer.data()));
@@ -173,9 +185,41 @@ void WebSocketConnection::onRead(const ErrorCode& error) {
         message = WebSocketMessage::makeBinary({bytes, bytes + m_readBuffer.size()});
     }
     m_readBuffer.consume(m_readBuffer.size());
+    if (m_readBuffer.capacity() > kKeptReadBuffer)
+        m_readBuffer.shrink_to_fit();
     if (m_events.message)
         m_events.message(std::move(message));
     readNext();
+}
+
+void WebSocketConnection::rejectOversizedMessage() {
+    m_readBuffer.clear();
+    m_readBuffer.shrink_to_fit();
+    if (m_confirmed) {
+        failConnect(websocket::error::message_too_big);
+        return;
+    }
+    if (m_closed)
+        return;
+    m_closed = true;
+    failQueuedWrites();
+    useShortCloseTimeout();
+    m_stream.async_close(websocket::close_code::too_big,
+                         [self = shared_from_this()](const ErrorCode&) {
+                             self->closeSocket();
+                             if (self->m_events.readFailed)
+                                 self->m_events.readFailed(websocket::error::message_too_big);
+                         });
+}
+
+void WebSocketConnection::useShortCloseTimeout() {
+    // A peer that does not answer the close frame must not hold the
+    // transport thread (and a destructor waiting for it) for long.
+    websocket::stream_base::timeout timeouts;
+    timeouts.handshake_timeout = std::chrono::seconds(3);
+    timeouts.idle_timeout = websocket::stream_base::none();
+    timeouts.keep_alive_pings = false;
+    m_stream.set_option(timeouts);
 }
 
 void WebSocketConnection::write(bool binary, std::string text, std::vector<std::uint8_t> data,
@@ -229,13 +273,7 @@ void WebSocketConnection::shutdown() {
             self->m_closed = true;
             self->m_confirmTimer.cancel();
             self->failQueuedWrites();
-            // A peer that does not answer the close frame must not hold the
-            // transport thread (and a destructor waiting for it) for long.
-            websocket::stream_base::timeout timeouts;
-            timeouts.handshake_timeout = std::chrono::seconds(3);
-            timeouts.idle_timeout = websocket::stream_base::none();
-            timeouts.keep_alive_pings = false;
-            self->m_stream.set_option(timeouts);
+            self->useShortCloseTimeout();
             self->m_stream.async_close(websocket::close_code::going_away,
                                        [self](const ErrorCode&) { self->closeSocket(); });
         } else {

@@ -33,6 +33,9 @@ public:
 
     static constexpr std::size_t kMaxMessageSize = 5 * 1024 * 1024;
     static constexpr std::chrono::seconds kRequestTimeout{30};
+    static constexpr std::size_t kReadChunk = 64 * 1024;
+    // A read buffer grown by a large message is given back above this.
+    static constexpr std::size_t kKeptReadBuffer = 256 * 1024;
     // Writes queued behind the one in flight; beyond this a send fails
     // rather than letting memory grow on a stalled connection.
     static constexpr std::size_t kMaxQueuedWrites = 1024;
@@ -81,6 +84,8 @@ private:
     void onConfirmTimeout(const ErrorCode& error);
     void readNext();
     void onRead(const ErrorCode& error);
+    void rejectOversizedMessage();
+    void useShortCloseTimeout();
     void writeNext();
     void onWritten(const ErrorCode& error);
     void finishConnect(const ErrorCode& error);

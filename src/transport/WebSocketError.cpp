@@ -32,7 +32,7 @@ std::string describeError(const boost::system::error_code& error) {
         if (ERR_GET_REASON(static_cast<unsigned long>(error.value())) ==
             SSL_R_CERTIFICATE_VERIFY_FAILED)
             return "het certificaat van de server wordt niet vertrouwd";
-        return "de beveiligde verbinding kon niet worden opgezet";
+        return "de beveiligde verbinding is mislukt (" + error.message() + ")";
     }
     if (error == asio::ssl::error::stream_truncated || error == asio::error::eof ||
         error == asio::error::connection_reset || error == asio::error::broken_pipe ||

@@ -1,0 +1,90 @@
+#pragma once
+
+// A WebSocketManager with everything it reports collected for assertions:
+// received messages, disconnect reports and log lines.
+
+#include "protocol/ProtocolEncoder.h"
+#include "transport/WebSocketManager.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmarin::testing {
+
+class RecordingLog final : public transport::LogSink {
+public:
+    void write(transport::LogLevel level, std::string_view line) override;
+    // Lines (with level prefix "E "/"I "/...) that start with `prefix` after
+    // the level.
+    int count(std::string_view prefix) const;
+    std::vector<std::string> lines() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+class Peer {
+public:
+    explicit Peer(const std::string& url);
+    ~Peer();
+
+    transport::WebSocketResult connect();
+    transport::WebSocketResult sendText(std::string text);
+    transport::WebSocketResult sendData(std::vector<std::uint8_t> bytes);
+    template <protocol::Message M> transport::WebSocketResult send(const M& message) {
+        return sendText(*protocol::ProtocolEncoder::encode(message));
+    }
+
+    // The next received message, or nothing within `timeout`.
+    std::optional<transport::WebSocketMessage>
+    next(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The next text message decoded as M (skipping messages of other types).
+    template <protocol::Message M>
+    std::optional<M> nextOf(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (true) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return std::nullopt;
+            const auto message = next(left);
+            if (!message)
+                return std::nullopt;
+            if (message->isText() &&
+                protocol::ProtocolEncoder::decodeType(message->text) == std::string(M::kType))
+                return protocol::ProtocolEncoder::decode<M>(message->text);
+        }
+    }
+
+    // Waits until at least `count` disconnect reports arrived.
+    bool waitForDisconnects(int count, std::chrono::milliseconds timeout);
+    std::vector<transport::WebSocketResult> disconnects() const;
+
+    transport::WebSocketManager& manager() { return *m_manager; }
+    RecordingLog& log() { return *m_log; }
+
+private:
+    std::shared_ptr<RecordingLog> m_log = std::make_shared<RecordingLog>();
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<transport::WebSocketMessage> m_inbox;
+    std::vector<transport::WebSocketResult> m_disconnects;
+    std::unique_ptr<transport::WebSocketManager> m_manager;
+};
+
+// A Host registered with `password` and a Viewer paired with it through the
+// relay at `url`.
+struct PairedPeers {
+    PairedPeers(const std::string& url, const std::string& password = "abc234");
+    Peer host;
+    Peer viewer;
+    std::string hostID;
+};
+
+} // namespace velmarin::testing

@@ -1,0 +1,263 @@
+#include "protocol/CryptoHelper.h"
+#include "support/RelayProcess.h"
+#include "transport/LocalListener.h"
+#include "transport/Peer.h"
+#include "transport/RelayEndpoint.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <thread>
+
+namespace velmarin::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace protocol;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using transport::WebSocketError;
+
+// A relay of our own per test, trusted through the development CA.
+class WebSocketManagerTest : public ::testing::Test {
+protected:
+    explicit WebSocketManagerTest(std::vector<std::string> relayArgs = {})
+        : relay(std::move(relayArgs)) {
+        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+    }
+
+    std::string url() const { return transport::relayURL(); }
+
+    RelayProcess relay;
+};
+
+TEST_F(WebSocketManagerTest, ConnectIsConfirmedAndTheRelayAnswers) {
+    EXPECT_EQ(url(), "wss://" + relay.hostPort());
+    Peer peer(url());
+    ASSERT_EQ(peer.connect(), std::nullopt);
+    EXPECT_TRUE(peer.manager().isConnected());
+    EXPECT_EQ(peer.log().count("WebSocket connected to " + url()), 1);
+
+    ASSERT_EQ(peer.send(PresenceMessage{.ids = {"123456789"}}), std::nullopt);
+    const auto result = peer.nextOf<PresenceResultMessage>();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->statuses, (std::map<std::string, std::string>{{"123456789", "offline"}}));
+}
+
+TEST_F(WebSocketManagerTest, SendWithoutConnectionFailsAndDisconnectIsSilent) {
+    Peer peer(url());
+    const auto beforeConnect = peer.sendText("{\"type\":\"ping\",\"timestamp\":1}");
+    ASSERT_TRUE(beforeConnect);
+    EXPECT_EQ(beforeConnect->kind(), WebSocketError::Kind::notConnected);
+    EXPECT_EQ(beforeConnect->description(), "WebSocket is niet verbonden");
+    peer.manager().disconnect();
+    peer.manager().disconnect();
+
+    ASSERT_EQ(peer.connect(), std::nullopt);
+    peer.manager().disconnect();
+    peer.manager().disconnect();
+    EXPECT_FALSE(peer.manager().isConnected());
+    EXPECT_EQ(peer.sendData({1, 2, 3}), WebSocketError::notConnected());
+
+    // The read that was outstanding fails without a report or a log line.
+    EXPECT_FALSE(peer.waitForDisconnects(1, 500ms));
+    EXPECT_EQ(peer.log().count("WebSocket receive error"), 0);
+}
+
+TEST_F(WebSocketManagerTest, TextAndBinaryFromManyThreadsArriveCompleteAndInOrder) {
+    PairedPeers peers(url());
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 60;
+    std::vector<std::thread> senders;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                // Even threads send binary frames, odd ones chat texts.
+                transport::WebSocketResult result;
+                if (t % 2 == 0) {
+                    std::vector<std::uint8_t> frame(1000 + i, static_cast<std::uint8_t>(i));
+                    frame[0] = static_cast<std::uint8_t>(t);
+                    result = peers.host.sendData(std::move(frame));
+                } else {
+                    result = peers.host.send(ChatMessage{
+                        .sender = "host", .text = std::to_string(t) + ":" + std::to_string(i)});
+                }
+                failures += result ? 1 : 0;
+            }
+        });
+    }
+    for (auto& sender : senders)
+        sender.join();
+    EXPECT_EQ(failures, 0);
+
+    std::map<int, int> nextIndex;
+    for (int n = 0; n < kThreads * kPerThread; ++n) {
+        const auto message = peers.viewer.next();
+        ASSERT_TRUE(message) << "after " << n << " messages";
+        int thread = 0;
+        int index = 0;
+        if (message->isText()) {
+            const auto chat = ProtocolEncoder::decode<ChatMessage>(message->text);
+            ASSERT_TRUE(chat);
+            thread = std::stoi(chat->text.substr(0, chat->text.find(':')));
+            index = std::stoi(chat->text.substr(chat->text.find(':') + 1));
+            EXPECT_EQ(thread % 2, 1);
+        } else {
+            thread = message->data[0];
+            index = static_cast<int>(message->data.size()) - 1000;
+            EXPECT_EQ(thread % 2, 0);
+            EXPECT_EQ(message->data.back(), static_cast<std::uint8_t>(index));
+        }
+        EXPECT_EQ(index, nextIndex[thread]++) << "thread " << thread;
+    }
+}
+
+TEST_F(WebSocketManagerTest, RelayStoppingIsReportedExactlyOnce) {
+    Peer peer(url());
+    ASSERT_EQ(peer.connect(), std::nullopt);
+    relay.stop();
+    ASSERT_TRUE(peer.waitForDisconnects(1, 10s));
+    EXPECT_FALSE(peer.waitForDisconnects(2, 500ms));
+    const auto reports = peer.disconnects();
+    ASSERT_EQ(reports.size(), 1u);
+    ASSERT_TRUE(reports[0]);
+    EXPECT_EQ(reports[0]->kind(), WebSocketError::Kind::failed);
+    EXPECT_FALSE(reports[0]->description().empty());
+    EXPECT_EQ(peer.log().count("WebSocket receive error: " + reports[0]->reason()), 1);
+    EXPECT_FALSE(peer.manager().isConnected());
+    // The closed connection is still there: sending fails with its error.
+    const auto send = peer.sendText("{}");
+    ASSERT_TRUE(send);
+    EXPECT_EQ(send->kind(), WebSocketError::Kind::failed);
+    peer.manager().disconnect();
+    EXPECT_EQ(peer.disconnects().size(), 1u);
+}
+
+TEST_F(WebSocketManagerTest, ReconnectWhileConnectedClosesTheOldConnectionSilently) {
+    Peer host(url());
+    ASSERT_EQ(host.connect(), std::nullopt);
+    host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex("abc234")});
+    const auto first = host.nextOf<RegisteredMessage>();
+    ASSERT_TRUE(first);
+
+    ASSERT_EQ(host.connect(), std::nullopt);
+    EXPECT_TRUE(host.manager().isConnected());
+    // The relay saw the first connection end: the ID it registered is gone.
+    std::optional<PresenceResultMessage> presence;
+    for (int i = 0; i < 50; ++i) {
+        host.send(PresenceMessage{.ids = {first->id}});
+        presence = host.nextOf<PresenceResultMessage>();
+        if (presence && presence->statuses[first->id] == "offline")
+            break;
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(presence);
+    EXPECT_EQ(presence->statuses[first->id], "offline");
+    EXPECT_EQ(host.disconnects().size(), 0u);
+    EXPECT_EQ(host.log().count("WebSocket receive error"), 0);
+    EXPECT_EQ(host.log().count("WebSocket connected to"), 2);
+}
+
+TEST_F(WebSocketManagerTest, MessageOverFiveMebibytesEndsTheConnection) {
+    // This relay forwards up to 8 MiB, so the limit met is the client's own.
+    relay.stop();
+    RelayProcess bigRelay({"--max-message-bytes", "8388608", "--video-queue-bytes", "16777216"});
+    ::setenv("VELMARIN_RELAY_HOST", bigRelay.hostPort().c_str(), 1);
+    PairedPeers peers(url());
+
+    constexpr std::size_t kLimit = 5 * 1024 * 1024;
+    std::vector<std::uint8_t> largest(kLimit, 0x5a);
+    ASSERT_EQ(peers.host.sendData(largest), std::nullopt);
+    const auto received = peers.viewer.next(20s);
+    ASSERT_TRUE(received);
+    EXPECT_EQ(received->data.size(), kLimit);
+
+    largest.push_back(0x5a);
+    ASSERT_EQ(peers.host.sendData(std::move(largest)), std::nullopt);
+    ASSERT_TRUE(peers.viewer.waitForDisconnects(1, 20s));
+    const auto reports = peers.viewer.disconnects();
+    ASSERT_TRUE(reports[0]);
+    EXPECT_EQ(reports[0]->description(), "een bericht is groter dan 5 MiB")
+        << ::testing::PrintToString(peers.viewer.log().lines());
+    EXPECT_FALSE(peers.viewer.manager().isConnected());
+    EXPECT_FALSE(peers.viewer.waitForDisconnects(2, 300ms));
+}
+
+// Connection attempts that cannot complete fail with connectionFailed and
+// leave nothing behind: no connection to send on, no report.
+void expectFailedConnect(const std::string& url, const std::string& reasonPart) {
+    Peer peer(url);
+    const auto error = peer.connect();
+    ASSERT_TRUE(error) << url;
+    EXPECT_EQ(error->kind(), WebSocketError::Kind::connectionFailed);
+    EXPECT_THAT(error->description(), StartsWith("Verbinding mislukt: "));
+    EXPECT_THAT(error->reason(), HasSubstr(reasonPart)) << url;
+    EXPECT_FALSE(peer.manager().isConnected());
+    EXPECT_EQ(peer.sendText("{}"), WebSocketError::notConnected());
+    EXPECT_EQ(peer.log().count("WebSocket connection failed: " + error->reason()), 1);
+    EXPECT_TRUE(peer.disconnects().empty());
+}
+
+TEST_F(WebSocketManagerTest, UnreachableOrRefusingPeersFailToConnect) {
+    const std::string port = std::to_string(relay.port());
+    relay.stop();
+    expectFailedConnect("wss://127.0.0.1:" + port, "weigert de verbinding");
+
+    LocalListener hangUp(LocalListener::Mode::hangUp, "127.0.0.1");
+    expectFailedConnect("wss://127.0.0.1:" + std::to_string(hangUp.port()), "onderbroken");
+
+    // A server with a trusted certificate that declines the WebSocket upgrade.
+    const std::string certs = RelayProcess::certDir();
+    LocalListener refuser(LocalListener::Mode::refuseUpgrade, "127.0.0.1", certs + "/relay.crt",
+                          certs + "/relay.key");
+    expectFailedConnect("wss://localhost:" + std::to_string(refuser.port()),
+                        "weigert de WebSocket-verbinding");
+    EXPECT_EQ(refuser.upgradesRefused(), 1);
+}
+
+TEST_F(WebSocketManagerTest, CertificatesThatDoNotProveTheHostAreRefused) {
+    UntrustedCertificate untrusted;
+    LocalListener selfSigned(LocalListener::Mode::refuseUpgrade, "127.0.0.1", untrusted.certFile,
+                             untrusted.keyFile);
+    expectFailedConnect("wss://localhost:" + std::to_string(selfSigned.port()),
+                        "certificaat van de server wordt niet vertrouwd");
+
+    // Trusted authority, but issued for other names than the one dialled.
+    const std::string certs = RelayProcess::certDir();
+    LocalListener wrongName(LocalListener::Mode::refuseUpgrade, "127.0.0.2", certs + "/relay.crt",
+                            certs + "/relay.key");
+    expectFailedConnect("wss://127.0.0.2:" + std::to_string(wrongName.port()),
+                        "certificaat van de server wordt niet vertrouwd");
+    EXPECT_EQ(selfSigned.upgradesRefused() + wrongName.upgradesRefused(), 0);
+}
+
+TEST(RelayEndpoint, HostPortAndAddressesFromTheEnvironment) {
+    ::unsetenv("VELMARIN_RELAY_HOST");
+    EXPECT_EQ(transport::relayURL(), "wss://localhost:8766");
+    ::setenv("VELMARIN_RELAY_HOST", "relay.example:9000", 1);
+    EXPECT_EQ(transport::relayURL(), "wss://relay.example:9000");
+    ::setenv("VELMARIN_RELAY_HOST", "::1", 1);
+    EXPECT_EQ(transport::relayURL(), "wss://[::1]:8766");
+
+    const auto v6 = transport::parseWebSocketURL("wss://[::1]:8766");
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->host, "::1");
+    EXPECT_EQ(v6->port, "8766");
+    EXPECT_EQ(v6->hostHeader, "[::1]:8766");
+    EXPECT_EQ(v6->target, "/");
+    EXPECT_FALSE(transport::parseWebSocketURL("ws://localhost:8766"));
+    EXPECT_FALSE(transport::parseWebSocketURL("wss://localhost:99999"));
+    EXPECT_FALSE(transport::parseWebSocketURL("wss://:8766"));
+
+    Peer peer("https://localhost");
+    const auto error = peer.connect();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), WebSocketError::Kind::connectionFailed);
+}
+
+} // namespace
+} // namespace velmarin::testing
