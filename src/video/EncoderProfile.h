@@ -24,7 +24,7 @@ struct EncoderProfile {
     std::vector<AVPixelFormat> pixelFormats;
     // Encoder-private options (av_opt names and values), applied in order.
     std::vector<std::pair<std::string, std::string>> options;
-    // Encoder threads; 0 lets the encoder choose (one per core).
+    // Encoder threads; 0 means one per core, at most four.
     int threadCount = 0;
 };
 

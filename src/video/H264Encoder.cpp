@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <thread>
 
 namespace velmarin::video {
 namespace {
@@ -42,10 +43,19 @@ H264Encoder::~H264Encoder() = default;
 std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t height,
                                                AVPixelFormat format) {
     std::vector<protocol::Bytes> flushed;
-    std::unique_lock lock(m_mutex);
-    if (m_context)
-        closeLocked(flushed);
+    std::optional<EncoderError> error;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_context)
+            closeLocked(flushed);
+        error = openLocked(width, height, format);
+    }
+    emit(flushed);
+    return error;
+}
 
+std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int32_t height,
+                                                    AVPixelFormat format) {
     m_width = width;
     m_height = height;
     const auto fail = [](int status) {
@@ -85,7 +95,12 @@ std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t 
     context->gop_size = kMaxKeyframeInterval;
     context->max_b_frames = 0;
     context->profile = FF_PROFILE_H264_HIGH;
-    context->thread_count = m_profile.threadCount;
+    // Sliced threads: each one cuts the picture into one more slice, which
+    // costs a little compression, and the capture thread needs a core too.
+    context->thread_count =
+        m_profile.threadCount > 0
+            ? m_profile.threadCount
+            : static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 
     AVDictionary* rawOptions = nullptr;
     for (const auto& [key, value] : m_profile.options)
@@ -103,8 +118,6 @@ std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t 
     m_hasPts = false;
     log(LogLevel::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width, height,
         static_cast<long>(m_bitrate));
-    lock.unlock();
-    emit(flushed);
     return std::nullopt;
 }
 
@@ -178,7 +191,7 @@ std::int64_t H264Encoder::rateForCodec(std::int64_t bitrate) const {
     // The low-latency rate control counts frames, not time: it gives each
     // frame bitrate / 30 bits. At 15 frames per second that would halve the
     // stream, so the rate it is told is scaled by the frames really coming.
-    return bitrate * kExpectedFrameRate / m_frameRate;
+    return std::max<std::int64_t>(bitrate, kMinimumBitrate) * kExpectedFrameRate / m_frameRate;
 }
 
 void H264Encoder::teardown() {

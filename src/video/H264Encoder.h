@@ -35,6 +35,8 @@ public:
     static constexpr std::int64_t kDefaultBitrate = 3'000'000;
     static constexpr int kMaxKeyframeInterval = 90;
     static constexpr int kExpectedFrameRate = 30;
+    // Below this the rate control has nothing to work with.
+    static constexpr std::int64_t kMinimumBitrate = 10'000;
 
     // The data-rate cap in bytes per one-second window: twice the average,
     // with the byte count truncated before doubling (3,000,000 bps → 750,000).
@@ -96,6 +98,8 @@ private:
         void operator()(AVPacket* packet) const;
     };
 
+    std::optional<EncoderError> openLocked(std::int32_t width, std::int32_t height,
+                                           AVPixelFormat format);
     // Both need m_mutex held; they append finished messages to `out`.
     void drainPackets(std::vector<protocol::Bytes>& out);
     void closeLocked(std::vector<protocol::Bytes>& out);
