@@ -1,0 +1,100 @@
+#include "app/ConnectionState.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace velmarin {
+namespace {
+
+TEST(ConnectionStatus, DisplayTextsAndEquality) {
+    EXPECT_EQ(Status::info("Bezig").displayText(), "Bezig");
+    EXPECT_EQ(Status::error("x").displayText(), "Fout: x");
+    EXPECT_EQ(Status::disconnected().displayText(), "Niet verbonden");
+    EXPECT_EQ(Status::registering().displayText(), "Registreren...");
+    EXPECT_EQ(Status::waitingForViewer().displayText(), "Wachten op verbinding...");
+    EXPECT_EQ(Status::connecting().displayText(), "Verbinden...");
+    EXPECT_EQ(Status::authenticating().displayText(), "Authenticeren...");
+    EXPECT_EQ(Status::connected().displayText(), "Verbonden");
+
+    EXPECT_NE(Status::error("a"), Status::error("b"));
+    EXPECT_NE(Status::error("a"), Status::info("a"));
+    EXPECT_EQ(Status::connected(), Status::connected());
+    EXPECT_EQ(Status(), Status::disconnected());
+
+    EXPECT_EQ(rawValue(Mode::host), "Host");
+    EXPECT_EQ(modeFromRawValue("Viewer"), Mode::viewer);
+    EXPECT_EQ(modeFromRawValue("viewer"), std::nullopt);
+}
+
+TEST(ConnectionState, StartsEmptyWithMonitorOneSelected) {
+    ConnectionState state;
+    EXPECT_EQ(state.mode(), Mode::host);
+    EXPECT_EQ(state.status(), Status::disconnected());
+    EXPECT_EQ(state.selectedMonitorId(), 1);
+    EXPECT_TRUE(state.localID().isEmpty());
+    EXPECT_EQ(state.remoteScreenSize(), QSizeF(0, 0));
+    EXPECT_FALSE(state.disconnectMessage());
+    EXPECT_FALSE(state.remoteSystemInfo());
+    EXPECT_FALSE(state.fileTransferProgress());
+    EXPECT_TRUE(state.debugLog().isEmpty());
+}
+
+TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
+    ConnectionState state;
+    QList<Status> statuses;
+    int peer = 0;
+    int chat = 0;
+    QObject::connect(&state, &ConnectionState::statusChanged,
+                     [&](const Status& value) { statuses.push_back(value); });
+    QObject::connect(&state, &ConnectionState::connectedPeerNameChanged, [&] { ++peer; });
+    QObject::connect(&state, &ConnectionState::chatMessagesChanged, [&] { ++chat; });
+
+    state.setStatus(Status::connecting());
+    state.setStatus(Status::connecting());
+    state.setStatus(Status::error("a"));
+    state.setStatus(Status::error("b"));
+    EXPECT_EQ(statuses,
+              (QList<Status>{Status::connecting(), Status::error("a"), Status::error("b")}));
+
+    state.setConnectedPeerName(QString("x"));
+    state.setConnectedPeerName(std::nullopt);
+    state.setConnectedPeerName(std::nullopt);
+    EXPECT_EQ(peer, 2);
+
+    state.setChatMessages({protocol::ChatMessage{.sender = "host", .text = "hoi"}});
+    EXPECT_EQ(chat, 1);
+    EXPECT_EQ(state.chatMessages().size(), 1);
+}
+
+TEST(ConnectionState, LogKeepsTheTwentyNewestLinesNewestFirst) {
+    ConnectionState state;
+    int tick = 0;
+    state.setTimeFormatter([&] { return QString("12:00:%1").arg(tick++, 2, 10, QChar('0')); });
+    int changed = 0;
+    QObject::connect(&state, &ConnectionState::debugLogChanged, [&] { ++changed; });
+
+    state.log("eerste");
+    EXPECT_EQ(state.debugLog(), "[12:00:00] eerste\n");
+
+    for (int i = 2; i <= 25; ++i)
+        state.log(QString("regel %1").arg(i));
+    EXPECT_EQ(changed, 25);
+    const QStringList lines = state.debugLog().split('\n');
+    ASSERT_EQ(lines.size(), 20);
+    EXPECT_EQ(lines.first(), "[12:00:24] regel 25");
+    EXPECT_EQ(lines.last(), "[12:00:05] regel 6");
+    EXPECT_FALSE(state.debugLog().endsWith('\n'));
+}
+
+TEST(ConnectionState, LogStampsTheLocalTimeWithSeconds) {
+    ConnectionState state;
+    state.log("bericht");
+    // The locale decides the layout; hours, minutes and seconds are there.
+    EXPECT_TRUE(QRegularExpression(R"(^\[[^\]]*\d{1,2}\D\d{2}\D\d{2}[^\]]*\] bericht\n$)")
+                    .match(state.debugLog())
+                    .hasMatch())
+        << state.debugLog().toStdString();
+}
+
+} // namespace
+} // namespace velmarin

@@ -1,0 +1,241 @@
+#include "app/MessageRouter.h"
+
+#include "app/AppTestSupport.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace velmarin {
+namespace {
+
+using testing::LogCapture;
+using transport::WebSocketMessage;
+
+// The router's effects without a connection: pong answers go nowhere (the
+// pairing test against the relay covers them).
+class MessageRouterTest : public ::testing::Test {
+protected:
+    MessageRouterTest() {
+        router.currentTimeMs = [this] { return now; };
+        QObject::connect(&commands, &CommandBus::posted,
+                         [this](const QString& name) { posted.push_back(name); });
+    }
+
+    void receive(const std::string& text) {
+        router.handleMessage(WebSocketMessage::makeText(text));
+    }
+
+    QTemporaryDir dir;
+    transport::WebSocketManager webSocket{"wss://localhost:1"};
+    ConnectionState state;
+    AppSettings settings{dir.filePath("settings.ini"), nullptr};
+    CommandBus commands;
+    MessageRouter router{webSocket, state, &settings, commands};
+    std::uint64_t now = 1'000'000;
+    QStringList posted;
+};
+
+TEST_F(MessageRouterTest, RegisteredStoresTheNormalisedIDAndKeepsItWithFixedCredentials) {
+    receive(R"({"type":"registered","id":"123 456 789"})");
+    EXPECT_EQ(state.localID(), "123456789");
+    EXPECT_EQ(state.status(), Status::waitingForViewer());
+    EXPECT_TRUE(state.debugLog().endsWith("] ID ontvangen: 123 456 789\n"));
+    EXPECT_EQ(settings.fixedID(), "");
+
+    settings.setUseFixedCredentials(true);
+    receive(R"({"type":"registered","id":"987 654 321"})");
+    EXPECT_EQ(settings.fixedID(), "987654321");
+    EXPECT_EQ(AppSettings(dir.filePath("settings.ini"), nullptr).fixedID(), "987654321");
+}
+
+TEST_F(MessageRouterTest, ChallengeNeedsItsNonce) {
+    std::vector<std::string> nonces;
+    router.onChallenge = [&](const std::string& nonce) { nonces.push_back(nonce); };
+    state.setStatus(Status::connecting());
+    receive(R"({"type":"challenge"})");
+    EXPECT_EQ(state.status(), Status::connecting());
+    EXPECT_TRUE(nonces.empty());
+    receive(R"({"type":"challenge","nonce":"n1"})");
+    EXPECT_EQ(state.status(), Status::authenticating());
+    EXPECT_EQ(nonces, std::vector<std::string>{"n1"});
+}
+
+TEST_F(MessageRouterTest, SessionStartAndEndUpdateTheState) {
+    int viewerConnected = 0;
+    int viewerDisconnected = 0;
+    router.onViewerConnected = [&] { ++viewerConnected; };
+    router.onViewerDisconnected = [&] { ++viewerDisconnected; };
+
+    receive(R"({"type":"connected","extra":{"a":1}})");
+    EXPECT_EQ(state.status(), Status::connected());
+
+    state.setStatus(Status::waitingForViewer());
+    state.setConnectedPeerName(QString("Piet"));
+    receive(R"({"type":"viewer_connected"})");
+    EXPECT_EQ(state.status(), Status::connected());
+    EXPECT_EQ(state.connectedPeerName(), std::nullopt);
+    EXPECT_EQ(viewerConnected, 1);
+
+    state.setConnectedPeerName(QString("Piet"));
+    receive(R"({"type":"host_disconnected"})");
+    EXPECT_EQ(state.connectedPeerName(), std::nullopt);
+    EXPECT_EQ(state.disconnectMessage(), QString("De host heeft de verbinding verbroken."));
+    EXPECT_EQ(posted, QStringList{"stopViewing"});
+
+    // Without fixed credentials the Host stops; with them it waits again.
+    receive(R"({"type":"viewer_disconnected"})");
+    EXPECT_EQ(state.disconnectMessage(), QString("Viewer heeft de verbinding verbroken."));
+    EXPECT_EQ(posted, (QStringList{"stopViewing", "stopHosting"}));
+    settings.setUseFixedCredentials(true);
+    state.setStatus(Status::connected());
+    receive(R"({"type":"viewer_disconnected"})");
+    EXPECT_EQ(state.status(), Status::waitingForViewer());
+    EXPECT_EQ(posted.size(), 2);
+    EXPECT_EQ(viewerDisconnected, 2);
+}
+
+TEST_F(MessageRouterTest, ServerErrorsLatencyAndScreenSize) {
+    LogCapture log;
+    receive(R"({"type":"error","message":"Onbekend ID"})");
+    EXPECT_EQ(state.status(), Status::error("Onbekend ID"));
+    EXPECT_EQ(log.count("Server error: Onbekend ID"), 1);
+
+    receive(R"({"type":"pong","timestamp":999800})");
+    EXPECT_EQ(state.latencyMs(), 200.0);
+    // A time stamp ahead of our clock gives no sample.
+    receive(R"({"type":"pong","timestamp":1000500})");
+    EXPECT_EQ(state.latencyMs(), 200.0);
+    receive(R"({"type":"pong","timestamp":-5})");
+    EXPECT_EQ(state.latencyMs(), 200.0);
+
+    int screens = 0;
+    router.onScreenInfo = [&](const protocol::ScreenInfoMessage& m) {
+        ++screens;
+        EXPECT_EQ(state.remoteScreenSize(), QSizeF(2560, 1440)) << "set before the callback";
+        EXPECT_EQ(m.scaleFactor, 2.0);
+    };
+    receive(R"({"type":"screen_info","width":2560,"height":1440,"scaleFactor":2})");
+    receive(R"({"type":"screen_info","width":"breed","height":1440,"scaleFactor":2})");
+    EXPECT_EQ(screens, 1);
+}
+
+TEST_F(MessageRouterTest, EveryTypeReachesItsCallbackOnlyWhenItDecodes) {
+    std::map<std::string, int> calls;
+    auto count = [&](const char* name) { return [&calls, name](auto&&...) { ++calls[name]; }; };
+    router.onMouseEvent = count("mouse");
+    router.onKeyEvent = count("key");
+    router.onRequestKeyframe = count("request_keyframe");
+    router.onQualitySetting = count("quality_setting");
+    router.onChatMessage = count("chat");
+    router.onClipboard = count("clipboard");
+    router.onMonitorList = count("monitor_list");
+    router.onSystemInfo = count("system_info");
+    router.onSelectMonitor = count("select_monitor");
+    router.onSpecialKeys = count("special_keys");
+    router.onDraw = count("draw");
+    router.onDrawClear = count("draw_clear");
+    router.onSpotlight = count("spotlight");
+    router.onFileOffer = count("file_offer");
+    router.onFileAccept = count("file_accept");
+    router.onFileReject = count("file_reject");
+    router.onFileChunk = count("file_chunk");
+    router.onFileAck = count("file_ack");
+    router.onFileCancel = count("file_cancel");
+    router.onFileComplete = count("file_complete");
+
+    const std::map<std::string, std::string> valid = {
+        {"mouse", R"({"type":"mouse","action":"move","x":0.5,"y":0.5,"button":0})"},
+        {"key", R"({"type":"key","action":"down","keyCode":0,"flags":0})"},
+        {"request_keyframe", R"({"type":"request_keyframe"})"},
+        {"quality_setting", R"({"type":"quality_setting","level":"low"})"},
+        {"chat", R"({"type":"chat","sender":"viewer","text":"hoi","timestamp":1})"},
+        {"clipboard", R"({"type":"clipboard","content":"x","clipId":"abcd1234"})"},
+        {"monitor_list", R"({"type":"monitor_list","monitors":[]})"},
+        {"system_info",
+         R"({"type":"system_info","deviceName":"a","operatingSystem":"b","osVersion":"c",)"
+         R"("architecture":"d","processorName":"e","logicalProcessorCount":1,)"
+         R"("cpuUsagePercent":1,"memoryUsedBytes":1,"memoryTotalBytes":1,"diskUsedBytes":1,)"
+         R"("diskTotalBytes":1,"uptimeSeconds":1})"},
+        {"select_monitor", R"({"type":"select_monitor","monitorId":2})"},
+        {"special_keys", R"({"type":"special_keys","combo":"ctrl_alt_del"})"},
+        {"draw", R"({"type":"draw","tool":"pen","strokeId":"s","points":[],"color":"#FF0000",)"
+                 R"("ended":false})"},
+        {"draw_clear", R"({"type":"draw_clear"})"},
+        {"spotlight", R"({"type":"spotlight","x":0,"y":0,"radius":1,"active":true})"},
+        {"file_offer", R"({"type":"file_offer","transferId":"t","fileName":"a.txt",)"
+                       R"("fileSize":1,"totalChunks":1,"sender":"host"})"},
+        {"file_accept", R"({"type":"file_accept","transferId":"t"})"},
+        {"file_reject", R"({"type":"file_reject","transferId":"t"})"},
+        {"file_chunk", R"({"type":"file_chunk","transferId":"t","chunkIndex":0,"data":"AA=="})"},
+        {"file_ack", R"({"type":"file_ack","transferId":"t","chunkIndex":0})"},
+        {"file_cancel", R"({"type":"file_cancel","transferId":"t"})"},
+        {"file_complete", R"({"type":"file_complete","transferId":"t"})"},
+    };
+    for (const auto& [type, text] : valid) {
+        receive(text);
+        EXPECT_EQ(calls[type], 1) << type;
+        // The same type with a member of the wrong JSON type is dropped,
+        // except for the types that carry nothing.
+        receive(R"({"type":")" + type +
+                R"(","transferId":7,"action":7,"level":7,"sender":7,)"
+                R"("content":7,"monitors":7,"deviceName":7,"monitorId":"x","combo":7,"tool":7,)"
+                R"("x":"x"})");
+        const bool carriesNothing = type == "request_keyframe" || type == "draw_clear";
+        EXPECT_EQ(calls[type], carriesNothing ? 2 : 1) << type;
+    }
+    EXPECT_EQ(state.status(), Status::disconnected());
+}
+
+TEST_F(MessageRouterTest, UnknownTextsAreLoggedAndBinaryPassesUntouched) {
+    LogCapture log;
+    receive("geen json");
+    receive(R"({"type":42})");
+    receive(R"({"type":"presence_result","statuses":{}})");
+    EXPECT_EQ(log.count("Unknown message format"), 2);
+    EXPECT_EQ(log.count("Unhandled message type: presence_result"), 1);
+
+    std::vector<std::vector<std::uint8_t>> frames;
+    router.onVideoFrame = [&](const std::vector<std::uint8_t>& bytes) { frames.push_back(bytes); };
+    const std::vector<std::uint8_t> frame = {'{', '"', 't', 0, 0xff};
+    router.handleMessage(WebSocketMessage::makeBinary(frame));
+    EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+}
+
+TEST_F(MessageRouterTest, LostConnectionSetsTheErrorStatusThenCallsBack) {
+    int lost = 0;
+    router.onDisconnect = [&] {
+        ++lost;
+        EXPECT_EQ(state.status().kind(), Status::Kind::error);
+    };
+    router.handleDisconnect(transport::WebSocketError::failed("de verbinding is onderbroken"));
+    EXPECT_EQ(state.status(), Status::error("Verbinding verbroken: de verbinding is onderbroken"));
+    router.handleDisconnect(std::nullopt);
+    EXPECT_EQ(state.status(), Status::error("Verbinding verbroken: onbekend"));
+    EXPECT_EQ(lost, 2);
+}
+
+TEST(CommandBus, ArgumentsOfTheWrongTypeAreRefused) {
+    const QVariantMap info{{"text", "hallo"}, {"monitorId", 2}, {"level", 5}};
+    EXPECT_EQ(CommandBus::stringArgument(info, "text"), QString("hallo"));
+    EXPECT_EQ(CommandBus::stringArgument(info, "level"), std::nullopt);
+    EXPECT_EQ(CommandBus::stringArgument(info, "ontbreekt"), std::nullopt);
+    EXPECT_EQ(CommandBus::integerArgument(info, "monitorId"), 2);
+    EXPECT_EQ(CommandBus::integerArgument(info, "text"), std::nullopt);
+    EXPECT_EQ(
+        CommandBus::integerArgument({{"monitorId", QVariant(qulonglong(1) << 63)}}, "monitorId"),
+        std::nullopt);
+
+    CommandBus bus;
+    QStringList seen;
+    QObject::connect(&bus, &CommandBus::posted,
+                     [&](const QString& name, const QVariantMap& userInfo) {
+                         seen << name + ":" + userInfo.value("text").toString();
+                     });
+    bus.post(Command::sendChat, {{"text", "hoi"}});
+    EXPECT_EQ(seen, QStringList{"sendChat:hoi"});
+}
+
+} // namespace
+} // namespace velmarin
