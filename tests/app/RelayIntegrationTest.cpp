@@ -1,0 +1,157 @@
+#include "app/AppTestSupport.h"
+#include "app/MessageRouter.h"
+#include "app/NetworkLogSink.h"
+#include "app/PresenceManager.h"
+#include "app/WebSocketAwait.h"
+#include "protocol/CryptoHelper.h"
+#include "support/RelayProcess.h"
+#include "transport/Peer.h"
+#include "transport/RelayEndpoint.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace velmarin {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace protocol;
+using testing::LogCapture;
+using testing::Peer;
+using testing::waitUntil;
+
+class RelayIntegrationTest : public ::testing::Test {
+protected:
+    RelayIntegrationTest() {
+        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+    }
+
+    // A Host connection registered with the relay; returns its ID.
+    static std::string registerHost(Peer& host, const std::string& password = "abc234") {
+        EXPECT_EQ(host.connect(), std::nullopt);
+        host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
+        const auto registered = host.nextOf<RegisteredMessage>();
+        return registered ? registered->id : std::string();
+    }
+
+    static void pairViewer(Peer& viewer, const std::string& hostID,
+                           const std::string& password = "abc234") {
+        ASSERT_EQ(viewer.connect(), std::nullopt);
+        viewer.send(ConnectMessage{.targetId = hostID});
+        const auto challenge = viewer.nextOf<ChallengeMessage>();
+        ASSERT_TRUE(challenge);
+        viewer.send(ChallengeResponseMessage{
+            .response = CryptoHelper::challengeResponse(password, challenge->nonce)});
+        ASSERT_TRUE(viewer.nextOf<ConnectedMessage>());
+    }
+
+    testing::RelayProcess relay;
+};
+
+TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
+    LogCapture log;
+    WebSocketManager webSocket(transport::relayURL(), networkLogSink());
+    ConnectionState state;
+    CommandBus commands;
+    MessageRouter router(webSocket, state, nullptr, commands);
+    int viewerConnected = 0;
+    int lost = 0;
+    QStringList posted;
+    router.onViewerConnected = [&] { ++viewerConnected; };
+    router.onDisconnect = [&] { ++lost; };
+    QObject::connect(&commands, &CommandBus::posted,
+                     [&](const QString& name) { posted.push_back(name); });
+
+    // The GUI thread awaits the transport without blocking its loop.
+    ASSERT_EQ(QCoro::waitFor(awaitConnect(webSocket)), std::nullopt);
+    EXPECT_EQ(log.count("WebSocket connected to " + QString::fromStdString(transport::relayURL())),
+              1);
+    router.startRouting();
+    ASSERT_EQ(QCoro::waitFor(awaitSendText(
+                  webSocket, *ProtocolEncoder::encode(RegisterMessage{
+                                 .passwordHash = CryptoHelper::sha256hex("abc234")}))),
+              std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
+    EXPECT_EQ(state.localID().size(), 9);
+
+    Peer viewer(transport::relayURL());
+    pairViewer(viewer, state.localID().toStdString());
+    ASSERT_TRUE(waitUntil([&] { return viewerConnected == 1; }));
+    EXPECT_EQ(state.status(), Status::connected());
+
+    viewer.send(PingMessage{.timestamp = 5});
+    std::optional<PongMessage> pong;
+    ASSERT_TRUE(waitUntil([&] { return (pong = viewer.nextOf<PongMessage>(10ms)).has_value(); }));
+    EXPECT_EQ(pong->timestamp, 5u);
+    EXPECT_FALSE(viewer.next(300ms)) << "exactly one answer";
+
+    viewer.send(DisconnectMessage{});
+    ASSERT_TRUE(waitUntil([&] { return posted.contains("stopHosting"); }));
+    EXPECT_EQ(state.disconnectMessage(), QString("Viewer heeft de verbinding verbroken."));
+
+    relay.stop();
+    ASSERT_TRUE(waitUntil([&] { return lost == 1; }));
+    EXPECT_EQ(state.status().kind(), Status::Kind::error);
+    EXPECT_TRUE(state.status().text().startsWith("Verbinding verbroken: "));
+    EXPECT_EQ(log.count("WebSocket receive error: " +
+                        state.status().text().mid(QString("Verbinding verbroken: ").size())),
+              1);
+}
+
+TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevices) {
+    Peer idleHost(transport::relayURL());
+    const std::string online = registerHost(idleHost);
+    Peer busyHost(transport::relayURL());
+    const std::string busy = registerHost(busyHost);
+    Peer viewer(transport::relayURL());
+    pairViewer(viewer, busy);
+    const QString unknown = "000000001";
+
+    PresenceManager presence(transport::relayURL(), 200ms);
+    int answers = 0;
+    QObject::connect(&presence, &PresenceManager::statusesChanged, [&] { ++answers; });
+    const QStringList ids{QString::fromStdString(online), QString::fromStdString(busy), unknown};
+    presence.start(ids);
+    presence.start(ids); // no second loop
+    ASSERT_TRUE(waitUntil([&] { return answers >= 1; }));
+    const QMap<QString, velmarin::DeviceStatus> expected{
+        {ids[0], velmarin::DeviceStatus::online},
+        {ids[1], velmarin::DeviceStatus::busy},
+        {unknown, velmarin::DeviceStatus::offline}};
+    EXPECT_EQ(presence.statuses(), expected);
+
+    // A new list is used by the next poll; answers cover exactly that list.
+    presence.start({ids[0]});
+    ASSERT_TRUE(waitUntil([&] { return presence.statuses().size() == 1; }));
+    EXPECT_EQ(presence.statuses().value(ids[0]), velmarin::DeviceStatus::online);
+
+    // A relay that went away and came back: the next poll reconnects.
+    relay.restart();
+    ASSERT_TRUE(waitUntil(
+        [&] { return presence.statuses().value(ids[0]) == velmarin::DeviceStatus::offline; }, 15s));
+
+    presence.stop();
+    EXPECT_TRUE(presence.statuses().isEmpty());
+    EXPECT_FALSE(presence.isRunning());
+    EXPECT_FALSE(presence.webSocket().isConnected());
+}
+
+TEST_F(RelayIntegrationTest, PresenceWithoutDevicesOpensNoConnection) {
+    PresenceManager presence(transport::relayURL(), 50ms);
+    presence.start({});
+    EXPECT_FALSE(waitUntil([&] { return presence.webSocket().isConnected(); }, 500ms));
+
+    // Stopped and started again: a fresh loop and connection, empty until
+    // the first answer.
+    presence.stop();
+    presence.start({"000000002"});
+    EXPECT_TRUE(presence.statuses().isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return !presence.statuses().isEmpty(); }));
+    EXPECT_EQ(presence.statuses().value("000000002"), velmarin::DeviceStatus::offline);
+    EXPECT_TRUE(presence.webSocket().isConnected());
+}
+
+} // namespace
+} // namespace velmarin
