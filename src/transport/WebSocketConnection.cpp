@@ -8,6 +8,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 #include <openssl/ssl.h>
 
+#include <iterator>
 #include <utility>
 
 namespace velmarin::transport {
@@ -305,11 +306,12 @@ void WebSocketConnection::closeSocket() {
 }
 
 void WebSocketConnection::failQueuedWrites() {
-    // The write in flight completes by itself.
-    const std::size_t keep = m_writing ? 1 : 0;
-    while (m_queue.size() > keep) {
-        Outgoing item = std::move(m_queue.back());
-        m_queue.pop_back();
+    // The write in flight completes by itself; the others fail in order.
+    const auto first = m_queue.begin() + (m_writing ? 1 : 0);
+    std::deque<Outgoing> failed(std::make_move_iterator(first),
+                                std::make_move_iterator(m_queue.end()));
+    m_queue.erase(first, m_queue.end());
+    for (Outgoing& item : failed) {
         if (item.done)
             item.done(asio::error::not_connected);
     }

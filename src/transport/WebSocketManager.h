@@ -34,7 +34,9 @@ public:
 
     // Nothing is opened yet. `log` may be null (no log lines).
     explicit WebSocketManager(std::string serverURL, std::shared_ptr<LogSink> log = {});
-    // Closes the connection (1001) and waits for the transport thread.
+    // Closes the connection (1001) and waits for the transport thread, which
+    // runs the outstanding completions first. Never destroy a manager from
+    // one of its own callbacks.
     ~WebSocketManager();
     WebSocketManager(const WebSocketManager&) = delete;
     WebSocketManager& operator=(const WebSocketManager&) = delete;

@@ -65,6 +65,9 @@ TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
                      [&](const QString& name) { posted.push_back(name); });
 
     // The GUI thread awaits the transport without blocking its loop.
+    const auto early = QCoro::waitFor(awaitSendText(webSocket, "{}"));
+    ASSERT_TRUE(early);
+    EXPECT_EQ(early->kind(), WebSocketError::Kind::notConnected);
     ASSERT_EQ(QCoro::waitFor(awaitConnect(webSocket)), std::nullopt);
     EXPECT_EQ(log.count("WebSocket connected to " + QString::fromStdString(transport::relayURL())),
               1);
