@@ -2,7 +2,7 @@
 
 namespace velmarin::video {
 
-EncoderProfile libx264Profile(std::string_view preset) {
+EncoderProfile libx264Profile(std::string_view preset, std::string_view x264Params) {
     return EncoderProfile{
         .codecName = "libx264",
         .pixelFormats = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12},
@@ -12,7 +12,7 @@ EncoderProfile libx264Profile(std::string_view preset) {
                 {"tune", "zerolatency"},
                 {"profile", "high"},
                 {"forced-idr", "1"},
-                {"x264-params", "scenecut=0"},
+                {"x264-params", std::string(x264Params)},
             },
     };
 }

@@ -16,11 +16,11 @@ struct RoundTripCase {
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 // 640x360 at the "Gemiddeld" rate of 2 Mbit/s. One-pixel text is the
-// hardest case: it measured 32 dB (gradients 52 dB), and the text is still
-// plainly readable there. A picture only five frames off (the page scrolled
-// by 15 pixels) scores about 8 dB, so 28 dB leaves room for the encoder's
-// choices on other machines (slice count follows the cores) while still
-// telling the same content from other content.
+// hardest case: its worst frame measured 37 dB (gradients 52 dB); from about
+// 30 dB up such text is still plainly readable. A picture only five frames
+// off (the page scrolled by 15 pixels) scores about 8 dB, so 30 dB leaves
+// room for the encoder's choices on other machines (the slice count follows
+// the cores) while still telling the same content from other content.
 TEST_P(RoundTrip, PicturesComeBackTheSameSizeAndRecognisablyTheSame) {
     constexpr int kWidth = 640;
     constexpr int kHeight = 360;
@@ -58,7 +58,7 @@ TEST_P(RoundTrip, PicturesComeBackTheSameSizeAndRecognisablyTheSame) {
             control =
                 lumaPsnr(decoded.picture, makePattern(GetParam().pattern, kWidth, kHeight, i - 5));
     }
-    EXPECT_GT(worst, 28.0);
+    EXPECT_GT(worst, 30.0);
     EXPECT_LT(control, worst - 8.0);
 }
 
