@@ -109,6 +109,9 @@ void WebSocketConnection::onTlsHandshake(const ErrorCode& error) {
         request.set(beast::http::field::user_agent, "Velmarin");
     }));
     m_stream.read_message_max(0); // enforced in onRead
+    // Client frames are masked through this buffer; the default 4 KiB cuts
+    // a video frame into many small TLS records.
+    m_stream.write_buffer_bytes(64 * 1024);
 
     m_stream.async_handshake(
         m_endpoint.hostHeader, m_endpoint.target,
