@@ -31,11 +31,11 @@ struct EncoderProfile {
 // The x264 set-up for the screen stream: the "ultrafast" preset with CABAC
 // and the 8x8 transform switched back on, which makes it a High-profile
 // stream. Measured per 1080p frame on one core (AMD EPYC, 4 Mbit/s) it
-// encodes desktop content in 4.7 to 6.2 ms (p50), where "superfast" takes
-// 7.1 to 8.4 ms and "veryfast" 9.2 to 10.9 ms, and at the same bitrate its
-// pictures came out as good or better (42.1 dB on scrolling text against
-// 41.9 for superfast). Plain "ultrafast" is a little faster but loses 4 dB
-// on text and is only Constrained Baseline.
+// encodes desktop content in 5.4 to 6.2 ms (p50, 15 to 17 ms p99), where
+// "superfast" takes 7.0 to 8.1 ms (21 to 29 ms p99) and "veryfast" 9.0 to
+// 10.3 ms, and at the same bitrate its pictures came out as good or better
+// (42.1 dB on scrolling text against 41.9 for superfast). Plain "ultrafast" is a little faster but
+// loses 4 dB on text and is only Constrained Baseline.
 inline constexpr std::string_view kDefaultX264Preset = "ultrafast";
 inline constexpr std::string_view kDefaultX264Params = "scenecut=0:cabac=1:8x8dct=1";
 

@@ -62,8 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Ladder, LadderBitrate, ::testing::Values(0, 1, 2, 3));
 
 // 2 Mbit/s for one second, then 500 kbit/s for three. The rate control
 // remembers the old rate for a while: per second after the change it measured
-// 1.10 M, 0.60 M, 0.51 M. So the check is on the first two seconds
-// after the first one, with a band of -40 % / +40 %: wide enough for other
+// 1.10 M, 0.60 M, 0.51 M. So the check is on the second and third second
+// after the change, with a band of -40 % / +40 %: wide enough for other
 // machines, and still a quarter of the old rate's level. Key frames come only
 // from the 90-frame interval, never from the change.
 TEST(UpdateBitrate, TakesEffectWithinTwoSecondsWithoutAKeyframe) {
