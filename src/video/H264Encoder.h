@@ -80,6 +80,8 @@ public:
     // from the encoder's creation.
     void teardown();
 
+    // The callback must not block (hand the message on) and must not call
+    // `setOnEncodedFrame` itself.
     void setOnEncodedFrame(FrameCallback callback);
 
     std::int64_t bitrate() const;
