@@ -1,0 +1,40 @@
+// velmarin: the desktop application and its headless modes.
+
+#include "app/HeadlessOptions.h"
+#include "app/HeadlessRunner.h"
+#include "app/ProductComponents.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace velmarin;
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessamund"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velmarin"));
+
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    const auto command = parseHeadlessCommand(arguments);
+    if (!command) {
+        if (arguments.contains(QStringLiteral("--help")) ||
+            arguments.contains(QStringLiteral("-h"))) {
+            std::fputs(qPrintable(headlessUsage()), stdout);
+            return 0;
+        }
+        std::fputs("De grafische omgeving van Velmarin is in deze versie nog niet beschikbaar.\n",
+                   stderr);
+        std::fputs(qPrintable(headlessUsage()), stderr);
+        return 2;
+    }
+    if (const auto* usage = std::get_if<UsageError>(&*command)) {
+        std::fprintf(stderr, "%s\n", qPrintable(usage->message));
+        std::fputs(qPrintable(headlessUsage()), stderr);
+        return 2;
+    }
+    if (const auto* host = std::get_if<HostOptions>(&*command))
+        return runHeadlessHost(*host, productComponents(ProductMode::headless));
+    return runHeadlessView(std::get<ViewOptions>(*command),
+                           productComponents(ProductMode::headless));
+}

@@ -1,0 +1,168 @@
+#include "app/CoordinatorHarness.h"
+
+#include "app/CancellableSleep.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace velmarin::testing {
+
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "coordinator_tests";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv); // lives for the whole process
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void pumpFor(std::chrono::milliseconds duration) {
+    waitUntil([] { return false; }, duration);
+}
+
+TestCapture::TestCapture(std::shared_ptr<CaptureLog> log)
+    : m_log(std::move(log)) {}
+
+TestCapture::~TestCapture() {
+    stopThread();
+}
+
+QCoro::Task<std::optional<QString>> TestCapture::startCapture() {
+    if (auto error = m_encoder.setup(kWidth, kHeight))
+        co_return QString::fromStdString(error->description());
+    ++m_log->started;
+    m_running = true;
+    m_thread = std::thread([this] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int n = 0; m_running; ++n) {
+            auto picture = video::Picture::allocate(kWidth, kHeight, m_encoder.inputFormat());
+            // A bar that moves, so every picture differs.
+            for (int plane = 0; plane < 3; ++plane) {
+                const int rows = plane == 0 ? kHeight : kHeight / 2;
+                for (int y = 0; y < rows; ++y)
+                    std::memset(picture.plane(plane) + y * picture.stride(plane),
+                                plane == 0 ? (y + n * 4) % 256 : 128,
+                                static_cast<std::size_t>(picture.stride(plane)));
+            }
+            m_encoder.encode(picture, std::chrono::steady_clock::now() - start);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    co_return std::nullopt;
+}
+
+void TestCapture::stopThread() {
+    m_running = false;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+QCoro::Task<void> TestCapture::stopCapture() {
+    stopThread();
+    m_encoder.teardown();
+    ++m_log->stopped;
+    co_return;
+}
+
+QCoro::Task<void> TestCapture::refreshDisplays() {
+    co_return;
+}
+
+std::vector<protocol::MonitorInfo> TestCapture::monitors() const {
+    return {{.id = 7, .name = "HDMI-1", .width = kWidth, .height = kHeight, .primary = true},
+            {.id = 8, .name = "DP-2", .width = 1024, .height = 768, .x = kWidth}};
+}
+
+std::optional<ScreenInfo> TestCapture::screenInfo() const {
+    if (!m_running)
+        return std::nullopt;
+    return ScreenInfo{kWidth, kHeight, 1.0};
+}
+
+QCoro::Task<void> TestCapture::selectMonitor(std::int64_t id) {
+    m_log->selectedMonitor = id;
+    co_return;
+}
+
+void TestCapture::updateQuality(std::int64_t bitrate, int fps) {
+    m_log->bitrate = bitrate;
+    m_log->fps = fps;
+}
+
+void TestCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
+    m_encoder.setOnEncodedFrame(std::move(handler));
+}
+
+void TestCapture::forceNextKeyframe() {
+    ++m_log->keyframeRequests;
+    m_encoder.forceNextKeyframe();
+}
+
+Side::Side(Config config) {
+    ensureApplication();
+    settings =
+        std::make_unique<AppSettings>(dir.filePath(QStringLiteral("settings.conf")), nullptr);
+    settings->setUseFixedCredentials(config.fixedCredentials);
+    settings->setAutoStartHosting(config.autoStart);
+    settings->setFixedPassword(config.fixedPassword);
+    SessionComponents components;
+    if (config.withCapture)
+        components.makeCapture = [log = capture] { return std::make_unique<TestCapture>(log); };
+    auto input = std::make_unique<RecordedInput>();
+    input->keys = &injectedKeys;
+    input->modifierReleases = &modifierReleases;
+    components.input = std::move(input);
+    coordinator = std::make_unique<AppCoordinator>(commands, std::move(components),
+                                                   std::move(config.options));
+}
+
+Side::~Side() {
+    coordinator.reset();
+}
+
+CoordinatorOptions Side::fastOptions() {
+    CoordinatorOptions options;
+    options.pingInterval = std::chrono::milliseconds(500);
+    options.systemInfoInterval = std::chrono::milliseconds(1000);
+    options.qualityInterval = std::chrono::milliseconds(200);
+    options.reconnectJitter = [] { return 0.0; };
+    // The real back-off, ten times faster.
+    options.reconnectSleeper = [](std::chrono::nanoseconds delay, std::stop_token stop) {
+        return sleepFor(delay / 10, std::move(stop));
+    };
+    return options;
+}
+
+void Side::startHosting() {
+    state.setLocalPassword(QStringLiteral("k7m2pq"));
+    state.setIsSharing(true);
+    commands.post(Command::startHosting);
+}
+
+void Side::startViewing(const QString& id, const QString& password) {
+    state.setMode(Mode::viewer);
+    state.setRemoteID(id);
+    state.setRemotePassword(password);
+    commands.post(Command::startViewing);
+}
+
+RelayEnvironment::RelayEnvironment() {
+    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+}
+
+} // namespace velmarin::testing

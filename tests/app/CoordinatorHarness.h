@@ -1,0 +1,118 @@
+#pragma once
+
+// Coordinators against a real relay, for tests: a Host or Viewer side with
+// its own state, settings file and command bus, and a capture source that
+// encodes a moving test picture with the real encoder (this machine may
+// have no display to capture).
+
+#include "app/AppCoordinator.h"
+#include "support/RelayProcess.h"
+#include "video/H264Encoder.h"
+
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmarin::testing {
+
+// A QCoreApplication for the whole test process.
+void ensureApplication();
+
+// Runs the event loop until `done` holds or `timeout` passes; returns `done()`.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs the event loop for `duration`.
+void pumpFor(std::chrono::milliseconds duration);
+
+// What the coordinator asked of the capture source, readable from the test.
+struct CaptureLog {
+    std::atomic<int> keyframeRequests{0};
+    std::atomic<int> started{0};
+    std::atomic<int> stopped{0};
+    std::atomic<std::int64_t> selectedMonitor{0};
+    std::atomic<std::int64_t> bitrate{0};
+    std::atomic<int> fps{0};
+};
+
+class TestCapture final : public HostCapture {
+public:
+    static constexpr int kWidth = 320;
+    static constexpr int kHeight = 240;
+
+    explicit TestCapture(std::shared_ptr<CaptureLog> log);
+    ~TestCapture() override;
+
+    QCoro::Task<std::optional<QString>> startCapture() override;
+    QCoro::Task<void> stopCapture() override;
+    QCoro::Task<void> refreshDisplays() override;
+    std::vector<protocol::MonitorInfo> monitors() const override;
+    std::optional<ScreenInfo> screenInfo() const override;
+    QCoro::Task<void> selectMonitor(std::int64_t id) override;
+    void updateQuality(std::int64_t bitrate, int fps) override;
+    void setExcludedWindowIds(std::vector<std::uint32_t>) override {}
+    void setOnEncodedFrame(EncodedFrameHandler handler) override;
+    void forceNextKeyframe() override;
+
+private:
+    void stopThread();
+
+    std::shared_ptr<CaptureLog> m_log;
+    video::H264Encoder m_encoder;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread; // the "capture thread"
+};
+
+struct RecordedInput final : HostInput {
+    std::vector<protocol::KeyEventMessage>* keys;
+    int* modifierReleases;
+    void injectMouseEvent(const protocol::MouseEventMessage&) override {}
+    void injectKeyEvent(const protocol::KeyEventMessage& m) override { keys->push_back(m); }
+    void releaseAllModifiers() override { ++*modifierReleases; }
+};
+
+// One installation: settings file, state, command bus and coordinator.
+class Side {
+public:
+    struct Config {
+        bool withCapture = true;
+        bool fixedCredentials = false;
+        bool autoStart = false;
+        QString fixedPassword;
+        CoordinatorOptions options = fastOptions();
+    };
+
+    explicit Side(Config config);
+    ~Side();
+
+    // Shorter periods than the product's, so tests take seconds.
+    static CoordinatorOptions fastOptions();
+
+    QTemporaryDir dir;
+    std::unique_ptr<AppSettings> settings;
+    ConnectionState state;
+    CommandBus commands;
+    std::shared_ptr<CaptureLog> capture = std::make_shared<CaptureLog>();
+    std::vector<protocol::KeyEventMessage> injectedKeys;
+    int modifierReleases = 0;
+    std::unique_ptr<AppCoordinator> coordinator;
+
+    void setup() { coordinator->setup(state, *settings, nullptr); }
+    void startHosting();
+    void startViewing(const QString& id, const QString& password);
+    Status::Kind status() const { return state.status().kind(); }
+};
+
+// A relay on a free port, and the environment pointing clients at it.
+class RelayEnvironment {
+public:
+    RelayEnvironment();
+    RelayProcess relay;
+};
+
+} // namespace velmarin::testing

@@ -1,0 +1,278 @@
+// Host and Viewer coordinators against the real relay over TLS.
+
+#include "app/CoordinatorHarness.h"
+#include "protocol/CryptoHelper.h"
+#include "support/RelayTestClient.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace velmarin::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Coordinator : public ::testing::Test {
+protected:
+    RelayEnvironment env;
+
+    // A Host that reached waitingForViewer; returns its ID.
+    static QString registered(Side& host) {
+        EXPECT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }))
+            << host.state.debugLog().toStdString();
+        return host.state.localID();
+    }
+};
+
+TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAndIsGreeted) {
+    Side host({});
+    Side viewer({.withCapture = false});
+    host.setup();
+    viewer.setup();
+    host.startHosting();
+    const QString id = registered(host);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{9}$")).match(id).hasMatch())
+        << id.toStdString();
+    EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("ID ontvangen: ")));
+
+    viewer.startViewing(id, QStringLiteral("k7m2pq"));
+    // The field changes once the challenge is in: the answer keeps the
+    // password of this attempt.
+    ASSERT_TRUE(waitUntil([&] {
+        return viewer.status() == Status::Kind::authenticating ||
+               viewer.status() == Status::Kind::connected;
+    }));
+    viewer.state.setRemotePassword(QStringLiteral("wrong"));
+    ASSERT_TRUE(waitUntil([&] {
+        return viewer.status() == Status::Kind::connected &&
+               host.status() == Status::Kind::connected;
+    })) << viewer.state.status().displayText().toStdString();
+
+    // Greeting: screen size, monitors (the primary one selected), system
+    // information, and a key frame that the Viewer's decoder can start from.
+    ASSERT_TRUE(waitUntil([&] {
+        return viewer.state.remoteSystemInfo().has_value() &&
+               viewer.state.availableMonitors().size() == 2 &&
+               viewer.coordinator->decodedFrameCount() >= 3;
+    }));
+    EXPECT_EQ(viewer.state.remoteScreenSize(), QSizeF(TestCapture::kWidth, TestCapture::kHeight));
+    EXPECT_TRUE(waitUntil([&] {
+        return viewer.coordinator->hostScreenSize() ==
+               QSizeF(TestCapture::kWidth, TestCapture::kHeight);
+    }));
+    EXPECT_EQ(viewer.state.selectedMonitorId(), 7);
+    EXPECT_GE(host.capture->keyframeRequests.load(), 1);
+    EXPECT_FALSE(viewer.state.remoteSystemInfo()->deviceName.empty());
+    EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("Viewer verbonden!")));
+
+    // Another monitor: the Host switches and is asked for a key frame.
+    const int keyframesBefore = host.capture->keyframeRequests.load();
+    viewer.commands.post(Command::selectMonitor, {{QStringLiteral("monitorId"), 8}});
+    EXPECT_TRUE(waitUntil([&] {
+        return host.capture->selectedMonitor.load() == 8 &&
+               host.capture->keyframeRequests.load() >= keyframesBefore + 2;
+    }));
+
+    // Quality: unknown levels change nothing; a fixed one reaches the capture.
+    viewer.commands.post(Command::sendQualitySetting, {{QStringLiteral("level"), "ultra"}});
+    viewer.commands.post(Command::sendQualitySetting, {{QStringLiteral("level"), "low"}});
+    EXPECT_TRUE(waitUntil([&] { return host.capture->bitrate.load() == 1'000'000; }));
+    EXPECT_EQ(host.capture->fps.load(), 24);
+
+    // Special keys: only ctrl-alt-del is injected, as a down and an up.
+    viewer.coordinator->sendSpecialKeys(QStringLiteral("alt_f4"));
+    viewer.coordinator->sendSpecialKeys(QStringLiteral("ctrl_alt_del"));
+    ASSERT_TRUE(waitUntil([&] { return host.injectedKeys.size() >= 2; }));
+    pumpFor(200ms);
+    ASSERT_EQ(host.injectedKeys.size(), 2u);
+    EXPECT_EQ(host.injectedKeys[0].action, "down");
+    EXPECT_EQ(host.injectedKeys[1].action, "up");
+    EXPECT_EQ(host.injectedKeys[0].keyCode, 117);
+    EXPECT_EQ(host.injectedKeys[0].flags, 0xC0000u);
+
+    // Chat goes both ways and counts as unread while the panel is closed.
+    viewer.commands.post(Command::sendChat, {{QStringLiteral("text"), QStringLiteral("hallo")}});
+    viewer.commands.post(Command::sendChat, {{QStringLiteral("text"), QString()}});
+    ASSERT_TRUE(waitUntil([&] { return host.state.chatMessages().size() == 1; }));
+    EXPECT_EQ(host.state.chatMessages().front().sender, "viewer");
+    EXPECT_EQ(host.state.unreadChatCount(), 1);
+    EXPECT_EQ(viewer.state.chatMessages().size(), 1);
+
+    // The Viewer leaves: a Host without fixed credentials stops and gets a
+    // new password and no ID.
+    const QString oldPassword = host.state.localPassword();
+    viewer.commands.post(Command::stopViewing);
+    ASSERT_TRUE(waitUntil([&] {
+        return viewer.status() == Status::Kind::disconnected &&
+               host.status() == Status::Kind::disconnected;
+    }));
+    EXPECT_FALSE(viewer.state.isViewing());
+    EXPECT_FALSE(viewer.state.remoteSystemInfo().has_value());
+    EXPECT_EQ(host.modifierReleases, 1);
+    EXPECT_FALSE(host.state.isSharing());
+    EXPECT_TRUE(host.state.localID().isEmpty());
+    EXPECT_EQ(host.state.localPassword().size(), 6);
+    EXPECT_NE(host.state.localPassword(), oldPassword);
+    EXPECT_FALSE(host.coordinator->hasCapture());
+    EXPECT_EQ(host.capture->stopped.load(), 1);
+}
+
+TEST_F(Coordinator, WrongPasswordShowsTheRelaysError) {
+    Side host({});
+    Side viewer({.withCapture = false});
+    host.setup();
+    viewer.setup();
+    host.startHosting();
+    const QString id = registered(host);
+
+    viewer.startViewing(id, QStringLiteral("guess1"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::error; }));
+    EXPECT_EQ(viewer.state.status().displayText(), QStringLiteral("Fout: Onjuist wachtwoord."));
+    EXPECT_TRUE(viewer.state.isViewing()); // the failed attempt stays on screen
+    EXPECT_EQ(host.status(), Status::Kind::waitingForViewer);
+
+    // Stopping the failed attempt still ends cleanly.
+    viewer.commands.post(Command::stopViewing);
+    EXPECT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::disconnected; }));
+}
+
+TEST_F(Coordinator, UnreachableRelayIsReportedOnce) {
+    Side viewer({.withCapture = false});
+    viewer.setup();
+    env.relay.stop();
+    viewer.startViewing(QStringLiteral("123456789"), QStringLiteral("abcdef"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::error; }));
+    const QString text = viewer.state.status().text();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Verbinding mislukt: "))) << text.toStdString();
+    EXPECT_EQ(text.count(QStringLiteral("Verbinding mislukt")), 1) << text.toStdString();
+}
+
+TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
+    Side host({.withCapture = false});
+    host.setup();
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::error; }));
+    EXPECT_EQ(host.state.status().text(), AppCoordinator::kCaptureUnavailable);
+    EXPECT_FALSE(host.state.isSharing());
+    pumpFor(300ms);
+    EXPECT_FALSE(host.coordinator->webSocket().isConnected());
+    EXPECT_FALSE(env.relay.logText().find("register") != std::string::npos &&
+                 host.state.debugLog().contains(QStringLiteral("Verbinden met")));
+}
+
+TEST_F(Coordinator, UnattendedStartNeedsAFixedPassword) {
+    Side host({.fixedCredentials = true, .autoStart = true});
+    host.setup();
+    pumpFor(300ms);
+    EXPECT_EQ(host.status(), Status::Kind::disconnected);
+    EXPECT_FALSE(host.state.isSharing());
+    EXPECT_EQ(host.capture->started.load(), 0);
+
+    Side unattended({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
+    unattended.setup();
+    EXPECT_TRUE(unattended.state.isSharing());
+    EXPECT_EQ(unattended.state.localPassword(), QStringLiteral("vast12"));
+    registered(unattended);
+    // The assigned ID is kept for the next start.
+    EXPECT_EQ(unattended.settings->fixedID(), unattended.state.localID());
+}
+
+// A Viewer played by a test client on its own thread, so that the Host's
+// event loop keeps running meanwhile: it stays for a while, notes the type
+// of every text message, then leaves.
+class RecordingViewer {
+public:
+    RecordingViewer(const RelayProcess& relay, const QString& id, const std::string& password,
+                    std::chrono::milliseconds stay)
+        : m_thread([this, port = relay.port(), ca = relay.caFile(), id = id.toStdString(), password,
+                    stay] {
+            run(port, ca, id, password, stay);
+            m_done = true;
+        }) {}
+    ~RecordingViewer() { m_thread.join(); }
+
+    bool done() const { return m_done; }
+    int count(const std::string& type) const {
+        const std::lock_guard lock(m_mutex);
+        return static_cast<int>(std::count(m_types.begin(), m_types.end(), type));
+    }
+
+private:
+    void run(std::uint16_t port, const std::string& ca, const std::string& id,
+             const std::string& password, std::chrono::milliseconds stay) {
+        RelayTestClient client(port, ca);
+        client.send(protocol::ConnectMessage{.targetId = id});
+        const auto challenge = client.receiveAs<protocol::ChallengeMessage>();
+        if (!challenge)
+            return;
+        client.send(protocol::ChallengeResponseMessage{
+            .response = protocol::CryptoHelper::challengeResponse(password, challenge->nonce)});
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < stay) {
+            const auto message = client.receive(50ms);
+            if (!message || message->binary)
+                continue;
+            const std::lock_guard lock(m_mutex);
+            m_types.push_back(protocol::ProtocolEncoder::decodeType(message->data).value_or("?"));
+        }
+        client.send(protocol::DisconnectMessage{});
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_types;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRestart) {
+    Side host({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
+    host.setup();
+    const QString id = registered(host);
+
+    {
+        // 3.5 intervals of 1 s: reports at 0, 1, 2 and 3 s.
+        RecordingViewer viewer(env.relay, id, "vast12", 3500ms);
+        ASSERT_TRUE(waitUntil([&] { return viewer.done(); }));
+        EXPECT_GE(viewer.count("connected"), 1);
+        EXPECT_GE(viewer.count("system_info"), 3);
+        EXPECT_LE(viewer.count("system_info"), 5);
+        EXPECT_EQ(viewer.count("monitor_list"), 1);
+    }
+    // Gone: no more reports (the relay would answer one with an error), and
+    // the Host waits for the next Viewer with the same credentials.
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
+    EXPECT_FALSE(host.coordinator->isSendingSystemInfo());
+    pumpFor(2500ms);
+    EXPECT_EQ(host.status(), Status::Kind::waitingForViewer)
+        << host.state.status().displayText().toStdString();
+    EXPECT_EQ(host.modifierReleases, 1);
+
+    // The relay restarts: the Host reconnects by itself under its old ID.
+    env.relay.restart();
+    ASSERT_TRUE(
+        waitUntil([&] { return host.state.status().text() == AppCoordinator::kReconnecting; }));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return host.state.debugLog().contains(QStringLiteral("Herverbonden met server")) &&
+                   host.status() == Status::Kind::waitingForViewer;
+        },
+        20s))
+        << host.state.debugLog().toStdString();
+    EXPECT_EQ(host.state.localID(), id);
+    EXPECT_TRUE(host.state.isSharing());
+
+    RecordingViewer next(env.relay, id, "vast12", 1500ms);
+    ASSERT_TRUE(waitUntil([&] { return next.done(); }));
+    EXPECT_GE(next.count("connected"), 1);
+    EXPECT_GE(next.count("system_info"), 1);
+
+    // Stopping keeps fixed credentials.
+    host.commands.post(Command::stopHosting);
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::disconnected; }));
+    EXPECT_EQ(host.state.localID(), id);
+    EXPECT_EQ(host.state.localPassword(), QStringLiteral("vast12"));
+    EXPECT_FALSE(host.coordinator->isReconnecting());
+}
+
+} // namespace
+} // namespace velmarin::testing
