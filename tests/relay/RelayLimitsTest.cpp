@@ -5,7 +5,11 @@
 #include "RelaySessionHelpers.h"
 #include "protocol/VideoFrame.h"
 
+#include <arpa/inet.h>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -38,6 +42,23 @@ long peakRssKiB(pid_t pid) {
             return value;
     }
     return -1;
+}
+
+// A raw TCP connection that never starts TLS; true when the relay closes it
+// within `timeout`.
+bool rawConnectionClosedWithin(std::uint16_t port, std::chrono::seconds timeout) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval tv{static_cast<time_t>(timeout.count()), 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char byte = 0;
+    const bool closed =
+        ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::recv(s, &byte, 1, 0) == 0;
+    ::close(s);
+    return closed;
 }
 
 } // namespace
@@ -73,8 +94,34 @@ TEST(RelayLimits, FailedAnswersAtOneHostAreLimitedAcrossConnections) {
     EXPECT_TRUE(connectViewer(*client(relay), id, "goed22").starts_with("Te veel"));
 }
 
+TEST(RelayLimits, ConnectionsBeyondTheCapAreRefused) {
+    RelayProcess relay({"--max-connections", "2"});
+    // Admitted once the relay has noticed earlier connections closing (the
+    // start-up probe's, or the test's own).
+    const auto admitted = [&] {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            try {
+                return client(relay);
+            } catch (const std::exception&) {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        return std::unique_ptr<RelayTestClient>();
+    };
+    auto first = admitted();
+    auto second = admitted();
+    ASSERT_TRUE(first && second);
+    EXPECT_THROW(client(relay), std::exception);
+    EXPECT_TRUE(second->ping());
+    first->close();
+    second->close();
+    auto third = admitted();
+    EXPECT_TRUE(third && third->ping());
+}
+
 TEST(RelayLimits, SilentConnectionsAreClosedButPresencePollersStay) {
-    RelayProcess relay({"--auth-timeout", "1"});
+    RelayProcess relay({"--auth-timeout", "1", "--handshake-timeout", "1"});
+    EXPECT_TRUE(rawConnectionClosedWithin(relay.port(), 4s)); // never starts TLS
     auto silent = client(relay);
     auto poller = client(relay);
     poller->send(proto::PresenceMessage{{"123456789"}});
