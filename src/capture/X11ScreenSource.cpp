@@ -1,0 +1,352 @@
+#include "capture/X11ScreenSource.h"
+
+#include "capture/CursorComposite.h"
+#include "video/VideoLog.h"
+
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace velmarin::capture {
+namespace {
+
+using video::LogLevel;
+
+// How far a pointer image reaches from the hot spot, for deciding whether a
+// pointer move is visible in the captured rectangle.
+constexpr int kPointerReach = 64;
+
+CaptureError unavailable() {
+    return CaptureError{CaptureError::Kind::captureNotAvailable};
+}
+
+// The grab code reads B, G, R, X bytes: a little-endian 32-bit pixel with
+// red in the high byte, which every usual X server uses at depth 24 and 32.
+bool hasReadablePixels(const xcb_setup_t* setup, const xcb_screen_t* screen) {
+    if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+        return false;
+    if (screen->root_depth != 24 && screen->root_depth != 32)
+        return false;
+    bool bits32 = false;
+    for (auto format = xcb_setup_pixmap_formats_iterator(setup); format.rem;
+         xcb_format_next(&format))
+        if (format.data->depth == screen->root_depth)
+            bits32 = format.data->bits_per_pixel == 32;
+    if (!bits32)
+        return false;
+    for (auto depth = xcb_screen_allowed_depths_iterator(screen); depth.rem; xcb_depth_next(&depth))
+        for (auto visual = xcb_depth_visuals_iterator(depth.data); visual.rem;
+             xcb_visualtype_next(&visual))
+            if (visual.data->visual_id == screen->root_visual)
+                return visual.data->red_mask == 0xff0000 && visual.data->green_mask == 0xff00 &&
+                       visual.data->blue_mask == 0xff;
+    return false;
+}
+
+} // namespace
+
+std::variant<std::unique_ptr<X11ScreenSource>, CaptureError>
+X11ScreenSource::open(const std::string& displayName) {
+    int screenNumber = 0;
+    XcbConnection connection(
+        xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber));
+    if (xcb_connection_has_error(connection.get())) {
+        video::log(LogLevel::error, "capture", "Cannot open X display %s",
+                   displayName.empty() ? "(DISPLAY)" : displayName.c_str());
+        return unavailable();
+    }
+    const xcb_setup_t* setup = xcb_get_setup(connection.get());
+    auto screens = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem)
+        return CaptureError{CaptureError::Kind::noDisplay};
+    if (!hasReadablePixels(setup, screens.data)) {
+        video::log(LogLevel::error, "capture", "Unsupported X pixel format (depth %d)",
+                   screens.data->root_depth);
+        return unavailable();
+    }
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0)
+        return unavailable();
+    std::unique_ptr<X11ScreenSource> source(
+        new X11ScreenSource(std::move(connection), screens.data, wakeFd));
+    source->queryExtensions();
+    return source;
+}
+
+X11ScreenSource::X11ScreenSource(XcbConnection connection, xcb_screen_t* screen, int wakeFd)
+    : m_connection(std::move(connection))
+    , m_root(screen->root)
+    , m_wakeFd(wakeFd) {}
+
+X11ScreenSource::~X11ScreenSource() {
+    stop();
+    ::close(m_wakeFd);
+}
+
+void X11ScreenSource::queryExtensions() {
+    xcb_connection_t* c = m_connection.get();
+    xcb_prefetch_extension_data(c, &xcb_shm_id);
+    xcb_prefetch_extension_data(c, &xcb_randr_id);
+    xcb_prefetch_extension_data(c, &xcb_xfixes_id);
+    xcb_prefetch_extension_data(c, &xcb_damage_id);
+
+    // Each extension wants its version negotiated before any other request.
+    if (const auto* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
+        XcbReply<xcb_randr_query_version_reply_t> version(
+            xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+        m_hasMonitors = version && (version->major_version > 1 ||
+                                    (version->major_version == 1 && version->minor_version >= 5));
+    }
+    if (const auto* xfixes = xcb_get_extension_data(c, &xcb_xfixes_id); xfixes && xfixes->present) {
+        XcbReply<xcb_xfixes_query_version_reply_t> version(
+            xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+        m_hasXfixes = version && version->major_version >= 2;
+        m_cursorEvent = xfixes->first_event + XCB_XFIXES_CURSOR_NOTIFY;
+        if (m_hasXfixes)
+            xcb_xfixes_select_cursor_input(c, m_root, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
+    }
+    if (const auto* damage = xcb_get_extension_data(c, &xcb_damage_id); damage && damage->present) {
+        XcbReply<xcb_damage_query_version_reply_t> version(
+            xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+        // Damage regions are XFixes regions.
+        m_hasDamage = version && m_hasXfixes;
+        m_damageEvent = damage->first_event + XCB_DAMAGE_NOTIFY;
+    }
+    if (!m_hasDamage)
+        video::log(LogLevel::warning, "capture",
+                   "DAMAGE not available: every frame interval is grabbed");
+    xcb_flush(c);
+}
+
+ScreenRect X11ScreenSource::rootRect() {
+    xcb_connection_t* c = m_connection.get();
+    XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, m_root), nullptr));
+    if (!geometry)
+        return {};
+    return {0, 0, geometry->width, geometry->height};
+}
+
+std::vector<DisplayInfo> X11ScreenSource::displays() {
+    xcb_connection_t* c = m_connection.get();
+    const ScreenRect root = rootRect();
+    if (root.isEmpty())
+        return {};
+
+    struct Found {
+        xcb_atom_t key;
+        ScreenRect rect;
+        bool primary;
+    };
+    std::vector<Found> found;
+    if (m_hasMonitors) {
+        XcbReply<xcb_randr_get_monitors_reply_t> reply(
+            xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, m_root, 1), nullptr));
+        if (reply) {
+            for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+                 xcb_randr_monitor_info_next(&it)) {
+                // A monitor reaching past the screen is captured as far as
+                // the screen goes: GetImage refuses anything outside it.
+                const ScreenRect rect =
+                    ScreenRect{it.data->x, it.data->y, it.data->width, it.data->height}.intersected(
+                        root);
+                if (!rect.isEmpty())
+                    found.push_back({it.data->name, rect, it.data->primary != 0});
+            }
+        }
+    }
+    if (found.empty())
+        found.push_back({XCB_ATOM_NONE, root, true});
+    // Without a primary monitor the first one stands for the main display.
+    if (std::none_of(found.begin(), found.end(), [](const Found& f) { return f.primary; }))
+        found.front().primary = true;
+
+    const std::lock_guard lock(m_displaysMutex);
+    std::vector<DisplayInfo> result;
+    bool primaryTaken = false;
+    for (const Found& f : found) {
+        auto [it, added] = m_ids.try_emplace(f.key, m_nextId);
+        if (added)
+            ++m_nextId;
+        // RandR allows one primary; should a server report more, the first
+        // counts.
+        const bool primary = f.primary && !primaryTaken;
+        primaryTaken = primaryTaken || primary;
+        result.push_back(DisplayInfo{.id = it->second, .frame = f.rect, .primary = primary});
+    }
+    return result;
+}
+
+std::optional<CaptureError> X11ScreenSource::start(const DisplayInfo& display) {
+    stop();
+    xcb_connection_t* c = m_connection.get();
+    m_rect = display.frame.intersected(rootRect());
+    if (m_rect.isEmpty())
+        return CaptureError{CaptureError::Kind::noDisplay};
+    m_grabber = std::make_unique<ShmGrabber>(
+        c, m_root, static_cast<std::size_t>(m_rect.width) * m_rect.height * 4);
+    if (m_hasDamage) {
+        m_damage = xcb_generate_id(c);
+        xcb_damage_create(c, m_damage, m_root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        m_damageRegion = xcb_generate_id(c);
+        xcb_xfixes_create_region(c, m_damageRegion, 0, nullptr);
+    }
+    xcb_flush(c);
+    m_dirty = true; // the first grab always goes out
+    m_damagePending = false;
+    return std::nullopt;
+}
+
+void X11ScreenSource::stop() {
+    xcb_connection_t* c = m_connection.get();
+    if (m_damage)
+        xcb_damage_destroy(c, m_damage);
+    if (m_damageRegion)
+        xcb_xfixes_destroy_region(c, m_damageRegion);
+    m_damage = 0;
+    m_damageRegion = 0;
+    m_grabber.reset();
+    xcb_flush(c);
+}
+
+void X11ScreenSource::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+void X11ScreenSource::readEvents(bool queuedOnly) {
+    xcb_connection_t* c = m_connection.get();
+    for (;;) {
+        XcbReply<xcb_generic_event_t> event(queuedOnly ? xcb_poll_for_queued_event(c)
+                                                       : xcb_poll_for_event(c));
+        if (!event)
+            return;
+        const std::uint8_t type = event->response_type & 0x7f;
+        if (m_hasDamage && type == m_damageEvent)
+            m_damagePending = true;
+        else if (m_hasXfixes && type == m_cursorEvent)
+            m_dirty = true; // the pointer's shape changed
+    }
+}
+
+bool X11ScreenSource::damageInsideCapture() {
+    xcb_connection_t* c = m_connection.get();
+    // Taking the damage region also re-arms the notification.
+    xcb_damage_subtract(c, m_damage, XCB_NONE, m_damageRegion);
+    XcbReply<xcb_xfixes_fetch_region_reply_t> region(
+        xcb_xfixes_fetch_region_reply(c, xcb_xfixes_fetch_region(c, m_damageRegion), nullptr));
+    if (!region)
+        return true;
+    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(region.get());
+    const int count = xcb_xfixes_fetch_region_rectangles_length(region.get());
+    for (int i = 0; i < count; ++i)
+        if (m_rect.intersects({rects[i].x, rects[i].y, rects[i].width, rects[i].height}))
+            return true;
+    return false;
+}
+
+bool X11ScreenSource::pointerMovedOverCapture() {
+    xcb_connection_t* c = m_connection.get();
+    XcbReply<xcb_query_pointer_reply_t> pointer(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, m_root), nullptr));
+    if (!pointer || (pointer->root_x == m_pointerX && pointer->root_y == m_pointerY))
+        return false;
+    const ScreenRect reach{m_rect.x - kPointerReach, m_rect.y - kPointerReach,
+                           m_rect.width + 2 * kPointerReach, m_rect.height + 2 * kPointerReach};
+    const auto inside = [&](int x, int y) { return reach.intersects({x, y, 1, 1}); };
+    return inside(pointer->root_x, pointer->root_y) || inside(m_pointerX, m_pointerY);
+}
+
+bool X11ScreenSource::waitForChange(std::chrono::steady_clock::time_point deadline) {
+    if (!m_grabber)
+        return false;
+    xcb_connection_t* c = m_connection.get();
+    for (;;) {
+        // A lost server counts as a change: the grab that follows reports it.
+        if (xcb_connection_has_error(c))
+            return true;
+        readEvents();
+        if (m_damagePending) {
+            m_damagePending = false;
+            // Always taken, also when already dirty: the server reports
+            // nothing new until the region is emptied.
+            if (damageInsideCapture())
+                m_dirty = true;
+        }
+        if (!m_hasDamage)
+            m_dirty = true;
+        if (!m_dirty && pointerMovedOverCapture())
+            m_dirty = true;
+        if (m_dirty)
+            return true;
+        // Events that came in with the replies above are queued already and
+        // would not wake the poll below.
+        readEvents(true);
+        if (m_damagePending || m_dirty)
+            continue;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return false;
+        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        if (::poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR)
+            return false;
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(m_wakeFd, &count, sizeof count);
+            readEvents();
+            return m_dirty;
+        }
+    }
+}
+
+std::variant<BgraImage, CaptureError> X11ScreenSource::grab() {
+    if (!m_grabber)
+        return unavailable();
+    // Cleared first: damage during the grab makes the next one.
+    m_dirty = false;
+    std::uint8_t* pixels = m_grabber->grab(m_rect);
+    if (!pixels)
+        return unavailable();
+    drawPointer(pixels);
+    return BgraImage{pixels, m_rect.width, m_rect.height, m_rect.width * 4};
+}
+
+void X11ScreenSource::drawPointer(std::uint8_t* pixels) {
+    if (!m_hasXfixes)
+        return;
+    xcb_connection_t* c = m_connection.get();
+    XcbReply<xcb_xfixes_get_cursor_image_reply_t> cursor(
+        xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+    if (!cursor)
+        return;
+    m_pointerX = cursor->x;
+    m_pointerY = cursor->y;
+    compositeCursor(pixels, m_rect.width, m_rect.height, m_rect.width * 4,
+                    xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width,
+                    cursor->height, cursor->x - cursor->xhot - m_rect.x,
+                    cursor->y - cursor->yhot - m_rect.y);
+}
+
+void X11ScreenSource::setExcludedWindows(std::vector<std::uint32_t> windowIds) {
+    if (!windowIds.empty())
+        video::log(LogLevel::warning, "capture",
+                   "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
+                   windowIds.size());
+}
+
+std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {
+    auto source = X11ScreenSource::open();
+    if (auto* error = std::get_if<CaptureError>(&source))
+        return *error;
+    return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+}
+
+} // namespace velmarin::capture

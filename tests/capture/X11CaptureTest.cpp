@@ -1,0 +1,252 @@
+// Screen capture of a real X server: what is drawn must come out of the
+// decoder, monitors must be listed and switchable, an unchanged screen must
+// cost no frames, and key frames must come on request.
+
+#include "capture/CaptureProbe.h"
+#include "capture/ScreenCaptureManager.h"
+#include "capture/X11Painter.h"
+#include "capture/X11ScreenSource.h"
+#include "support/XvfbProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace velmarin;
+using namespace velmarin::capture;
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xff0000;
+constexpr std::uint32_t kGreen = 0x00ff00;
+constexpr std::uint32_t kBlue = 0x0000ff;
+constexpr std::uint32_t kWhite = 0xffffff;
+constexpr std::uint32_t kGrey = 0x404040;
+
+ScreenCaptureManager::Options on(const XvfbProcess& x) {
+    ScreenCaptureManager::Options options;
+    options.makeSource =
+        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+        auto source = X11ScreenSource::open(display);
+        if (auto* error = std::get_if<CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    };
+    return options;
+}
+
+// Shared-memory segments this process created: (permissions, attached).
+std::vector<std::pair<unsigned, int>> ownSegments() {
+    std::ifstream table("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(table, line); // header
+    std::vector<std::pair<unsigned, int>> result;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        long key = 0;
+        long id = 0;
+        unsigned perms = 0;
+        unsigned long size = 0;
+        int cpid = 0;
+        int lpid = 0;
+        int attached = 0;
+        fields >> key >> id >> std::oct >> perms >> std::dec >> size >> cpid >> lpid >> attached;
+        if (cpid == getpid())
+            result.emplace_back(perms & 0777, attached);
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
+    XvfbProcess x(1920, 1080);
+    X11Painter painter(x.display());
+    painter.fill(0, 0, 1920, 1080, kGrey);
+    painter.fill(100, 100, 400, 300, kRed);
+    painter.fill(1400, 100, 400, 300, kGreen);
+    painter.fill(100, 700, 400, 300, kBlue);
+    painter.fill(1400, 700, 400, 300, kWhite);
+    painter.movePointer(1600, 850); // over the white block
+
+    ScreenCaptureManager manager(on(x));
+    CaptureProbe probe(manager);
+    ASSERT_FALSE(manager.startCapture());
+    ASSERT_TRUE(probe.waitForKeyframeAfter(0));
+
+    const auto picture = probe.latestPicture();
+    ASSERT_EQ(picture.width(), 1920);
+    ASSERT_EQ(picture.height(), 1080);
+    EXPECT_TRUE(near(colourAt(picture, 300, 250), kRed));
+    EXPECT_TRUE(near(colourAt(picture, 1600, 250), kGreen));
+    EXPECT_TRUE(near(colourAt(picture, 300, 850), kBlue));
+    EXPECT_TRUE(near(colourAt(picture, 1500, 950), kWhite));
+    EXPECT_TRUE(near(colourAt(picture, 960, 540), kGrey));
+    // The pointer (a black and white X) is drawn in around its hot spot.
+    int dark = 0;
+    for (int dy = -8; dy <= 8; ++dy)
+        for (int dx = -8; dx <= 8; ++dx)
+            dark += colourAt(picture, 1600 + dx, 850 + dy).r < 100;
+    EXPECT_GT(dark, 5);
+
+    // One display, the whole screen, as the primary "Scherm 1".
+    const auto monitors = manager.monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].name, "Scherm 1");
+    EXPECT_TRUE(monitors[0].primary);
+    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1080, 1.0, 1920, 1080}));
+
+    // The grab memory is private to us and the server, and gone afterwards.
+    const auto segments = ownSegments();
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].first, 0600u);
+    manager.stopCapture();
+    EXPECT_TRUE(ownSegments().empty());
+    EXPECT_FALSE(manager.isCapturing());
+}
+
+TEST(X11Capture, TallDisplayIsScaledDownToTheEncodedSize) {
+    XvfbProcess x(1920, 1200);
+    X11Painter painter(x.display());
+    painter.fill(0, 0, 1920, 1200, kGrey);
+    painter.fill(0, 600, 1920, 600, kBlue); // the lower half
+    painter.movePointer(10, 10);
+
+    ScreenCaptureManager manager(on(x));
+    CaptureProbe probe(manager);
+    ASSERT_FALSE(manager.startCapture());
+    ASSERT_TRUE(probe.waitForKeyframeAfter(0));
+    const auto picture = probe.latestPicture();
+    ASSERT_EQ(picture.width(), 1728);
+    ASSERT_EQ(picture.height(), 1080);
+    EXPECT_TRUE(near(colourAt(picture, 864, 500), kGrey));
+    EXPECT_TRUE(near(colourAt(picture, 864, 580), kBlue));
+    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1200, 1.0, 1728, 1080}));
+}
+
+TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
+    XvfbProcess x(3840, 1080);
+    X11Painter painter(x.display());
+    painter.fill(0, 0, 1920, 1080, kRed);
+    painter.fill(1920, 0, 1920, 1080, kBlue);
+    painter.movePointer(5, 5);
+    painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
+    painter.setMonitor("RIGHT", 1920, 0, 1920, 1080, false);
+
+    ScreenCaptureManager manager(on(x));
+    CaptureProbe probe(manager);
+    ASSERT_FALSE(manager.startCapture());
+    const auto monitors = manager.monitors();
+    // Xvfb keeps its whole-screen monitor beside the two defined ones.
+    ASSERT_GE(monitors.size(), 2u);
+    std::int64_t rightId = 0;
+    int primaries = 0;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        EXPECT_EQ(monitors[i].name, "Scherm " + std::to_string(i + 1));
+        primaries += monitors[i].primary;
+        if (monitors[i].x == 1920 && monitors[i].width == 1920)
+            rightId = monitors[i].id;
+    }
+    EXPECT_EQ(primaries, 1);
+    ASSERT_NE(rightId, 0);
+
+    // The primary (left) one is captured first.
+    ASSERT_TRUE(probe.waitForKeyframeAfter(0));
+    EXPECT_TRUE(near(colourAt(probe.latestPicture(), 960, 540), kRed));
+    EXPECT_EQ(manager.screenInfo()->width, 1920);
+
+    // Unknown IDs change nothing.
+    manager.selectMonitor(987654);
+    EXPECT_EQ(manager.currentDisplay()->frame.x, 0);
+
+    const std::size_t before = probe.frameCount();
+    manager.selectMonitor(rightId);
+    EXPECT_EQ(manager.currentDisplay()->id, rightId);
+    ASSERT_TRUE(probe.waitForKeyframeAfter(before));
+    EXPECT_TRUE(near(colourAt(probe.latestPicture(), 960, 540), kBlue));
+
+    // IDs stay when the list is read again.
+    manager.refreshDisplays();
+    EXPECT_EQ(manager.monitors(), monitors);
+}
+
+TEST(X11Capture, StaticScreenSendsNothingAndChangesSendFramesAtTheTargetRate) {
+    XvfbProcess x(1280, 720);
+    X11Painter painter(x.display());
+    painter.fill(0, 0, 1280, 720, kGrey);
+    painter.movePointer(1, 1);
+
+    ScreenCaptureManager manager(on(x));
+    CaptureProbe probe(manager);
+    ASSERT_FALSE(manager.startCapture());
+    ASSERT_TRUE(probe.waitForFrames(0));
+    std::this_thread::sleep_for(100ms);
+    const std::size_t settled = probe.frameCount();
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(probe.frameCount(), settled) << "an unchanged screen produced frames";
+
+    // Only the pointer moves: that is a change too.
+    painter.movePointer(400, 300);
+    ASSERT_TRUE(probe.waitForFrames(settled));
+
+    // Drawing as fast as possible is captured at no more than 10 per second.
+    manager.updateQuality(1'000'000, 10);
+    EXPECT_EQ(manager.targetFPS(), 10);
+    std::this_thread::sleep_for(200ms);
+    const std::size_t start = probe.frameCount();
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+        painter.fill(200, 200, 300, 300, (i % 2) ? kRed : kGreen);
+        std::this_thread::sleep_for(5ms);
+    }
+    const std::size_t produced = probe.frameCount() - start;
+    EXPECT_GE(produced, 3u);
+    EXPECT_LE(produced, 12u);
+}
+
+TEST(X11Capture, KeyframeRequestOnAStaticScreenRepeatsTheLastPicture) {
+    XvfbProcess x(1280, 720);
+    X11Painter painter(x.display());
+    painter.fill(0, 0, 1280, 720, kGreen);
+    painter.movePointer(1, 1);
+
+    ScreenCaptureManager manager(on(x));
+    CaptureProbe probe(manager);
+    ASSERT_FALSE(manager.startCapture());
+    ASSERT_TRUE(probe.waitForFrames(0));
+    std::this_thread::sleep_for(300ms);
+    const std::size_t before = probe.frameCount();
+    const std::size_t keyframes = probe.keyframeCount();
+
+    manager.forceNextKeyframe();
+    ASSERT_TRUE(probe.waitForKeyframeAfter(before, 2s));
+    EXPECT_EQ(probe.keyframeCount(), keyframes + 1);
+    EXPECT_TRUE(near(colourAt(probe.latestPicture(), 640, 360), kGreen));
+    // Once: nothing more follows on the unchanged screen.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(probe.frameCount(), before + 1);
+}
+
+TEST(X11Capture, UnreachableDisplayIsReportedInDutch) {
+    ScreenCaptureManager::Options options;
+    options.makeSource = []() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+        auto source = X11ScreenSource::open(":4093");
+        if (auto* error = std::get_if<CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    };
+    ScreenCaptureManager manager(std::move(options));
+    const auto error = manager.startCapture();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), "Schermopname niet beschikbaar");
+    EXPECT_FALSE(manager.isCapturing());
+    EXPECT_TRUE(manager.monitors().empty());
+    // Quality changes before a start only store the bitrate.
+    manager.updateQuality(500'000, 15);
+    EXPECT_EQ(manager.targetFPS(), 30);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+// Draws known content on a test X server and shapes its monitors: solid
+// rectangles on the root window, RandR monitors (which live as long as this
+// connection), and pointer moves.
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmarin::testing {
+
+class X11Painter {
+public:
+    explicit X11Painter(const std::string& display);
+    ~X11Painter();
+    X11Painter(const X11Painter&) = delete;
+    X11Painter& operator=(const X11Painter&) = delete;
+
+    // `rgb` is 0xRRGGBB. Returns once the server has drawn it.
+    void fill(int x, int y, int width, int height, std::uint32_t rgb);
+    // Defines (or replaces) the RandR monitor `name`.
+    void setMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
+    void movePointer(int x, int y);
+    void sync();
+
+private:
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root;
+    std::uint32_t m_gc;
+};
+
+} // namespace velmarin::testing
