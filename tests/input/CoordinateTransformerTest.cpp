@@ -1,0 +1,76 @@
+#include "input/CoordinateTransformer.h"
+
+#include <QPoint>
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using namespace velmarin::input;
+
+TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePicture) {
+    const CoordinateTransformer transformer; // 1920 x 1080 until the Host reports
+    // 1000 x 1000: the picture is 1000 x 562.5 with bars of 218.75 above and below.
+    const auto centre = transformer.viewerToNormalized({500, 500}, {1000, 1000});
+    ASSERT_TRUE(centre);
+    EXPECT_DOUBLE_EQ(centre->x(), 0.5);
+    EXPECT_DOUBLE_EQ(centre->y(), 0.5);
+    EXPECT_FALSE(transformer.viewerToNormalized({500, 100}, {1000, 1000}));
+    EXPECT_TRUE(transformer.viewerToNormalized({0, 218.75}, {1000, 1000}));
+    EXPECT_FALSE(transformer.viewerToNormalized({0, 218.74}, {1000, 1000}));
+
+    // 2000 x 1000: bars of 111.11 left and right.
+    EXPECT_FALSE(transformer.viewerToNormalized({100, 500}, {2000, 1000}));
+    const auto left = transformer.viewerToNormalized({111.12, 0}, {2000, 1000});
+    ASSERT_TRUE(left);
+    EXPECT_NEAR(left->x(), 0.0, 1e-5);
+}
+
+TEST(CoordinateTransformer, RightAndBottomEdgesBelongOutside) {
+    const CoordinateTransformer transformer;
+    const auto origin = transformer.viewerToNormalized({0, 0}, {1600, 900});
+    ASSERT_TRUE(origin);
+    EXPECT_EQ(*origin, QPointF(0, 0));
+    EXPECT_FALSE(transformer.viewerToNormalized({1600, 450}, {1600, 900}));
+    EXPECT_FALSE(transformer.viewerToNormalized({800, 900}, {1600, 900}));
+    const auto corner = transformer.viewerToNormalized({1599.9, 899.9}, {1600, 900});
+    ASSERT_TRUE(corner);
+    EXPECT_LT(corner->x(), 1.0);
+    EXPECT_GT(corner->x(), 0.9999);
+    EXPECT_LT(corner->y(), 1.0);
+}
+
+TEST(CoordinateTransformer, DegenerateViewsAndHostSizesMapNothing) {
+    const CoordinateTransformer transformer;
+    EXPECT_FALSE(transformer.viewerToNormalized({0, 0}, {0, 900}));
+    EXPECT_FALSE(transformer.viewerToNormalized({0, 0}, {1600, 0}));
+    EXPECT_FALSE(CoordinateTransformer{QSizeF(0, 0)}.viewerToNormalized({1, 1}, {100, 100}));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(transformer.viewerToNormalized({nan, 1}, {1600, 900}));
+}
+
+TEST(CoordinateTransformer, ClampedMappingPullsOutsidePointsToTheEdge) {
+    const CoordinateTransformer transformer;
+    const auto clamped = transformer.viewerToNormalizedClamped({-40, 2000}, {1600, 900});
+    ASSERT_TRUE(clamped);
+    EXPECT_EQ(*clamped, QPointF(0, 1));
+}
+
+TEST(HostMapping, PositionsLandInsideTheCapturedMonitor) {
+    // The second of two 1920 x 1080 monitors side by side.
+    const ScreenArea second{1920, 0, 1920, 1080};
+    EXPECT_EQ(normalizedToScreen(0, 0, second), QPoint(1920, 0));
+    EXPECT_EQ(normalizedToScreen(0.5, 0.5, second), QPoint(2880, 540));
+    // 1.0 is the last pixel of this monitor, not the first of the next.
+    EXPECT_EQ(normalizedToScreen(1, 1, second), QPoint(3839, 1079));
+    const ScreenArea below{0, 1080, 1512, 982};
+    EXPECT_EQ(normalizedToScreen(1, 1, below), QPoint(1511, 2061));
+}
+
+TEST(HostMapping, OutOfRangeValuesFromTheNetworkAreClampedOrDropped) {
+    const ScreenArea area{100, 200, 800, 600};
+    EXPECT_EQ(normalizedToScreen(-3, 7, area), QPoint(100, 799));
+    EXPECT_EQ(normalizedToScreen(1e300, -1e300, area), QPoint(899, 200));
+    EXPECT_FALSE(normalizedToScreen(std::numeric_limits<double>::quiet_NaN(), 0.5, area));
+    EXPECT_FALSE(normalizedToScreen(0.5, std::numeric_limits<double>::infinity(), area));
+    EXPECT_FALSE(normalizedToScreen(0.5, 0.5, ScreenArea{0, 0, 0, 600}));
+}
