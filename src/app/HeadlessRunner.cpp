@@ -155,7 +155,9 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
         }
     });
     QObject::connect(&state, &ConnectionState::debugLogChanged, [&](const QString& log) {
-        out(QStringLiteral("Log: ") + log.section(QLatin1Char('\n'), 0, 0).section(' ', 1));
+        // The newest line, without its time stamp.
+        const QString line = log.section(QLatin1Char('\n'), 0, 0);
+        out(QStringLiteral("Log: ") + line.mid(line.indexOf(QStringLiteral("] ")) + 2));
     });
     const StopSignals stopSignals([&] { finish(0); });
 

@@ -1,0 +1,89 @@
+// The velmarin binary's headless modes as separate processes, against the
+// real relay and a Host coordinator in this process.
+
+#include "app/CoordinatorHarness.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace velmarin::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ProcessRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs velmarin with `args` while this process keeps its own event loop
+// (and so its Host) running.
+ProcessRun runVelmarin(const QStringList& args, const RelayProcess& relay) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
+                       QString::fromStdString(relay.hostPort()));
+    environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELMARIN_BINARY), args);
+    EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+class HeadlessMode : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+    RelayEnvironment env;
+};
+
+TEST_F(HeadlessMode, ViewerPrintsWhatTheHostSendsAndEndsAfterItsTime) {
+    Side host({});
+    host.setup();
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
+
+    const ProcessRun run =
+        runVelmarin({"view", host.state.localID(), "k7m2pq", "--seconds", "3"}, env.relay);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Status: Verbonden"))) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Systeeminformatie: ")));
+    EXPECT_TRUE(
+        run.out.contains(QStringLiteral("Monitoren: 7: HDMI-1 320x240 (primair), 8: DP-2")));
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Scherm van de host: 320x240")));
+    const auto frames =
+        QRegularExpression(QStringLiteral("Beelden ontvangen: (\\d+)")).match(run.out);
+    ASSERT_TRUE(frames.hasMatch()) << run.out.toStdString();
+    EXPECT_GT(frames.captured(1).toInt(), 10);
+    EXPECT_TRUE(run.out.trimmed().endsWith(frames.captured(0)));
+}
+
+TEST_F(HeadlessMode, ViewerWithAWrongPasswordFailsWithTheRelaysText) {
+    Side host({});
+    host.setup();
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
+
+    const ProcessRun run = runVelmarin({"view", host.state.localID(), "raden2"}, env.relay);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Fout: Onjuist wachtwoord.")))
+        << run.err.toStdString();
+}
+
+TEST_F(HeadlessMode, HostWithoutCaptureBackendEndsWithTheCaptureError) {
+    const ProcessRun run = runVelmarin({"host", "--password", "geheim"}, env.relay);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral(
+        "Fout: Screen capture niet beschikbaar. Geef toestemming in Systeeminstellingen.")))
+        << run.err.toStdString();
+
+    const ProcessRun usage = runVelmarin({"view", "12-34", "geheim"}, env.relay);
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.err.contains(QStringLiteral("Ongeldig ID"))) << usage.err.toStdString();
+}
+
+} // namespace
+} // namespace velmarin::testing

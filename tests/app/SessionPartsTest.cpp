@@ -1,0 +1,168 @@
+// The coordinator's building blocks and start-up rules, without a relay.
+
+#include "app/AppDelegate.h"
+#include "app/CancellableSleep.h"
+#include "app/HeadlessOptions.h"
+#include "app/TaskSlot.h"
+#include "app/VideoSender.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace velmarin {
+namespace {
+
+using namespace std::chrono_literals;
+
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "session_tests";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+}
+
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+TEST(TaskSlot, StartingAnotherTaskCancelsTheFirstAndKeepsCapturesAlive) {
+    ensureApplication();
+    TaskSlot slot;
+    bool firstCancelled = false;
+    int secondResult = 0;
+    const auto start = std::chrono::steady_clock::now();
+    slot.start([&firstCancelled](std::stop_token stop) -> QCoro::Task<void> {
+        co_await sleepFor(30s, stop);
+        firstCancelled = stop.stop_requested();
+    });
+    EXPECT_TRUE(slot.isRunning());
+    // The closure and its captured value are read after a suspension.
+    slot.start([&secondResult,
+                value = std::make_shared<int>(42)](std::stop_token stop) -> QCoro::Task<void> {
+        co_await sleepFor(50ms, stop);
+        secondResult = *value;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return firstCancelled && secondResult == 42; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(slot.isRunning());
+
+    bool ran = false;
+    slot.start([&ran](std::stop_token stop) -> QCoro::Task<void> {
+        co_await sleepFor(30s, stop);
+        ran = !stop.stop_requested();
+    });
+    slot.cancel();
+    EXPECT_FALSE(slot.isRunning());
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_FALSE(ran);
+}
+
+TEST(FrameQueue, KeepsOnlyTheNewestFrameAndEndsWhenFinished) {
+    FrameQueue queue;
+    queue.push({1});
+    queue.push({2});
+    queue.push({3});
+    EXPECT_EQ(queue.pop(), protocol::Bytes{3});
+    EXPECT_EQ(queue.droppedFrames(), 2u);
+    queue.push({4});
+    queue.finish();
+    queue.push({5});
+    EXPECT_EQ(queue.pop(), std::nullopt);
+}
+
+TEST(VideoSender, EndsOnThe51stFailureInARowAndSuccessResetsTheCount) {
+    using VideoSender::SendOutcome;
+    FrameQueue queue;
+    int calls = 0;
+    // Every send queues the next frame, so the loop never waits.
+    const auto failing = [&](protocol::Bytes) {
+        ++calls;
+        queue.push({0});
+        return SendOutcome::failed;
+    };
+    queue.push({0});
+    EXPECT_EQ(VideoSender::run(queue, failing), 0u);
+    EXPECT_EQ(calls, 51);
+
+    // 50 failures, one success, 50 failures… never ends by failures; the
+    // connection going away ends it.
+    FrameQueue second;
+    calls = 0;
+    second.push({0});
+    const auto mixed = [&](protocol::Bytes) {
+        ++calls;
+        if (calls == 300)
+            return SendOutcome::gone;
+        second.push({0});
+        return calls % 51 == 0 ? SendOutcome::sent : SendOutcome::failed;
+    };
+    EXPECT_EQ(VideoSender::run(second, mixed), 5u);
+    EXPECT_EQ(calls, 300);
+}
+
+TEST(AppDelegate, StartsMinimisedAsLoginItemOrUnattended) {
+    QTemporaryDir dir;
+    QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
+    AppDelegate delegate;
+    delegate.finishLaunching({QStringLiteral("velmarin")}, store);
+    EXPECT_FALSE(delegate.launchedAsLoginItem);
+    delegate.finishLaunching({QStringLiteral("velmarin"), kLoginItemArgument}, store);
+    EXPECT_TRUE(delegate.launchedAsLoginItem);
+
+    store.setValue(QStringLiteral("autoStartHosting"), true);
+    delegate.finishLaunching({QStringLiteral("velmarin")}, store);
+    EXPECT_FALSE(delegate.launchedAsLoginItem);
+    EXPECT_TRUE(shouldTerminateAfterLastWindowClosed(true, store));
+    // Unattended: minimised even without a fixed password; the window
+    // closing does not end the process.
+    store.setValue(QStringLiteral("useFixedCredentials"), true);
+    delegate.finishLaunching({QStringLiteral("velmarin")}, store);
+    EXPECT_TRUE(delegate.launchedAsLoginItem);
+    EXPECT_FALSE(shouldTerminateAfterLastWindowClosed(true, store));
+    store.clear();
+    EXPECT_FALSE(shouldTerminateAfterLastWindowClosed(false, store));
+
+    EXPECT_EQ(delegate.windowShouldClose(), AppDelegate::CloseAction::close);
+    delegate.isViewerActive = true;
+    EXPECT_EQ(delegate.windowShouldClose(), AppDelegate::CloseAction::stopViewingAndStayOpen);
+}
+
+TEST(AppDelegate, NarrowWindowsGrowAndAreCentred) {
+    const QRect screen(0, 30, 1920, 1050);
+    EXPECT_EQ(initialWindowFrame(QRect(5, 5, 700, 400), screen), QRect(550, 280, 820, 550));
+    EXPECT_EQ(initialWindowFrame(QRect(5, 5, 820, 400), screen), QRect(5, 5, 820, 400));
+}
+
+TEST(HeadlessOptions, ParsesBothModesAndRefusesBadInput) {
+    EXPECT_FALSE(parseHeadlessCommand({}));
+    EXPECT_FALSE(parseHeadlessCommand({QStringLiteral("--login-item")}));
+
+    const auto host = parseHeadlessCommand({"host", "--password", "geheim", "--id", "123-456-789"});
+    ASSERT_TRUE(host && std::holds_alternative<HostOptions>(*host));
+    EXPECT_EQ(std::get<HostOptions>(*host).password, QStringLiteral("geheim"));
+    EXPECT_EQ(std::get<HostOptions>(*host).id, QStringLiteral("123456789"));
+
+    const auto view = parseHeadlessCommand({"view", "123 456 789", "abc234", "--seconds", "4"});
+    ASSERT_TRUE(view && std::holds_alternative<ViewOptions>(*view));
+    EXPECT_EQ(std::get<ViewOptions>(*view).id, QStringLiteral("123456789"));
+    EXPECT_EQ(std::get<ViewOptions>(*view).seconds, 4);
+
+    for (const QStringList& bad :
+         {QStringList{"host", "--password"}, QStringList{"host", "--password", " "},
+          QStringList{"host", "--id", "12345"}, QStringList{"host", "--verbose"},
+          QStringList{"view", "123456789"}, QStringList{"view", "12345678a", "pw"},
+          QStringList{"view", "123456789", "pw", "--seconds", "0"}}) {
+        const auto parsed = parseHeadlessCommand(bad);
+        ASSERT_TRUE(parsed) << bad.join(' ').toStdString();
+        EXPECT_TRUE(std::holds_alternative<UsageError>(*parsed)) << bad.join(' ').toStdString();
+    }
+}
+
+} // namespace
+} // namespace velmarin
