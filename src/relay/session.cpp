@@ -44,12 +44,12 @@ const std::shared_ptr<const std::string>& request_keyframe_text() {
 } // namespace
 
 session::session(tcp::socket&& socket, net::ssl::context& tls, server_context& context)
-    : ws_(std::move(socket), tls)
+    : ws_(std::move(socket), tls.native_handle())
     , ctx_(context)
     , auth_timer_(ws_.get_executor())
     , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes) {
     beast::error_code ec;
-    const auto remote = beast::get_lowest_layer(ws_).socket().remote_endpoint(ec);
+    const auto remote = ws_.next_layer().socket().remote_endpoint(ec);
     if (!ec) {
         ip_ = remote.address().to_string();
         address_ = remote.address().is_v6() ? "[" + ip_ + "]:" : ip_ + ":";
@@ -75,16 +75,23 @@ std::string session::describe() const {
 
 void session::start() {
     net::dispatch(ws_.get_executor(), [self = shared_from_this()] {
-        beast::get_lowest_layer(self->ws_).expires_after(self->ctx_.config.handshake_timeout);
+        self->auth_timer_.expires_after(self->ctx_.config.handshake_timeout);
+        self->auth_timer_.async_wait(beast::bind_front_handler(&session::on_handshake_timer, self));
         self->ws_.next_layer().async_handshake(
-            net::ssl::stream_base::server,
             beast::bind_front_handler(&session::on_tls_handshake, self));
     });
 }
 
-void session::on_tls_handshake(beast::error_code ec) {
+void session::on_handshake_timer(beast::error_code ec) {
+    // Until the WebSocket is accepted; from then on the WebSocket layer and
+    // the registration timer watch the connection.
+    if (!ec && !open_)
+        close_now({});
+}
+
+void session::on_tls_handshake(beast::error_code ec, std::size_t) {
     if (ec)
-        return on_closed();
+        return close_now({});
     parser_.emplace();
     parser_->header_limit(8 * 1024);
     http::async_read(ws_.next_layer(), buffer_, *parser_,
@@ -93,7 +100,7 @@ void session::on_tls_handshake(beast::error_code ec) {
 
 void session::on_http_request(beast::error_code ec, std::size_t) {
     if (ec)
-        return on_closed();
+        return close_now({});
     const auto& request = parser_->get();
     if (!websocket::is_upgrade(request))
         return reject_request(http::status::upgrade_required);
@@ -102,7 +109,6 @@ void session::on_http_request(beast::error_code ec, std::size_t) {
     if (target != "/" && !target.starts_with("/?"))
         return reject_request(http::status::not_found);
 
-    beast::get_lowest_layer(ws_).expires_never(); // the WebSocket layer times out from here
     const auto& config = ctx_.config;
     ws_.set_option(
         websocket::stream_base::timeout{config.handshake_timeout, config.idle_timeout, true});
@@ -133,7 +139,7 @@ void session::reject_request(http::status status) {
 void session::on_ws_accept(beast::error_code ec) {
     parser_.reset();
     if (ec)
-        return on_closed();
+        return close_now({});
     open_ = true;
     auth_timer_.expires_after(ctx_.config.unauthenticated_timeout);
     auth_timer_.async_wait(beast::bind_front_handler(&session::on_auth_timer, shared_from_this()));
@@ -458,9 +464,7 @@ void session::close_gracefully() {
 void session::close_now(std::string_view reason) {
     if (!reason.empty())
         log_session(describe() + " " + std::string(reason));
-    beast::error_code ignored;
-    beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
-    beast::get_lowest_layer(ws_).socket().close(ignored);
+    ws_.next_layer().shutdown_and_close();
     on_closed();
 }
 

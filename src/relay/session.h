@@ -9,14 +9,15 @@
 // never touches another connection's state: it hands messages over with
 // deliver_from_peer(), and the registry tells both sides about pairing.
 
+#include "relay/lean_tls_stream.h"
 #include "relay/outgoing_queue.h"
 #include "relay/registry.h"
 #include "relay/server_context.h"
 
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <memory>
@@ -45,7 +46,8 @@ public:
 private:
     enum class role { none, host, viewer };
 
-    void on_tls_handshake(boost::beast::error_code ec);
+    void on_handshake_timer(boost::beast::error_code ec);
+    void on_tls_handshake(boost::beast::error_code ec, std::size_t);
     void on_http_request(boost::beast::error_code ec, std::size_t);
     void reject_request(boost::beast::http::status status);
     void on_ws_accept(boost::beast::error_code ec);
@@ -80,13 +82,13 @@ private:
 
     std::string describe() const; // "address" or "address id=…" for log lines
 
-    boost::beast::websocket::stream<boost::beast::ssl_stream<boost::beast::tcp_stream>> ws_;
+    boost::beast::websocket::stream<lean_tls_stream> ws_;
     boost::beast::flat_buffer buffer_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
     server_context& ctx_;
     std::string address_; // "ip:port"
     std::string ip_;
-    boost::asio::steady_timer auth_timer_;
+    boost::asio::steady_timer auth_timer_; // TLS and HTTP handshake first, then registration
     outgoing_queue queue_;
 
     role role_ = role::none;
