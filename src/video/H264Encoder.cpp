@@ -50,7 +50,7 @@ std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t 
             closeLocked(flushed);
         error = openLocked(width, height, format);
     }
-    emit(flushed);
+    deliverFrames(flushed);
     return error;
 }
 
@@ -147,7 +147,7 @@ void H264Encoder::encode(const Picture& picture, std::chrono::nanoseconds presen
             return;
         drainPackets(messages);
     }
-    emit(messages);
+    deliverFrames(messages);
 }
 
 void H264Encoder::drainPackets(std::vector<protocol::Bytes>& out) {
@@ -200,7 +200,7 @@ void H264Encoder::teardown() {
         const std::lock_guard lock(m_mutex);
         closeLocked(flushed);
     }
-    emit(flushed);
+    deliverFrames(flushed);
     log(LogLevel::info, "encoding", "Encoder torn down");
 }
 
@@ -212,7 +212,7 @@ void H264Encoder::closeLocked(std::vector<protocol::Bytes>& out) {
     m_sequenceNumber = 0;
 }
 
-void H264Encoder::emit(std::vector<protocol::Bytes>& messages) {
+void H264Encoder::deliverFrames(std::vector<protocol::Bytes>& messages) {
     if (messages.empty())
         return;
     const std::lock_guard lock(m_callbackMutex);

@@ -105,7 +105,7 @@ private:
     // Both need m_mutex held; they append finished messages to `out`.
     void drainPackets(std::vector<protocol::Bytes>& out);
     void closeLocked(std::vector<protocol::Bytes>& out);
-    void emit(std::vector<protocol::Bytes>& messages);
+    void deliverFrames(std::vector<protocol::Bytes>& messages);
     std::int64_t rateForCodec(std::int64_t bitrate) const;
 
     const EncoderProfile m_profile;
