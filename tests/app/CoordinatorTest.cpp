@@ -1,5 +1,6 @@
 // Host and Viewer coordinators against the real relay over TLS.
 
+#include "app/CancellableSleep.h"
 #include "app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
 #include "support/RelayTestClient.h"
@@ -136,7 +137,7 @@ TEST_F(Coordinator, WrongPasswordShowsTheRelaysError) {
     EXPECT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::disconnected; }));
 }
 
-TEST_F(Coordinator, UnreachableRelayIsReportedOnce) {
+TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
     Side viewer({.withCapture = false});
     viewer.setup();
     env.relay.stop();
@@ -145,6 +146,17 @@ TEST_F(Coordinator, UnreachableRelayIsReportedOnce) {
     const QString text = viewer.state.status().text();
     EXPECT_TRUE(text.startsWith(QStringLiteral("Verbinding mislukt: "))) << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("Verbinding mislukt")), 1) << text.toStdString();
+
+    // A Host that nobody will retry for does not keep capturing unseen.
+    Side host({});
+    host.setup();
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::error; }));
+    EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("FOUT: Verbinding mislukt: ")));
+    EXPECT_FALSE(host.state.isSharing());
+    EXPECT_TRUE(waitUntil([&] { return host.capture->stopped.load() == 1; }));
+    EXPECT_FALSE(host.coordinator->hasCapture());
+    EXPECT_FALSE(host.coordinator->isReconnecting());
 }
 
 TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
@@ -272,6 +284,57 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
     EXPECT_EQ(host.state.localID(), id);
     EXPECT_EQ(host.state.localPassword(), QStringLiteral("vast12"));
     EXPECT_FALSE(host.coordinator->isReconnecting());
+}
+
+} // namespace
+} // namespace velmarin::testing
+
+namespace velmarin::testing {
+namespace {
+
+int countLines(const QString& log, const QString& text) {
+    return static_cast<int>(log.count(text));
+}
+
+TEST_F(Coordinator, UnattendedHostRetriesAFailedStartAndGivesUpAfterTenAttempts) {
+    env.relay.stop();
+    {
+        Side host({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
+        host.setup();
+        ASSERT_TRUE(waitUntil([&] {
+            return countLines(host.state.debugLog(),
+                              QStringLiteral("Herverbinden poging mislukt: ")) >= 1;
+        }));
+        EXPECT_FALSE(host.state.isSharing());
+        EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("FOUT: Verbinding mislukt: ")));
+        env.relay.restart();
+        ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }, 20s))
+            << host.state.debugLog().toStdString();
+        EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("Herverbonden met server")));
+        EXPECT_TRUE(host.state.isSharing());
+    }
+
+    env.relay.stop();
+    CoordinatorOptions hurried = Side::fastOptions();
+    hurried.reconnectSleeper = [](std::chrono::nanoseconds delay, std::stop_token stop) {
+        return sleepFor(delay / 100, std::move(stop));
+    };
+    Side host({.fixedCredentials = true,
+               .autoStart = true,
+               .fixedPassword = "vast12",
+               .options = hurried});
+    host.setup();
+    ASSERT_TRUE(waitUntil(
+        [&] { return host.state.status().text() == AppCoordinator::kReconnectGaveUp; }, 20s))
+        << host.state.debugLog().toStdString();
+    EXPECT_EQ(countLines(host.state.debugLog(), QStringLiteral("Herverbinden poging mislukt: ")),
+              10);
+    EXPECT_FALSE(host.coordinator->isReconnecting());
+    // Capture keeps running until the user stops sharing.
+    EXPECT_TRUE(host.coordinator->hasCapture());
+    host.commands.post(Command::stopHosting);
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::disconnected; }));
+    EXPECT_EQ(host.capture->stopped.load(), 1);
 }
 
 } // namespace
