@@ -296,6 +296,22 @@ int countLines(const QString& log, const QString& text) {
     return static_cast<int>(log.count(text));
 }
 
+TEST_F(Coordinator, NothingHappensOnceTheCoordinatorIsGone) {
+    // Gone in the middle of a start (waiting for the relay), with commands
+    // still queued and others posted afterwards.
+    Side host({});
+    host.setup();
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::registering; }));
+    host.commands.post(Command::sendChat, {{QStringLiteral("text"), QStringLiteral("hoi")}});
+    host.coordinator.reset();
+    host.commands.post(Command::stopHosting);
+    host.commands.post(Command::startViewing);
+    pumpFor(500ms);
+    EXPECT_EQ(host.status(), Status::Kind::registering);
+    EXPECT_TRUE(host.state.chatMessages().isEmpty());
+}
+
 TEST_F(Coordinator, UnattendedHostRetriesAFailedStartAndGivesUpAfterTenAttempts) {
     env.relay.stop();
     {
