@@ -165,6 +165,8 @@ private:
     // drops it meanwhile.
     std::shared_ptr<HostCapture> m_capture;
     std::shared_ptr<FrameQueue> m_frameQueue;
+    // A Viewer is connected to this Host (read by the encoder's thread).
+    std::shared_ptr<std::atomic<bool>> m_viewerPresent = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<ViewerInput> m_viewerInput;
     std::unique_ptr<AnnotationOverlay> m_overlay;
     // The host screen size input is mapped to (the coordinate transformer's).

@@ -93,6 +93,7 @@ void AppCoordinator::installHostSessionHandlers(bool clearOverlayOnGreeting) {
             m_capture->forceNextKeyframe();
     };
     m_router->onViewerConnected = [this, clearOverlayOnGreeting] {
+        m_viewerPresent->store(true);
         mainTask([this, clearOverlayOnGreeting] { greetViewer(clearOverlayOnGreeting); });
     };
     m_router->onDisconnect = [this] { mainTask([this] { onHostConnectionLost(); }); };
@@ -100,6 +101,7 @@ void AppCoordinator::installHostSessionHandlers(bool clearOverlayOnGreeting) {
     if (m_components.clipboard)
         m_components.clipboard->start();
     m_router->onViewerDisconnected = [this] {
+        m_viewerPresent->store(false);
         m_systemInfoTask.cancel();
         if (m_components.input)
             m_components.input->releaseAllModifiers();
@@ -143,13 +145,19 @@ void AppCoordinator::startFrameStream() {
     finishFrameStream();
     m_frameQueue = std::make_shared<FrameQueue>();
     // The encoder's thread pushes into this session's queue only; a finished
-    // queue ignores it.
+    // queue ignores it. Video goes out only while a Viewer is there: nobody
+    // would see it otherwise, and the relay answers video from a Host that
+    // has not registered yet with an error that ends the session.
     m_capture->setOnEncodedFrame(
-        [queue = m_frameQueue](protocol::Bytes frame) { queue->push(std::move(frame)); });
+        [queue = m_frameQueue, viewer = m_viewerPresent](protocol::Bytes frame) {
+            if (viewer->load())
+                queue->push(std::move(frame));
+        });
     VideoSender::startDetached(m_frameQueue, m_webSocket);
 }
 
 void AppCoordinator::finishFrameStream() {
+    m_viewerPresent->store(false);
     if (m_frameQueue)
         m_frameQueue->finish();
     m_frameQueue.reset();

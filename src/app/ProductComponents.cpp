@@ -1,5 +1,7 @@
 #include "app/ProductComponents.h"
 
+#include "capture/HostScreenCapture.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -8,9 +10,9 @@ namespace velmarin {
 
 SessionComponents productComponents(ProductMode mode) {
     SessionComponents components;
-    // Screen capture, input, clipboard, file transfer, the overlay, the
-    // display and the recorder are not built yet: a Host reports that
-    // capture is unavailable, and a Viewer counts decoded pictures only.
+    components.makeCapture = [] { return std::make_unique<capture::HostScreenCapture>(); };
+    // Input, clipboard, file transfer, the overlay, the display and the
+    // recorder are not built yet: a Viewer counts decoded pictures only.
     if (mode == ProductMode::desktop)
         components.playViewerConnectedSound = playCompleteSound;
     return components;
