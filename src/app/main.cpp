@@ -5,6 +5,7 @@
 #include "app/ProductComponents.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -33,6 +34,10 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(headlessUsage()), stderr);
         return 2;
     }
+    // The session is printed as status lines; developer lines below warning
+    // level only when asked for through QT_LOGGING_RULES (which overrides this).
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
+                                                    "com.tessamund.velmarin.*.info=false"));
     if (const auto* host = std::get_if<HostOptions>(&*command))
         return runHeadlessHost(*host, productComponents(ProductMode::headless));
     return runHeadlessView(std::get<ViewOptions>(*command),
