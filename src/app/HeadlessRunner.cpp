@@ -2,6 +2,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/IDFormatter.h"
+#include "app/VideoReceiveStats.h"
 #include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
@@ -145,10 +146,12 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
             }
             break;
         case Status::Kind::disconnected:
-            if (stopping)
-                QCoreApplication::exit(exitCode);
-            else // the Viewer left a Host without fixed credentials
-                finish(0);
+            // stopHosting has run (asked for, or the Viewer left a Host
+            // without fixed credentials): nothing is left to stop. Posting
+            // another stop here would wait for a status change that never
+            // comes, and the process would hang.
+            stopping = true;
+            QCoreApplication::exit(exitCode);
             break;
         default:
             break;
@@ -186,12 +189,23 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
         commands.post(Command::stopViewing);
     };
 
+    // Received video, reported once a second while it flows.
+    VideoReceiveStats stats;
+    QTimer statsTimer;
+    QObject::connect(&statsTimer, &QTimer::timeout, [&] {
+        const std::uint64_t before = stats.totalFrames();
+        const QString report = stats.takeReport();
+        if (before > 0)
+            out(report);
+    });
+
     QObject::connect(&state, &ConnectionState::statusChanged, [&](const Status& status) {
         out(QStringLiteral("Status: ") + status.displayText());
         if (status.kind() == Status::Kind::error) {
             err(status.displayText());
             finish(1);
         } else if (status.kind() == Status::Kind::disconnected) {
+            out(stats.summary());
             out(QStringLiteral("Beelden ontvangen: %1").arg(coordinator.decodedFrameCount()));
             QCoreApplication::exit(exitCode);
         }
@@ -225,6 +239,15 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     }
 
     coordinator.setup(state, run.settings, nullptr);
+    if (MessageRouter* router = coordinator.messageRouter()) {
+        router->onVideoFrame =
+            [&stats, decode = router->onVideoFrame](const std::vector<std::uint8_t>& frame) {
+                stats.record(frame);
+                if (decode)
+                    decode(frame);
+            };
+    }
+    statsTimer.start(std::chrono::seconds(1));
     state.setMode(Mode::viewer);
     state.setRemoteID(options.id);
     state.setRemotePassword(options.password);

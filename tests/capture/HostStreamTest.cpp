@@ -1,0 +1,134 @@
+// The whole video path as users run it: `velmarin host` capturing a private
+// X server, the real relay, and `velmarin view` reporting what arrives.
+
+#include "capture/X11Painter.h"
+#include "support/RelayProcess.h"
+#include "support/XvfbProcess.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+QProcessEnvironment environmentFor(const XvfbProcess& x, const RelayProcess& relay) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.display()));
+    environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
+                       QString::fromStdString(relay.hostPort()));
+    environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
+    return environment;
+}
+
+// Reads the process's output up to the line starting with `prefix`; returns
+// the rest of that line.
+QString readUntil(QProcess& process, const QString& prefix, QString& transcript) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        while (process.canReadLine()) {
+            const QString line = QString::fromUtf8(process.readLine()).trimmed();
+            transcript += line + QLatin1Char('\n');
+            if (line.startsWith(prefix))
+                return line.mid(prefix.size());
+        }
+        if (process.state() == QProcess::NotRunning)
+            break;
+        process.waitForReadyRead(200);
+    }
+    return {};
+}
+
+// Keeps the screen changing: a block moving across a grey desktop.
+class Animation {
+public:
+    explicit Animation(const XvfbProcess& x)
+        : m_thread([this, display = x.display()] {
+            X11Painter painter(display);
+            painter.fill(0, 0, 1920, 1080, 0x404040);
+            for (int i = 0; !m_stop; ++i) {
+                const int x = (i * 16) % 1700;
+                painter.fill(x, 300, 200, 200, 0xff8000 ^ static_cast<std::uint32_t>(i & 0xff));
+                std::this_thread::sleep_for(8ms);
+                painter.fill(x, 300, 200, 200, 0x404040);
+            }
+        }) {}
+    ~Animation() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    XvfbProcess x(1920, 1080);
+    RelayProcess relay;
+    const Animation animation(x);
+
+    QProcess host;
+    host.setProcessEnvironment(environmentFor(x, relay));
+    host.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("host")});
+    QString hostOutput;
+    const QString id = readUntil(host, QStringLiteral("ID: "), hostOutput);
+    const QString password = readUntil(host, QStringLiteral("Wachtwoord: "), hostOutput);
+    ASSERT_FALSE(password.isEmpty())
+        << hostOutput.toStdString() << host.readAllStandardError().toStdString();
+
+    QProcess view;
+    view.setProcessEnvironment(environmentFor(x, relay));
+    view.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("view"), id, password,
+                                                 QStringLiteral("--seconds"), QStringLiteral("6")});
+    ASSERT_TRUE(view.waitForFinished(40'000));
+    const QString out = QString::fromUtf8(view.readAllStandardOutput());
+    EXPECT_EQ(view.exitCode(), 0) << view.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Scherm van de host: 1920x1080"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Monitoren: 1: Scherm 1 1920x1080 (primair)")));
+
+    // Per-second reports; the first and last cover partial seconds.
+    std::vector<double> rates;
+    std::uint64_t keyframes = 0;
+    const QRegularExpression report(
+        QStringLiteral("^Video: ([0-9.]+) beelden/s, ([0-9.]+) kB/s, (\\d+) sleutelbeelden$"),
+        QRegularExpression::MultilineOption);
+    for (auto it = report.globalMatch(out); it.hasNext();) {
+        const auto match = it.next();
+        rates.push_back(match.captured(1).toDouble());
+        keyframes += match.captured(3).toULongLong();
+        EXPECT_GT(match.captured(2).toDouble(), 0.0);
+    }
+    ASSERT_GE(rates.size(), 4u) << out.toStdString();
+    std::vector<double> full(rates.begin() + 1, rates.end() - 1);
+    std::sort(full.begin(), full.end());
+    const double median = full[full.size() / 2];
+    // 30 per second are captured; a busy test machine may lose a few.
+    EXPECT_GE(median, 24.0) << out.toStdString();
+    EXPECT_LE(median, 31.0) << out.toStdString();
+    // The greeting's forced key frame, at least.
+    EXPECT_GE(keyframes, 1u);
+
+    const auto decoded = QRegularExpression(QStringLiteral("Beelden ontvangen: (\\d+)")).match(out);
+    ASSERT_TRUE(decoded.hasMatch());
+    EXPECT_GT(decoded.captured(1).toInt(), 100);
+
+    // A Host without fixed credentials ends by itself when its Viewer left.
+    if (host.state() != QProcess::NotRunning)
+        host.waitForFinished(15'000);
+    ASSERT_EQ(host.state(), QProcess::NotRunning);
+    EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+}
