@@ -1,36 +1,37 @@
 #include "capture/FrameConverter.h"
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
+#include <libyuv.h>
 
 namespace velmarin::capture {
 
-void FrameConverter::SwsDeleter::operator()(SwsContext* context) const {
-    sws_freeContext(context);
-}
-
-FrameConverter::FrameConverter() = default;
-FrameConverter::~FrameConverter() = default;
-
 video::Picture FrameConverter::convert(const BgraImage& image, PictureSize size,
                                        AVPixelFormat format) {
-    if (!image.data || image.width <= 0 || image.height <= 0)
+    if (!image.data || image.width <= 0 || image.height <= 0 ||
+        (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_NV12))
         return {};
-    // Bilinear keeps text readable when a large display is scaled down; at
-    // 1:1 the flag makes no difference.
-    SwsContext* context = sws_getCachedContext(m_context.release(), image.width, image.height,
-                                               AV_PIX_FMT_BGR0, size.width, size.height, format,
-                                               SWS_BILINEAR, nullptr, nullptr, nullptr);
-    m_context.reset(context);
-    if (!context)
-        return {};
+    const std::uint8_t* source = image.data;
+    int stride = image.stride;
+    if (size.width != image.width || size.height != image.height) {
+        // Scaled in BGRX first: bilinear keeps text readable, and the
+        // conversion then runs on the smaller picture.
+        m_scaled.resize(static_cast<std::size_t>(size.width) * size.height * 4);
+        if (libyuv::ARGBScale(image.data, image.stride, image.width, image.height, m_scaled.data(),
+                              size.width * 4, size.width, size.height,
+                              libyuv::kFilterBilinear) != 0)
+            return {};
+        source = m_scaled.data();
+        stride = size.width * 4;
+    }
     bool converted = false;
     auto picture = m_pool.fill(size.width, size.height, format, [&](AVFrame& frame) {
-        const std::uint8_t* source[4] = {image.data, nullptr, nullptr, nullptr};
-        const int sourceStride[4] = {image.stride, 0, 0, 0};
-        converted = sws_scale(context, source, sourceStride, 0, image.height, frame.data,
-                              frame.linesize) == size.height;
+        // libyuv's "ARGB" is the little-endian word, B, G, R, A in memory.
+        converted =
+            format == AV_PIX_FMT_NV12
+                ? libyuv::ARGBToNV12(source, stride, frame.data[0], frame.linesize[0],
+                                     frame.data[1], frame.linesize[1], size.width, size.height) == 0
+                : libyuv::ARGBToI420(source, stride, frame.data[0], frame.linesize[0],
+                                     frame.data[1], frame.linesize[1], frame.data[2],
+                                     frame.linesize[2], size.width, size.height) == 0;
     });
     return converted ? picture : video::Picture();
 }
