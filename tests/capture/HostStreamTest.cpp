@@ -1,7 +1,12 @@
 // The whole video path as users run it: `velmarin host` capturing a private
 // X server, the real relay, and `velmarin view` reporting what arrives.
 
+#include "app/FrameQueue.h"
+#include "app/VideoSender.h"
+#include "capture/ScreenCaptureManager.h"
 #include "capture/X11Painter.h"
+#include "capture/X11ScreenSource.h"
+#include "protocol/VideoFrame.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbProcess.h"
 
@@ -131,4 +136,53 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     ASSERT_EQ(host.state(), QProcess::NotRunning);
     EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+}
+
+TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
+    XvfbProcess x(1920, 1080);
+    const Animation animation(x);
+    velmarin::capture::ScreenCaptureManager::Options options;
+    options.makeSource =
+        [display = x.display()]() -> std::variant<std::unique_ptr<velmarin::capture::ScreenSource>,
+                                                  velmarin::capture::CaptureError> {
+        auto source = velmarin::capture::X11ScreenSource::open(display);
+        if (auto* error = std::get_if<velmarin::capture::CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<velmarin::capture::ScreenSource>(std::move(std::get<0>(source)));
+    };
+    velmarin::capture::ScreenCaptureManager manager(std::move(options));
+
+    // The Host's hand-over, with a network that takes 200 ms per frame.
+    velmarin::FrameQueue queue;
+    std::atomic<int> produced{0};
+    manager.setOnEncodedFrame([&](velmarin::protocol::Bytes frame) {
+        ++produced;
+        queue.push(std::move(frame));
+    });
+    std::vector<std::uint32_t> sent;
+    std::thread sender([&] {
+        velmarin::VideoSender::run(queue, [&](velmarin::protocol::Bytes frame) {
+            sent.push_back(velmarin::protocol::parseFrame(frame)->sequenceNumber);
+            std::this_thread::sleep_for(200ms);
+            return velmarin::VideoSender::SendOutcome::sent;
+        });
+    });
+    ASSERT_FALSE(manager.startCapture());
+    std::this_thread::sleep_for(2s);
+    manager.stopCapture();
+    queue.finish();
+    sender.join();
+
+    ASSERT_GE(produced.load(), 20);
+    // About one frame per send, each the newest at the time: nothing piles up.
+    EXPECT_LE(sent.size(), 12u);
+    EXPECT_GE(queue.droppedFrames() + sent.size() + 1, static_cast<std::uint64_t>(produced));
+    std::vector<std::uint32_t> gaps;
+    for (std::size_t i = 1; i < sent.size(); ++i) {
+        ASSERT_GT(sent[i], sent[i - 1]);
+        gaps.push_back(sent[i] - sent[i - 1]);
+    }
+    ASSERT_FALSE(gaps.empty());
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GE(gaps[gaps.size() / 2], 3u);
 }
