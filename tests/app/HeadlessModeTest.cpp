@@ -27,6 +27,8 @@ ProcessRun runVelmarin(const QStringList& args, const RelayProcess& relay) {
     environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
                        QString::fromStdString(relay.hostPort()));
     environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
+    // No screen to share, also when the tests run inside a desktop session.
+    environment.remove(QStringLiteral("DISPLAY"));
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(VELMARIN_BINARY), args);
     EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s));
