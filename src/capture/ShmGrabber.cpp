@@ -2,6 +2,7 @@
 
 #include "video/VideoLog.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -47,8 +48,9 @@ bool ShmGrabber::attach(std::size_t bytes) {
 ShmGrabber::~ShmGrabber() {
     if (!m_segment)
         return;
-    xcb_shm_detach(m_connection, m_segment);
-    xcb_flush(m_connection);
+    // Waited for: once it returns the server holds the memory no longer, and
+    // with our own detach the segment is gone.
+    std::free(xcb_request_check(m_connection, xcb_shm_detach_checked(m_connection, m_segment)));
     shmdt(m_shared);
 }
 

@@ -313,8 +313,10 @@ std::variant<BgraImage, CaptureError> X11ScreenSource::grab() {
     // Cleared first: damage during the grab makes the next one.
     m_dirty = false;
     std::uint8_t* pixels = m_grabber->grab(m_rect);
-    if (!pixels)
+    if (!pixels) {
+        m_dirty = true; // try again next time, changed or not
         return unavailable();
+    }
     drawPointer(pixels);
     return BgraImage{pixels, m_rect.width, m_rect.height, m_rect.width * 4};
 }
