@@ -55,6 +55,9 @@ lean_tls_stream::next_step lean_tls_stream::attempt(operation op, void* data, st
     const int saved_errno = errno;
     switch (SSL_get_error(ssl_.get(), rc)) {
     case SSL_ERROR_WANT_READ:
+        // Waiting may take minutes on an idle connection: give back the
+        // record buffers (OpenSSL keeps them when a read stopped half-way).
+        SSL_free_buffers(ssl_.get());
         return next_step::wait_read;
     case SSL_ERROR_WANT_WRITE:
         return next_step::wait_write;

@@ -117,6 +117,9 @@ void session::on_http_request(beast::error_code ec, std::size_t) {
     }));
     ws_.read_message_max(config.max_message_bytes);
     ws_.auto_fragment(false);
+    // Unmasked, unfragmented messages are written straight from their own
+    // buffer; this one only carries control frames, so it can be small.
+    ws_.write_buffer_bytes(512);
     ws_.async_accept(request,
                      beast::bind_front_handler(&session::on_ws_accept, shared_from_this()));
 }
@@ -141,6 +144,9 @@ void session::on_ws_accept(beast::error_code ec) {
     if (ec)
         return close_now({});
     open_ = true;
+    // The handshake's buffer is no longer needed; idle connections are many.
+    buffer_.clear();
+    buffer_.shrink_to_fit();
     auth_timer_.expires_after(ctx_.config.unauthenticated_timeout);
     auth_timer_.async_wait(beast::bind_front_handler(&session::on_auth_timer, shared_from_this()));
     do_read();

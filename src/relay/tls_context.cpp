@@ -14,6 +14,10 @@ tls_result make_tls_context(const std::string& cert_file, const std::string& key
                          ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
     // Idle connections then hold no 17 KB record buffers inside OpenSSL.
     SSL_CTX_set_mode(context->native_handle(), SSL_MODE_RELEASE_BUFFERS);
+    // Clients keep one long-lived connection each; resumption would save
+    // little and cost a cached session per connection.
+    SSL_CTX_set_session_cache_mode(context->native_handle(), SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_num_tickets(context->native_handle(), 0);
     boost::system::error_code ec;
     context->use_certificate_chain_file(cert_file, ec);
     if (ec) {
