@@ -157,6 +157,9 @@ public:
     virtual ~SessionRecorder() = default;
     // Called on the decode thread.
     virtual void append(const video::Picture& picture) = 0;
+    // Starts recording into `file`, or into a new file in the Videos folder
+    // when it is empty; does nothing while recording.
+    virtual void start(const QString& file) = 0;
     // Safe when not recording.
     virtual void stop() = 0;
     // Recording started or stopped (GUI thread).

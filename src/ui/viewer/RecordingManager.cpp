@@ -1,0 +1,216 @@
+#include "ui/viewer/RecordingManager.h"
+
+#include "ui/viewer/FileReveal.h"
+#include "ui/viewer/RecordingLocation.h"
+#include "video/VideoLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <pthread.h>
+
+namespace velmarin::ui {
+
+RecordingManager::RecordingManager()
+    : RecordingManager(Options{}) {}
+
+RecordingManager::RecordingManager(Options options)
+    : m_options(std::move(options))
+    , m_guiContext(std::make_unique<QObject>())
+    , m_thread([this] { run(); }) {}
+
+RecordingManager::~RecordingManager() {
+    stop();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_workAvailable.notify_all();
+    m_thread.join();
+    // Drops callbacks still queued for the GUI thread.
+    m_guiContext.reset();
+}
+
+void RecordingManager::start(const QString& file) {
+    // Pictures handed over from now on belong to the recording, even before
+    // the recording thread has opened it.
+    m_recordingHint.store(true);
+    post([this, file] { doStart(file); }, false);
+}
+
+void RecordingManager::stop() {
+    m_recordingHint.store(false);
+    post([this] { doStop(); }, false);
+}
+
+void RecordingManager::append(const video::Picture& picture) {
+    // Cheap early exit; the recording thread checks again.
+    if (!m_recordingHint.load() || picture.isNull())
+        return;
+    post([this, picture] { doAppend(picture); }, true);
+}
+
+void RecordingManager::waitUntilIdle() {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_jobs.empty() && !m_busy; });
+}
+
+QString RecordingManager::outputPath() const {
+    const std::lock_guard lock(m_pathMutex);
+    return m_outputPath;
+}
+
+void RecordingManager::post(Job job, bool isPicture) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (isPicture) {
+            if (m_queuedPictures >= m_options.maxQueuedPictures)
+                return;
+            ++m_queuedPictures;
+        }
+        m_jobs.emplace_back(std::move(job), isPicture);
+    }
+    m_workAvailable.notify_one();
+}
+
+void RecordingManager::run() {
+    pthread_setname_np(pthread_self(), "recording");
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_workAvailable.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return; // stopping, and the final stop has run
+        auto [job, isPicture] = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        if (isPicture)
+            --m_queuedPictures;
+        m_busy = true;
+        lock.unlock();
+        job();
+        lock.lock();
+        m_busy = false;
+        if (m_jobs.empty())
+            m_idle.notify_all();
+    }
+}
+
+void RecordingManager::toGui(std::function<void()> work) {
+    QMetaObject::invokeMethod(m_guiContext.get(), std::move(work), Qt::QueuedConnection);
+}
+
+std::chrono::steady_clock::time_point RecordingManager::now() const {
+    return m_options.clock ? m_options.clock() : std::chrono::steady_clock::now();
+}
+
+void RecordingManager::doStart(const QString& file) {
+    if (m_recording)
+        return;
+    QString path = file;
+    if (path.isEmpty()) {
+        const QString folder = m_options.folder.isEmpty() ? recordingFolder() : m_options.folder;
+        path = freePath(QDir(folder).filePath(recordingFileName(QDateTime::currentDateTime())));
+    }
+    path = QFileInfo(path).absoluteFilePath();
+    {
+        const std::lock_guard lock(m_pathMutex);
+        m_outputPath = path;
+    }
+    m_partialPath = unfinishedPath(path);
+    m_sessionStarted = false;
+    m_setupErrorReported = false;
+    m_recording = true;
+    toGui([this] {
+        if (onStateChange)
+            onStateChange(true);
+    });
+}
+
+void RecordingManager::doAppend(const video::Picture& picture) {
+    if (!m_recording)
+        return;
+    if (!m_writer) {
+        auto created = video::MovieWriter::create(m_partialPath.toStdString(), picture.width(),
+                                                  picture.height());
+        if (auto* error = std::get_if<video::RecordingError>(&created)) {
+            // Every later picture tries again; say it once.
+            if (!m_setupErrorReported) {
+                m_setupErrorReported = true;
+                video::log(video::LogLevel::error, "decoding",
+                           "Recording: failed to create writer: %s", error->description.c_str());
+                reportError(error->description);
+            }
+            std::error_code ignored;
+            std::filesystem::remove(m_partialPath.toStdString(), ignored);
+            return;
+        }
+        m_writer = std::move(std::get<std::unique_ptr<video::MovieWriter>>(created));
+    }
+    const auto time = now();
+    if (!m_sessionStarted) {
+        m_startTime = time;
+        m_sessionStarted = true;
+    }
+    if (auto error = m_writer->write(picture, time - m_startTime)) {
+        // The disk is full or the file is gone: keep what was written and
+        // end the recording.
+        video::log(video::LogLevel::error, "decoding", "Recording: %s", error->description.c_str());
+        reportError(error->description);
+        doStop();
+    }
+}
+
+void RecordingManager::doStop() {
+    if (!m_recording)
+        return;
+    m_recording = false;
+    m_recordingHint.store(false);
+    if (m_writer)
+        finishFile();
+    m_sessionStarted = false;
+    toGui([this] {
+        if (onStateChange)
+            onStateChange(false);
+    });
+}
+
+void RecordingManager::finishFile() {
+    const auto error = m_writer->finish();
+    const bool wrotePictures = m_writer->picturesWritten() > 0;
+    m_writer.reset();
+    if (error) {
+        video::log(video::LogLevel::error, "decoding", "Recording: finishing failed: %s",
+                   error->description.c_str());
+        reportError(error->description);
+        return; // the file keeps its unfinished name
+    }
+    if (!wrotePictures) {
+        std::error_code ignored;
+        std::filesystem::remove(m_partialPath.toStdString(), ignored);
+        return;
+    }
+    const QString finalPath = outputPath();
+    std::error_code renameError;
+    std::filesystem::rename(m_partialPath.toStdString(), finalPath.toStdString(), renameError);
+    if (renameError) {
+        reportError("De opname staat in " + m_partialPath.toStdString() + ": hernoemen mislukt (" +
+                    renameError.message() + ")");
+        return;
+    }
+    toGui([this, finalPath] {
+        if (m_options.revealInFileManager)
+            revealInFileManager(finalPath);
+        if (onFinished)
+            onFinished(finalPath);
+    });
+}
+
+void RecordingManager::reportError(const std::string& message) {
+    toGui([this, text = QString::fromStdString(message)] {
+        if (onError)
+            onError(text);
+    });
+}
+
+} // namespace velmarin::ui

@@ -1,0 +1,53 @@
+#include "FfprobeRunner.h"
+
+#include <QProcess>
+#include <QStringList>
+
+namespace velmarin::ui::fixtures {
+
+namespace {
+
+QByteArray run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return {};
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+std::optional<MovieFacts> probeMovie(const QString& path) {
+    const QByteArray out =
+        run(QStringLiteral("ffprobe"),
+            {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+             "stream=codec_name,width,height,nb_read_frames:format=duration", "-of",
+             "default=noprint_wrappers=1", path});
+    if (out.isEmpty())
+        return std::nullopt;
+    MovieFacts facts;
+    for (const QString& line : QString::fromLatin1(out).split('\n')) {
+        const QString key = line.section('=', 0, 0);
+        const QString value = line.section('=', 1);
+        if (key == "width")
+            facts.width = value.toInt();
+        else if (key == "height")
+            facts.height = value.toInt();
+        else if (key == "nb_read_frames")
+            facts.frames = value.toInt();
+        else if (key == "duration")
+            facts.duration = value.toDouble();
+        else if (key == "codec_name")
+            facts.codec = value;
+    }
+    return facts;
+}
+
+QByteArray lumaOfFrame(const QString& path, int index) {
+    return run(QStringLiteral("ffmpeg"),
+               {"-v", "error", "-i", path, "-vf", QStringLiteral("select=eq(n\\,%1)").arg(index),
+                "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
+}
+
+} // namespace velmarin::ui::fixtures

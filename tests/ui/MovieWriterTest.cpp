@@ -1,0 +1,97 @@
+#include "video/playback/MovieWriter.h"
+
+#include "FfprobeRunner.h"
+#include "support/PatternGenerator.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace velmarin;
+using namespace velmarin::ui::fixtures;
+using video::testing::makePattern;
+using video::testing::Pattern;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::unique_ptr<video::MovieWriter> create(const QString& path, int width, int height) {
+    auto created = video::MovieWriter::create(path.toStdString(), width, height);
+    if (auto* error = std::get_if<video::RecordingError>(&created)) {
+        ADD_FAILURE() << error->description;
+        return nullptr;
+    }
+    return std::move(std::get<std::unique_ptr<video::MovieWriter>>(created));
+}
+
+} // namespace
+
+TEST(MovieWriterTest, ACrashLeavesAFileThatPlaysUpToItsLastFragment) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("crash.mp4");
+    // The child writes 150 pictures (key frames at 0, 60, 120) and dies
+    // without closing anything.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto created = video::MovieWriter::create(path.toStdString(), 320, 240);
+        auto* writer = std::get_if<std::unique_ptr<video::MovieWriter>>(&created);
+        if (!writer)
+            _exit(3);
+        for (int i = 0; i < 150; ++i)
+            if ((*writer)->write(makePattern(Pattern::movingGradient, 320, 240, i), i * 33ms))
+                _exit(4);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const auto facts = probeMovie(path);
+    ASSERT_TRUE(facts) << "a crashed recording does not open";
+    EXPECT_EQ(facts->width, 320);
+    EXPECT_GE(facts->frames, 60);
+    EXPECT_LE(facts->frames, 150);
+}
+
+TEST(MovieWriterTest, AFullDiskIsReportedNotCrashedOn) {
+    // /dev/full takes the open and refuses every write with ENOSPC: the
+    // failure shows up at creation or at the first flush, as on a real disk.
+    auto created = video::MovieWriter::create("/dev/full", 640, 480);
+    std::optional<video::RecordingError> error;
+    if (auto* failed = std::get_if<video::RecordingError>(&created)) {
+        error = *failed;
+    } else {
+        auto& writer = *std::get<std::unique_ptr<video::MovieWriter>>(created);
+        for (int i = 0; i < 90 && !error; ++i)
+            error = writer.write(makePattern(Pattern::fullMotion, 640, 480, i), i * 33ms);
+        if (!error)
+            error = writer.finish();
+        // Further pictures are refused, not written into a broken file.
+        EXPECT_TRUE(writer.write(makePattern(Pattern::fullMotion, 640, 480, 0), 5s));
+    }
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->description.find("schijf is vol"), std::string::npos) << error->description;
+}
+
+TEST(MovieWriterTest, OddSizesAndUnwritableFolders) {
+    QTemporaryDir dir;
+    auto writer = create(dir.filePath("odd.mp4"), 321, 241);
+    ASSERT_TRUE(writer);
+    EXPECT_EQ(writer->width(), 320);
+    EXPECT_EQ(writer->height(), 240);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(writer->write(makePattern(Pattern::staticText, 321, 241, i), i * 40ms));
+    EXPECT_FALSE(writer->finish());
+    const auto facts = probeMovie(dir.filePath("odd.mp4"));
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->frames, 5);
+
+    auto missing =
+        video::MovieWriter::create(dir.filePath("no/such/folder/x.mp4").toStdString(), 320, 240);
+    ASSERT_TRUE(std::holds_alternative<video::RecordingError>(missing));
+    EXPECT_NE(std::get<video::RecordingError>(missing).description.find("kan niet"),
+              std::string::npos);
+}

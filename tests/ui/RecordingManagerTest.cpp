@@ -1,0 +1,167 @@
+#include "ui/viewer/RecordingManager.h"
+
+#include "FfprobeRunner.h"
+#include "support/PatternGenerator.h"
+#include "ui/viewer/RecordingLocation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+using namespace velmarin;
+using namespace velmarin::ui;
+using namespace velmarin::ui::fixtures;
+using video::testing::makePattern;
+using video::testing::Pattern;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingManagerTest : public ::testing::Test {
+protected:
+    RecordingManagerTest() {
+        RecordingManager::Options options;
+        options.folder = dir.path();
+        options.revealInFileManager = false;
+        options.clock = [this] {
+            return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(nowNs.load()));
+        };
+        manager = std::make_unique<RecordingManager>(options);
+        manager->onStateChange = [this](bool recording) { states.push_back(recording); };
+        manager->onFinished = [this](const QString& path) { finished.push_back(path); };
+        manager->onError = [this](const QString& message) { errors.push_back(message); };
+    }
+
+    // Feeds pictures 1/30 s apart, each one taken by the recording thread
+    // before the next (a live Viewer may drop some; the test must not).
+    void feed(Pattern pattern, int width, int height, int count) {
+        for (int i = 0; i < count; ++i) {
+            manager->append(makePattern(pattern, width, height, i));
+            manager->waitUntilIdle();
+            nowNs += 1'000'000'000 / 30;
+        }
+    }
+
+    void settle() {
+        manager->waitUntilIdle();
+        QCoreApplication::processEvents();
+    }
+
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
+
+    QTemporaryDir dir;
+    std::atomic<std::int64_t> nowNs{1'000'000'000'000};
+    std::unique_ptr<RecordingManager> manager;
+    std::vector<bool> states;
+    std::vector<QString> finished;
+    std::vector<QString> errors;
+};
+
+} // namespace
+
+TEST_F(RecordingManagerTest, StopRightAfterStartMakesNoFile) {
+    manager->start({});
+    manager->stop();
+    settle();
+    EXPECT_TRUE(files().isEmpty()) << files().join(", ").toStdString();
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(finished.empty());
+    // Pictures while not recording are ignored.
+    feed(Pattern::staticText, 160, 120, 3);
+    settle();
+    EXPECT_TRUE(files().isEmpty());
+}
+
+TEST_F(RecordingManagerTest, RecordsASyntheticStreamThatFfprobeReads) {
+    manager->start({});
+    manager->start({}); // a second start changes nothing
+    settle();
+    const QString path = manager->outputPath();
+    EXPECT_TRUE(QRegularExpression(R"(^Velmarin-\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.mp4$)")
+                    .match(QFileInfo(path).fileName())
+                    .hasMatch())
+        << path.toStdString();
+    feed(Pattern::movingGradient, 320, 240, 60);
+    EXPECT_TRUE(QFileInfo::exists(unfinishedPath(path))) << "no unfinished name while writing";
+    manager->stop();
+    settle();
+
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_EQ(finished[0], path);
+    EXPECT_EQ(files(), QStringList{QFileInfo(path).fileName()});
+    const auto facts = probeMovie(path);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->codec, "h264");
+    EXPECT_EQ(facts->width, 320);
+    EXPECT_EQ(facts->height, 240);
+    EXPECT_EQ(facts->frames, 60);
+    // 60 pictures 1/30 s apart, the first at 0.
+    EXPECT_NEAR(facts->duration, 2.0, 0.05);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(RecordingManagerTest, ASizeChangeMidRecordingIsLetterboxedIntoTheTrack) {
+    const QString path = dir.filePath("switch.mp4");
+    manager->start(path);
+    feed(Pattern::movingGradient, 320, 240, 30);
+    // The Host switched to a wide display.
+    feed(Pattern::movingGradient, 640, 360, 30);
+    manager->stop();
+    settle();
+
+    const auto facts = probeMovie(path);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->width, 320);
+    EXPECT_EQ(facts->height, 240);
+    EXPECT_EQ(facts->frames, 60);
+    // 640 × 360 fits as 320 × 180 with 30-pixel bars above and below.
+    const QByteArray luma = lumaOfFrame(path, 50);
+    ASSERT_EQ(luma.size(), 320 * 240);
+    const auto at = [&](int x, int y) { return static_cast<unsigned char>(luma[y * 320 + x]); };
+    EXPECT_LE(at(160, 10), 20);
+    EXPECT_LE(at(160, 230), 20);
+    int brightInPicture = 0;
+    for (int x = 0; x < 320; x += 8)
+        brightInPicture += at(x, 120) > 40;
+    EXPECT_GT(brightInPicture, 20);
+}
+
+TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedAndLaterPicturesRetry) {
+    manager->start(dir.filePath("missing/folder/x.mp4"));
+    feed(Pattern::staticText, 160, 120, 3);
+    manager->stop();
+    settle();
+    ASSERT_EQ(errors.size(), 1u) << "reported once, not per picture";
+    EXPECT_TRUE(errors[0].contains("kan niet worden aangemaakt")) << errors[0].toStdString();
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(finished.empty());
+}
+
+TEST_F(RecordingManagerTest, DestroyingTheManagerFinishesTheRecording) {
+    const QString path = dir.filePath("end.mp4");
+    manager->start(path);
+    feed(Pattern::staticText, 160, 120, 10);
+    manager.reset();
+    EXPECT_FALSE(QFileInfo::exists(unfinishedPath(path)));
+    const auto facts = probeMovie(path);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->frames, 10);
+}
+
+TEST(RecordingLocationTest, NamesNeverOverwriteAnEarlierRecording) {
+    QTemporaryDir dir;
+    const QDateTime time(QDate(2024, 3, 5), QTime(14, 7, 9));
+    EXPECT_EQ(recordingFileName(time), "Velmarin-2024-03-05_14-07-09.mp4");
+    const QString path = dir.filePath(recordingFileName(time));
+    EXPECT_EQ(freePath(path), path);
+    QFile(path).open(QIODevice::WriteOnly);
+    EXPECT_EQ(freePath(path), dir.filePath("Velmarin-2024-03-05_14-07-09-2.mp4"));
+    EXPECT_EQ(unfinishedPath(path), dir.filePath("Velmarin-2024-03-05_14-07-09-onvoltooid.mp4"));
+}
