@@ -54,7 +54,7 @@ struct options {
     int warmup = 2;
     int relay_threads = 1;
     int client_threads = 2;
-    int time_limit = 240;
+    int time_limit = 180;
     bool nginx = true;
 };
 
@@ -132,9 +132,10 @@ double percentile(std::vector<std::uint32_t>& samples, double p) {
 // receive) or towards nginx (the sink receives).
 result run_load(const options& opt, const std::string& ca_file, std::uint16_t relay_port,
                 bool through_nginx, int pairs, frame_plan plan) {
-    net::io_context io;
     run_totals totals;
     auto tls = client_tls(ca_file);
+    auto io_owner = std::make_unique<net::io_context>();
+    auto& io = *io_owner;
     std::optional<sink_server> sink;
     std::optional<nginx_proxy> nginx;
     std::vector<std::shared_ptr<stoppable>> connections;
@@ -189,13 +190,25 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
     if (sink)
         sink->stop();
     work.reset();
+    // The threads end once every connection has closed; a straggler behind
+    // nginx must not hold up the run.
+    std::atomic<bool> joined{false};
+    std::thread stopper([&] {
+        for (int i = 0; i < 50 && !joined; ++i)
+            std::this_thread::sleep_for(100ms);
+        if (!joined)
+            io.stop();
+    });
     for (auto& t : threads)
         t.join();
+    joined = true;
+    stopper.join();
     senders.clear();
     connections.clear();
     sink.reset();
     nginx.reset();
     nginx_pid = -1;
+    io_owner.reset(); // receivers still held by pending handlers hand in their samples
 
     result r;
     r.mb_per_s = double(totals.bytes.load()) / elapsed / 1e6;
