@@ -2,6 +2,9 @@
 
 #include "app/IDFormatter.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace velmarin {
 
 namespace {
@@ -54,6 +57,16 @@ HeadlessCommand parseView(const QStringList& args) {
             if (!ok || seconds <= 0)
                 return UsageError{QStringLiteral("--seconds verwacht een positief geheel getal.")};
             options.seconds = seconds;
+        } else if (arg == QStringLiteral("--record")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                return UsageError{QStringLiteral("--record verwacht een bestandsnaam.")};
+            const QFileInfo file(args[++i]);
+            if (!file.absoluteDir().exists())
+                return UsageError{QStringLiteral("De map voor de opname bestaat niet: %1")
+                                      .arg(file.absolutePath())};
+            if (file.isDir())
+                return UsageError{QStringLiteral("%1 is een map, geen bestand.").arg(args[i])};
+            options.recordFile = file.absoluteFilePath();
         } else if (arg.startsWith(QStringLiteral("--"))) {
             return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
         } else {
@@ -91,8 +104,9 @@ QString headlessUsage() {
         "  velmarin host [--password WACHTWOORD] [--id ID]\n"
         "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
         "      wachtwoord vast en verbindt de host zelf opnieuw met de server.\n"
-        "  velmarin view ID WACHTWOORD [--seconds N]\n"
-        "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n");
+        "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND]\n"
+        "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
+        "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n");
 }
 
 } // namespace velmarin

@@ -2,7 +2,7 @@
 
 // The command lines of the headless modes:
 //   velmarin host [--password P] [--id ID]
-//   velmarin view ID PASSWORD [--seconds N]
+//   velmarin view ID PASSWORD [--seconds N] [--record FILE]
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +22,8 @@ struct ViewOptions {
     QString id; // normalised, nine digits
     QString password;
     std::optional<int> seconds;
+    // Records what is received into this MP4 file (absolute path).
+    std::optional<QString> recordFile;
 };
 
 // A command line that cannot be used, with the Dutch reason.

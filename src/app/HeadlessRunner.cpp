@@ -177,6 +177,7 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     RunSettings run;
     ConnectionState state;
     CommandBus commands;
+    SessionRecorder* const recorder = components.recorder.get();
     AppCoordinator coordinator(commands, std::move(components));
 
     int exitCode = 0;
@@ -207,8 +208,20 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
         } else if (status.kind() == Status::Kind::disconnected) {
             out(stats.summary());
             out(QStringLiteral("Beelden ontvangen: %1").arg(coordinator.decodedFrameCount()));
-            QCoreApplication::exit(exitCode);
+            // The session's end stopped the recording; the file is complete
+            // once the recorder says so.
+            if (!state.isRecording())
+                QCoreApplication::exit(exitCode);
         }
+    });
+    QObject::connect(&state, &ConnectionState::isRecordingChanged, [&](bool recording) {
+        if (recording) {
+            out(QStringLiteral("Opname gestart: ") + options.recordFile.value_or(QString()));
+            return;
+        }
+        out(QStringLiteral("Opname beëindigd: ") + options.recordFile.value_or(QString()));
+        if (state.status().kind() == Status::Kind::disconnected)
+            QCoreApplication::exit(exitCode);
     });
     QObject::connect(&state, &ConnectionState::disconnectMessageChanged,
                      [&](const std::optional<QString>& message) {
@@ -251,6 +264,8 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     state.setMode(Mode::viewer);
     state.setRemoteID(options.id);
     state.setRemotePassword(options.password);
+    if (options.recordFile && recorder)
+        recorder->start(*options.recordFile);
     commands.post(Command::startViewing);
     return QCoreApplication::exec();
 }

@@ -1,6 +1,8 @@
 #include "app/ProductComponents.h"
 
 #include "capture/HostScreenCapture.h"
+#include "ui/viewer/RecordingManager.h"
+#include "ui/viewer/VideoRenderer.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -11,8 +13,12 @@ namespace velmarin {
 SessionComponents productComponents(ProductMode mode) {
     SessionComponents components;
     components.makeCapture = [] { return std::make_unique<capture::HostScreenCapture>(); };
-    // Input, clipboard, file transfer, the overlay, the display and the
-    // recorder are not built yet: a Viewer counts decoded pictures only.
+    // Input, clipboard, file transfer and the overlay are not built yet.
+    components.display = std::make_unique<ui::VideoRenderer>();
+    ui::RecordingManager::Options recording;
+    // Only a desktop user has a file manager to look at the recording in.
+    recording.revealInFileManager = mode == ProductMode::desktop;
+    components.recorder = std::make_unique<ui::RecordingManager>(std::move(recording));
     if (mode == ProductMode::desktop)
         components.playViewerConnectedSound = playCompleteSound;
     return components;
