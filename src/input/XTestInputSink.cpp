@@ -66,4 +66,9 @@ void XTestInputSink::flush() {
     xcb_flush(m_connection.get());
 }
 
+void XTestInputSink::sync() {
+    std::free(xcb_get_input_focus_reply(m_connection.get(), xcb_get_input_focus(m_connection.get()),
+                                        nullptr));
+}
+
 } // namespace velmarin::input

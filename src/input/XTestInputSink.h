@@ -26,6 +26,8 @@ public:
     void setKey(std::uint8_t keycode, bool pressed) override;
     bool capsLockOn() override;
     void flush() override;
+    // Returns once the server has acted on everything sent before.
+    void sync();
 
 private:
     struct Disconnect {

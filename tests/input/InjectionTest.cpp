@@ -1,0 +1,243 @@
+// InputInjector over XTEST on a private Xvfb: what arrives is read back from
+// the X server (pointer and keyboard state) and from a second client's window.
+
+#include "XTestClient.h"
+#include "input/InputInjector.h"
+#include "input/XTestInputSink.h"
+#include "support/XvfbProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+
+using namespace velmarin;
+using namespace velmarin::input;
+using velmarin::testing::ReceivedEvent;
+using Kind = ReceivedEvent::Kind;
+
+namespace {
+
+constexpr std::uint64_t kShift = 0x20000;
+constexpr std::uint64_t kControl = 0x40000;
+constexpr std::uint64_t kOption = 0x80000;
+constexpr std::uint64_t kCommand = 0x100000;
+
+constexpr int kShiftL = 50, kControlL = 37, kAltL = 64, kSuperL = 133, kDelete = 119;
+
+protocol::MouseEventMessage mouse(std::string action, double x, double y) {
+    return {.action = std::move(action), .x = x, .y = y};
+}
+
+protocol::KeyEventMessage key(std::string action, std::uint16_t code, std::uint64_t flags = 0) {
+    return {.action = std::move(action), .keyCode = code, .flags = flags};
+}
+
+std::vector<ReceivedEvent> only(const std::vector<ReceivedEvent>& events, Kind kind) {
+    std::vector<ReceivedEvent> result;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(result),
+                 [kind](const ReceivedEvent& e) { return e.kind == kind; });
+    return result;
+}
+
+class Injection : public ::testing::Test {
+protected:
+    // Two 1920 x 1080 monitors side by side on one X screen.
+    velmarin::testing::XvfbProcess xvfb{3840, 1080};
+    velmarin::testing::XTestClient client{xvfb.display()};
+    XTestInputSink* sink = nullptr;
+    std::optional<ScreenArea> capturedArea;
+    std::unique_ptr<InputInjector> injector;
+
+    void SetUp() override {
+        auto opened = XTestInputSink::open(xvfb.display());
+        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XTestInputSink>>(opened));
+        auto owned = std::move(std::get<std::unique_ptr<XTestInputSink>>(opened));
+        sink = owned.get();
+        injector =
+            std::make_unique<InputInjector>(std::move(owned), [this] { return capturedArea; });
+    }
+
+    void send(const protocol::MouseEventMessage& message) {
+        injector->injectMouseEvent(message);
+        sink->sync();
+    }
+    void send(const protocol::KeyEventMessage& message) {
+        injector->injectKeyEvent(message);
+        sink->sync();
+    }
+};
+
+} // namespace
+
+TEST_F(Injection, PointerLandsOnTheCapturedSecondMonitor) {
+    client.setMonitor("LEFT", 0, 0, 1920, 1080);
+    client.setMonitor("RIGHT", 1920, 0, 1920, 1080);
+    capturedArea = ScreenArea{1920, 0, 1920, 1080};
+
+    send(mouse("move", 0.5, 0.5));
+    auto pointer = client.pointer();
+    EXPECT_EQ(pointer.x, 2880);
+    EXPECT_EQ(pointer.y, 540);
+
+    send(mouse("leftDrag", 1.0, 1.0));
+    pointer = client.pointer();
+    EXPECT_EQ(pointer.x, 3839); // the last pixel of the right monitor
+    EXPECT_EQ(pointer.y, 1079);
+
+    // Nothing captured (yet): positions span the whole screen.
+    capturedArea.reset();
+    send(mouse("move", 0.25, 0.0));
+    EXPECT_EQ(client.pointer().x, 960);
+
+    // Nonsense from the network moves nothing and stops nothing.
+    send(mouse("move", std::numeric_limits<double>::quiet_NaN(), 0.5));
+    send(mouse("jump", 0.9, 0.9));
+    EXPECT_EQ(client.pointer().x, 960);
+}
+
+TEST_F(Injection, ClicksAndDoubleClicksReachAWindow) {
+    capturedArea = ScreenArea{1920, 0, 1920, 1080};
+    client.openWindow(1920, 0, 1920, 1080);
+
+    // A right press even though the message's button says left.
+    auto right = mouse("rightDown", 0.1, 0.1);
+    right.button = 0;
+    send(right);
+    send(mouse("rightUp", 0.1, 0.1));
+    for (int i = 0; i < 2; ++i) {
+        auto down = mouse("leftDown", 0.5, 0.5);
+        auto up = mouse("leftUp", 0.5, 0.5);
+        if (i == 1)
+            down.clickCount = up.clickCount = 2;
+        send(down);
+        send(up);
+    }
+
+    const auto& events = client.waitForEvents(6);
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[0].kind, Kind::buttonPress);
+    EXPECT_EQ(events[0].detail, 3);
+    EXPECT_EQ(events[0].x, 1920 + 192);
+    EXPECT_EQ(events[1].kind, Kind::buttonRelease);
+    const auto presses = only(events, Kind::buttonPress);
+    ASSERT_EQ(presses.size(), 3u);
+    EXPECT_EQ(presses[1].detail, 1);
+    EXPECT_EQ(presses[2].detail, 1);
+    EXPECT_EQ(presses[2].x, 2880);
+    EXPECT_EQ(presses[2].y, 540);
+    // Close enough in time and place for any toolkit's double click.
+    EXPECT_LT(presses[2].time - presses[1].time, 200u);
+    EXPECT_EQ(client.pointer().mask & XCB_BUTTON_MASK_1, 0);
+}
+
+TEST_F(Injection, ShiftAArrivesAsCapitalAThroughTheServersKeymap) {
+    client.openWindow(0, 0, 3840, 1080);
+    // As a Viewer sends it: Shift, then A with the Shift flag.
+    send(key("down", 56, kShift));
+    send(key("down", 0x00, kShift));
+    send(key("up", 0x00, kShift));
+    send(key("up", 56, 0));
+    // The flags alone are enough too.
+    send(key("down", 0x0B, kShift));
+    send(key("up", 0x0B, kShift));
+    // And without them, a small letter.
+    send(key("down", 0x00, 0));
+    send(key("up", 0x00, 0));
+
+    const auto presses = only(client.settle(), Kind::keyPress);
+    ASSERT_EQ(presses.size(), 5u);
+    EXPECT_EQ(presses[0].detail, kShiftL);
+    EXPECT_EQ(presses[1].keysym, static_cast<std::uint32_t>('A'));
+    EXPECT_EQ(presses[2].detail, kShiftL);
+    EXPECT_EQ(presses[3].keysym, static_cast<std::uint32_t>('B'));
+    EXPECT_EQ(presses[4].keysym, static_cast<std::uint32_t>('a'));
+    EXPECT_TRUE(client.pressedKeys().empty());
+}
+
+TEST_F(Injection, FlagsMatchTheHeldModifiersBeforeEachKey) {
+    client.openWindow(0, 0, 3840, 1080);
+    // The Viewer holds Command (Super) itself, then types C with
+    // Command+Control: Control is added for the key only.
+    send(key("down", 55, kCommand));
+    send(key("down", 0x08, kCommand | kControl));
+    auto held = client.pressedKeys();
+    EXPECT_NE(std::find(held.begin(), held.end(), kSuperL), held.end());
+    EXPECT_NE(std::find(held.begin(), held.end(), kControlL), held.end());
+    send(key("up", 0x08, kCommand | kControl));
+    EXPECT_EQ(client.pressedKeys(), std::vector<int>{kSuperL});
+    // A key whose flags lack Command lets go of it.
+    send(key("down", 0x08, 0));
+    send(key("up", 0x08, 0));
+    EXPECT_TRUE(client.pressedKeys().empty());
+    // Unknown codes (Function) change nothing.
+    send(key("down", 63, kShift));
+    EXPECT_TRUE(client.pressedKeys().empty());
+}
+
+TEST_F(Injection, ControlAltDeleteLeavesNothingHeld) {
+    client.openWindow(0, 0, 3840, 1080);
+    send(key("down", 117, kControl | kOption));
+    send(key("up", 117, kControl | kOption));
+    const auto presses = only(client.settle(), Kind::keyPress);
+    ASSERT_EQ(presses.size(), 3u);
+    EXPECT_EQ(presses[2].detail, kDelete);
+    EXPECT_EQ(presses[2].state & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1),
+              XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
+    EXPECT_TRUE(client.pressedKeys().empty());
+}
+
+TEST_F(Injection, EverythingIsReleasedWhenTheViewerLeaves) {
+    capturedArea = ScreenArea{0, 0, 1920, 1080};
+    send(key("down", 56, kShift));
+    send(key("down", 59, kShift | kControl));
+    send(key("down", 61, kShift | kControl | kOption));
+    send(key("down", 54, kShift | kControl | kOption | kCommand));
+    send(key("down", 0x01, kShift | kControl | kOption | kCommand)); // S, held
+    send(mouse("leftDown", 0.5, 0.5));
+    ASSERT_EQ(client.pressedKeys().size(), 5u);
+    ASSERT_NE(client.pointer().mask & XCB_BUTTON_MASK_1, 0);
+
+    injector->releaseAllModifiers();
+    sink->sync();
+    EXPECT_TRUE(client.pressedKeys().empty());
+    EXPECT_EQ(client.pointer().mask & XCB_BUTTON_MASK_1, 0);
+    EXPECT_EQ(client.pointer().mask & XCB_MOD_MASK_SHIFT, 0);
+}
+
+TEST_F(Injection, CapsLockFollowsTheReportedLockState) {
+    send(key("down", 57, 0x10000));
+    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+    send(key("down", 57, 0x10000)); // already on: stays on
+    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+    send(key("up", 57, 0));
+    EXPECT_EQ(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+}
+
+TEST_F(Injection, ScrollDeltasBecomeWheelClicks) {
+    client.openWindow(0, 0, 3840, 1080);
+    auto scroll = [&](double dx, double dy) {
+        auto message = mouse("scroll", 0.5, 0.5);
+        message.scrollDeltaX = dx;
+        message.scrollDeltaY = dy;
+        send(message);
+        auto buttons = only(client.settle(), Kind::buttonPress);
+        client.clearEvents();
+        std::vector<int> details;
+        for (const auto& e : buttons)
+            details.push_back(e.detail);
+        return details;
+    };
+    EXPECT_EQ(scroll(0, 50), std::vector<int>{4}); // one notch up
+    EXPECT_EQ(scroll(0, -100), (std::vector<int>{5, 5}));
+    EXPECT_EQ(scroll(50, 0), std::vector<int>{6}); // left
+    EXPECT_EQ(scroll(-50, 0), std::vector<int>{7});
+    // Trackpad deltas add up to a notch.
+    EXPECT_TRUE(scroll(0, 20).empty());
+    EXPECT_TRUE(scroll(0, 20).empty());
+    EXPECT_EQ(scroll(0, 20), std::vector<int>{4});
+    // A missing delta is no scroll; absurd ones are bounded, not fatal.
+    EXPECT_TRUE(scroll(0, 0).empty());
+    EXPECT_TRUE(scroll(std::numeric_limits<double>::quiet_NaN(), 0).empty());
+    EXPECT_EQ(scroll(0, -1e300).size(), 100u);
+}
