@@ -14,6 +14,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace velmarin::testing;
 using namespace velmarin::ui::fixtures;
 using namespace std::chrono_literals;
@@ -75,9 +78,28 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     QProcess view;
     view.setProcessEnvironment(environment);
     view.start(VELMARIN_BINARY, {"view", id, password, "--seconds", "4", "--record", file});
-    ASSERT_TRUE(view.waitForFinished(40'000));
+    {
+        // Something moving on the boundary, away from the points read below,
+        // so the Host keeps sending.
+        std::atomic<bool> stop{false};
+        std::thread animation([&] {
+            X11Painter painter(x.display());
+            for (int i = 0; !stop; ++i) {
+                const int left = 300 + (i * 8) % 600;
+                painter.fill(left, 380, 40, 40, 0x00ff00);
+                std::this_thread::sleep_for(30ms);
+                painter.fill(left, 380, 40, 20, 0xff0000);
+                painter.fill(left, 400, 40, 20, 0x0000ff);
+            }
+        });
+        const bool finished = view.waitForFinished(40'000);
+        stop = true;
+        animation.join();
+        ASSERT_TRUE(finished);
+    }
     const QString out = QString::fromUtf8(view.readAllStandardOutput());
     EXPECT_EQ(view.exitCode(), 0) << view.readAllStandardError().toStdString();
+    EXPECT_TRUE(out.contains("Opname gestart: " + file)) << out.toStdString();
     EXPECT_TRUE(out.contains("Opname beëindigd: " + file)) << out.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("sessie-onvoltooid.mp4")));
 
@@ -85,9 +107,10 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     ASSERT_TRUE(facts) << out.toStdString();
     EXPECT_EQ(facts->width, 1280);
     EXPECT_EQ(facts->height, 800);
-    // The static screen gives the greeting's key frame and few others; the
-    // stream must be there and decodable from start to end.
-    EXPECT_GE(facts->frames, 1);
+    // About three seconds of a moving screen, every picture decodable.
+    EXPECT_GE(facts->frames, 20) << out.toStdString();
+    EXPECT_GT(facts->duration, 1.5);
+    EXPECT_LT(facts->duration, 5.0);
 
     const QByteArray luma = lumaOfFrame(file, 0);
     ASSERT_EQ(luma.size(), 1280 * 800);
@@ -101,4 +124,23 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     EXPECT_NEAR(at(640, 600), 29, 15);
 
     host.waitForFinished(15'000);
+}
+
+TEST(RecordingEndToEnd, ARecordingIntoAMissingFolderIsRefusedBeforeConnecting) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    QTemporaryDir dir;
+    QProcess view;
+    view.start(VELMARIN_BINARY, {"view", "123-456-789", "geheim", "--record",
+                                 dir.filePath("bestaat-niet/sessie.mp4")});
+    ASSERT_TRUE(view.waitForFinished(15'000));
+    EXPECT_EQ(view.exitCode(), 2);
+    EXPECT_TRUE(
+        QString::fromUtf8(view.readAllStandardError())
+            .startsWith("De map voor de opname bestaat niet: " + dir.filePath("bestaat-niet")));
+
+    view.start(VELMARIN_BINARY, {"view", "123-456-789", "geheim", "--record"});
+    ASSERT_TRUE(view.waitForFinished(15'000));
+    EXPECT_EQ(view.exitCode(), 2);
+    EXPECT_TRUE(view.readAllStandardError().startsWith("--record verwacht een bestandsnaam."));
 }
