@@ -13,7 +13,6 @@ inline constexpr std::string_view host_busy = "Dit apparaat heeft al een actieve
 inline constexpr std::string_view malformed = "Ongeldig bericht.";
 inline constexpr std::string_view unexpected =
     "Onverwacht bericht: registreer eerst of maak verbinding met een apparaat.";
-inline constexpr std::string_view no_session = "Geen actieve sessie.";
 inline constexpr std::string_view already_registered = "Deze verbinding is al geregistreerd.";
 inline constexpr std::string_view only_hosts_register = "Alleen een host kan zich registreren.";
 inline constexpr std::string_view bad_password_hash =

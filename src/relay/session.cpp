@@ -217,11 +217,13 @@ void session::handle_text(std::shared_ptr<const std::string> text) {
 }
 
 void session::handle_binary(std::shared_ptr<const std::string> data) {
+    // Binary messages only carry video. A Host starts its video sender before
+    // it connects, so its first frames can arrive ahead of its "register":
+    // outside a pairing they are dropped without an answer. This buys a
+    // silent connection no time: the registration timer does not count
+    // traffic, and the message size limit still applies.
     if (paired())
-        return forward(std::move(data), true);
-    if (role_ == role::host || was_paired_)
-        return;
-    send_error(texts::no_session);
+        forward(std::move(data), true);
 }
 
 void session::handle_register(std::string_view text) {
