@@ -105,6 +105,10 @@ QCoro::Task<void> AppCoordinator::stopViewing() {
         m_viewerInput->stopCapturing();
         m_viewerInput.reset();
     }
+    // Pictures of this session still in the decoder would otherwise reach
+    // the display after its reset: a stale picture for the next session's
+    // view, and a first-frame report spent on the session that ended.
+    m_decoder->teardown();
     if (m_components.display)
         m_components.display->resetSession();
     detachRouter();
