@@ -1,6 +1,7 @@
 #include "app/ProductComponents.h"
 
 #include "capture/HostScreenCapture.h"
+#include "input/ProductInput.h"
 #include "ui/viewer/RecordingManager.h"
 #include "ui/viewer/VideoRenderer.h"
 
@@ -12,8 +13,16 @@ namespace velmarin {
 
 SessionComponents productComponents(ProductMode mode) {
     SessionComponents components;
-    components.makeCapture = [] { return std::make_unique<capture::HostScreenCapture>(); };
-    // Input, clipboard, file transfer and the overlay are not built yet.
+    // The capture says where the shared monitor lies; input lands there.
+    auto capturedArea = std::make_shared<capture::CapturedArea>();
+    components.makeCapture = [capturedArea] {
+        capture::ScreenCaptureManager::Options options;
+        options.capturedArea = capturedArea;
+        return std::make_unique<capture::HostScreenCapture>(std::move(options));
+    };
+    components.input = input::makeHostInput(capturedArea);
+    components.makeViewerInput = input::makeViewerInput;
+    // Clipboard, file transfer and the overlay are not built yet.
     components.display = std::make_unique<ui::VideoRenderer>();
     ui::RecordingManager::Options recording;
     // Only a desktop user has a file manager to look at the recording in.
