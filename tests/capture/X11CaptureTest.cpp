@@ -2,6 +2,7 @@
 // decoder, monitors must be listed and switchable, an unchanged screen must
 // cost no frames, and key frames must come on request.
 
+#include "capture/CaptureAccess.h"
 #include "capture/CaptureProbe.h"
 #include "capture/ScreenCaptureManager.h"
 #include "capture/X11Painter.h"
@@ -74,6 +75,7 @@ TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
     painter.fill(1400, 700, 400, 300, kWhite);
     painter.movePointer(1600, 850); // over the white block
 
+    EXPECT_FALSE(checkCaptureAccess(x.display()));
     ScreenCaptureManager manager(on(x));
     CaptureProbe probe(manager);
     ASSERT_FALSE(manager.startCapture());
@@ -240,6 +242,7 @@ TEST(X11Capture, UnreachableDisplayIsReportedInDutch) {
             return *error;
         return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
     };
+    EXPECT_EQ(checkCaptureAccess(":4093"), CaptureError{CaptureError::Kind::captureNotAvailable});
     ScreenCaptureManager manager(std::move(options));
     const auto error = manager.startCapture();
     ASSERT_TRUE(error);
