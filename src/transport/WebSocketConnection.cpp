@@ -73,6 +73,10 @@ void WebSocketConnection::onTcpConnected(const ErrorCode& error) {
         failConnect(error);
         return;
     }
+    // Input and control messages are small and must not wait for the ACK of
+    // the previous one (Nagle with delayed ACKs held them for up to 40 ms).
+    ErrorCode ignored;
+    beast::get_lowest_layer(m_stream).socket().set_option(asio::ip::tcp::no_delay(true), ignored);
     auto& tls = m_stream.next_layer();
     // SNI only for names; certificates for addresses are matched by their IP
     // entries, which host_name_verification handles too.
