@@ -5,6 +5,8 @@
 // releases (never throttled).
 //
 //     build/bench/input/bench_input_latency [iterations]
+//
+// GAP=ms sets the pause between events (default 5).
 
 #include "XTestClient.h"
 #include "app/AppCoordinator.h"

@@ -20,6 +20,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 
 using namespace velmarin;
 using namespace velmarin::testing;
@@ -53,67 +55,89 @@ QString readUntil(QProcess& process, const QString& prefix, QString& transcript)
     return {};
 }
 
+// A `velmarin host` on its own X server and a Viewer coordinator connected
+// to it.
+class RemoteControl {
+public:
+    RemoteControl(int width, int height, const std::function<void(XTestClient&)>& prepare = {})
+        : hostDisplay(width, height)
+        , hostClient(hostDisplay.display()) {
+        if (prepare)
+            prepare(hostClient);
+        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DISPLAY", QString::fromStdString(hostDisplay.display()));
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("host-config"));
+        host.setProcessEnvironment(environment);
+        host.start(VELMARIN_BINARY, {"host"});
+    }
+    ~RemoteControl() {
+        host.terminate();
+        host.waitForFinished(15'000);
+    }
+
+    // Connects the Viewer; false when the Host or the session did not start.
+    bool connect() {
+        const QString id = readUntil(host, "ID: ", transcript).remove(QLatin1Char('-'));
+        const QString password = readUntil(host, "Wachtwoord: ", transcript);
+        if (password.isEmpty())
+            return false;
+        SessionComponents components;
+        components.makeViewerInput = input::makeViewerInput;
+        viewer = std::make_unique<AppCoordinator>(commands, std::move(components));
+        viewer->setup(state, settings, nullptr);
+        state.setMode(Mode::viewer);
+        state.setRemoteID(id);
+        state.setRemotePassword(password);
+        commands.post(Command::startViewing);
+        return waitUntil([&] { return state.remoteScreenSize().width() > 0; }) &&
+               ui::RemoteDisplayBridge::shared().onMouseEvent;
+    }
+
+    void mouse(QEvent::Type type, QPointF at, const QRectF& view,
+               Qt::MouseButton button = Qt::NoButton, Qt::MouseButtons buttons = Qt::NoButton) {
+        const QMouseEvent event(type, at, at, button, buttons, Qt::NoModifier);
+        ui::RemoteDisplayBridge::shared().onMouseEvent(event, view);
+    }
+    void key(QEvent::Type type, int keycode, Qt::KeyboardModifiers modifiers,
+             quint32 nativeModifiers) {
+        const QKeyEvent event(type, 0, modifiers, keycode, 0, nativeModifiers);
+        ui::RemoteDisplayBridge::shared().onKeyEvent(event);
+    }
+
+    XvfbProcess hostDisplay;
+    XTestClient hostClient;
+    RelayProcess relay;
+    QTemporaryDir dir;
+    QProcess host;
+    QString transcript;
+    ConnectionState state;
+    CommandBus commands;
+    AppSettings settings{dir.filePath("viewer.conf"), nullptr};
+    std::unique_ptr<AppCoordinator> viewer;
+};
+
 } // namespace
 
 TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheHost) {
-    XvfbProcess hostDisplay(1280, 800);
-    XTestClient hostClient(hostDisplay.display());
-    hostClient.openWindow(0, 0, 1280, 800);
-    RelayProcess relay;
-    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
-    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
-    QTemporaryDir dir;
+    RemoteControl session(1280, 800,
+                          [](XTestClient& client) { client.openWindow(0, 0, 1280, 800); });
+    ASSERT_TRUE(session.connect()) << session.transcript.toStdString();
+    EXPECT_EQ(session.state.remoteScreenSize(), QSizeF(1280, 800));
+    auto& hostClient = session.hostClient;
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(hostDisplay.display()));
-    environment.insert("XDG_CONFIG_HOME", dir.filePath("host-config"));
-    QProcess host;
-    host.setProcessEnvironment(environment);
-    host.start(VELMARIN_BINARY, {"host"});
-    QString transcript;
-    const QString id = readUntil(host, "ID: ", transcript);
-    const QString password = readUntil(host, "Wachtwoord: ", transcript);
-    ASSERT_FALSE(password.isEmpty()) << transcript.toStdString();
-
-    // The Viewer: the shipped input capture on the shared display bridge.
-    ConnectionState state;
-    CommandBus commands;
-    AppSettings settings(dir.filePath("viewer.conf"), nullptr);
-    SessionComponents components;
-    components.makeViewerInput = input::makeViewerInput;
-    AppCoordinator viewer(commands, std::move(components));
-    viewer.setup(state, settings, nullptr);
-    state.setMode(Mode::viewer);
-    state.setRemoteID(QString(id).remove(QLatin1Char('-')));
-    state.setRemotePassword(password);
-    commands.post(Command::startViewing);
-    ASSERT_TRUE(waitUntil([&] { return state.remoteScreenSize() == QSizeF(1280, 800); }))
-        << transcript.toStdString();
-
-    auto& bridge = ui::RemoteDisplayBridge::shared();
-    ASSERT_TRUE(bridge.onMouseEvent);
     // A 640 x 500 view: the 1280 x 800 picture has bars of 50 above and below.
     const QRectF view(0, 0, 640, 500);
-    const auto mouse = [&](QEvent::Type type, QPointF at, Qt::MouseButton button,
-                           Qt::MouseButtons buttons) {
-        const QMouseEvent event(type, at, at, button, buttons, Qt::NoModifier);
-        bridge.onMouseEvent(event, view);
-    };
-    const auto key = [&](QEvent::Type type, int keycode, Qt::KeyboardModifiers modifiers,
-                         quint32 nativeModifiers) {
-        const QKeyEvent event(type, 0, modifiers, keycode, 0, nativeModifiers);
-        bridge.onKeyEvent(event);
-    };
-
-    mouse(QEvent::MouseMove, {160, 350}, Qt::NoButton, Qt::NoButton);
+    session.mouse(QEvent::MouseMove, {160, 350}, view);
     EXPECT_TRUE(waitUntil([&] {
         const auto pointer = hostClient.pointer();
         return pointer.x == 320 && pointer.y == 600;
     })) << hostClient.pointer().x
         << "," << hostClient.pointer().y;
 
-    mouse(QEvent::MouseButtonPress, {480, 150}, Qt::LeftButton, Qt::LeftButton);
-    mouse(QEvent::MouseButtonRelease, {480, 150}, Qt::LeftButton, Qt::NoButton);
+    session.mouse(QEvent::MouseButtonPress, {480, 150}, view, Qt::LeftButton, Qt::LeftButton);
+    session.mouse(QEvent::MouseButtonRelease, {480, 150}, view, Qt::LeftButton);
     const auto& clicks = hostClient.waitForEvents(2, 10s);
     ASSERT_EQ(clicks.size(), 2u);
     EXPECT_EQ(clicks[0].kind, ReceivedEvent::Kind::buttonPress);
@@ -124,18 +148,46 @@ TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheHost) {
 
     // Shift+A typed on the Viewer's keyboard; Shift is still held when the
     // Viewer leaves.
-    key(QEvent::KeyPress, 50, Qt::ShiftModifier, 0);
-    key(QEvent::KeyPress, 38, Qt::ShiftModifier, 0x1);
-    key(QEvent::KeyRelease, 38, Qt::ShiftModifier, 0x1);
+    session.key(QEvent::KeyPress, 50, Qt::ShiftModifier, 0);
+    session.key(QEvent::KeyPress, 38, Qt::ShiftModifier, 0x1);
+    session.key(QEvent::KeyRelease, 38, Qt::ShiftModifier, 0x1);
     const auto& typed = hostClient.waitForEvents(3, 10s);
     ASSERT_GE(typed.size(), 3u);
     EXPECT_EQ(typed[1].kind, ReceivedEvent::Kind::keyPress);
     EXPECT_EQ(typed[1].keysym, static_cast<std::uint32_t>('A'));
     ASSERT_FALSE(hostClient.pressedKeys().empty());
 
-    commands.post(Command::stopViewing);
+    session.commands.post(Command::stopViewing);
     EXPECT_TRUE(waitUntil([&] { return hostClient.pressedKeys().empty(); }));
+}
 
-    host.terminate();
-    host.waitForFinished(15'000);
+TEST(RemoteControlEndToEnd, PointerFollowsTheMonitorTheViewerWatches) {
+    // Two 1280 x 800 monitors side by side; they live as long as the client.
+    RemoteControl session(2560, 800, [](XTestClient& client) {
+        client.setMonitor("LEFT", 0, 0, 1280, 800);
+        client.setMonitor("RIGHT", 1280, 0, 1280, 800);
+    });
+    ASSERT_TRUE(session.connect()) << session.transcript.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return session.state.availableMonitors().size() >= 2; }));
+    std::optional<protocol::MonitorInfo> right;
+    for (const auto& monitor : session.state.availableMonitors()) {
+        if (monitor.x == 1280 && monitor.width == 1280)
+            right = monitor;
+    }
+    ASSERT_TRUE(right);
+    const QRectF view(0, 0, 1280, 800);
+
+    session.mouse(QEvent::MouseMove, {640, 400}, view);
+    ASSERT_TRUE(waitUntil([&] { return session.hostClient.pointer().x == 640; }));
+
+    session.commands.post(Command::selectMonitor,
+                          {{QStringLiteral("monitorId"), QVariant::fromValue(right->id)}});
+    // Once the Host captures the right monitor, the same view point lands
+    // in its middle.
+    EXPECT_TRUE(waitUntil([&] {
+        session.mouse(QEvent::MouseMove, {640, 400}, view);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
+        const auto pointer = session.hostClient.pointer();
+        return pointer.x == 1920 && pointer.y == 400;
+    })) << session.hostClient.pointer().x;
 }
