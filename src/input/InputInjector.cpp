@@ -114,9 +114,9 @@ void InputInjector::injectKeyEvent(const protocol::KeyEventMessage& message) {
     } else {
         matchModifiers(message.flags);
         if (down) {
-            // A repeated "down" is passed on: X applications see a repeat.
-            m_sink->setKey(*keycode, true);
-            m_pressedKeys.insert(*keycode);
+            // The X server repeats a held key by itself; passing the
+            // Viewer's repeats on as well would double the rate.
+            pressKey(*keycode);
         } else {
             releaseKey(*keycode);
             for (const std::uint8_t modifier : m_flagModifiers)

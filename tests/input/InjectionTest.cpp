@@ -175,6 +175,16 @@ TEST_F(Injection, FlagsMatchTheHeldModifiersBeforeEachKey) {
     EXPECT_TRUE(client.pressedKeys().empty());
 }
 
+TEST_F(Injection, AHeldKeyRepeatsOnceNotTwice) {
+    client.openWindow(0, 0, 3840, 1080);
+    // The Viewer's own repeats of a held key: the Host's server repeats it
+    // already, so they add no presses.
+    for (int i = 0; i < 3; ++i)
+        send(key("down", 0x00, 0));
+    send(key("up", 0x00, 0));
+    EXPECT_EQ(only(client.settle(), Kind::keyPress).size(), 1u);
+}
+
 TEST_F(Injection, ControlAltDeleteLeavesNothingHeld) {
     client.openWindow(0, 0, 3840, 1080);
     send(key("down", 117, kControl | kOption));
