@@ -56,10 +56,12 @@ public:
     template <class ConstBuffers, class Token>
     auto async_write_some(const ConstBuffers& buffers, Token&& token) {
         // A WebSocket frame comes as a small header and its payload; sending
-        // them as one TLS record saves a record and a system call.
-        auto scratch = std::make_shared<std::vector<char>>();
+        // them as one TLS record saves a record and a system call. Only one
+        // write is under way at a time, so one coalescing buffer serves them
+        // all until release_write_buffer().
         std::size_t first_size = 0;
         const void* first = nullptr;
+        bool coalesced = false;
         for (auto it = boost::asio::buffer_sequence_begin(buffers);
              it != boost::asio::buffer_sequence_end(buffers); ++it) {
             const boost::asio::const_buffer b = *it;
@@ -72,24 +74,30 @@ public:
                     break;
                 continue;
             }
-            if (scratch->empty())
-                scratch->assign(static_cast<const char*>(first),
+            if (!coalesced) {
+                coalesced = true;
+                scratch_.reserve(kRecordSize);
+                scratch_.assign(static_cast<const char*>(first),
                                 static_cast<const char*>(first) + first_size);
-            const auto take = std::min(b.size(), kRecordSize - scratch->size());
-            scratch->insert(scratch->end(), static_cast<const char*>(b.data()),
+            }
+            const auto take = std::min(b.size(), kRecordSize - scratch_.size());
+            scratch_.insert(scratch_.end(), static_cast<const char*>(b.data()),
                             static_cast<const char*>(b.data()) + take);
-            if (scratch->size() >= kRecordSize)
+            if (scratch_.size() >= kRecordSize)
                 break;
         }
-        if (!scratch->empty()) {
-            // Taken before the pointer is moved into the operation.
-            void* data = scratch->data();
-            const std::size_t size = scratch->size();
-            return async_run(operation::write, data, size, std::forward<Token>(token),
-                             std::move(scratch));
-        }
+        writing_ = true;
+        if (coalesced)
+            return async_run(operation::write, scratch_.data(), scratch_.size(),
+                             std::forward<Token>(token));
         return async_run(operation::write, const_cast<void*>(first), first_size,
                          std::forward<Token>(token));
+    }
+
+    // Gives back the coalescing buffer unless a write still uses it.
+    void release_write_buffer() {
+        if (!writing_)
+            std::vector<char>().swap(scratch_);
     }
 
 private:
@@ -108,7 +116,6 @@ private:
         operation op;
         void* data;
         std::size_t size;
-        std::shared_ptr<std::vector<char>> scratch; // keeps coalesced bytes alive
         bool finished = false;
         bool started = false;
         boost::system::error_code result;
@@ -116,14 +123,14 @@ private:
 
         template <class Self> void operator()(Self& self, boost::system::error_code ec = {}) {
             if (finished)
-                return self.complete(result, bytes);
+                return complete(self, result, bytes);
             if (ec)
-                return self.complete(ec, 0);
+                return complete(self, ec, 0);
             const auto step = stream.attempt(op, data, size, bytes, result);
             if (step == next_step::done) {
                 finished = true;
                 if (started)
-                    return self.complete(result, bytes);
+                    return complete(self, result, bytes);
                 // Never complete inside the initiating call.
                 return boost::asio::post(std::move(self));
             }
@@ -132,17 +139,25 @@ private:
                                                                    : socket_type::wait_write,
                                       std::move(self));
         }
+
+        template <class Self>
+        void complete(Self& self, boost::system::error_code ec, std::size_t n) {
+            if (op == operation::write)
+                stream.writing_ = false;
+            self.complete(ec, n);
+        }
     };
 
     template <class Token>
-    auto async_run(operation op, void* data, std::size_t size, Token&& token,
-                   std::shared_ptr<std::vector<char>> scratch = {}) {
+    auto async_run(operation op, void* data, std::size_t size, Token&& token) {
         return boost::asio::async_compose<Token, void(boost::system::error_code, std::size_t)>(
-            io_op{*this, op, data, size, std::move(scratch)}, token, socket_);
+            io_op{*this, op, data, size}, token, socket_);
     }
 
     socket_type socket_;
     std::unique_ptr<SSL, decltype(&SSL_free)> ssl_;
+    std::vector<char> scratch_;
+    bool writing_ = false;
 };
 
 // Beast's customisation points, found by argument-dependent lookup.

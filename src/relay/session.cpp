@@ -27,8 +27,8 @@ namespace {
 // answers, then its connection is closed.
 constexpr unsigned kMaxErrorsPerConnection = 32;
 
-// The read buffer grows to the largest message seen; give the memory back
-// after a large one so idle connections stay small.
+// Room made ahead for the next message: the largest seen, but no more than
+// this, so idle connections stay small after a large one.
 constexpr std::size_t kKeptReadBuffer = 64 * 1024;
 
 std::shared_ptr<const std::string> encoded(const auto& message) {
@@ -168,7 +168,11 @@ void session::mark_authenticated() {
 // --- Reading ------------------------------------------------------------------
 
 void session::do_read() {
-    ws_.async_read(buffer_, beast::bind_front_handler(&session::on_read, shared_from_this()));
+    message_ = std::string();
+    message_.reserve(message_reserve_);
+    message_buffer_.emplace(message_, ctx_.config.max_message_bytes);
+    ws_.async_read(*message_buffer_,
+                   beast::bind_front_handler(&session::on_read, shared_from_this()));
 }
 
 void session::on_read(beast::error_code ec, std::size_t bytes) {
@@ -178,10 +182,13 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         return on_closed();
     }
     counters::add(ctx_.stats.bytes_in, bytes);
-    auto data = std::make_shared<const std::string>(beast::buffers_to_string(buffer_.data()));
-    buffer_.consume(buffer_.size());
-    if (buffer_.capacity() > kKeptReadBuffer)
-        buffer_.shrink_to_fit();
+    message_buffer_.reset();
+    message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
+    // A small message after larger ones must not hold their room while it
+    // waits in a queue that counts only its size.
+    if (message_.capacity() > 2 * message_.size() + 1024)
+        message_.shrink_to_fit();
+    auto data = std::make_shared<const std::string>(std::move(message_));
 
     if (ws_.got_text())
         handle_text(std::move(data));
@@ -446,6 +453,8 @@ void session::do_write() {
                         beast::bind_front_handler(&session::on_write, shared_from_this()));
         return;
     }
+    if (!queue_.writing())
+        ws_.next_layer().release_write_buffer(); // idle connections are many
     if (close_after_flush_ && !queue_.writing() && !close_started_) {
         close_started_ = true;
         ws_.async_close(websocket::close_code::normal,

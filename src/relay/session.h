@@ -83,7 +83,14 @@ private:
     std::string describe() const; // "address" or "address id=…" for log lines
 
     boost::beast::websocket::stream<lean_tls_stream> ws_;
-    boost::beast::flat_buffer buffer_;
+    boost::beast::flat_buffer buffer_; // the HTTP upgrade request
+    // Each WebSocket message is read straight into a string of its own that
+    // is then handed on as it is, without a copy.
+    std::string message_;
+    std::optional<
+        boost::asio::dynamic_string_buffer<char, std::char_traits<char>, std::allocator<char>>>
+        message_buffer_;
+    std::size_t message_reserve_ = 0;
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
     server_context& ctx_;
     std::string address_; // "ip:port"
