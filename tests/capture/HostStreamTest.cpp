@@ -7,12 +7,12 @@
 #include "capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
+#include "support/HostProcess.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbProcess.h"
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -24,33 +24,6 @@ using namespace velmarin::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-QProcessEnvironment environmentFor(const XvfbProcess& x, const RelayProcess& relay) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.display()));
-    environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
-                       QString::fromStdString(relay.hostPort()));
-    environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
-    return environment;
-}
-
-// Reads the process's output up to the line starting with `prefix`; returns
-// the rest of that line.
-QString readUntil(QProcess& process, const QString& prefix, QString& transcript) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (process.canReadLine()) {
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            transcript += line + QLatin1Char('\n');
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-        if (process.state() == QProcess::NotRunning)
-            break;
-        process.waitForReadyRead(200);
-    }
-    return {};
-}
 
 // Keeps the screen changing: a block moving across a grey desktop.
 class Animation {
@@ -85,17 +58,13 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     RelayProcess relay;
     const Animation animation(x);
 
-    QProcess host;
-    host.setProcessEnvironment(environmentFor(x, relay));
-    host.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("host")});
-    QString hostOutput;
-    const QString id = readUntil(host, QStringLiteral("ID: "), hostOutput);
-    const QString password = readUntil(host, QStringLiteral("Wachtwoord: "), hostOutput);
+    HostProcess host(x.display(), relay);
+    const auto [id, password] = host.readCredentials();
     ASSERT_FALSE(password.isEmpty())
-        << hostOutput.toStdString() << host.readAllStandardError().toStdString();
+        << host.transcript().toStdString() << host.process().readAllStandardError().toStdString();
 
     QProcess view;
-    view.setProcessEnvironment(environmentFor(x, relay));
+    view.setProcessEnvironment(host.environment());
     view.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("view"), id, password,
                                                  QStringLiteral("--seconds"), QStringLiteral("6")});
     ASSERT_TRUE(view.waitForFinished(40'000));
@@ -132,11 +101,12 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     EXPECT_GT(decoded.captured(1).toInt(), 100);
 
     // A Host without fixed credentials ends by itself when its Viewer left.
-    if (host.state() != QProcess::NotRunning)
-        host.waitForFinished(15'000);
-    ASSERT_EQ(host.state(), QProcess::NotRunning);
-    EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    QProcess& hostProcess = host.process();
+    if (hostProcess.state() != QProcess::NotRunning)
+        hostProcess.waitForFinished(15'000);
+    ASSERT_EQ(hostProcess.state(), QProcess::NotRunning);
+    EXPECT_EQ(hostProcess.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(hostProcess.exitCode(), 0) << hostProcess.readAllStandardError().toStdString();
 }
 
 TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {

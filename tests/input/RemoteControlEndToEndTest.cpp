@@ -6,6 +6,7 @@
 #include "XTestClient.h"
 #include "app/AppCoordinator.h"
 #include "input/ProductInput.h"
+#include "support/HostProcess.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbProcess.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
@@ -13,8 +14,6 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -39,22 +38,6 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
-QString readUntil(QProcess& process, const QString& prefix, QString& transcript) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (process.canReadLine()) {
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            transcript += line + '\n';
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-        if (process.state() == QProcess::NotRunning)
-            break;
-        process.waitForReadyRead(200);
-    }
-    return {};
-}
-
 // A `velmarin host` on its own X server and a Viewer coordinator connected
 // to it.
 class RemoteControl {
@@ -64,25 +47,20 @@ public:
         , hostClient(hostDisplay.display()) {
         if (prepare)
             prepare(hostClient);
+        // The Viewer coordinator in this process reaches the relay too.
         ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
         ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DISPLAY", QString::fromStdString(hostDisplay.display()));
-        environment.insert("XDG_CONFIG_HOME", dir.filePath("host-config"));
-        host.setProcessEnvironment(environment);
-        host.start(VELMARIN_BINARY, {"host"});
+        host.emplace(hostDisplay.display(), relay, dir.filePath("host-config"));
     }
-    ~RemoteControl() {
-        host.terminate();
-        host.waitForFinished(15'000);
-    }
+    // The Host ends before the Viewer coordinator goes.
+    ~RemoteControl() { host.reset(); }
 
     // Connects the Viewer; false when the Host or the session did not start.
     bool connect() {
-        const QString id = readUntil(host, "ID: ", transcript).remove(QLatin1Char('-'));
-        const QString password = readUntil(host, "Wachtwoord: ", transcript);
+        auto [id, password] = host->readCredentials();
         if (password.isEmpty())
             return false;
+        id.remove(QLatin1Char('-'));
         SessionComponents components;
         components.makeViewerInput = input::makeViewerInput;
         viewer = std::make_unique<AppCoordinator>(commands, std::move(components));
@@ -110,8 +88,7 @@ public:
     XTestClient hostClient;
     RelayProcess relay;
     QTemporaryDir dir;
-    QProcess host;
-    QString transcript;
+    std::optional<HostProcess> host; // started once `prepare` has shaped its screen
     ConnectionState state;
     CommandBus commands;
     AppSettings settings{dir.filePath("viewer.conf"), nullptr};
@@ -123,7 +100,7 @@ public:
 TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheHost) {
     RemoteControl session(1280, 800,
                           [](XTestClient& client) { client.openWindow(0, 0, 1280, 800); });
-    ASSERT_TRUE(session.connect()) << session.transcript.toStdString();
+    ASSERT_TRUE(session.connect()) << session.host->transcript().toStdString();
     EXPECT_EQ(session.state.remoteScreenSize(), QSizeF(1280, 800));
     auto& hostClient = session.hostClient;
 
@@ -167,7 +144,7 @@ TEST(RemoteControlEndToEnd, PointerFollowsTheMonitorTheViewerWatches) {
         client.setMonitor("LEFT", 0, 0, 1280, 800);
         client.setMonitor("RIGHT", 1280, 0, 1280, 800);
     });
-    ASSERT_TRUE(session.connect()) << session.transcript.toStdString();
+    ASSERT_TRUE(session.connect()) << session.host->transcript().toStdString();
     ASSERT_TRUE(waitUntil([&] { return session.state.availableMonitors().size() >= 2; }));
     std::optional<protocol::MonitorInfo> right;
     for (const auto& monitor : session.state.availableMonitors()) {

@@ -4,13 +4,13 @@
 
 #include "FfprobeRunner.h"
 #include "capture/X11Painter.h"
+#include "support/HostProcess.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbProcess.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,36 +20,6 @@
 using namespace velmarin::testing;
 using namespace velmarin::ui::fixtures;
 using namespace std::chrono_literals;
-
-namespace {
-
-QProcessEnvironment environmentFor(const XvfbProcess& x, const RelayProcess& relay,
-                                   const QString& home) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(x.display()));
-    environment.insert("VELMARIN_RELAY_HOST", QString::fromStdString(relay.hostPort()));
-    environment.insert("VELMARIN_RELAY_CA", QString::fromStdString(relay.caFile()));
-    environment.insert("XDG_CONFIG_HOME", home);
-    return environment;
-}
-
-QString readUntil(QProcess& process, const QString& prefix, QString& transcript) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (process.canReadLine()) {
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            transcript += line + '\n';
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-        if (process.state() == QProcess::NotRunning)
-            break;
-        process.waitForReadyRead(200);
-    }
-    return {};
-}
-
-} // namespace
 
 TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     int argc = 0;
@@ -64,19 +34,13 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     }
     RelayProcess relay;
     QTemporaryDir dir;
-    const auto environment = environmentFor(x, relay, dir.filePath("config"));
-
-    QProcess host;
-    host.setProcessEnvironment(environment);
-    host.start(VELMARIN_BINARY, {"host"});
-    QString hostOutput;
-    const QString id = readUntil(host, "ID: ", hostOutput);
-    const QString password = readUntil(host, "Wachtwoord: ", hostOutput);
-    ASSERT_FALSE(password.isEmpty()) << hostOutput.toStdString();
+    HostProcess host(x.display(), relay, dir.filePath("config"));
+    const auto [id, password] = host.readCredentials();
+    ASSERT_FALSE(password.isEmpty()) << host.transcript().toStdString();
 
     const QString file = dir.filePath("sessie.mp4");
     QProcess view;
-    view.setProcessEnvironment(environment);
+    view.setProcessEnvironment(host.environment());
     view.start(VELMARIN_BINARY, {"view", id, password, "--seconds", "4", "--record", file});
     {
         // Something moving on the boundary, away from the points read below,
@@ -123,7 +87,7 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     EXPECT_NEAR(at(100, 700), 29, 15);
     EXPECT_NEAR(at(640, 600), 29, 15);
 
-    host.waitForFinished(15'000);
+    host.process().waitForFinished(15'000);
 }
 
 TEST(RecordingEndToEnd, ARecordingIntoAMissingFolderIsRefusedBeforeConnecting) {
