@@ -56,8 +56,10 @@ lean_tls_stream::next_step lean_tls_stream::attempt(operation op, void* data, st
     switch (SSL_get_error(ssl_.get(), rc)) {
     case SSL_ERROR_WANT_READ:
         // Waiting may take minutes on an idle connection: give back the
-        // record buffers (OpenSSL keeps them when a read stopped half-way).
+        // record buffers (OpenSSL keeps them when a read stopped half-way)
+        // and the coalescing buffer, which the handshake answer used.
         SSL_free_buffers(ssl_.get());
+        release_write_buffer();
         return next_step::wait_read;
     case SSL_ERROR_WANT_WRITE:
         return next_step::wait_write;

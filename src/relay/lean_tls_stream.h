@@ -76,7 +76,7 @@ public:
             }
             if (!coalesced) {
                 coalesced = true;
-                scratch_.reserve(kRecordSize);
+                scratch_.reserve(std::min(boost::asio::buffer_size(buffers), kRecordSize));
                 scratch_.assign(static_cast<const char*>(first),
                                 static_cast<const char*>(first) + first_size);
             }
