@@ -1,12 +1,12 @@
 #include "capture/X11Painter.h"
 
+#include "support/RandrMonitor.h"
+
 #include <xcb/randr.h>
-#include <xcb/xcbext.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <sys/uio.h>
 
 namespace velmarin::testing {
 
@@ -46,36 +46,10 @@ void X11Painter::setMonitor(const std::string& name, int x, int y, int width, in
         nullptr);
     if (!atom)
         throw std::runtime_error("intern atom failed");
-    // Sent by hand: libxcb 1.15's xcb_randr_set_monitor miscounts the
-    // request length and aborts.
-    struct Request {
-        std::uint8_t major = 0;
-        std::uint8_t minor = 0;
-        std::uint16_t length = 0;
-        xcb_window_t window = 0;
-    } request;
-    request.window = m_root;
-    xcb_randr_monitor_info_t info{};
-    info.name = atom->atom;
-    info.primary = primary;
-    info.x = static_cast<std::int16_t>(x);
-    info.y = static_cast<std::int16_t>(y);
-    info.width = static_cast<std::uint16_t>(width);
-    info.height = static_cast<std::uint16_t>(height);
-    // Physical size in millimetres, as xrandr --setmonitor would give it.
-    info.width_in_millimeters = static_cast<std::uint32_t>(width / 4);
-    info.height_in_millimeters = static_cast<std::uint32_t>(height / 4);
+    const xcb_atom_t nameAtom = atom->atom;
     std::free(atom);
-    iovec parts[4];
-    parts[2] = {&request, sizeof request};
-    parts[3] = {&info, sizeof info};
-    xcb_protocol_request_t protocol{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
-    const xcb_void_cookie_t cookie{
-        xcb_send_request(m_connection, XCB_REQUEST_CHECKED, parts + 2, &protocol)};
-    if (auto* error = xcb_request_check(m_connection, cookie)) {
-        std::free(error);
+    if (!setRandrMonitor(m_connection, m_root, nameAtom, x, y, width, height, primary))
         throw std::runtime_error("RRSetMonitor failed");
-    }
 }
 
 void X11Painter::movePointer(int x, int y) {
