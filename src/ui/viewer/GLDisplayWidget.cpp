@@ -1,14 +1,9 @@
 #include "ui/viewer/GLDisplayWidget.h"
 
-#include "ui/viewer/DisplayViewEvents.h"
-#include "ui/viewer/RemoteDisplayBridge.h"
 #include "ui/viewer/YuvShader.h"
 #include "video/playback/AspectFit.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -19,14 +14,11 @@
 namespace velmarin::ui {
 
 GLDisplayWidget::GLDisplayWidget(RemoteDisplayBridge& bridge, QWidget* parent)
-    : QOpenGLWidget(parent)
-    , m_bridge(bridge) {
-    prepareDisplayWidget(*this);
-    m_bridge.attachView(this);
+    : DisplayWidgetBase(bridge, parent) {
+    attachToBridge();
 }
 
 GLDisplayWidget::~GLDisplayWidget() {
-    m_bridge.detachView(this);
     if (m_program && context()) {
         makeCurrent();
         glDeleteTextures(3, m_textures.data());
@@ -39,13 +31,6 @@ void GLDisplayWidget::showPicture(const video::Picture& picture) {
     m_picture = picture;
     m_uploaded = false;
     update();
-}
-
-void GLDisplayWidget::showEvent(QShowEvent* event) {
-    // Appearing again (a new session, another layout) makes it the view
-    // that shows the picture.
-    m_bridge.attachView(this);
-    QOpenGLWidget::showEvent(event);
 }
 
 void GLDisplayWidget::initializeGL() {
@@ -150,38 +135,6 @@ void GLDisplayWidget::paintGL() {
     m_program->disableAttributeArray(1);
     m_program->release();
     glActiveTexture(GL_TEXTURE0);
-}
-
-void GLDisplayWidget::mousePressEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void GLDisplayWidget::mouseReleaseEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void GLDisplayWidget::mouseMoveEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void GLDisplayWidget::mouseDoubleClickEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void GLDisplayWidget::wheelEvent(QWheelEvent* event) {
-    forwardMouse(*this, event);
-}
-void GLDisplayWidget::keyPressEvent(QKeyEvent* event) {
-    forwardKey(*this, event);
-}
-void GLDisplayWidget::keyReleaseEvent(QKeyEvent* event) {
-    forwardKey(*this, event);
-}
-// Tab belongs to the remote computer.
-bool GLDisplayWidget::focusNextPrevChild(bool) {
-    return false;
-}
-void GLDisplayWidget::dragEnterEvent(QDragEnterEvent* event) {
-    acceptFileDrag(event);
-}
-void GLDisplayWidget::dropEvent(QDropEvent* event) {
-    forwardDrop(*this, event);
 }
 
 } // namespace velmarin::ui

@@ -5,7 +5,7 @@
 // shader, aspect-fit and letterboxed on black. QOpenGLWidget draws into its
 // own framebuffer and swaps whole frames, so there is no tearing.
 
-#include "ui/viewer/DisplayView.h"
+#include "ui/viewer/DisplayWidgetBase.h"
 
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
@@ -16,9 +16,7 @@
 
 namespace velmarin::ui {
 
-class RemoteDisplayBridge;
-
-class GLDisplayWidget : public QOpenGLWidget, protected QOpenGLFunctions, public DisplayView {
+class GLDisplayWidget : public DisplayWidgetBase<QOpenGLWidget>, protected QOpenGLFunctions {
     Q_OBJECT
 
 public:
@@ -27,29 +25,16 @@ public:
     ~GLDisplayWidget() override;
 
     void showPicture(const video::Picture& picture) override;
-    QRectF viewBounds() const override { return QRectF(rect()); }
 
 protected:
     void initializeGL() override;
     void paintGL() override;
-    void showEvent(QShowEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     void upload();
     void uploadPlane(int index, int width, int height, GLenum format, int bytesPerPixel,
                      const std::uint8_t* data, int stride);
 
-    RemoteDisplayBridge& m_bridge;
     video::Picture m_picture;
     bool m_uploaded = false;
     std::unique_ptr<QOpenGLShaderProgram> m_program;

@@ -1,39 +1,23 @@
 #include "ui/viewer/SoftwareDisplayWidget.h"
 
-#include "ui/viewer/DisplayViewEvents.h"
-#include "ui/viewer/RemoteDisplayBridge.h"
 #include "video/playback/AspectFit.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QWheelEvent>
 
 #include <cmath>
 
 namespace velmarin::ui {
 
 SoftwareDisplayWidget::SoftwareDisplayWidget(RemoteDisplayBridge& bridge, QWidget* parent)
-    : QWidget(parent)
-    , m_bridge(bridge) {
-    prepareDisplayWidget(*this);
+    : DisplayWidgetBase(bridge, parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_bridge.attachView(this);
-}
-
-SoftwareDisplayWidget::~SoftwareDisplayWidget() {
-    m_bridge.detachView(this);
+    attachToBridge();
 }
 
 void SoftwareDisplayWidget::showPicture(const video::Picture& picture) {
     m_picture = picture;
     m_imageCurrent = false;
     update();
-}
-
-void SoftwareDisplayWidget::showEvent(QShowEvent* event) {
-    m_bridge.attachView(this);
-    QWidget::showEvent(event);
 }
 
 void SoftwareDisplayWidget::paintEvent(QPaintEvent*) {
@@ -60,37 +44,6 @@ void SoftwareDisplayWidget::paintEvent(QPaintEvent*) {
         m_imageCurrent = true;
     }
     painter.drawImage(QPointF(fit.x / ratio, fit.y / ratio), m_image);
-}
-
-void SoftwareDisplayWidget::mousePressEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void SoftwareDisplayWidget::mouseReleaseEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void SoftwareDisplayWidget::mouseMoveEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void SoftwareDisplayWidget::mouseDoubleClickEvent(QMouseEvent* event) {
-    forwardMouse(*this, event);
-}
-void SoftwareDisplayWidget::wheelEvent(QWheelEvent* event) {
-    forwardMouse(*this, event);
-}
-void SoftwareDisplayWidget::keyPressEvent(QKeyEvent* event) {
-    forwardKey(*this, event);
-}
-void SoftwareDisplayWidget::keyReleaseEvent(QKeyEvent* event) {
-    forwardKey(*this, event);
-}
-bool SoftwareDisplayWidget::focusNextPrevChild(bool) {
-    return false;
-}
-void SoftwareDisplayWidget::dragEnterEvent(QDragEnterEvent* event) {
-    acceptFileDrag(event);
-}
-void SoftwareDisplayWidget::dropEvent(QDropEvent* event) {
-    forwardDrop(*this, event);
 }
 
 } // namespace velmarin::ui
