@@ -3,6 +3,7 @@
 #include "app/HeadlessOptions.h"
 #include "app/HeadlessRunner.h"
 #include "app/ProductComponents.h"
+#include "app/VideoLogSink.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
     // level only when asked for through QT_LOGGING_RULES (which overrides this).
     QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
                                                     "com.tessamund.velmarin.*.info=false"));
+    routeVideoLogs();
     if (const auto* host = std::get_if<HostOptions>(&*command))
         return runHeadlessHost(*host, productComponents(ProductMode::headless));
     return runHeadlessView(std::get<ViewOptions>(*command),

@@ -4,9 +4,12 @@
 #include "app/CancellableSleep.h"
 #include "app/HeadlessOptions.h"
 #include "app/TaskSlot.h"
+#include "app/VideoLogSink.h"
 #include "app/VideoSender.h"
+#include "video/VideoLog.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -165,4 +168,44 @@ TEST(HeadlessOptions, ParsesBothModesAndRefusesBadInput) {
 }
 
 } // namespace
+} // namespace velmarin
+
+namespace velmarin {
+namespace {
+
+struct LoggedLine {
+    QString category;
+    QtMsgType type;
+    QString text;
+};
+std::vector<LoggedLine> g_loggedLines;
+
+void recordLine(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    g_loggedLines.push_back({QString::fromUtf8(context.category), type, text});
+}
+
+} // namespace
+
+TEST(VideoLogSink, VideoAndCaptureLinesReachTheirCategories) {
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*=true"));
+    g_loggedLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordLine);
+    routeVideoLogs();
+    video::log(video::LogLevel::warning, "capture", "Stream stopped with error: %s", "weg");
+    video::log(video::LogLevel::info, "decoding", "Decoder opened %dx%d", 640, 360);
+    video::log(video::LogLevel::error, "encoding", "Encoder failed");
+    video::setLogSink({});
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+
+    ASSERT_EQ(g_loggedLines.size(), 3u);
+    EXPECT_EQ(g_loggedLines[0].category, "com.tessamund.velmarin.capture");
+    EXPECT_EQ(g_loggedLines[0].type, QtWarningMsg);
+    EXPECT_EQ(g_loggedLines[0].text, "Stream stopped with error: weg");
+    EXPECT_EQ(g_loggedLines[1].category, "com.tessamund.velmarin.decoding");
+    EXPECT_EQ(g_loggedLines[1].text, "Decoder opened 640x360");
+    EXPECT_EQ(g_loggedLines[2].category, "com.tessamund.velmarin.encoding");
+    EXPECT_EQ(g_loggedLines[2].type, QtCriticalMsg);
+}
+
 } // namespace velmarin
