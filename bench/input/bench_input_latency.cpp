@@ -11,14 +11,13 @@
 #include "XTestClient.h"
 #include "app/AppCoordinator.h"
 #include "input/ProductInput.h"
+#include "support/HostProcess.h"
 #include "support/RelayProcess.h"
 #include "support/XvfbProcess.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -44,19 +43,6 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds timeout) 
     return true;
 }
 
-QString readUntil(QProcess& process, const QString& prefix) {
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < deadline) {
-        while (process.canReadLine()) {
-            const QString line = QString::fromUtf8(process.readLine()).trimmed();
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-        process.waitForReadyRead(200);
-    }
-    return {};
-}
-
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
@@ -78,14 +64,10 @@ int main(int argc, char** argv) {
     ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
     QTemporaryDir dir;
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(hostDisplay.display()));
-    environment.insert("XDG_CONFIG_HOME", dir.filePath("host-config"));
-    QProcess host;
-    host.setProcessEnvironment(environment);
-    host.start(VELMARIN_BINARY, {"host"});
-    const QString id = readUntil(host, "ID: ").remove(QLatin1Char('-'));
-    const QString password = readUntil(host, "Wachtwoord: ");
+    HostProcess host(hostDisplay.display(), relay, dir.filePath("host-config"));
+    const auto credentials = host.readCredentials();
+    const QString id = QString(credentials.id).remove(QLatin1Char('-'));
+    const QString& password = credentials.password;
     if (password.isEmpty()) {
         std::fprintf(stderr, "the Host did not start\n");
         return 1;
@@ -128,7 +110,8 @@ int main(int argc, char** argv) {
         if (i >= 10) // the first few warm up the connections
             latencies.push_back(ms);
         QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::getenv("GAP") ? std::atoi(std::getenv("GAP")) : 5));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::getenv("GAP") ? std::atoi(std::getenv("GAP")) : 5));
     }
 
     std::printf("input latency Viewer event -> Host X event over %zu events: p50 %.2f ms, "
@@ -137,7 +120,5 @@ int main(int argc, char** argv) {
                 *std::max_element(latencies.begin(), latencies.end()));
     commands.post(Command::stopViewing);
     pumpUntil([] { return false; }, std::chrono::seconds(1));
-    host.terminate();
-    host.waitForFinished(10'000);
     return 0;
 }
