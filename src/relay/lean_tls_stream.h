@@ -2,17 +2,21 @@
 
 // Server-side TLS straight on OpenSSL and the connection's socket.
 //
-// The relay holds thousands of mostly idle connections. Asio's ssl::stream
-// keeps four 17 KB buffers per connection for its whole life (two of its own,
-// two in a BIO pair); here OpenSSL reads from and writes to the socket
-// itself, and with SSL_MODE_RELEASE_BUFFERS an idle connection holds no
-// record buffer at all. The socket is non-blocking: an SSL call that cannot
-// go on waits for the socket to become readable or writable, then is retried
-// with the same arguments, as OpenSSL requires.
+// The relay holds thousands of mostly idle connections, so what each one
+// keeps matters. OpenSSL does the TLS 1.3 handshake on the socket; once it
+// is done the connection's record protection (tls_records.h) takes over
+// with the traffic secrets OpenSSL derived, and the SSL object is freed.
+// Receive and send buffers exist only while there is something in them.
+// Reading decrypts straight into the caller's buffer when it is large
+// enough; writing seals from the caller's buffers into the send buffer,
+// so a WebSocket frame's header and payload share one record without a copy.
 //
 // Meets Beast's AsyncStream requirements (websocket::stream<lean_tls_stream>),
 // including teardown and close_socket. Use from one strand only.
 
+#include "relay/tls_records.h"
+
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/compose.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -20,8 +24,9 @@
 #include <boost/beast/core/role.hpp>
 #include <openssl/ssl.h>
 
+#include <array>
 #include <memory>
-#include <vector>
+#include <span>
 
 namespace velmarin::relay {
 
@@ -30,7 +35,14 @@ public:
     using socket_type = boost::asio::ip::tcp::socket;
     using executor_type = socket_type::executor_type;
 
+    // Server settings this stream relies on: TLS 1.3 only, its cipher
+    // suites, no read-ahead during the handshake, and the hook that hands
+    // over the traffic secrets.
+    static void configure(SSL_CTX* context);
+
     lean_tls_stream(socket_type&& socket, SSL_CTX* context);
+    lean_tls_stream(const lean_tls_stream&) = delete; // OpenSSL holds a pointer to it
+    lean_tls_stream& operator=(const lean_tls_stream&) = delete;
 
     executor_type get_executor() noexcept { return socket_.get_executor(); }
     socket_type& socket() { return socket_; }
@@ -53,63 +65,64 @@ public:
         return async_run(operation::read, nullptr, 0, std::forward<Token>(token));
     }
 
+    // Seals up to kMaxWrite bytes of `buffers` at once; the operation then
+    // only has to get the records onto the socket.
     template <class ConstBuffers, class Token>
     auto async_write_some(const ConstBuffers& buffers, Token&& token) {
-        // A WebSocket frame comes as a small header and its payload; sending
-        // them as one TLS record saves a record and a system call. Only one
-        // write is under way at a time, so one coalescing buffer serves them
-        // all until release_write_buffer().
-        std::size_t first_size = 0;
-        const void* first = nullptr;
-        bool coalesced = false;
+        std::array<std::span<const std::uint8_t>, 8> parts;
+        std::size_t count = 0;
+        std::size_t total = 0;
         for (auto it = boost::asio::buffer_sequence_begin(buffers);
-             it != boost::asio::buffer_sequence_end(buffers); ++it) {
+             it != boost::asio::buffer_sequence_end(buffers) && total < kMaxWrite &&
+             count < parts.size();
+             ++it) {
             const boost::asio::const_buffer b = *it;
-            if (b.size() == 0)
+            const auto take = std::min(b.size(), kMaxWrite - total);
+            if (take == 0)
                 continue;
-            if (!first) {
-                first = b.data();
-                first_size = b.size();
-                if (first_size >= kCoalesceBelow)
-                    break;
-                continue;
-            }
-            if (!coalesced) {
-                coalesced = true;
-                scratch_.reserve(std::min(boost::asio::buffer_size(buffers), kRecordSize));
-                scratch_.assign(static_cast<const char*>(first),
-                                static_cast<const char*>(first) + first_size);
-            }
-            const auto take = std::min(b.size(), kRecordSize - scratch_.size());
-            scratch_.insert(scratch_.end(), static_cast<const char*>(b.data()),
-                            static_cast<const char*>(b.data()) + take);
-            if (scratch_.size() >= kRecordSize)
-                break;
+            parts[count++] = {static_cast<const std::uint8_t*>(b.data()), take};
+            total += take;
         }
         writing_ = true;
-        if (coalesced)
-            return async_run(operation::write, scratch_.data(), scratch_.size(),
-                             std::forward<Token>(token));
-        return async_run(operation::write, const_cast<void*>(first), first_size,
+        const bool sealed = seal({parts.data(), count});
+        return async_run(sealed ? operation::write : operation::failed_write, nullptr, total,
                          std::forward<Token>(token));
     }
 
-    // Gives back the coalescing buffer unless a write still uses it.
-    void release_write_buffer() {
-        if (!writing_)
-            std::vector<char>().swap(scratch_);
-    }
+    // Gives back the send buffer unless a write still uses it.
+    void release_write_buffer();
 
 private:
-    enum class operation { handshake, read, write };
+    enum class operation { handshake, read, write, failed_write };
     enum class next_step { done, wait_read, wait_write };
 
-    static constexpr std::size_t kRecordSize = 16 * 1024;
-    static constexpr std::size_t kCoalesceBelow = 1024;
+    // Content sealed per write: four full records, one system call.
+    static constexpr std::size_t kMaxWrite = 4 * record_protection::kMaxContent;
+    // Room for two whole records, so one receive can take several.
+    static constexpr std::size_t kReceiveBuffer = 2 * record_protection::kMaxRecord;
 
-    // One SSL call; `done` with `ec` and `bytes` set, or what to wait for.
+    struct byte_buffer {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t capacity = 0;
+        std::size_t begin = 0;
+        std::size_t end = 0;
+
+        std::size_t size() const { return end - begin; }
+        void release() { *this = {}; }
+    };
+
+    // One step of an operation; `done` with `ec` and `bytes` set, or what to
+    // wait for.
     next_step attempt(operation op, void* data, std::size_t size, std::size_t& bytes,
                       boost::system::error_code& ec);
+    next_step handshake_step(boost::system::error_code& ec);
+    next_step read_step(std::uint8_t* data, std::size_t size, std::size_t& bytes,
+                        boost::system::error_code& ec);
+    next_step flush_step(boost::system::error_code& ec);
+    bool finish_handshake();
+    bool handle_handshake_record(const std::uint8_t* content, std::size_t length);
+    bool seal(std::span<const std::span<const std::uint8_t>> parts);
+    static void on_key_log(const SSL* ssl, const char* line);
 
     struct io_op {
         lean_tls_stream& stream;
@@ -142,7 +155,7 @@ private:
 
         template <class Self>
         void complete(Self& self, boost::system::error_code ec, std::size_t n) {
-            if (op == operation::write)
+            if (op == operation::write || op == operation::failed_write)
                 stream.writing_ = false;
             self.complete(ec, n);
         }
@@ -154,10 +167,26 @@ private:
             io_op{*this, op, data, size}, token, socket_);
     }
 
+    struct handshake_secrets {
+        std::array<std::uint8_t, 48> client{};
+        std::array<std::uint8_t, 48> server{};
+        std::size_t client_size = 0;
+        std::size_t server_size = 0;
+        ~handshake_secrets();
+    };
+
     socket_type socket_;
-    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_;
-    std::vector<char> scratch_;
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_; // until the handshake is done
+    std::unique_ptr<handshake_secrets> secrets_;    // likewise
+    record_protection opener_{record_protection::direction::open};
+    record_protection sealer_{record_protection::direction::seal};
+    byte_buffer in_;              // received, not yet opened records
+    std::size_t plain_begin_ = 0; // opened content inside `in_` not yet read
+    std::size_t plain_end_ = 0;
+    byte_buffer out_;        // sealed records not yet sent
+    bool protected_ = false; // handshake done, records are ours
     bool writing_ = false;
+    bool key_update_due_ = false; // the peer asked for our KeyUpdate
 };
 
 // Beast's customisation points, found by argument-dependent lookup.

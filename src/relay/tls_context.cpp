@@ -1,5 +1,7 @@
 #include "relay/tls_context.h"
 
+#include "relay/lean_tls_stream.h"
+
 #include <openssl/ssl.h>
 
 namespace velmarin::relay {
@@ -14,9 +16,7 @@ tls_result make_tls_context(const std::string& cert_file, const std::string& key
                          ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
     // Idle connections then hold no 17 KB record buffers inside OpenSSL.
     SSL_CTX_set_mode(context->native_handle(), SSL_MODE_RELEASE_BUFFERS);
-    // Read whole socket buffers at once rather than each record's header
-    // and body in two system calls.
-    SSL_CTX_set_read_ahead(context->native_handle(), 1);
+    lean_tls_stream::configure(context->native_handle());
     // Clients keep one long-lived connection each; resumption would save
     // little and cost a cached session per connection.
     SSL_CTX_set_session_cache_mode(context->native_handle(), SSL_SESS_CACHE_OFF);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The server's TLS set-up: TLS 1.2 or newer, the operator's certificate chain
+// The server's TLS set-up: TLS 1.3 (see lean_tls_stream.h), the operator's certificate chain
 // and key, and OpenSSL buffers released while a connection is idle.
 
 #include <boost/asio/ssl/context.hpp>

@@ -70,9 +70,11 @@ struct RelayTestClient::Impl {
 };
 
 RelayTestClient::RelayTestClient(std::uint16_t port, const std::string& caFile,
-                                 const std::string& path)
+                                 const std::string& path, const std::function<void(ssl_st*)>& tune)
     : m_impl(std::make_unique<Impl>()) {
     auto& d = *m_impl;
+    if (tune)
+        tune(d.ws.next_layer().native_handle());
     d.tls.load_verify_file(caFile);
     d.tls.set_verify_mode(ssl::verify_peer);
     d.ws.next_layer().set_verify_callback(ssl::host_name_verification("localhost"));
@@ -139,6 +141,14 @@ void RelayTestClient::close() {
     beast::error_code ignored;
     beast::get_lowest_layer(m_impl->ws).socket().close(ignored);
     m_impl->closed = true;
+}
+
+ssl_st* RelayTestClient::tlsHandle() {
+    return m_impl->ws.next_layer().native_handle();
+}
+
+int RelayTestClient::nativeSocket() {
+    return beast::get_lowest_layer(m_impl->ws).socket().native_handle();
 }
 
 } // namespace velmarin::testing

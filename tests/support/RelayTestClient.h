@@ -14,10 +14,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+struct ssl_st;
 
 namespace velmarin::testing {
 
@@ -30,7 +33,10 @@ public:
 
     // Connects and completes the TLS and WebSocket handshakes to
     // wss://localhost:PORT/ (or `path`); throws std::runtime_error on failure.
-    RelayTestClient(std::uint16_t port, const std::string& caFile, const std::string& path = "/");
+    // For tests of the TLS layer, `tune` adjusts the client's OpenSSL
+    // connection (versions, cipher suites) before the handshake.
+    RelayTestClient(std::uint16_t port, const std::string& caFile, const std::string& path = "/",
+                    const std::function<void(ssl_st*)>& tune = {});
     ~RelayTestClient();
     RelayTestClient(const RelayTestClient&) = delete;
     RelayTestClient& operator=(const RelayTestClient&) = delete;
@@ -66,6 +72,10 @@ public:
     bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     bool isOpen() const;
     void close(); // closes the socket without a close handshake
+
+    // The connection's OpenSSL handle and socket, for tests of the TLS layer.
+    ssl_st* tlsHandle();
+    int nativeSocket();
 
 private:
     struct Impl;
