@@ -1,6 +1,8 @@
 #include "process_stats.h"
 
+#include <dirent.h>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -60,6 +62,42 @@ process_sample sample_process(pid_t pid) {
         total.rss_kib += s.rss_kib;
     }
     return total;
+}
+
+namespace {
+
+bool pin_tasks(pid_t pid, const cpu_set_t& set) {
+    bool ok = true;
+    const auto dir = "/proc/" + std::to_string(pid) + "/task/";
+    std::vector<pid_t> ids;
+    if (auto* listing = ::opendir(dir.c_str())) {
+        while (const auto* entry = ::readdir(listing))
+            if (entry->d_name[0] != '.')
+                ids.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+        ::closedir(listing);
+    }
+    for (const auto id : ids)
+        ok = sched_setaffinity(id, sizeof set, &set) == 0 && ok;
+    return ok && !ids.empty();
+}
+
+} // namespace
+
+bool separate_processors(pid_t pid, int cpu) {
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    if (count < 2)
+        return false;
+    cpu_set_t server;
+    cpu_set_t rest;
+    CPU_ZERO(&server);
+    CPU_ZERO(&rest);
+    for (int i = 0; i < count; ++i)
+        CPU_SET(i, i == cpu ? &server : &rest);
+    bool ok = pin_tasks(::getpid(), rest);
+    ok = pin_tasks(pid, server) && ok;
+    for (const auto child : children(pid))
+        ok = pin_tasks(child, server) && ok;
+    return ok;
 }
 
 long raise_file_limit() {

@@ -14,6 +14,12 @@ struct process_sample {
 
 process_sample sample_process(pid_t pid);
 
+// Keeps every thread of `pid` and of its direct children (nginx's workers)
+// on processor `cpu`, and the calling process on all the others, so the
+// server under test and the load generator do not take turns on one core.
+// False when the machine has one processor or the kernel refuses.
+bool separate_processors(pid_t pid, int cpu);
+
 // Raises the soft limit on open files to the hard limit; returns the new
 // soft limit.
 long raise_file_limit();

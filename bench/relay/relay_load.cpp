@@ -12,7 +12,8 @@
 // after --time-limit seconds.
 //
 //   build/bench/relay/relay_load [--pairs 1000] [--seconds 8] [--idle 10000]
-//                                [--relay-threads 1] [--no-nginx] [--time-limit 240]
+//                                [--relay-threads 1] [--no-nginx] [--no-pin]
+//                                [--time-limit 240]
 
 #include "load_clients.h"
 #include "nginx_proxy.h"
@@ -56,6 +57,10 @@ struct options {
     int client_threads = 2;
     int time_limit = 180;
     bool nginx = true;
+    // The server under test on processor 0, this load generator on the
+    // others: per-core figures then do not depend on how the two happen to
+    // share processors.
+    bool pin = true;
 };
 
 // Children to kill if the time limit strikes.
@@ -155,6 +160,8 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
         nginx_pid = nginx->pid();
         target = nginx->pid();
     }
+    if (opt.pin && opt.relay_threads == 1 && !separate_processors(target, 0))
+        std::fprintf(stderr, "relay_load: could not pin processes; figures may vary more\n");
     std::fprintf(stderr, "relay_load: %d pairs via %s\n", pairs, through_nginx ? "nginx" : "relay");
     for (int i = 0; i < pairs; ++i) {
         if (through_nginx) {
@@ -297,10 +304,12 @@ options parse(int argc, char** argv) {
             o.time_limit = std::max(10, next());
         else if (a == "--no-nginx")
             o.nginx = false;
+        else if (a == "--no-pin")
+            o.pin = false;
         else {
             std::fprintf(stderr,
                          "usage: %s [--pairs N] [--seconds S] [--idle N] [--relay-threads N] "
-                         "[--client-threads N] [--time-limit S] [--no-nginx]\n",
+                         "[--client-threads N] [--time-limit S] [--no-nginx] [--no-pin]\n",
                          argv[0]);
             std::exit(2);
         }

@@ -359,7 +359,7 @@ bool lean_tls_stream::seal(std::span<const std::span<const std::uint8_t>> parts)
 lean_tls_stream::next_step lean_tls_stream::flush_step(error_code& ec) {
     while (out_.size() > 0) {
         const auto n = ::send(socket_.native_handle(), out_.data.get() + out_.begin, out_.size(),
-                              MSG_NOSIGNAL);
+                              MSG_NOSIGNAL | (send_more_ ? MSG_MORE : 0));
         if (n > 0) {
             out_.begin += std::size_t(n);
             continue;

@@ -16,23 +16,38 @@
 
 #include "relay/tls_records.h"
 
+#include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/compose.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/role.hpp>
 #include <openssl/ssl.h>
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <span>
 
 namespace velmarin::relay {
 
+// Each connection runs on a strand of the relay's io_context. Naming that
+// type, rather than the type-erased default executor, spares every handler
+// on the forwarding path a round of type erasure and reference counting.
+using connection_executor = boost::asio::strand<boost::asio::io_context::executor_type>;
+using connection_socket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp, connection_executor>;
+using connection_timer =
+    boost::asio::basic_waitable_timer<std::chrono::steady_clock,
+                                      boost::asio::wait_traits<std::chrono::steady_clock>,
+                                      connection_executor>;
+
 class lean_tls_stream {
 public:
-    using socket_type = boost::asio::ip::tcp::socket;
+    using socket_type = connection_socket;
     using executor_type = socket_type::executor_type;
 
     // Server settings this stream relies on: TLS 1.3 only, its cipher
@@ -84,6 +99,7 @@ public:
             total += take;
         }
         writing_ = true;
+        send_more_ = more_follows_ || total < boost::asio::buffer_size(buffers);
         const bool sealed = seal({parts.data(), count});
         return async_run(sealed ? operation::write : operation::failed_write, nullptr, total,
                          std::forward<Token>(token));
@@ -91,6 +107,12 @@ public:
 
     // Gives back the send buffer unless a write still uses it.
     void release_write_buffer();
+
+    // Whether another message is to be written right after the current one.
+    // Its records are then handed to TCP as "more to come", so a queue of
+    // messages leaves in full segments rather than one segment (and one
+    // wake-up of the receiver) each. The last one in a queue goes without.
+    void more_follows(bool yes) { more_follows_ = yes; }
 
 private:
     enum class operation { handshake, read, write, failed_write };
@@ -186,6 +208,8 @@ private:
     byte_buffer out_;        // sealed records not yet sent
     bool protected_ = false; // handshake done, records are ours
     bool writing_ = false;
+    bool more_follows_ = false;
+    bool send_more_ = false;
     bool key_update_due_ = false; // the peer asked for our KeyUpdate
 };
 

@@ -60,12 +60,12 @@ void listener::stop() {
 void listener::do_accept() {
     acceptor_.async_accept(
         net::make_strand(io_),
-        [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) {
+        [self = shared_from_this()](boost::system::error_code ec, connection_socket socket) {
             self->on_accept(ec, std::move(socket));
         });
 }
 
-void listener::on_accept(boost::system::error_code ec, tcp::socket socket) {
+void listener::on_accept(boost::system::error_code ec, connection_socket socket) {
     if (ec == net::error::operation_aborted || !acceptor_.is_open())
         return;
     if (ec) {

@@ -3,6 +3,7 @@
 // Accepts TCP connections and starts a session for each, each on its own
 // strand, as long as the connection cap allows.
 
+#include "relay/lean_tls_stream.h"
 #include "relay/server_context.h"
 
 #include <boost/asio/io_context.hpp>
@@ -26,7 +27,7 @@ public:
 
 private:
     void do_accept();
-    void on_accept(boost::system::error_code ec, boost::asio::ip::tcp::socket socket);
+    void on_accept(boost::system::error_code ec, connection_socket socket);
 
     boost::asio::io_context& io_;
     boost::asio::ssl::context& tls_;

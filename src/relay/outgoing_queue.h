@@ -45,6 +45,8 @@ public:
     void finish_write();
     bool writing() const { return in_flight_; }
     bool empty() const { return items_.empty(); }
+    // Another message waits behind the head.
+    bool more_after_head() const { return items_.size() > 1; }
     std::size_t queued_bytes() const { return video_bytes_ + control_bytes_; }
 
     // How long to wait before asking for another keyframe while frames are

@@ -43,7 +43,7 @@ const std::shared_ptr<const std::string>& request_keyframe_text() {
 
 } // namespace
 
-session::session(tcp::socket&& socket, net::ssl::context& tls, server_context& context)
+session::session(connection_socket&& socket, net::ssl::context& tls, server_context& context)
     : ws_(std::move(socket), tls.native_handle())
     , ctx_(context)
     , auth_timer_(ws_.get_executor())
@@ -449,6 +449,7 @@ void session::do_write() {
         return;
     if (const auto* message = queue_.start_write()) {
         ws_.binary(message->binary);
+        ws_.next_layer().more_follows(queue_.more_after_head());
         ws_.async_write(net::buffer(*message->data),
                         beast::bind_front_handler(&session::on_write, shared_from_this()));
         return;

@@ -29,8 +29,7 @@ namespace velmarin::relay {
 
 class session final : public registry_peer, public std::enable_shared_from_this<session> {
 public:
-    session(boost::asio::ip::tcp::socket&& socket, boost::asio::ssl::context& tls,
-            server_context& context);
+    session(connection_socket&& socket, boost::asio::ssl::context& tls, server_context& context);
     ~session() override;
 
     void start();
@@ -95,7 +94,7 @@ private:
     server_context& ctx_;
     std::string address_; // "ip:port"
     std::string ip_;
-    boost::asio::steady_timer auth_timer_; // TLS and HTTP handshake first, then registration
+    connection_timer auth_timer_; // TLS and HTTP handshake first, then registration
     outgoing_queue queue_;
 
     role role_ = role::none;
