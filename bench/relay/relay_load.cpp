@@ -48,6 +48,7 @@ namespace {
 
 struct options {
     int pairs = 1000;
+    int frame_bytes = 12 * 1024; // of the paced scenario
     int saturating_pairs = 8;
     int mixed_pairs = 100;
     int idle = 10000;
@@ -180,6 +181,7 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
             static_cast<long long>(std::uniform_real_distribution<>(0, period_ns)(random))));
     }
     std::this_thread::sleep_for(std::chrono::seconds(opt.warmup));
+    std::fprintf(stderr, "relay_load: measuring for %d s\n", opt.seconds);
     const auto before = sample_process(target);
     const auto start = std::chrono::steady_clock::now();
     totals.measuring = true;
@@ -304,12 +306,15 @@ options parse(int argc, char** argv) {
             o.time_limit = std::max(10, next());
         else if (a == "--no-nginx")
             o.nginx = false;
+        else if (a == "--frame-bytes")
+            o.frame_bytes = std::max(64, next());
         else if (a == "--no-pin")
             o.pin = false;
         else {
             std::fprintf(stderr,
                          "usage: %s [--pairs N] [--seconds S] [--idle N] [--relay-threads N] "
-                         "[--client-threads N] [--time-limit S] [--no-nginx] [--no-pin]\n",
+                         "[--client-threads N] [--frame-bytes N] [--time-limit S] [--no-nginx] "
+                         "[--no-pin]\n",
                          argv[0]);
             std::exit(2);
         }
@@ -387,18 +392,25 @@ int main(int argc, char** argv) {
 
     RelayProcess relay(relay_args);
     relay_pid = relay.pid();
+    const auto kib = [](int bytes) {
+        char text[32];
+        std::snprintf(text, sizeof text, bytes % 1024 ? "%.1f KB" : "%.0f KB", bytes / 1024.0);
+        return std::string(text);
+    };
     struct scenario {
-        const char* name;
+        std::string name;
         int pairs;
         frame_plan plan;
     };
     const std::vector<scenario> scenarios = {
-        {"paced: 12 KB @ 30 fps", opt.pairs, {12 * 1024, 30}},
+        {"paced: " + kib(opt.frame_bytes) + " @ 30 fps",
+         opt.pairs,
+         {std::size_t(opt.frame_bytes), 30}},
         {"saturating: 12 KB, no pacing", opt.saturating_pairs, {12 * 1024, 0}},
         {"mixed 2-200 KB @ 30 fps", opt.mixed_pairs, {0, 30}},
     };
     for (const auto& s : scenarios) {
-        std::string name = std::string(s.name) + " x" + std::to_string(s.pairs);
+        std::string name = s.name + " x" + std::to_string(s.pairs);
         const auto r = run_load(opt, relay.caFile(), relay.port(), false, s.pairs, s.plan);
         std::optional<result> n;
         if (nginx)

@@ -47,6 +47,7 @@ session::session(connection_socket&& socket, net::ssl::context& tls, server_cont
     : ws_(std::move(socket), tls.native_handle())
     , ctx_(context)
     , auth_timer_(ws_.get_executor())
+    , idle_timer_(ws_.get_executor())
     , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes) {
     beast::error_code ec;
     const auto remote = ws_.next_layer().socket().remote_endpoint(ec);
@@ -110,8 +111,11 @@ void session::on_http_request(beast::error_code ec, std::size_t) {
         return reject_request(http::status::not_found);
 
     const auto& config = ctx_.config;
-    ws_.set_option(
-        websocket::stream_base::timeout{config.handshake_timeout, config.idle_timeout, true});
+    // Beast watches the handshakes; idleness is checked here (see
+    // on_idle_timer), because Beast re-arms its timer for every message read.
+    ws_.set_option(websocket::stream_base::timeout{config.handshake_timeout,
+                                                   websocket::stream_base::none(), false});
+    ws_.control_callback([this](websocket::frame_type, beast::string_view) { received_ = true; });
     ws_.set_option(websocket::stream_base::decorator([](websocket::response_type& response) {
         response.set(http::field::server, "velmarin-relay");
     }));
@@ -149,7 +153,30 @@ void session::on_ws_accept(beast::error_code ec) {
     buffer_.shrink_to_fit();
     auth_timer_.expires_after(ctx_.config.unauthenticated_timeout);
     auth_timer_.async_wait(beast::bind_front_handler(&session::on_auth_timer, shared_from_this()));
+    arm_idle_timer();
     do_read();
+}
+
+void session::arm_idle_timer() {
+    idle_timer_.expires_after(ctx_.config.idle_timeout / 2);
+    idle_timer_.async_wait(beast::bind_front_handler(&session::on_idle_timer, shared_from_this()));
+}
+
+void session::on_idle_timer(beast::error_code ec) {
+    // Half an idle time-out without anything from the peer: ping it, and
+    // if the next half passes without an answer either, give up on it.
+    if (ec || closing_)
+        return;
+    if (std::exchange(received_, false))
+        quiet_checks_ = 0;
+    else if (++quiet_checks_ >= 2)
+        return close_now({});
+    else if (!ping_pending_) {
+        ping_pending_ = true;
+        ws_.async_ping(
+            {}, [self = shared_from_this()](beast::error_code) { self->ping_pending_ = false; });
+    }
+    arm_idle_timer();
 }
 
 void session::on_auth_timer(beast::error_code ec) {
@@ -182,6 +209,7 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         return on_closed();
     }
     counters::add(ctx_.stats.bytes_in, bytes);
+    received_ = true;
     message_buffer_.reset();
     message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
     // A small message after larger ones must not hold their room while it
@@ -492,6 +520,7 @@ void session::on_closed() {
     cleaned_up_ = true;
     closing_ = true;
     auth_timer_.cancel();
+    idle_timer_.cancel();
     if (role_ == role::host) {
         ctx_.hosts.unregister_host(host_id_, this);
         log_session(describe() + " unregistered (connection closed)");

@@ -51,6 +51,8 @@ private:
     void reject_request(boost::beast::http::status status);
     void on_ws_accept(boost::beast::error_code ec);
     void on_auth_timer(boost::beast::error_code ec);
+    void arm_idle_timer();
+    void on_idle_timer(boost::beast::error_code ec);
 
     void do_read();
     void on_read(boost::beast::error_code ec, std::size_t bytes);
@@ -95,6 +97,7 @@ private:
     std::string address_; // "ip:port"
     std::string ip_;
     connection_timer auth_timer_; // TLS and HTTP handshake first, then registration
+    connection_timer idle_timer_; // every half idle time-out once open
     outgoing_queue queue_;
 
     role role_ = role::none;
@@ -112,6 +115,9 @@ private:
     bool close_started_ = false;
     bool cleaned_up_ = false;
     unsigned errors_sent_ = 0;
+    bool received_ = false; // anything, control frames included, since the last idle check
+    bool ping_pending_ = false;
+    unsigned quiet_checks_ = 0;
 };
 
 } // namespace velmarin::relay

@@ -140,6 +140,22 @@ TEST(RelayLimits, SilentConnectionsAreClosedButPresencePollersStay) {
     EXPECT_TRUE(poller->isOpen());
 }
 
+TEST(RelayLimits, QuietPeersThatAnswerPingsStayAndUnresponsiveOnesAreClosed) {
+    RelayProcess relay({"--idle-timeout", "2"});
+    auto quiet = client(relay);
+    auto unresponsive = client(relay);
+    const auto id = registerHost(*quiet, "k7m2pq");
+    registerHost(*unresponsive, "k7m2pq");
+    // Nothing to read for three seconds; reading answers the relay's pings.
+    EXPECT_EQ(quiet->receive(3500ms), std::nullopt);
+    EXPECT_TRUE(quiet->isOpen());
+    auto poller = client(relay);
+    poller->send(proto::PresenceMessage{{id}});
+    EXPECT_EQ(poller->receiveAs<proto::PresenceResultMessage>()->statuses.at(id), "online");
+    // The other one read nothing in that time, so it never answered.
+    EXPECT_TRUE(unresponsive->waitClosed(1s));
+}
+
 TEST(RelayLimits, VideoAheadOfRegistrationIsDroppedWithoutAnError) {
     RelayProcess relay;
     auto host = client(relay);
