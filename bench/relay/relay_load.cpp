@@ -3,8 +3,10 @@
 // Starts a relay (and nginx, when installed) on loopback, then measures:
 //   1. memory per idle connection with --idle connections (10,000),
 //   2. N Host/Viewer pairs streaming 12 KB frames at 30 fps: forwarded MB/s,
-//      added latency p50/p99 (send time stamped in each payload), CPU and
-//      resident memory of the relay,
+//      latency p50/p99 from sender to receiver (send time stamped in each
+//      payload), the relay's own p50/p99 of the time a message spends inside
+//      it (its counter line, asked for with SIGUSR1), CPU and resident
+//      memory of the relay,
 //   3. a few pairs sending as fast as the connections take it: MB/s per core,
 //   4. mixed frame sizes (2-24 KB, 120-200 KB keyframes) at 30 fps,
 // each again through nginx (TLS front, plain WebSocket proxy to a sink in
@@ -32,6 +34,7 @@
 #include <cstring>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -49,6 +52,7 @@ namespace {
 struct options {
     int pairs = 1000;
     int frame_bytes = 12 * 1024; // of the paced scenario
+    int fps = 30;                // likewise
     int saturating_pairs = 8;
     int mixed_pairs = 100;
     int idle = 10000;
@@ -76,6 +80,9 @@ struct result {
     double cpu_cores = 0; // of the relay or nginx during the window
     long rss_kib = 0;
     std::uint64_t skips = 0;
+    // The relay's own account: how long messages spent inside it, from read
+    // whole to written to the peer's socket (its counter line).
+    std::optional<std::pair<double, double>> inside_p50_p99_us;
 };
 
 std::uint16_t free_port() {
@@ -136,8 +143,35 @@ double percentile(std::vector<std::uint32_t>& samples, double p) {
 
 // One measured run: `pairs` senders towards the relay (paired Viewers
 // receive) or towards nginx (the sink receives).
-result run_load(const options& opt, const std::string& ca_file, std::uint16_t relay_port,
-                bool through_nginx, int pairs, frame_plan plan) {
+// Asks the relay for its counter line (SIGUSR1) and returns the forwarding
+// latency figures in it: p50 and p99 in microseconds since the last request.
+std::optional<std::pair<double, double>> relay_inside_latency(const RelayProcess& relay) {
+    const std::regex figures("forward_timed=([0-9]+) forward_p50_us=([0-9]+) "
+                             "forward_p99_us=([0-9]+)");
+    const auto count = [&](const std::string& text) {
+        return std::distance(std::sregex_iterator(text.begin(), text.end(), figures),
+                             std::sregex_iterator());
+    };
+    const auto before = count(relay.logText());
+    ::kill(relay.pid(), SIGUSR1);
+    for (int i = 0; i < 100; ++i) {
+        const auto text = relay.logText();
+        if (count(text) > before) {
+            std::smatch last;
+            for (auto it = std::sregex_iterator(text.begin(), text.end(), figures);
+                 it != std::sregex_iterator(); ++it)
+                last = *it;
+            if (std::stoull(last[1]) == 0)
+                return std::nullopt;
+            return std::pair{std::stod(last[2]), std::stod(last[3])};
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+}
+
+result run_load(const options& opt, const std::string& ca_file, const RelayProcess* relay,
+                std::uint16_t relay_port, bool through_nginx, int pairs, frame_plan plan) {
     run_totals totals;
     auto tls = client_tls(ca_file);
     auto io_owner = std::make_unique<net::io_context>();
@@ -182,6 +216,8 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
     }
     std::this_thread::sleep_for(std::chrono::seconds(opt.warmup));
     std::fprintf(stderr, "relay_load: measuring for %d s\n", opt.seconds);
+    if (!through_nginx && relay)
+        relay_inside_latency(*relay); // starts the window
     const auto before = sample_process(target);
     const auto start = std::chrono::steady_clock::now();
     totals.measuring = true;
@@ -190,6 +226,9 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto after = sample_process(target);
+    std::optional<std::pair<double, double>> inside;
+    if (!through_nginx && relay)
+        inside = relay_inside_latency(*relay);
     const auto skips = totals.sender_skips.load();
 
     for (auto& s : senders)
@@ -227,6 +266,7 @@ result run_load(const options& opt, const std::string& ca_file, std::uint16_t re
     r.cpu_cores = (after.cpu_seconds - before.cpu_seconds) / elapsed;
     r.rss_kib = after.rss_kib;
     r.skips = skips;
+    r.inside_p50_p99_us = inside;
     return r;
 }
 
@@ -272,6 +312,10 @@ void print_row(const char* name, const result& relay, const std::optional<result
                 name, relay.mb_per_s, relay.frames_per_s, relay.p50_us, relay.p99_us,
                 relay.cpu_cores, relay.mb_per_s / std::max(relay.cpu_cores, 1e-6),
                 relay.rss_kib / 1024.0, static_cast<unsigned long long>(relay.skips));
+    if (relay.inside_p50_p99_us)
+        std::printf("%-34s        time inside the relay (read whole to written on): p50 %.0f us  "
+                    "p99 %.0f us\n",
+                    "", relay.inside_p50_p99_us->first, relay.inside_p50_p99_us->second);
     if (nginx) {
         std::printf("%-34s nginx: %8.1f MB/s %7.0f fr/s  p50 %6.0f us  p99 %7.0f us  cpu %4.2f "
                     "cores  %6.1f MB/s/core  rss %6.1f MB\n",
@@ -306,16 +350,19 @@ options parse(int argc, char** argv) {
             o.time_limit = std::max(10, next());
         else if (a == "--no-nginx")
             o.nginx = false;
+        else if (a == "--fps")
+            o.fps = std::max(1, next());
         else if (a == "--frame-bytes")
             o.frame_bytes = std::max(64, next());
         else if (a == "--no-pin")
             o.pin = false;
         else {
-            std::fprintf(stderr,
-                         "usage: %s [--pairs N] [--seconds S] [--idle N] [--relay-threads N] "
-                         "[--client-threads N] [--frame-bytes N] [--time-limit S] [--no-nginx] "
-                         "[--no-pin]\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--pairs N] [--seconds S] [--idle N] [--relay-threads N] "
+                "[--client-threads N] [--frame-bytes N] [--fps N] [--time-limit S] [--no-nginx] "
+                "[--no-pin]\n",
+                argv[0]);
             std::exit(2);
         }
     }
@@ -403,18 +450,18 @@ int main(int argc, char** argv) {
         frame_plan plan;
     };
     const std::vector<scenario> scenarios = {
-        {"paced: " + kib(opt.frame_bytes) + " @ 30 fps",
+        {"paced: " + kib(opt.frame_bytes) + " @ " + std::to_string(opt.fps) + " fps",
          opt.pairs,
-         {std::size_t(opt.frame_bytes), 30}},
+         {std::size_t(opt.frame_bytes), double(opt.fps)}},
         {"saturating: 12 KB, no pacing", opt.saturating_pairs, {12 * 1024, 0}},
         {"mixed 2-200 KB @ 30 fps", opt.mixed_pairs, {0, 30}},
     };
     for (const auto& s : scenarios) {
         std::string name = s.name + " x" + std::to_string(s.pairs);
-        const auto r = run_load(opt, relay.caFile(), relay.port(), false, s.pairs, s.plan);
+        const auto r = run_load(opt, relay.caFile(), &relay, relay.port(), false, s.pairs, s.plan);
         std::optional<result> n;
         if (nginx)
-            n = run_load(opt, relay.caFile(), relay.port(), true, s.pairs, s.plan);
+            n = run_load(opt, relay.caFile(), nullptr, relay.port(), true, s.pairs, s.plan);
         print_row(name.c_str(), r, n);
     }
     relay_pid = -1;

@@ -3,11 +3,37 @@
 // Process-wide counters, updated lock-free from every connection's strand and
 // printed periodically as one line.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace velmarin::relay {
+
+// How long forwarded messages spend in the relay, from the moment one is
+// read whole to the moment its copy has gone to the peer's socket, in
+// microseconds on a log scale with eight steps per doubling (12.5 %).
+class latency_histogram {
+public:
+    void record(std::chrono::nanoseconds delay);
+
+    struct figures {
+        std::uint64_t count = 0;
+        std::uint64_t p50_us = 0; // upper edges of the steps they fall in
+        std::uint64_t p99_us = 0;
+        std::uint64_t max_us = 0;
+    };
+    // The figures since the last call, starting over.
+    figures take();
+
+    static std::size_t bucket(std::uint64_t us);
+    static std::uint64_t upper_edge(std::size_t bucket);
+
+private:
+    static constexpr std::size_t kBuckets = 8 * 20; // up to about 17 minutes
+    std::array<std::atomic<std::uint64_t>, kBuckets> buckets_{};
+};
 
 struct counters {
     std::atomic<std::int64_t> connections{0};        // open now
@@ -22,6 +48,7 @@ struct counters {
     std::atomic<std::uint64_t> messages_forwarded{0};
     std::atomic<std::uint64_t> frames_dropped{0};
     std::atomic<std::uint64_t> slow_closed{0}; // closed for undeliverable control messages
+    latency_histogram forward_latency;
 
     static void add(std::atomic<std::uint64_t>& counter, std::uint64_t n = 1) {
         counter.fetch_add(n, std::memory_order_relaxed);
@@ -30,7 +57,9 @@ struct counters {
         counter.fetch_add(n, std::memory_order_relaxed);
     }
 
-    std::string summary() const;
+    // One log line; the forwarding latency figures cover the time since the
+    // previous line.
+    std::string summary();
 };
 
 } // namespace velmarin::relay

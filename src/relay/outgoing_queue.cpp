@@ -8,11 +8,12 @@ outgoing_queue::outgoing_queue(std::size_t video_limit, std::size_t control_limi
     : video_limit_(video_limit)
     , control_limit_(control_limit) {}
 
-outgoing_queue::push_result outgoing_queue::push_control(std::shared_ptr<const std::string> text) {
+outgoing_queue::push_result outgoing_queue::push_control(std::shared_ptr<const std::string> text,
+                                                         clock::time_point received) {
     if (control_bytes_ + text->size() > control_limit_)
         return push_result::overflow;
     control_bytes_ += text->size();
-    items_.push_back({std::move(text), false, false});
+    items_.push_back({std::move(text), false, false, received});
     return push_result::queued;
 }
 
@@ -38,7 +39,7 @@ outgoing_queue::push_result outgoing_queue::push_video(std::shared_ptr<const std
         return drop();
     }
     video_bytes_ += frame->size();
-    items_.push_back({std::move(frame), true, keyframe});
+    items_.push_back({std::move(frame), true, keyframe, now});
     return push_result::queued;
 }
 

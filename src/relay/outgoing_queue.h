@@ -20,6 +20,8 @@ struct outgoing_message {
     std::shared_ptr<const std::string> data;
     bool binary = false;
     bool keyframe = false;
+    // When the relay read it from the other side; unset for its own messages.
+    std::chrono::steady_clock::time_point received{};
 };
 
 class outgoing_queue {
@@ -35,7 +37,9 @@ public:
 
     outgoing_queue(std::size_t video_limit, std::size_t control_limit);
 
-    push_result push_control(std::shared_ptr<const std::string> text);
+    push_result push_control(std::shared_ptr<const std::string> text,
+                             clock::time_point received = {});
+    // `now` is when the frame reached the relay.
     push_result push_video(std::shared_ptr<const std::string> frame, bool keyframe,
                            clock::time_point now = clock::now());
 

@@ -23,7 +23,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-void schedule_stats(net::steady_timer& timer, const counters& stats, std::chrono::seconds every) {
+void schedule_stats(net::steady_timer& timer, counters& stats, std::chrono::seconds every) {
     timer.expires_after(every);
     timer.async_wait([&timer, &stats, every](boost::system::error_code ec) {
         if (ec)
@@ -64,10 +64,22 @@ int run_relay(const relay_config& config) {
     }
     acceptor->run();
 
+    // USR1 asks for the counter line now (and starts a new latency window).
+    net::signal_set report(io, SIGUSR1);
+    const std::function<void()> on_report = [&] {
+        report.async_wait([&](boost::system::error_code ec, int) {
+            if (ec)
+                return;
+            log_line(stats.summary());
+            on_report();
+        });
+    };
+    on_report();
     net::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](boost::system::error_code, int signal) {
         log_line("signal " + std::to_string(signal) + ": shutting down");
         acceptor->stop();
+        report.cancel();
         io.stop();
     });
     net::steady_timer stats_timer(io);

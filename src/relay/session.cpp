@@ -209,6 +209,7 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         return on_closed();
     }
     counters::add(ctx_.stats.bytes_in, bytes);
+    read_at_ = outgoing_queue::clock::now();
     received_ = true;
     message_buffer_.reset();
     message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
@@ -380,7 +381,7 @@ void session::handle_ping(const std::shared_ptr<const std::string>& text) {
 void session::forward(std::shared_ptr<const std::string> data, bool binary) {
     if (const auto peer = peer_.lock()) {
         counters::add(ctx_.stats.messages_forwarded);
-        peer->deliver_from_peer(std::move(data), binary);
+        peer->deliver_from_peer(std::move(data), binary, read_at_);
     }
 }
 
@@ -420,15 +421,19 @@ void session::on_host_left(const registry_peer* host) {
     });
 }
 
-void session::deliver_from_peer(std::shared_ptr<const std::string> data, bool binary) {
-    net::post(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary] {
+void session::deliver_from_peer(std::shared_ptr<const std::string> data, bool binary,
+                                outgoing_queue::clock::time_point read_at) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary,
+                                   read_at] {
         if (self->closing_ || !self->open_)
             return;
         if (!binary)
-            return self->send_control(data);
+            return self->send_control(data, read_at);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(data->data());
         const auto frame = proto::parseFrame({bytes, data->size()});
-        switch (self->queue_.push_video(data, frame && frame->isKeyframe)) {
+        const auto arrived =
+            read_at != outgoing_queue::clock::time_point{} ? read_at : outgoing_queue::clock::now();
+        switch (self->queue_.push_video(data, frame && frame->isKeyframe, arrived)) {
         case outgoing_queue::push_result::queued:
             return self->do_write();
         case outgoing_queue::push_result::dropped_need_key:
@@ -462,10 +467,11 @@ void session::send_error(std::string_view text) {
     send(proto::ErrorMessage{std::string(text)});
 }
 
-void session::send_control(std::shared_ptr<const std::string> text) {
+void session::send_control(std::shared_ptr<const std::string> text,
+                           outgoing_queue::clock::time_point read_at) {
     if (closing_)
         return;
-    if (queue_.push_control(std::move(text)) == outgoing_queue::push_result::overflow) {
+    if (queue_.push_control(std::move(text), read_at) == outgoing_queue::push_result::overflow) {
         counters::add(ctx_.stats.slow_closed);
         return close_now("closed: messages could not be delivered (receiver too slow)");
     }
@@ -478,6 +484,7 @@ void session::do_write() {
     if (const auto* message = queue_.start_write()) {
         ws_.binary(message->binary);
         ws_.next_layer().more_follows(queue_.more_after_head());
+        writing_read_at_ = message->received;
         ws_.async_write(net::buffer(*message->data),
                         beast::bind_front_handler(&session::on_write, shared_from_this()));
         return;
@@ -495,6 +502,8 @@ void session::on_write(beast::error_code ec, std::size_t bytes) {
     if (ec)
         return close_now({});
     counters::add(ctx_.stats.bytes_out, bytes);
+    if (writing_read_at_ != outgoing_queue::clock::time_point{})
+        ctx_.stats.forward_latency.record(outgoing_queue::clock::now() - writing_read_at_);
     queue_.finish_write();
     do_write();
 }

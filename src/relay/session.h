@@ -35,7 +35,9 @@ public:
     void start();
 
     // A message from the paired peer, to be sent on unchanged. Any thread.
-    void deliver_from_peer(std::shared_ptr<const std::string> data, bool binary);
+    // `read_at` is when this side read it, for the forwarding latency.
+    void deliver_from_peer(std::shared_ptr<const std::string> data, bool binary,
+                           outgoing_queue::clock::time_point read_at = {});
 
     // registry_peer; any thread.
     void on_viewer_paired(std::shared_ptr<registry_peer> viewer) override;
@@ -72,7 +74,8 @@ private:
     void request_keyframe_from_peer();
 
     template <class M> void send(const M& message);
-    void send_control(std::shared_ptr<const std::string> text);
+    void send_control(std::shared_ptr<const std::string> text,
+                      outgoing_queue::clock::time_point read_at = {});
     void send_error(std::string_view text);
     void do_write();
     void on_write(boost::beast::error_code ec, std::size_t bytes);
@@ -115,6 +118,8 @@ private:
     bool close_started_ = false;
     bool cleaned_up_ = false;
     unsigned errors_sent_ = 0;
+    outgoing_queue::clock::time_point read_at_{};         // of the message being handled
+    outgoing_queue::clock::time_point writing_read_at_{}; // of the message being written
     bool received_ = false; // anything, control frames included, since the last idle check
     bool ping_pending_ = false;
     unsigned quiet_checks_ = 0;

@@ -1,3 +1,4 @@
+#include "relay/counters.h"
 #include "relay/outgoing_queue.h"
 
 #include <gtest/gtest.h>
@@ -60,4 +61,27 @@ TEST(OutgoingQueue, ControlMessagesAreKeptInOrderUntilTheirLimit) {
     EXPECT_EQ(q.push_control(bytes(400, '2')), result::queued);
     EXPECT_EQ(q.push_control(bytes(1, '3')), result::overflow);
     EXPECT_EQ(drain(q), "12");
+}
+
+TEST(ForwardLatency, StepsAreContiguousAndPercentilesLandWithinAStep) {
+    using velmarin::relay::latency_histogram;
+    for (std::uint64_t us = 0; us < 70000; ++us) {
+        const auto b = latency_histogram::bucket(us);
+        ASSERT_LE(us, latency_histogram::upper_edge(b)) << us;
+        if (b > 0) {
+            ASSERT_GT(us, latency_histogram::upper_edge(b - 1)) << us;
+        }
+    }
+
+    latency_histogram h;
+    for (int i = 1; i <= 1000; ++i)
+        h.record(std::chrono::microseconds(i)); // 1 .. 1000 us
+    const auto f = h.take();
+    EXPECT_EQ(f.count, 1000u);
+    EXPECT_GE(f.p50_us, 500u);
+    EXPECT_LE(f.p50_us, 500u * 9 / 8);
+    EXPECT_GE(f.p99_us, 990u);
+    EXPECT_LE(f.p99_us, 990u * 9 / 8);
+    EXPECT_GE(f.max_us, 1000u);
+    EXPECT_EQ(h.take().count, 0u) << "take() starts a new window";
 }

@@ -3,7 +3,9 @@
 #include "RelaySessionHelpers.h"
 #include "protocol/VideoFrame.h"
 
+#include <csignal>
 #include <regex>
+#include <thread>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -89,6 +91,21 @@ TEST(RelayExchange, ForwardsTextAndBinaryUnchangedAndInOrderBothWays) {
     ASSERT_TRUE(s.viewer->send(proto::RequestKeyframeMessage{}));
     EXPECT_EQ(s.host->receiveAs<proto::MouseEventMessage>()->x, 0.25);
     EXPECT_EQ(s.host->receiveType(), "request_keyframe");
+
+    // USR1 logs the counters at once, with how long each forwarded message
+    // spent in the relay; the relay's own messages are not timed.
+    ::kill(relay.pid(), SIGUSR1);
+    std::smatch timed;
+    const std::regex line("forward_timed=([0-9]+) forward_p50_us=([0-9]+)");
+    for (int i = 0; i < 100; ++i) {
+        const auto log = relay.logText();
+        if (std::regex_search(log, timed, line))
+            break;
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_FALSE(timed.empty());
+    EXPECT_EQ(timed[1], std::to_string(kCount + 2));
+    EXPECT_GT(std::stoul(timed[2]), 0u);
 }
 
 TEST(RelayExchange, PingIsAnsweredByTheRelayWhenUnpairedAndForwardedWhenPaired) {
