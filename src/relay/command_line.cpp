@@ -60,7 +60,7 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --address-refill S          seconden per extra poging per adres (12)
   --target-failures N         mislukte wachtwoordpogingen per ID vóór de wachttijd (10)
   --target-refill S           seconden per extra poging per ID (6)
-  --stats-interval S          tellers elke S seconden loggen; 0 = uit (60)
+  --stats-interval S          tellers elke S seconden loggen; 0 = uit (60); SIGUSR1: nu
   --quiet                     geen logregel per sessiegebeurtenis
   --help                      deze hulp
   --version                   versie

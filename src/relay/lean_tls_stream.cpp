@@ -66,6 +66,38 @@ lean_tls_stream::lean_tls_stream(socket_type&& socket, SSL_CTX* context)
     SSL_set_accept_state(ssl_.get());
     SSL_set_mode(ssl_.get(), SSL_MODE_RELEASE_BUFFERS);
     SSL_set_app_data(ssl_.get(), this);
+    // The kernel stamps what arrives, so the relay can tell how long data
+    // waited for it (see arrived_at()).
+    const int on = 1;
+    ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+ssize_t lean_tls_stream::receive(std::uint8_t* data, std::size_t size) {
+    iovec part{data, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const auto n = ::recvmsg(socket_.native_handle(), &message, 0);
+    if (n <= 0)
+        return n;
+    for (auto* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        // The stamp is wall-clock time; carried over to the steady clock.
+        const auto wall = std::chrono::system_clock::now().time_since_epoch();
+        const auto waited =
+            wall - (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
+        arrived_at_ = std::chrono::steady_clock::now() -
+                      std::max<std::chrono::nanoseconds>(waited, std::chrono::nanoseconds(0));
+        return n;
+    }
+    arrived_at_ = std::chrono::steady_clock::now();
+    return n;
 }
 
 void lean_tls_stream::on_key_log(const SSL* ssl, const char* line) {
@@ -258,8 +290,7 @@ lean_tls_stream::next_step lean_tls_stream::read_step(std::uint8_t* data, std::s
             in_.end -= in_.begin;
             in_.begin = 0;
         }
-        const auto n =
-            ::recv(socket_.native_handle(), in_.data.get() + in_.end, in_.capacity - in_.end, 0);
+        const auto n = receive(in_.data.get() + in_.end, in_.capacity - in_.end);
         if (n > 0) {
             in_.end += std::size_t(n);
             continue;
@@ -373,6 +404,7 @@ lean_tls_stream::next_step lean_tls_stream::flush_step(error_code& ec) {
         return next_step::done;
     }
     out_.begin = out_.end = 0;
+    flushed_at_ = std::chrono::steady_clock::now();
     return next_step::done;
 }
 

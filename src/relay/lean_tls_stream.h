@@ -114,6 +114,14 @@ public:
     // wake-up of the receiver) each. The last one in a queue goes without.
     void more_follows(bool yes) { more_follows_ = yes; }
 
+    // When the data last received reached this machine (the kernel's stamp),
+    // so waiting in the socket counts as time spent in the relay.
+    std::chrono::steady_clock::time_point arrived_at() const { return arrived_at_; }
+
+    // When the last write had all its records on the socket; its completion
+    // handler may run later.
+    std::chrono::steady_clock::time_point flushed_at() const { return flushed_at_; }
+
 private:
     enum class operation { handshake, read, write, failed_write };
     enum class next_step { done, wait_read, wait_write };
@@ -141,6 +149,7 @@ private:
     next_step read_step(std::uint8_t* data, std::size_t size, std::size_t& bytes,
                         boost::system::error_code& ec);
     next_step flush_step(boost::system::error_code& ec);
+    ssize_t receive(std::uint8_t* data, std::size_t size);
     bool finish_handshake();
     bool handle_handshake_record(const std::uint8_t* content, std::size_t length);
     bool seal(std::span<const std::span<const std::uint8_t>> parts);
@@ -210,6 +219,8 @@ private:
     bool writing_ = false;
     bool more_follows_ = false;
     bool send_more_ = false;
+    std::chrono::steady_clock::time_point flushed_at_{};
+    std::chrono::steady_clock::time_point arrived_at_{};
     bool key_update_due_ = false; // the peer asked for our KeyUpdate
 };
 

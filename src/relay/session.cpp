@@ -209,7 +209,7 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         return on_closed();
     }
     counters::add(ctx_.stats.bytes_in, bytes);
-    read_at_ = outgoing_queue::clock::now();
+    read_at_ = ws_.next_layer().arrived_at();
     received_ = true;
     message_buffer_.reset();
     message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
@@ -423,8 +423,12 @@ void session::on_host_left(const registry_peer* host) {
 
 void session::deliver_from_peer(std::shared_ptr<const std::string> data, bool binary,
                                 outgoing_queue::clock::time_point read_at) {
-    net::post(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary,
-                                   read_at] {
+    // Dispatched rather than posted: when this connection's strand is free
+    // the message is queued and its write started at once, inside the
+    // sender's handler, instead of waiting behind everything else the
+    // thread has to do first.
+    net::dispatch(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary,
+                                       read_at] {
         if (self->closing_ || !self->open_)
             return;
         if (!binary)
@@ -503,7 +507,7 @@ void session::on_write(beast::error_code ec, std::size_t bytes) {
         return close_now({});
     counters::add(ctx_.stats.bytes_out, bytes);
     if (writing_read_at_ != outgoing_queue::clock::time_point{})
-        ctx_.stats.forward_latency.record(outgoing_queue::clock::now() - writing_read_at_);
+        ctx_.stats.forward_latency.record(ws_.next_layer().flushed_at() - writing_read_at_);
     queue_.finish_write();
     do_write();
 }
