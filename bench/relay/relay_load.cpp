@@ -80,9 +80,13 @@ struct result {
     double cpu_cores = 0; // of the relay or nginx during the window
     long rss_kib = 0;
     std::uint64_t skips = 0;
-    // The relay's own account: how long messages spent inside it, from read
-    // whole to written to the peer's socket (its counter line).
-    std::optional<std::pair<double, double>> inside_p50_p99_us;
+    // The relay's own account (its counter line): p50/p99 of how long
+    // messages spent inside it, from taken off the socket to written on, and
+    // of how long data waited in its socket before that.
+    struct inside_figures {
+        double p50_us, p99_us, wait_p50_us, wait_p99_us;
+    };
+    std::optional<inside_figures> inside;
 };
 
 std::uint16_t free_port() {
@@ -143,11 +147,12 @@ double percentile(std::vector<std::uint32_t>& samples, double p) {
 
 // One measured run: `pairs` senders towards the relay (paired Viewers
 // receive) or towards nginx (the sink receives).
-// Asks the relay for its counter line (SIGUSR1) and returns the forwarding
-// latency figures in it: p50 and p99 in microseconds since the last request.
-std::optional<std::pair<double, double>> relay_inside_latency(const RelayProcess& relay) {
+// Asks the relay for its counter line (SIGUSR1) and returns the latency
+// figures in it, which cover the time since the last request.
+std::optional<result::inside_figures> relay_inside_latency(const RelayProcess& relay) {
     const std::regex figures("forward_timed=([0-9]+) forward_p50_us=([0-9]+) "
-                             "forward_p99_us=([0-9]+)");
+                             "forward_p99_us=([0-9]+) forward_max_us=[0-9]+ "
+                             "socket_wait_p50_us=([0-9]+) socket_wait_p99_us=([0-9]+)");
     const auto count = [&](const std::string& text) {
         return std::distance(std::sregex_iterator(text.begin(), text.end(), figures),
                              std::sregex_iterator());
@@ -163,7 +168,8 @@ std::optional<std::pair<double, double>> relay_inside_latency(const RelayProcess
                 last = *it;
             if (std::stoull(last[1]) == 0)
                 return std::nullopt;
-            return std::pair{std::stod(last[2]), std::stod(last[3])};
+            return result::inside_figures{std::stod(last[2]), std::stod(last[3]),
+                                          std::stod(last[4]), std::stod(last[5])};
         }
         std::this_thread::sleep_for(20ms);
     }
@@ -226,7 +232,7 @@ result run_load(const options& opt, const std::string& ca_file, const RelayProce
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto after = sample_process(target);
-    std::optional<std::pair<double, double>> inside;
+    std::optional<result::inside_figures> inside;
     if (!through_nginx && relay)
         inside = relay_inside_latency(*relay);
     const auto skips = totals.sender_skips.load();
@@ -266,7 +272,7 @@ result run_load(const options& opt, const std::string& ca_file, const RelayProce
     r.cpu_cores = (after.cpu_seconds - before.cpu_seconds) / elapsed;
     r.rss_kib = after.rss_kib;
     r.skips = skips;
-    r.inside_p50_p99_us = inside;
+    r.inside = inside;
     return r;
 }
 
@@ -312,10 +318,11 @@ void print_row(const char* name, const result& relay, const std::optional<result
                 name, relay.mb_per_s, relay.frames_per_s, relay.p50_us, relay.p99_us,
                 relay.cpu_cores, relay.mb_per_s / std::max(relay.cpu_cores, 1e-6),
                 relay.rss_kib / 1024.0, static_cast<unsigned long long>(relay.skips));
-    if (relay.inside_p50_p99_us)
-        std::printf("%-34s        time inside the relay (read whole to written on): p50 %.0f us  "
-                    "p99 %.0f us\n",
-                    "", relay.inside_p50_p99_us->first, relay.inside_p50_p99_us->second);
+    if (relay.inside)
+        std::printf("%-34s        inside the relay (taken off the socket to written on): p50 %.0f "
+                    "us  p99 %.0f us; waiting in its socket before: p50 %.0f us  p99 %.0f us\n",
+                    "", relay.inside->p50_us, relay.inside->p99_us, relay.inside->wait_p50_us,
+                    relay.inside->wait_p99_us);
     if (nginx) {
         std::printf("%-34s nginx: %8.1f MB/s %7.0f fr/s  p50 %6.0f us  p99 %7.0f us  cpu %4.2f "
                     "cores  %6.1f MB/s/core  rss %6.1f MB\n",

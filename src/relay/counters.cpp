@@ -64,10 +64,13 @@ std::string counters::summary() {
            " bytes_out=" + get(bytes_out) + " messages_forwarded=" + get(messages_forwarded) +
            " frames_dropped=" + get(frames_dropped) + " slow_closed=" + get(slow_closed) + [this] {
                const auto f = forward_latency.take();
+               const auto w = socket_wait.take();
                return " forward_timed=" + std::to_string(f.count) +
                       " forward_p50_us=" + std::to_string(f.p50_us) +
                       " forward_p99_us=" + std::to_string(f.p99_us) +
-                      " forward_max_us=" + std::to_string(f.max_us);
+                      " forward_max_us=" + std::to_string(f.max_us) +
+                      " socket_wait_p50_us=" + std::to_string(w.p50_us) +
+                      " socket_wait_p99_us=" + std::to_string(w.p99_us);
            }();
 }
 

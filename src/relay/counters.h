@@ -11,9 +11,11 @@
 
 namespace velmarin::relay {
 
-// How long forwarded messages spend in the relay, from the moment one is
-// read whole to the moment its copy has gone to the peer's socket, in
-// microseconds on a log scale with eight steps per doubling (12.5 %).
+// Delays in microseconds on a log scale with eight steps per doubling
+// (12.5 %): how long forwarded messages spend in the relay, from the moment
+// it takes them from the socket to the moment their copy is on the peer's
+// socket, and how long data waited in the socket, from the kernel's arrival
+// stamp until the relay took it.
 class latency_histogram {
 public:
     void record(std::chrono::nanoseconds delay);
@@ -49,6 +51,7 @@ struct counters {
     std::atomic<std::uint64_t> frames_dropped{0};
     std::atomic<std::uint64_t> slow_closed{0}; // closed for undeliverable control messages
     latency_histogram forward_latency;
+    latency_histogram socket_wait;
 
     static void add(std::atomic<std::uint64_t>& counter, std::uint64_t n = 1) {
         counter.fetch_add(n, std::memory_order_relaxed);

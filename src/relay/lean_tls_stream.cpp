@@ -83,6 +83,7 @@ ssize_t lean_tls_stream::receive(std::uint8_t* data, std::size_t size) {
     const auto n = ::recvmsg(socket_.native_handle(), &message, 0);
     if (n <= 0)
         return n;
+    taken_at_ = std::chrono::steady_clock::now();
     for (auto* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
             continue;
@@ -92,11 +93,10 @@ ssize_t lean_tls_stream::receive(std::uint8_t* data, std::size_t size) {
         const auto wall = std::chrono::system_clock::now().time_since_epoch();
         const auto waited =
             wall - (std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec));
-        arrived_at_ = std::chrono::steady_clock::now() -
-                      std::max<std::chrono::nanoseconds>(waited, std::chrono::nanoseconds(0));
+        arrived_at_ = taken_at_ - std::max<std::chrono::nanoseconds>(waited, {});
         return n;
     }
-    arrived_at_ = std::chrono::steady_clock::now();
+    arrived_at_ = taken_at_;
     return n;
 }
 

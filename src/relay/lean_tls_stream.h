@@ -114,9 +114,10 @@ public:
     // wake-up of the receiver) each. The last one in a queue goes without.
     void more_follows(bool yes) { more_follows_ = yes; }
 
-    // When the data last received reached this machine (the kernel's stamp),
-    // so waiting in the socket counts as time spent in the relay.
+    // When the data last received reached this machine (the kernel's stamp)
+    // and when the relay took it from the socket.
     std::chrono::steady_clock::time_point arrived_at() const { return arrived_at_; }
+    std::chrono::steady_clock::time_point taken_at() const { return taken_at_; }
 
     // When the last write had all its records on the socket; its completion
     // handler may run later.
@@ -221,6 +222,7 @@ private:
     bool send_more_ = false;
     std::chrono::steady_clock::time_point flushed_at_{};
     std::chrono::steady_clock::time_point arrived_at_{};
+    std::chrono::steady_clock::time_point taken_at_{};
     bool key_update_due_ = false; // the peer asked for our KeyUpdate
 };
 

@@ -20,7 +20,7 @@ struct outgoing_message {
     std::shared_ptr<const std::string> data;
     bool binary = false;
     bool keyframe = false;
-    // When the relay read it from the other side; unset for its own messages.
+    // When the relay took it from the other side's socket; unset for its own.
     std::chrono::steady_clock::time_point received{};
 };
 

@@ -209,7 +209,8 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         return on_closed();
     }
     counters::add(ctx_.stats.bytes_in, bytes);
-    read_at_ = ws_.next_layer().arrived_at();
+    read_at_ = ws_.next_layer().taken_at();
+    ctx_.stats.socket_wait.record(read_at_ - ws_.next_layer().arrived_at());
     received_ = true;
     message_buffer_.reset();
     message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
