@@ -5,7 +5,7 @@
 // paired, forwarding to the peer connection.
 //
 // Everything below runs on the connection's strand. The public entry points
-// may be called from any thread; they post to that strand. A connection
+// may be called from any thread; they hand their work to that strand. A connection
 // never touches another connection's state: it hands messages over with
 // deliver_from_peer(), and the registry tells both sides about pairing.
 
