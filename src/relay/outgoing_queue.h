@@ -48,6 +48,8 @@ public:
     const outgoing_message* start_write();
     void finish_write();
     bool writing() const { return in_flight_; }
+    // The message being written, if any.
+    const outgoing_message* in_flight() const { return in_flight_ ? &items_.front() : nullptr; }
     bool empty() const { return items_.empty(); }
     // Another message waits behind the head.
     bool more_after_head() const { return items_.size() > 1; }

@@ -428,35 +428,34 @@ void session::deliver_from_peer(std::shared_ptr<const std::string> data, bool bi
     // the message is queued and its write started at once, inside the
     // sender's handler, instead of waiting behind everything else the
     // thread has to do first.
-    net::dispatch(ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary,
-                                       read_at] {
-        if (self->closing_ || !self->open_)
-            return;
-        if (!binary)
-            return self->send_control(data, read_at);
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data->data());
-        const auto frame = proto::parseFrame({bytes, data->size()});
-        const auto arrived =
-            read_at != outgoing_queue::clock::time_point{} ? read_at : outgoing_queue::clock::now();
-        switch (self->queue_.push_video(data, frame && frame->isKeyframe, arrived)) {
-        case outgoing_queue::push_result::queued:
-            return self->do_write();
-        case outgoing_queue::push_result::dropped_need_key:
-            log_session(self->describe() + " too slow: dropping video until the next keyframe");
-            self->request_keyframe_from_peer();
-            [[fallthrough]];
-        case outgoing_queue::push_result::dropped:
-        case outgoing_queue::push_result::overflow:
-            counters::add(self->ctx_.stats.frames_dropped);
-            return;
-        }
-    });
+    net::dispatch(
+        ws_.get_executor(), [self = shared_from_this(), data = std::move(data), binary, read_at] {
+            if (self->closing_ || !self->open_)
+                return;
+            if (!binary)
+                return self->send_control(data, read_at);
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(data->data());
+            const auto frame = proto::parseFrame({bytes, data->size()});
+            // Video only ever comes from the peer's socket, so `read_at` is set.
+            switch (self->queue_.push_video(data, frame && frame->isKeyframe, read_at)) {
+            case outgoing_queue::push_result::queued:
+                return self->do_write();
+            case outgoing_queue::push_result::dropped_need_key:
+                log_session(self->describe() + " too slow: dropping video until the next keyframe");
+                self->request_keyframe_from_peer();
+                [[fallthrough]];
+            case outgoing_queue::push_result::dropped:
+            case outgoing_queue::push_result::overflow:
+                counters::add(self->ctx_.stats.frames_dropped);
+                return;
+            }
+        });
 }
 
 void session::request_keyframe_from_peer() {
     // Sent as if this side had asked, so the picture recovers at once.
     if (const auto peer = peer_.lock())
-        peer->deliver_from_peer(request_keyframe_text(), false);
+        peer->deliver_from_peer(request_keyframe_text(), false, {});
 }
 
 // --- Writing --------------------------------------------------------------------
@@ -489,7 +488,6 @@ void session::do_write() {
     if (const auto* message = queue_.start_write()) {
         ws_.binary(message->binary);
         ws_.next_layer().more_follows(queue_.more_after_head());
-        writing_read_at_ = message->received;
         ws_.async_write(net::buffer(*message->data),
                         beast::bind_front_handler(&session::on_write, shared_from_this()));
         return;
@@ -507,8 +505,9 @@ void session::on_write(beast::error_code ec, std::size_t bytes) {
     if (ec)
         return close_now({});
     counters::add(ctx_.stats.bytes_out, bytes);
-    if (writing_read_at_ != outgoing_queue::clock::time_point{})
-        ctx_.stats.forward_latency.record(ws_.next_layer().flushed_at() - writing_read_at_);
+    if (const auto* sent = queue_.in_flight();
+        sent && sent->received != outgoing_queue::clock::time_point{})
+        ctx_.stats.forward_latency.record(ws_.next_layer().flushed_at() - sent->received);
     queue_.finish_write();
     do_write();
 }

@@ -35,9 +35,10 @@ public:
     void start();
 
     // A message from the paired peer, to be sent on unchanged. Any thread.
-    // `read_at` is when this side read it, for the forwarding latency.
+    // `read_at` is when this side took it off its socket (unset for the
+    // relay's own messages), for the forwarding latency.
     void deliver_from_peer(std::shared_ptr<const std::string> data, bool binary,
-                           outgoing_queue::clock::time_point read_at = {});
+                           outgoing_queue::clock::time_point read_at);
 
     // registry_peer; any thread.
     void on_viewer_paired(std::shared_ptr<registry_peer> viewer) override;
@@ -118,8 +119,7 @@ private:
     bool close_started_ = false;
     bool cleaned_up_ = false;
     unsigned errors_sent_ = 0;
-    outgoing_queue::clock::time_point read_at_{};         // of the message being handled
-    outgoing_queue::clock::time_point writing_read_at_{}; // of the message being written
+    outgoing_queue::clock::time_point read_at_{}; // of the message being handled
     bool received_ = false; // anything, control frames included, since the last idle check
     bool ping_pending_ = false;
     unsigned quiet_checks_ = 0;
