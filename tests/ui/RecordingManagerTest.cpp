@@ -78,6 +78,23 @@ TEST_F(RecordingManagerTest, StopRightAfterStartMakesNoFile) {
     EXPECT_TRUE(files().isEmpty());
 }
 
+TEST_F(RecordingManagerTest, ANewRecordingRightAfterAStopKeepsItsPictures) {
+    // The caller runs ahead of the recording thread: the first stop is
+    // carried out after the second start has been asked for.
+    for (int round = 0; round < 20; ++round) {
+        manager->start({});
+        manager->stop();
+        manager->start({});
+        EXPECT_TRUE(manager->isRecording()) << "round " << round;
+        for (int i = 0; i < 3; ++i)
+            manager->append(makePattern(Pattern::staticText, 160, 120, i));
+        manager->stop();
+        settle();
+        ASSERT_EQ(finished.size(), std::size_t(round + 1)) << "round " << round;
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(RecordingManagerTest, RecordsASyntheticStreamThatFfprobeReads) {
     manager->start({});
     manager->start({}); // a second start changes nothing

@@ -36,18 +36,19 @@ RecordingManager::~RecordingManager() {
 void RecordingManager::start(const QString& file) {
     // Pictures handed over from now on belong to the recording, even before
     // the recording thread has opened it.
-    m_recordingHint.store(true);
-    post([this, file] { doStart(file); }, false);
+    const auto number = ++m_starts;
+    m_requested.store(number);
+    post([this, file, number] { doStart(file, number); }, false);
 }
 
 void RecordingManager::stop() {
-    m_recordingHint.store(false);
+    m_requested.store(0);
     post([this] { doStop(); }, false);
 }
 
 void RecordingManager::append(const video::Picture& picture) {
     // Cheap early exit; the recording thread checks again.
-    if (!m_recordingHint.load() || picture.isNull())
+    if (m_requested.load() == 0 || picture.isNull())
         return;
     post([this, picture] { doAppend(picture); }, true);
 }
@@ -104,9 +105,10 @@ std::chrono::steady_clock::time_point RecordingManager::now() const {
     return m_options.clock ? m_options.clock() : std::chrono::steady_clock::now();
 }
 
-void RecordingManager::doStart(const QString& file) {
+void RecordingManager::doStart(const QString& file, std::uint64_t number) {
     if (m_recording)
         return;
+    m_current = number;
     QString path = file;
     if (path.isEmpty()) {
         const QString folder = m_options.folder.isEmpty() ? recordingFolder() : m_options.folder;
@@ -157,6 +159,8 @@ void RecordingManager::doAppend(const video::Picture& picture) {
         // end the recording.
         video::log(video::LogLevel::error, "decoding", "Recording: %s", error->description.c_str());
         reportError(error->description);
+        auto mine = m_current;
+        m_requested.compare_exchange_strong(mine, 0);
         doStop();
     }
 }
@@ -165,7 +169,6 @@ void RecordingManager::doStop() {
     if (!m_recording)
         return;
     m_recording = false;
-    m_recordingHint.store(false);
     if (m_writer)
         finishFile();
     m_sessionStarted = false;

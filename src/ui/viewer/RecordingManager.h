@@ -59,7 +59,7 @@ public:
     void waitUntilIdle();
 
     // A hint for callers (the recording thread decides).
-    bool isRecording() const { return m_recordingHint.load(); }
+    bool isRecording() const { return m_requested.load() != 0; }
     // The file of the current or last recording (its final name).
     QString outputPath() const;
 
@@ -77,7 +77,7 @@ private:
     std::chrono::steady_clock::time_point now() const;
 
     // Recording thread only.
-    void doStart(const QString& file);
+    void doStart(const QString& file, std::uint64_t number);
     void doAppend(const video::Picture& picture);
     void doStop();
     void finishFile();
@@ -85,10 +85,16 @@ private:
 
     const Options m_options;
     std::unique_ptr<QObject> m_guiContext;
-    std::atomic<bool> m_recordingHint{false};
+    // Callers' side: which start() asked for the recording now wanted (0:
+    // none). The recording thread, stopping on its own after a write error,
+    // clears it only if it still names that recording, so a stop followed
+    // at once by a new start never loses the new recording's pictures.
+    std::atomic<std::uint64_t> m_requested{0};
+    std::atomic<std::uint64_t> m_starts{0};
 
     // Recording thread state.
     bool m_recording = false;
+    std::uint64_t m_current = 0; // the start() this recording came from
     std::unique_ptr<video::MovieWriter> m_writer;
     bool m_sessionStarted = false;
     std::chrono::steady_clock::time_point m_startTime;
