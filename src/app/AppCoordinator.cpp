@@ -150,8 +150,8 @@ void AppCoordinator::installVideoHandlers() {
 
 void AppCoordinator::installInputHandlers() {
     m_router->onMouseEvent = [this](const MouseEventMessage& message) {
-        if (m_components.input)
-            m_components.input->injectMouseEvent(message);
+        if (m_hostInput)
+            m_hostInput->injectMouseEvent(message);
         if (m_overlay) {
             m_overlay->ensureWindow();
             m_overlay->showRemoteCursor(message.x, message.y,
@@ -159,8 +159,8 @@ void AppCoordinator::installInputHandlers() {
         }
     };
     m_router->onKeyEvent = [this](const KeyEventMessage& message) {
-        if (m_components.input)
-            m_components.input->injectKeyEvent(message);
+        if (m_hostInput)
+            m_hostInput->injectKeyEvent(message);
     };
 }
 

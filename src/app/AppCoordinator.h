@@ -168,6 +168,8 @@ private:
     // A Viewer is connected to this Host (read by the encoder's thread).
     std::shared_ptr<std::atomic<bool>> m_viewerPresent = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<ViewerInput> m_viewerInput;
+    // Exists only while hosting.
+    std::unique_ptr<HostInput> m_hostInput;
     std::unique_ptr<AnnotationOverlay> m_overlay;
     // The host screen size input is mapped to (the coordinate transformer's).
     QSizeF m_hostScreenSize{1920, 1080};

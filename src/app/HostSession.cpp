@@ -42,6 +42,7 @@ QCoro::Task<void> AppCoordinator::startHosting() {
     const std::uint64_t epoch = ++m_hostEpoch;
     const auto stillHosting = [&] { return self && m_hostEpoch == epoch; };
 
+    m_router->setRole(MessageRouter::Role::host);
     m_hostingActivity = HostingActivity::begin(kActivityReason);
     m_state->setStatus(Status::registering());
     m_state->log(QStringLiteral("Screen capture starten..."));
@@ -52,10 +53,13 @@ QCoro::Task<void> AppCoordinator::startHosting() {
     if (!m_capture) {
         m_state->setStatus(Status::error(kCaptureUnavailable));
         m_state->setIsSharing(false);
+        m_router->setRole(MessageRouter::Role::none);
         // Nothing is shared: do not keep the desktop awake for it.
         m_hostingActivity.reset();
         co_return;
     }
+    if (m_components.makeHostInput)
+        m_hostInput = m_components.makeHostInput();
 
     const auto url = transport::parseWebSocketURL(m_options.relayURL);
     m_state->log(QStringLiteral("Verbinden met ") + fromStd(url ? url->host : std::string()) +
@@ -103,8 +107,8 @@ void AppCoordinator::installHostSessionHandlers(bool clearOverlayOnGreeting) {
     m_router->onViewerDisconnected = [this] {
         m_viewerPresent->store(false);
         m_systemInfoTask.cancel();
-        if (m_components.input)
-            m_components.input->releaseAllModifiers();
+        if (m_hostInput)
+            m_hostInput->releaseAllModifiers();
     };
 }
 
@@ -216,14 +220,14 @@ QCoro::Task<void> AppCoordinator::switchMonitor(std::int64_t monitorId) {
 }
 
 void AppCoordinator::injectSpecialKeys(const std::string& combo) {
-    if (combo != "ctrl_alt_del" || !m_components.input)
+    if (combo != "ctrl_alt_del" || !m_hostInput)
         return;
     // Forward delete with control and option held.
     constexpr std::uint16_t kForwardDelete = 117;
     constexpr std::uint64_t kControlOption = 0xC0000;
-    m_components.input->injectKeyEvent(
+    m_hostInput->injectKeyEvent(
         KeyEventMessage{.action = "down", .keyCode = kForwardDelete, .flags = kControlOption});
-    m_components.input->injectKeyEvent(
+    m_hostInput->injectKeyEvent(
         KeyEventMessage{.action = "up", .keyCode = kForwardDelete, .flags = kControlOption});
 }
 
@@ -293,6 +297,8 @@ void AppCoordinator::failHostingStart(const QString& description) {
 
 QCoro::Task<void> AppCoordinator::releaseCapture() {
     m_pingTask.cancel();
+    m_router->setRole(MessageRouter::Role::none);
+    m_hostInput.reset();
     finishFrameStream();
     m_hostingActivity.reset();
     detachRouter();
@@ -345,6 +351,8 @@ QCoro::Task<void> AppCoordinator::reconnectLoop(std::stop_token stop) {
         if (ended())
             co_return;
         if (!error) {
+            // A new connection: no Viewer is paired on it yet.
+            m_router->setRole(MessageRouter::Role::host);
             m_router->startRouting();
             if (auto text = ProtocolEncoder::encode(registerMessage(true))) {
                 error = co_await awaitSendText(*m_webSocket, std::move(*text));
@@ -379,10 +387,15 @@ QCoro::Task<void> AppCoordinator::stopHosting() {
         m_components.clipboard->stop();
     m_systemInfoTask.cancel();
     m_hostingActivity.reset();
+    // Keys a Viewer still holds are let go; the injector ends with hosting.
+    if (m_hostInput && m_viewerPresent->load())
+        m_hostInput->releaseAllModifiers();
+    m_hostInput.reset();
     finishFrameStream();
     detachRouter();
     // Host-only handlers must not act on a later viewing session.
     if (m_router) {
+        m_router->setRole(MessageRouter::Role::none);
         m_router->onRequestKeyframe = {};
         m_router->onViewerConnected = {};
         m_router->onViewerDisconnected = {};

@@ -6,6 +6,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <array>
+
 namespace velmarin {
 
 using namespace protocol;
@@ -28,6 +31,29 @@ QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// What only a paired Viewer may ask of a Host.
+bool isForHostFromViewer(const std::string& type) {
+    constexpr std::array types{
+        MouseEventMessage::kType,  KeyEventMessage::kType,        SpecialKeysMessage::kType,
+        SelectMonitorMessage::kType, QualitySettingMessage::kType, RequestKeyframeMessage::kType,
+        DrawMessage::kType,        DrawClearMessage::kType,       SpotlightMessage::kType};
+    return std::ranges::find(types, std::string_view(type)) != types.end();
+}
+
+// What the relay tells a Host about its registration and its Viewer.
+bool isForHost(const std::string& type) {
+    return type == RegisteredMessage::kType || type == ViewerConnectedMessage::kType ||
+           type == ViewerDisconnectedMessage::kType;
+}
+
+// What the relay and the Host tell a Viewer.
+bool isForViewer(const std::string& type) {
+    constexpr std::array types{
+        ChallengeMessage::kType,  ConnectedMessage::kType,   HostDisconnectedMessage::kType,
+        ScreenInfoMessage::kType, MonitorListMessage::kType, SystemInfoMessage::kType};
+    return std::ranges::find(types, std::string_view(type)) != types.end();
+}
+
 } // namespace
 
 MessageRouter::MessageRouter(transport::WebSocketManager& webSocket,
@@ -39,6 +65,21 @@ MessageRouter::MessageRouter(transport::WebSocketManager& webSocket,
     , m_state(connectionState)
     , m_settings(appSettings)
     , m_commands(commands) {}
+
+void MessageRouter::setRole(Role role) {
+    m_role = role;
+    m_viewerPaired = false;
+}
+
+bool MessageRouter::acceptedInRole(const std::string& type) const {
+    if (isForHostFromViewer(type))
+        return m_role == Role::host && m_viewerPaired;
+    if (isForHost(type))
+        return m_role == Role::host;
+    if (isForViewer(type))
+        return m_role == Role::viewer;
+    return true;
+}
 
 void MessageRouter::startRouting() {
     // The handlers run on the transport thread; they post to the GUI thread
@@ -67,13 +108,14 @@ void MessageRouter::startRouting() {
 void MessageRouter::handleMessage(const transport::WebSocketMessage& message) {
     if (message.isText())
         handleControlMessage(message.text);
-    else
+    else if (m_role == Role::viewer)
         call(onVideoFrame, message.data);
 }
 
 void MessageRouter::handleDisconnect(const transport::WebSocketResult& error) {
     const QString description = error ? fromStd(error->description()) : QStringLiteral("onbekend");
     m_state.setStatus(Status::error(QStringLiteral("Verbinding verbroken: ") + description));
+    m_viewerPaired = false;
     call(onDisconnect);
 }
 
@@ -81,6 +123,10 @@ void MessageRouter::handleControlMessage(const std::string& text) {
     const auto type = ProtocolEncoder::decodeType(text);
     if (!type) {
         qCDebug(Log::network, "Unknown message format");
+        return;
+    }
+    if (!acceptedInRole(*type)) {
+        qCWarning(Log::network, "Dropped %s: not for this side of the session", type->c_str());
         return;
     }
     if (handleSessionMessage(*type, text) || handleFeatureMessage(*type, text))
@@ -111,6 +157,7 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
             m_state.setConnectedPeerName(std::nullopt);
             qCInfo(Log::network, "Viewer connected to us (%s)", "anonymous");
         }
+        m_viewerPaired = true;
         m_state.setStatus(Status::connected());
         call(onViewerConnected);
     } else if (type == HostDisconnectedMessage::kType) {
@@ -122,6 +169,7 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
         m_state.setConnectedPeerName(std::nullopt);
         m_state.setDisconnectMessage(QStringLiteral("Viewer heeft de verbinding verbroken."));
         qCInfo(Log::network, "Viewer disconnected");
+        m_viewerPaired = false;
         call(onViewerDisconnected);
         // A Host with fixed credentials stays registered for the next Viewer.
         if (fixedCredentials)

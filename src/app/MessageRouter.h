@@ -5,6 +5,12 @@
 // protocol's own effects on ConnectionState and AppSettings (status, assigned
 // ID, latency, screen size, disconnect texts), answers pings, and calls the
 // coordinator's callback for the type. It sends nothing but pongs.
+//
+// A message reaches its callback only in the role that may receive it: the
+// peer on the other end of the relay is not trusted to decide what this side
+// does. Input, monitor selection, quality, key-frame requests and annotations
+// are acted on only while hosting with a Viewer paired; screen, monitor and
+// system information, video and the challenge only while viewing.
 
 #include "app/AppSettings.h"
 #include "app/CommandBus.h"
@@ -29,6 +35,12 @@ public:
     // skipped, the router's own effects still happen.
     MessageRouter(transport::WebSocketManager& webSocket, ConnectionState& connectionState,
                   AppSettings* appSettings, CommandBus& commands, QObject* parent = nullptr);
+
+    enum class Role { none, host, viewer };
+    // The side this connection plays; a new role starts unpaired. Messages
+    // for the other role are dropped.
+    void setRole(Role role);
+    Role role() const { return m_role; }
 
     // Installs the router as the connection's receiver. The installed
     // handlers reach the router only while it exists.
@@ -73,6 +85,7 @@ public:
 
 private:
     void handleControlMessage(const std::string& text);
+    bool acceptedInRole(const std::string& type) const;
     bool handleSessionMessage(const std::string& type, const std::string& text);
     bool handleFeatureMessage(const std::string& type, const std::string& text);
     void answerPing(const protocol::PingMessage& ping);
@@ -82,6 +95,9 @@ private:
     ConnectionState& m_state;
     QPointer<AppSettings> m_settings;
     CommandBus& m_commands;
+    Role m_role = Role::none;
+    // Hosting and the relay said a Viewer is paired with us.
+    bool m_viewerPaired = false;
 };
 
 } // namespace velmarin

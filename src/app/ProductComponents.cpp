@@ -20,7 +20,7 @@ SessionComponents productComponents(ProductMode mode) {
         options.capturedArea = capturedArea;
         return std::make_unique<capture::HostScreenCapture>(std::move(options));
     };
-    components.input = input::makeHostInput(capturedArea);
+    components.makeHostInput = [capturedArea] { return input::makeHostInput(capturedArea); };
     components.makeViewerInput = input::makeViewerInput;
     // Clipboard, file transfer and the overlay are not built yet.
     components.display = std::make_unique<ui::VideoRenderer>();

@@ -73,7 +73,9 @@ public:
     virtual void forceNextKeyframe() = 0;
 };
 
-// Host: turns the Viewer's input messages into system input.
+// Host: turns the Viewer's input messages into system input. One instance
+// per hosting session, made by SessionComponents::makeHostInput: a process
+// that is not sharing its desktop has no way to inject input at all.
 class HostInput {
 public:
     virtual ~HostInput() = default;
@@ -177,7 +179,7 @@ public:
 // Everything the coordinator is given at construction. All optional.
 struct SessionComponents {
     std::function<std::unique_ptr<HostCapture>()> makeCapture;
-    std::unique_ptr<HostInput> input;
+    std::function<std::unique_ptr<HostInput>()> makeHostInput;
     // `hostScreenSize` always answers the size the Host reported last.
     std::function<std::unique_ptr<ViewerInput>(transport::WebSocketManager& webSocket,
                                                std::function<QSizeF()> hostScreenSize)>

@@ -27,6 +27,7 @@ QCoro::Task<void> AppCoordinator::startViewing() {
     const std::uint64_t epoch = ++m_viewEpoch;
     const auto stillViewing = [&] { return self && m_viewEpoch == epoch; };
 
+    m_router->setRole(MessageRouter::Role::viewer);
     m_state->setIsViewing(true);
     m_state->setStatus(Status::connecting());
     m_state->setRemoteSystemInfo(std::nullopt);
@@ -112,8 +113,10 @@ QCoro::Task<void> AppCoordinator::stopViewing() {
     if (m_components.display)
         m_components.display->resetSession();
     detachRouter();
-    if (m_router)
+    if (m_router) {
+        m_router->setRole(MessageRouter::Role::none);
         m_router->onChallenge = {};
+    }
     co_await sendMessageAwaited(DisconnectMessage{});
     if (!self)
         co_return;

@@ -122,10 +122,12 @@ Side::Side(Config config) {
     SessionComponents components;
     if (config.withCapture)
         components.makeCapture = [log = capture] { return std::make_unique<TestCapture>(log); };
-    auto input = std::make_unique<RecordedInput>();
-    input->keys = &injectedKeys;
-    input->modifierReleases = &modifierReleases;
-    components.input = std::move(input);
+    components.makeHostInput = [this] {
+        auto input = std::make_unique<RecordedInput>();
+        input->keys = &injectedKeys;
+        input->modifierReleases = &modifierReleases;
+        return input;
+    };
     coordinator = std::make_unique<AppCoordinator>(commands, std::move(components),
                                                    std::move(config.options));
 }

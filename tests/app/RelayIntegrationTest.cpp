@@ -71,6 +71,7 @@ TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
     ASSERT_EQ(QCoro::waitFor(awaitConnect(webSocket)), std::nullopt);
     EXPECT_EQ(log.count("WebSocket connected to " + QString::fromStdString(transport::relayURL())),
               1);
+    router.setRole(MessageRouter::Role::host);
     router.startRouting();
     ASSERT_EQ(QCoro::waitFor(awaitSendText(
                   webSocket, *ProtocolEncoder::encode(RegisterMessage{

@@ -6,14 +6,17 @@
 #include "XTestClient.h"
 #include "app/AppCoordinator.h"
 #include "input/ProductInput.h"
+#include "protocol/CryptoHelper.h"
 #include "support/HostProcess.h"
 #include "support/RelayProcess.h"
+#include "support/RelayTestClient.h"
 #include "support/XvfbProcess.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -167,4 +170,51 @@ TEST(RemoteControlEndToEnd, PointerFollowsTheMonitorTheViewerWatches) {
         const auto pointer = session.hostClient.pointer();
         return pointer.x == 1920 && pointer.y == 400;
     })) << session.hostClient.pointer().x;
+}
+
+// The other direction must not exist: a Host (here one written only from the
+// protocol, as a hostile one would be) sends input to a real `velmarin view`
+// whose process has an X display of its own. That desktop stays untouched.
+TEST(RemoteControlEndToEnd, AHostCannotDriveTheViewersDesktop) {
+    XvfbProcess viewerDisplay(1024, 768);
+    XTestClient viewerDesktop(viewerDisplay.display());
+    RelayProcess relay;
+    RelayTestClient host(relay.port(), relay.caFile());
+    ASSERT_TRUE(host.send(protocol::RegisterMessage{
+        .passwordHash = protocol::CryptoHelper::sha256hex("k7m2pq")}));
+    const auto registered = host.receiveAs<protocol::RegisteredMessage>();
+    ASSERT_TRUE(registered);
+
+    QProcess viewer;
+    viewer.setProcessEnvironment(velmarinEnvironment(viewerDisplay.display(), relay));
+    viewer.start(QStringLiteral(VELMARIN_BINARY),
+                 {QStringLiteral("view"), QString::fromStdString(registered->id),
+                  QStringLiteral("k7m2pq"), QStringLiteral("--seconds"), QStringLiteral("20")});
+    ASSERT_EQ(host.receiveType(15s), "viewer_connected");
+    const auto before = viewerDesktop.pointer();
+
+    using protocol::KeyEventMessage;
+    using protocol::MouseEventMessage;
+    host.send(MouseEventMessage{.action = "move", .x = 0.3125, .y = 1.0});
+    host.send(MouseEventMessage{.action = "down", .x = 0.3125, .y = 1.0});
+    host.send(MouseEventMessage{.action = "up", .x = 0.3125, .y = 1.0});
+    host.send(KeyEventMessage{.action = "down", .keyCode = 57}); // Caps Lock
+    host.send(KeyEventMessage{.action = "up", .keyCode = 57});
+    host.send(KeyEventMessage{.action = "down", .keyCode = 0, .flags = 0x40000}); // Ctrl+A
+    host.send(protocol::SpecialKeysMessage{.combo = "ctrl_alt_del"});
+    // The Viewer handles messages in order: its pong says it has seen all.
+    host.send(protocol::PingMessage{.timestamp = 42});
+    std::optional<std::string> type;
+    while ((type = host.receiveType(10s)) && *type != "pong") {
+    }
+    ASSERT_EQ(type, "pong");
+    viewerDesktop.settle();
+
+    const auto after = viewerDesktop.pointer();
+    EXPECT_EQ(after.x, before.x);
+    EXPECT_EQ(after.y, before.y);
+    EXPECT_EQ(after.mask & XCB_MOD_MASK_LOCK, 0) << "Caps Lock turned on";
+    EXPECT_TRUE(viewerDesktop.pressedKeys().empty());
+    viewer.terminate();
+    viewer.waitForFinished(10000);
 }
