@@ -1,10 +1,7 @@
 #include "app/AppCoordinator.h"
 
-#include "app/CancellableSleep.h"
-#include "app/Log.h"
 #include "app/NetworkLogSink.h"
-#include "app/WebSocketAwait.h"
-#include "protocol/ProtocolEncoder.h"
+#include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -18,9 +15,7 @@ AppCoordinator::AppCoordinator(CommandBus& commands, SessionComponents component
     : QObject(parent)
     , m_commands(commands)
     , m_options(std::move(options))
-    , m_reconnection(m_options.reconnectJitter, m_options.reconnectSleeper)
-    , m_components(std::move(components))
-    , m_decoder(std::make_unique<video::H264Decoder>()) {
+    , m_components(std::move(components)) {
     // The relay address is built in; one that does not parse is a build fault.
     if (!transport::parseWebSocketURL(m_options.relayURL))
         qFatal("Invalid relay URL: %s", m_options.relayURL.c_str());
@@ -29,16 +24,9 @@ AppCoordinator::AppCoordinator(CommandBus& commands, SessionComponents component
 }
 
 AppCoordinator::~AppCoordinator() {
-    m_reconnectTask.cancel();
-    m_pingTask.cancel();
-    m_systemInfoTask.cancel();
-    m_qualityTask.cancel();
-    finishFrameStream();
-    m_webSocket->setOnMessage({});
-    m_webSocket->setOnDisconnect({});
-    // The decoder's thread calls into the display and the recorder: stop it
-    // before they go.
-    m_decoder.reset();
+    m_host.reset();
+    m_viewer.reset();
+    detachRouter(*m_webSocket);
 }
 
 void AppCoordinator::setup(ConnectionState& connectionState, AppSettings& appSettings,
@@ -50,15 +38,11 @@ void AppCoordinator::setup(ConnectionState& connectionState, AppSettings& appSet
         std::make_unique<MessageRouter>(*m_webSocket, connectionState, &appSettings, m_commands);
     connect(&m_commands, &CommandBus::posted, this, &AppCoordinator::handleCommand);
 
-    installVideoHandlers();
-    installInputHandlers();
+    installSessionHandlers();
+    installDisplayHandlers();
     installChatHandlers();
     installClipboardHandlers();
-    installMonitorHandlers();
-    installSystemInfoHandler();
     installFileTransferHandlers();
-    installQualityHandler();
-    installHostControlHandlers();
 
     if (m_components.recorder) {
         const QPointer<AppCoordinator> self(this);
@@ -93,7 +77,10 @@ void AppCoordinator::handleCommand(const QString& name, const QVariantMap& userI
             mainTask([this, text = *text] { sendChat(text); });
     } else if (name == Command::selectMonitor) {
         if (const auto id = CommandBus::integerArgument(userInfo, QStringLiteral("monitorId")))
-            mainTask([this, id = *id] { selectRemoteMonitor(id); });
+            mainTask([this, id = *id] {
+                if (m_viewer)
+                    m_viewer->selectRemoteMonitor(id);
+            });
     } else if (name == Command::sendQualitySetting) {
         if (const auto level = CommandBus::stringArgument(userInfo, QStringLiteral("level")))
             mainTask([this, level = level->toStdString()] {
@@ -102,77 +89,163 @@ void AppCoordinator::handleCommand(const QString& name, const QVariantMap& userI
     }
 }
 
-void AppCoordinator::installVideoHandlers() {
-    m_router->onVideoFrame = [this](const std::vector<std::uint8_t>& frame) {
-        m_decoder->decode(frame);
-    };
-    VideoDisplay* const display = m_components.display.get();
-    SessionRecorder* const recorder = m_components.recorder.get();
-    m_decoder->setOnDecodedFrame(
-        [display, recorder, counter = m_decodedFrames](video::Picture picture, std::uint32_t) {
-            counter->fetch_add(1);
-            if (display)
-                display->render(picture);
-            if (recorder)
-                recorder->append(picture);
-        });
-    if (display) {
-        const QPointer<AppCoordinator> self(this);
-        display->onFPSUpdate = [self](double fps) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, fps] {
-                    if (self && self->m_state)
-                        self->m_state->setFps(fps);
-                },
-                Qt::QueuedConnection);
-        };
-        display->onFirstFrame = [self](QByteArray jpeg) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, jpeg = std::move(jpeg)] {
-                    if (!self || !self->m_state || !self->m_recentConnections)
-                        return;
-                    if (self->m_state->isViewing())
-                        self->m_recentConnections->save(self->m_state->remoteID(),
-                                                        self->m_state->remotePassword(), jpeg);
-                },
-                Qt::QueuedConnection);
-        };
-    }
-    m_router->onScreenInfo = [this](const ScreenInfoMessage& message) {
-        mainTask([this, message] {
-            m_hostScreenSize =
-                QSizeF(static_cast<double>(message.width), static_cast<double>(message.height));
-        });
-    };
+SessionContext AppCoordinator::sessionContext() {
+    return SessionContext{.webSocket = m_webSocket,
+                          .router = *m_router,
+                          .state = *m_state,
+                          .settings = m_settings,
+                          .components = m_components,
+                          .options = m_options};
 }
 
-void AppCoordinator::installInputHandlers() {
-    m_router->onMouseEvent = [this](const MouseEventMessage& message) {
-        if (m_hostInput)
-            m_hostInput->injectMouseEvent(message);
-        if (m_overlay) {
-            m_overlay->ensureWindow();
-            m_overlay->showRemoteCursor(message.x, message.y,
-                                        m_state->connectedPeerName().value_or(QString()));
-        }
+void AppCoordinator::updateRole() {
+    m_router->setRole(m_host     ? MessageRouter::Role::host
+                      : m_viewer ? MessageRouter::Role::viewer
+                                 : MessageRouter::Role::none);
+}
+
+QCoro::Task<void> AppCoordinator::startHosting() {
+    if (!m_state)
+        co_return;
+    // A start while hosting replaces the session.
+    m_host.reset();
+    m_host = std::make_unique<HostSession>(sessionContext());
+    updateRole();
+    const QPointer<HostSession> session(m_host.get());
+    const bool kept = co_await session->start();
+    // Stopped or replaced meanwhile: the stop did the rest.
+    if (!session || kept)
+        co_return;
+    m_host.reset();
+    updateRole();
+}
+
+QCoro::Task<void> AppCoordinator::stopHosting() {
+    const QPointer<AppCoordinator> self(this);
+    std::unique_ptr<HostSession> session = std::move(m_host);
+    if (m_router)
+        updateRole();
+    if (session)
+        co_await session->stop();
+    session.reset();
+    if (!self || !m_state)
+        co_return;
+    m_state->setStatus(Status::disconnected());
+    m_state->setIsSharing(false);
+    m_state->setConnectedPeerName(std::nullopt);
+    if (!m_settings || !m_settings->useFixedCredentials()) {
+        m_state->setLocalID(QString());
+        m_state->setLocalPassword(QString::fromStdString(
+            PasswordGenerator::generate(PasswordGenerator::kSessionPasswordLength)));
+    }
+}
+
+QCoro::Task<void> AppCoordinator::startViewing() {
+    if (!m_state)
+        co_return;
+    m_viewer.reset();
+    m_viewer = std::make_unique<ViewerSession>(sessionContext(), m_decodedFrames);
+    updateRole();
+    co_await m_viewer->start();
+}
+
+QCoro::Task<void> AppCoordinator::stopViewing() {
+    const QPointer<AppCoordinator> self(this);
+    std::unique_ptr<ViewerSession> session = std::move(m_viewer);
+    if (m_router)
+        updateRole();
+    if (session)
+        co_await session->stop();
+    session.reset();
+    if (!self || !m_state)
+        co_return;
+    m_state->setStatus(Status::disconnected());
+    m_state->setIsViewing(false);
+    m_state->setConnectedPeerName(std::nullopt);
+    m_state->setRemoteSystemInfo(std::nullopt);
+}
+
+void AppCoordinator::installSessionHandlers() {
+    // The router has already chosen by role; these pass each message to the
+    // live session of that role, in arrival order, on the GUI thread.
+    MessageRouter& router = *m_router;
+    const auto host = [this]<class F>(F&& act) {
+        return [this, act = std::forward<F>(act)](const auto&... message) {
+            if (m_host)
+                act(*m_host, message...);
+        };
     };
-    m_router->onKeyEvent = [this](const KeyEventMessage& message) {
-        if (m_hostInput)
-            m_hostInput->injectKeyEvent(message);
+    const auto viewer = [this]<class F>(F&& act) {
+        return [this, act = std::forward<F>(act)](const auto&... message) {
+            if (m_viewer)
+                act(*m_viewer, message...);
+        };
+    };
+    router.onViewerConnected = host([](HostSession& s) { s.viewerConnected(); });
+    router.onViewerDisconnected = host([](HostSession& s) { s.viewerDisconnected(); });
+    router.onDisconnect = host([](HostSession& s) { s.connectionLost(); });
+    router.onMouseEvent =
+        host([](HostSession& s, const MouseEventMessage& m) { s.injectMouseEvent(m); });
+    router.onKeyEvent = host([](HostSession& s, const KeyEventMessage& m) { s.injectKeyEvent(m); });
+    router.onSpecialKeys =
+        host([](HostSession& s, const std::string& combo) { s.injectSpecialKeys(combo); });
+    router.onSelectMonitor = host([](HostSession& s, std::int64_t id) { s.switchMonitor(id); });
+    router.onQualitySetting =
+        host([](HostSession& s, const QualitySettingMessage& m) { s.applyQuality(m.level); });
+    router.onRequestKeyframe = host([](HostSession& s) { s.forceNextKeyframe(); });
+    router.onDraw = host([](HostSession& s, const DrawMessage& m) { s.draw(m); });
+    router.onDrawClear = host([](HostSession& s) { s.clearDrawing(); });
+    router.onSpotlight =
+        host([](HostSession& s, const SpotlightMessage& m) { s.applySpotlight(m); });
+
+    router.onChallenge =
+        viewer([](ViewerSession& s, const std::string& nonce) { s.answerChallenge(nonce); });
+    router.onVideoFrame =
+        viewer([](ViewerSession& s, const std::vector<std::uint8_t>& f) { s.decode(f); });
+    router.onScreenInfo =
+        viewer([](ViewerSession& s, const ScreenInfoMessage& m) { s.setHostScreen(m); });
+    router.onMonitorList = viewer(
+        [](ViewerSession& s, const std::vector<MonitorInfo>& m) { s.storeMonitorList(m); });
+    router.onSystemInfo = viewer([this](ViewerSession&, const SystemInfoMessage& m) {
+        m_state->setRemoteSystemInfo(m);
+    });
+}
+
+void AppCoordinator::installDisplayHandlers() {
+    VideoDisplay* const display = m_components.display.get();
+    if (!display)
+        return;
+    const QPointer<AppCoordinator> self(this);
+    display->onFPSUpdate = [self](double fps) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, fps] {
+                if (self && self->m_state)
+                    self->m_state->setFps(fps);
+            },
+            Qt::QueuedConnection);
+    };
+    display->onFirstFrame = [self](QByteArray jpeg) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, jpeg = std::move(jpeg)] {
+                if (!self || !self->m_state || !self->m_recentConnections)
+                    return;
+                if (self->m_state->isViewing())
+                    self->m_recentConnections->save(self->m_state->remoteID(),
+                                                    self->m_state->remotePassword(), jpeg);
+            },
+            Qt::QueuedConnection);
     };
 }
 
 void AppCoordinator::installChatHandlers() {
     m_router->onChatMessage = [this](const ChatMessage& message) {
-        mainTask([this, message] {
-            auto messages = m_state->chatMessages();
-            messages.append(message);
-            m_state->setChatMessages(messages);
-            if (!m_state->showChat())
-                m_state->setUnreadChatCount(m_state->unreadChatCount() + 1);
-        });
+        auto messages = m_state->chatMessages();
+        messages.append(message);
+        m_state->setChatMessages(messages);
+        if (!m_state->showChat())
+            m_state->setUnreadChatCount(m_state->unreadChatCount() + 1);
     };
 }
 
@@ -188,34 +261,20 @@ QCoro::Task<void> AppCoordinator::sendChat(QString text) {
 }
 
 void AppCoordinator::installClipboardHandlers() {
-    if (m_components.clipboard) {
-        m_components.clipboard->onClipboardChanged = [this](const QString& text) {
-            mainTask([this, text] {
-                const QString clipId =
-                    QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toLower();
-                sendMessage(ClipboardMessage{.content = text.toStdString(),
-                                             .clipId = clipId.toStdString()});
-            });
-        };
-    }
-    m_router->onClipboard = [this](const ClipboardMessage& message) {
-        mainTask([this, message] {
-            if (m_components.clipboard)
-                m_components.clipboard->setClipboard(QString::fromStdString(message.content),
-                                                     QString::fromStdString(message.clipId));
+    ClipboardSync* const clipboard = m_components.clipboard.get();
+    if (!clipboard)
+        return;
+    clipboard->onClipboardChanged = [this](const QString& text) {
+        mainTask([this, text] {
+            const QString clipId =
+                QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toLower();
+            sendMessage(
+                ClipboardMessage{.content = text.toStdString(), .clipId = clipId.toStdString()});
         });
     };
-}
-
-void AppCoordinator::installMonitorHandlers() {
-    m_router->onMonitorList = [this](const std::vector<MonitorInfo>& monitors) {
-        mainTask([this, monitors] { storeMonitorList(monitors); });
-    };
-}
-
-void AppCoordinator::installSystemInfoHandler() {
-    m_router->onSystemInfo = [this](const SystemInfoMessage& message) {
-        m_state->setRemoteSystemInfo(message);
+    m_router->onClipboard = [clipboard](const ClipboardMessage& message) {
+        clipboard->setClipboard(QString::fromStdString(message.content),
+                                QString::fromStdString(message.clipId));
     };
 }
 
@@ -228,71 +287,31 @@ void AppCoordinator::installFileTransferHandlers() {
             [this, json = std::move(json)]() mutable { m_webSocket->sendText(std::move(json)); });
     };
     m_router->onFileOffer = [this, files](const FileOfferMessage& message) {
-        mainTask([this, files, message] {
-            m_state->setFileTransferName(QString::fromStdString(message.fileName));
-            files->handleOffer(message);
-        });
+        m_state->setFileTransferName(QString::fromStdString(message.fileName));
+        files->handleOffer(message);
     };
-    m_router->onFileAccept = [this, files](const FileAcceptMessage& message) {
-        mainTask([files, id = message.transferId] { files->handleAccept(id); });
+    m_router->onFileAccept = [files](const FileAcceptMessage& message) {
+        files->handleAccept(message.transferId);
     };
     const auto cancelled = [this, files](const std::string& transferId) {
-        mainTask([this, files, transferId] {
-            files->handleCancel(transferId);
-            m_state->setFileTransferProgress(std::nullopt);
-            m_state->setFileTransferName(std::nullopt);
-        });
+        files->handleCancel(transferId);
+        m_state->setFileTransferProgress(std::nullopt);
+        m_state->setFileTransferName(std::nullopt);
     };
     m_router->onFileReject = [cancelled](const FileRejectMessage& m) { cancelled(m.transferId); };
     m_router->onFileCancel = [cancelled](const FileCancelMessage& m) { cancelled(m.transferId); };
     m_router->onFileChunk = [this, files](const FileChunkMessage& message) {
-        mainTask([this, files, message] {
-            files->handleChunk(message);
-            m_state->setFileTransferProgress(files->progress());
-        });
+        files->handleChunk(message);
+        m_state->setFileTransferProgress(files->progress());
     };
     m_router->onFileAck = [this, files](const FileAckMessage& message) {
-        mainTask([this, files, message] {
-            files->handleAck(message.transferId, message.chunkIndex);
-            m_state->setFileTransferProgress(files->progress());
-        });
+        files->handleAck(message.transferId, message.chunkIndex);
+        m_state->setFileTransferProgress(files->progress());
     };
     m_router->onFileComplete = [this, files](const FileCompleteMessage&) {
-        mainTask([this, files] {
-            m_state->setFileTransferProgress(std::nullopt);
-            m_state->setFileTransferName(std::nullopt);
-            files->clearActiveTransfer();
-        });
-    };
-}
-
-void AppCoordinator::installQualityHandler() {
-    m_router->onQualitySetting = [this](const QualitySettingMessage& message) {
-        mainTask([this, level = message.level] { applyQuality(level); });
-    };
-}
-
-void AppCoordinator::installHostControlHandlers() {
-    m_router->onSelectMonitor = [this](std::int64_t monitorId) {
-        mainTask([this, monitorId] { switchMonitor(monitorId); });
-    };
-    m_router->onSpecialKeys = [this](const std::string& combo) {
-        mainTask([this, combo] { injectSpecialKeys(combo); });
-    };
-    m_router->onDraw = [this](const DrawMessage& message) {
-        mainTask([this, message] {
-            if (AnnotationOverlay* target = overlay())
-                target->apply(message);
-        });
-    };
-    m_router->onDrawClear = [this] {
-        mainTask([this] {
-            if (m_overlay)
-                m_overlay->clearStrokes();
-        });
-    };
-    m_router->onSpotlight = [this](const SpotlightMessage& message) {
-        mainTask([this, message] { applySpotlight(message); });
+        m_state->setFileTransferProgress(std::nullopt);
+        m_state->setFileTransferName(std::nullopt);
+        files->clearActiveTransfer();
     };
 }
 
@@ -312,37 +331,9 @@ void AppCoordinator::sendSpecialKeys(const QString& combo) {
     sendMessage(SpecialKeysMessage{.combo = combo.toStdString()});
 }
 
-void AppCoordinator::startPingTask() {
-    const QPointer<AppCoordinator> self(this);
-    const auto interval = m_options.pingInterval;
-    m_pingTask.start([self, interval](std::stop_token stop) -> QCoro::Task<void> {
-        while (!stop.stop_requested()) {
-            co_await sleepFor(interval, stop);
-            if (!self || stop.stop_requested())
-                co_return;
-            self->sendMessage(PingMessage{.timestamp = currentTimestampMs()});
-        }
-    });
-}
-
-void AppCoordinator::startSystemInfoUpdates() {
-    const QPointer<AppCoordinator> self(this);
-    const auto interval = m_options.systemInfoInterval;
-    m_systemInfoTask.start([self, interval](std::stop_token stop) -> QCoro::Task<void> {
-        while (self && !stop.stop_requested()) {
-            self->sendMessage(self->m_systemInfoCollector.snapshot());
-            co_await sleepFor(interval, stop);
-        }
-    });
-}
-
-void AppCoordinator::detachRouter() {
-    m_webSocket->setOnMessage({});
-    m_webSocket->setOnDisconnect({});
-}
-
 void AppCoordinator::terminate() {
-    m_reconnectTask.cancel();
+    if (m_host)
+        m_host->cancelReconnect();
     m_webSocket->disconnect();
 }
 

@@ -28,9 +28,20 @@ public:
         connected,
     };
 
+    // Why an error status was set, for code that must react to it; the
+    // text is for people.
+    enum class Reason {
+        other,
+        captureUnavailable,
+        reconnecting,
+        reconnectGaveUp,
+    };
+
     Status() = default;
     static Status info(QString text) { return {Kind::info, std::move(text)}; }
-    static Status error(QString text) { return {Kind::error, std::move(text)}; }
+    static Status error(QString text, Reason reason = Reason::other) {
+        return {Kind::error, std::move(text), reason};
+    }
     static Status disconnected() { return {Kind::disconnected, {}}; }
     static Status registering() { return {Kind::registering, {}}; }
     static Status waitingForViewer() { return {Kind::waitingForViewer, {}}; }
@@ -41,17 +52,20 @@ public:
     Kind kind() const { return m_kind; }
     // The text of info and error; empty for the other cases.
     const QString& text() const { return m_text; }
+    Reason reason() const { return m_reason; }
     QString displayText() const;
 
     bool operator==(const Status&) const = default;
 
 private:
-    Status(Kind kind, QString text)
+    Status(Kind kind, QString text, Reason reason = Reason::other)
         : m_kind(kind)
-        , m_text(std::move(text)) {}
+        , m_text(std::move(text))
+        , m_reason(reason) {}
 
     Kind m_kind = Kind::disconnected;
     QString m_text;
+    Reason m_reason = Reason::other;
 };
 
 } // namespace velmarin

@@ -139,8 +139,8 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
         case Status::Kind::error:
             // An unattended Host rides out lost connections; anything else
             // that fails ends the run.
-            if (!unattended || status.text() == AppCoordinator::kCaptureUnavailable ||
-                status.text() == AppCoordinator::kReconnectGaveUp) {
+            if (!unattended || status.reason() == Status::Reason::captureUnavailable ||
+                status.reason() == Status::Reason::reconnectGaveUp) {
                 err(status.displayText());
                 finish(1);
             }

@@ -1,12 +1,9 @@
-// The Host side of the coordinator: sharing this machine, greeting Viewers,
-// answering their control messages, and reconnecting an unattended Host.
+#include "app/HostSession.h"
 
-#include "app/AppCoordinator.h"
 #include "app/CancellableSleep.h"
 #include "app/Log.h"
 #include "app/VideoSender.h"
 #include "protocol/CryptoHelper.h"
-#include "protocol/PasswordGenerator.h"
 #include "video/QualityPreset.h"
 
 namespace velmarin {
@@ -24,118 +21,128 @@ QString fromStd(const std::string& text) {
 
 } // namespace
 
-RegisterMessage AppCoordinator::registerMessage(bool reconnecting) const {
+HostSession::HostSession(SessionContext context, QObject* parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_webSocket(*m_context.webSocket)
+    , m_state(m_context.state)
+    , m_reconnection(m_context.options.reconnectJitter, m_context.options.reconnectSleeper) {}
+
+HostSession::~HostSession() {
+    m_reconnectTask.cancel();
+    m_pingTask.cancel();
+    m_systemInfoTask.cancel();
+    m_qualityTask.cancel();
+    if (m_context.components.clipboard)
+        m_context.components.clipboard->stop();
+    if (m_input && m_viewerPresent->load())
+        m_input->releaseAllModifiers();
+    finishFrameStream();
+    if (m_overlay)
+        m_overlay->hide();
+}
+
+RegisterMessage HostSession::registerMessage(bool reconnecting) const {
     RegisterMessage message{.passwordHash =
-                                CryptoHelper::sha256hex(m_state->localPassword().toStdString())};
-    if (m_settings) {
+                                CryptoHelper::sha256hex(m_state.localPassword().toStdString())};
+    if (const AppSettings* settings = m_context.settings) {
         // A reconnecting Host asks for the ID it had (the router stored it).
-        if (reconnecting || (m_settings->useFixedCredentials() && !m_settings->fixedID().isEmpty()))
-            message.requestedId = m_settings->fixedID().toStdString();
+        if (reconnecting || (settings->useFixedCredentials() && !settings->fixedID().isEmpty()))
+            message.requestedId = settings->fixedID().toStdString();
     }
     return message;
 }
 
-QCoro::Task<void> AppCoordinator::startHosting() {
-    if (!m_state)
-        co_return;
-    const QPointer<AppCoordinator> self(this);
-    const std::uint64_t epoch = ++m_hostEpoch;
-    const auto stillHosting = [&] { return self && m_hostEpoch == epoch; };
-
-    m_router->setRole(MessageRouter::Role::host);
+QCoro::Task<bool> HostSession::start() {
+    const QPointer<HostSession> self(this);
     m_hostingActivity = HostingActivity::begin(kActivityReason);
-    m_state->setStatus(Status::registering());
-    m_state->log(QStringLiteral("Screen capture starten..."));
+    m_state.setStatus(Status::registering());
+    m_state.log(QStringLiteral("Screen capture starten..."));
 
     co_await startScreenCapture();
-    if (!stillHosting())
-        co_return;
+    if (!self)
+        co_return false;
     if (!m_capture) {
-        m_state->setStatus(Status::error(kCaptureUnavailable));
-        m_state->setIsSharing(false);
-        m_router->setRole(MessageRouter::Role::none);
-        // Nothing is shared: do not keep the desktop awake for it.
-        m_hostingActivity.reset();
-        co_return;
+        m_state.setStatus(Status::error(kCaptureUnavailable, Status::Reason::captureUnavailable));
+        m_state.setIsSharing(false);
+        co_return false;
     }
-    if (m_components.makeHostInput)
-        m_hostInput = m_components.makeHostInput();
+    if (m_context.components.makeHostInput)
+        m_input = m_context.components.makeHostInput();
 
-    const auto url = transport::parseWebSocketURL(m_options.relayURL);
-    m_state->log(QStringLiteral("Verbinden met ") + fromStd(url ? url->host : std::string()) +
-                 QStringLiteral("..."));
-    auto error = co_await awaitConnect(*m_webSocket);
-    if (!stillHosting())
-        co_return;
-    if (error) {
-        failHostingStart(fromStd(error->description()));
-        co_return;
-    }
-    m_state->log(QStringLiteral("WebSocket verbonden!"));
-    m_router->startRouting();
+    const auto url = transport::parseWebSocketURL(m_context.options.relayURL);
+    m_state.log(QStringLiteral("Verbinden met ") + fromStd(url ? url->host : std::string()) +
+                QStringLiteral("..."));
+    auto error = co_await awaitConnect(m_webSocket);
+    if (!self)
+        co_return false;
+    if (error)
+        co_return co_await failStart(fromStd(error->description()));
+    m_state.log(QStringLiteral("WebSocket verbonden!"));
+    m_context.router.startRouting();
 
     auto text = ProtocolEncoder::encode(registerMessage(false));
     if (!text) {
-        m_state->log(QStringLiteral("FOUT: Kan register bericht niet encoderen"));
-        co_return;
+        m_state.log(QStringLiteral("FOUT: Kan register bericht niet encoderen"));
+        co_return true;
     }
-    m_state->log(QStringLiteral("Registratie versturen..."));
-    error = co_await awaitSendText(*m_webSocket, std::move(*text));
-    if (!stillHosting())
-        co_return;
-    if (error) {
-        failHostingStart(fromStd(error->description()));
-        co_return;
-    }
-    m_state->log(QStringLiteral("Registratie verstuurd, wacht op antwoord..."));
-    installHostSessionHandlers(true);
+    m_state.log(QStringLiteral("Registratie versturen..."));
+    error = co_await awaitSendText(m_webSocket, std::move(*text));
+    if (!self)
+        co_return false;
+    if (error)
+        co_return co_await failStart(fromStd(error->description()));
+    m_state.log(QStringLiteral("Registratie verstuurd, wacht op antwoord..."));
+    registered();
+    co_return true;
 }
 
-void AppCoordinator::installHostSessionHandlers(bool clearOverlayOnGreeting) {
-    m_router->onRequestKeyframe = [this] {
-        if (m_capture)
-            m_capture->forceNextKeyframe();
-    };
-    m_router->onViewerConnected = [this, clearOverlayOnGreeting] {
-        m_viewerPresent->store(true);
-        mainTask([this, clearOverlayOnGreeting] { greetViewer(clearOverlayOnGreeting); });
-    };
-    m_router->onDisconnect = [this] { mainTask([this] { onHostConnectionLost(); }); };
-    startPingTask();
-    if (m_components.clipboard)
-        m_components.clipboard->start();
-    m_router->onViewerDisconnected = [this] {
-        m_viewerPresent->store(false);
-        m_systemInfoTask.cancel();
-        if (m_hostInput)
-            m_hostInput->releaseAllModifiers();
-    };
+void HostSession::registered() {
+    startPingTask(m_pingTask, m_context.webSocket, m_context.options.pingInterval);
+    if (m_context.components.clipboard)
+        m_context.components.clipboard->start();
 }
 
-QCoro::Task<void> AppCoordinator::startScreenCapture() {
-    m_capture.reset();
-    if (!m_components.makeCapture) {
+QCoro::Task<bool> HostSession::failStart(const QString& description) {
+    m_state.setStatus(Status::error(description));
+    m_state.log(QStringLiteral("FOUT: ") + description);
+    m_state.setIsSharing(false);
+    if (m_context.settings && m_context.settings->isUnattended()) {
+        startReconnectLoop();
+        co_return true;
+    }
+    // Nobody will retry, and the window no longer shows a session to stop:
+    // the session ends here instead of capturing unseen.
+    const QPointer<HostSession> self(this);
+    detachRouter(m_webSocket);
+    m_webSocket.disconnect();
+    if (const std::shared_ptr<HostCapture> capture = std::move(m_capture))
+        co_await capture->stopCapture();
+    co_return false;
+}
+
+QCoro::Task<void> HostSession::startScreenCapture() {
+    const SessionComponents& components = m_context.components;
+    if (!components.makeCapture) {
         qCCritical(Log::capture, "Failed to start capture: %s", "no capture backend");
         co_return;
     }
-    const std::shared_ptr<HostCapture> capture = m_components.makeCapture();
+    const std::shared_ptr<HostCapture> capture = components.makeCapture();
     m_capture = capture;
-    if (!m_overlay && m_components.makeOverlay)
-        m_overlay = m_components.makeOverlay();
-    if (m_overlay) {
-        m_overlay->ensureWindow();
+    if (AnnotationOverlay* target = overlay()) {
+        target->ensureWindow();
         // Annotations are drawn here, never captured and sent back.
-        if (const auto id = m_overlay->windowId(); id && *id > 0)
+        if (const auto id = target->windowId(); id && *id > 0)
             capture->setExcludedWindowIds({*id});
     }
     startFrameStream();
 
-    const QPointer<AppCoordinator> self(this);
+    const QPointer<HostSession> self(this);
     const auto error = co_await capture->startCapture();
     if (!self || m_capture != capture)
         co_return;
     if (!error) {
-        m_state->log(QStringLiteral("Screen capture actief"));
+        m_state.log(QStringLiteral("Screen capture actief"));
         co_return;
     }
     qCCritical(Log::capture, "Failed to start capture: %s", qPrintable(*error));
@@ -143,57 +150,71 @@ QCoro::Task<void> AppCoordinator::startScreenCapture() {
     m_capture.reset();
 }
 
-void AppCoordinator::startFrameStream() {
+void HostSession::startFrameStream() {
     if (!m_capture)
         return;
     finishFrameStream();
     m_frameQueue = std::make_shared<FrameQueue>();
-    // The encoder's thread pushes into this session's queue only; a finished
+    // The encoder's thread pushes into this stream's queue only; a finished
     // queue ignores it. Video goes out only while a Viewer is there: nobody
-    // would see it otherwise, and the relay answers video from a Host that
-    // has not registered yet with an error that ends the session.
+    // would see it otherwise, and the relay drops video outside a pairing.
     m_capture->setOnEncodedFrame(
         [queue = m_frameQueue, viewer = m_viewerPresent](protocol::Bytes frame) {
             if (viewer->load())
                 queue->push(std::move(frame));
         });
-    VideoSender::startDetached(m_frameQueue, m_webSocket);
+    VideoSender::startDetached(m_frameQueue, m_context.webSocket);
 }
 
-void AppCoordinator::finishFrameStream() {
+void HostSession::finishFrameStream() {
     m_viewerPresent->store(false);
     if (m_frameQueue)
         m_frameQueue->finish();
     m_frameQueue.reset();
 }
 
-QCoro::Task<void> AppCoordinator::greetViewer(bool clearOverlay) {
-    if (!m_state)
-        co_return;
-    const QPointer<AppCoordinator> self(this);
-    m_state->log(QStringLiteral("Viewer verbonden!"));
-    if (m_components.playViewerConnectedSound)
-        m_components.playViewerConnectedSound();
-    if (m_capture) {
-        if (const auto info = m_capture->screenInfo())
-            sendMessage(ScreenInfoMessage{
-                .width = info->width, .height = info->height, .scaleFactor = info->scaleFactor});
-    }
+void HostSession::viewerConnected() {
+    m_viewerPresent->store(true);
+    greetViewer();
+}
+
+void HostSession::viewerDisconnected() {
+    m_viewerPresent->store(false);
+    m_systemInfoTask.cancel();
+    if (m_input)
+        m_input->releaseAllModifiers();
+}
+
+QCoro::Task<void> HostSession::greetViewer() {
+    const QPointer<HostSession> self(this);
+    m_state.log(QStringLiteral("Viewer verbonden!"));
+    if (m_context.components.playViewerConnectedSound)
+        m_context.components.playViewerConnectedSound();
+    sendScreenInfo();
     co_await sendMonitorList();
     if (!self)
         co_return;
     startSystemInfoUpdates();
-    if (clearOverlay && m_overlay)
+    if (m_clearOverlayOnGreeting && m_overlay)
         m_overlay->clearStrokes();
     if (m_capture)
         m_capture->forceNextKeyframe();
 }
 
-QCoro::Task<void> AppCoordinator::sendMonitorList() {
+void HostSession::sendScreenInfo() {
+    if (!m_capture)
+        return;
+    if (const auto info = m_capture->screenInfo())
+        sendMessage(m_webSocket, ScreenInfoMessage{.width = info->width,
+                                                   .height = info->height,
+                                                   .scaleFactor = info->scaleFactor});
+}
+
+QCoro::Task<void> HostSession::sendMonitorList() {
     const std::shared_ptr<HostCapture> capture = m_capture;
     if (!capture)
         co_return;
-    const QPointer<AppCoordinator> self(this);
+    const QPointer<HostSession> self(this);
     co_await capture->refreshDisplays();
     if (!self)
         co_return;
@@ -202,42 +223,81 @@ QCoro::Task<void> AppCoordinator::sendMonitorList() {
         co_return;
     qCInfo(Log::network, "Sending monitor list: %ld display(s)",
            static_cast<long>(monitors.size()));
-    sendMessage(MonitorListMessage{.monitors = monitors});
+    sendMessage(m_webSocket, MonitorListMessage{.monitors = monitors});
 }
 
-QCoro::Task<void> AppCoordinator::switchMonitor(std::int64_t monitorId) {
-    const std::shared_ptr<HostCapture> capture = m_capture;
-    if (!capture)
-        co_return;
-    const QPointer<AppCoordinator> self(this);
-    co_await capture->selectMonitor(monitorId);
-    if (!self)
-        co_return;
-    if (const auto info = capture->screenInfo())
-        sendMessage(ScreenInfoMessage{
-            .width = info->width, .height = info->height, .scaleFactor = info->scaleFactor});
-    capture->forceNextKeyframe();
+void HostSession::startSystemInfoUpdates() {
+    const QPointer<HostSession> self(this);
+    const auto interval = m_context.options.systemInfoInterval;
+    m_systemInfoTask.start([self, interval](std::stop_token stop) -> QCoro::Task<void> {
+        while (self && !stop.stop_requested()) {
+            sendMessage(self->m_webSocket, self->m_systemInfoCollector.snapshot());
+            co_await sleepFor(interval, stop);
+        }
+    });
 }
 
-void AppCoordinator::injectSpecialKeys(const std::string& combo) {
-    if (combo != "ctrl_alt_del" || !m_hostInput)
+void HostSession::injectMouseEvent(const MouseEventMessage& message) {
+    if (m_input)
+        m_input->injectMouseEvent(message);
+    if (m_overlay) {
+        m_overlay->ensureWindow();
+        m_overlay->showRemoteCursor(message.x, message.y,
+                                    m_state.connectedPeerName().value_or(QString()));
+    }
+}
+
+void HostSession::injectKeyEvent(const KeyEventMessage& message) {
+    if (m_input)
+        m_input->injectKeyEvent(message);
+}
+
+void HostSession::injectSpecialKeys(const std::string& combo) {
+    if (combo != "ctrl_alt_del" || !m_input)
         return;
     // Forward delete with control and option held.
     constexpr std::uint16_t kForwardDelete = 117;
     constexpr std::uint64_t kControlOption = 0xC0000;
-    m_hostInput->injectKeyEvent(
+    m_input->injectKeyEvent(
         KeyEventMessage{.action = "down", .keyCode = kForwardDelete, .flags = kControlOption});
-    m_hostInput->injectKeyEvent(
+    m_input->injectKeyEvent(
         KeyEventMessage{.action = "up", .keyCode = kForwardDelete, .flags = kControlOption});
 }
 
-AnnotationOverlay* AppCoordinator::overlay() {
-    if (!m_overlay && m_components.makeOverlay)
-        m_overlay = m_components.makeOverlay();
+QCoro::Task<void> HostSession::switchMonitor(std::int64_t monitorId) {
+    const std::shared_ptr<HostCapture> capture = m_capture;
+    if (!capture)
+        co_return;
+    const QPointer<HostSession> self(this);
+    co_await capture->selectMonitor(monitorId);
+    if (!self || m_capture != capture)
+        co_return;
+    sendScreenInfo();
+    capture->forceNextKeyframe();
+}
+
+void HostSession::forceNextKeyframe() {
+    if (m_capture)
+        m_capture->forceNextKeyframe();
+}
+
+AnnotationOverlay* HostSession::overlay() {
+    if (!m_overlay && m_context.components.makeOverlay)
+        m_overlay = m_context.components.makeOverlay();
     return m_overlay.get();
 }
 
-void AppCoordinator::applySpotlight(const SpotlightMessage& message) {
+void HostSession::draw(const DrawMessage& message) {
+    if (AnnotationOverlay* target = overlay())
+        target->apply(message);
+}
+
+void HostSession::clearDrawing() {
+    if (m_overlay)
+        m_overlay->clearStrokes();
+}
+
+void HostSession::applySpotlight(const SpotlightMessage& message) {
     AnnotationOverlay* const target = overlay();
     if (!target)
         return;
@@ -246,13 +306,13 @@ void AppCoordinator::applySpotlight(const SpotlightMessage& message) {
     target->setSpotlight(message);
 }
 
-void AppCoordinator::applyQuality(const std::string& level) {
+void HostSession::applyQuality(const std::string& level) {
     const auto preset = video::qualityPresetFromString(level);
     if (!preset)
         return;
     if (*preset == video::QualityPreset::automatic) {
         m_adaptiveQuality.reset();
-        const QPointer<AppCoordinator> self(this);
+        const QPointer<HostSession> self(this);
         m_qualityTask.start([self](std::stop_token stop) -> QCoro::Task<void> {
             if (self)
                 co_await self->adaptiveQualityLoop(stop);
@@ -269,72 +329,45 @@ void AppCoordinator::applyQuality(const std::string& level) {
     qCInfo(Log::capture, "Quality set to: %s", rung.label.c_str());
 }
 
-QCoro::Task<void> AppCoordinator::adaptiveQualityLoop(std::stop_token stop) {
-    const QPointer<AppCoordinator> self(this);
+QCoro::Task<void> HostSession::adaptiveQualityLoop(std::stop_token stop) {
+    const QPointer<HostSession> self(this);
     while (!stop.stop_requested()) {
-        co_await sleepFor(m_options.qualityInterval, stop);
+        co_await sleepFor(m_context.options.qualityInterval, stop);
         if (!self || stop.stop_requested())
             co_return;
-        m_adaptiveQuality.recordLatency(m_state ? m_state->latencyMs() : 0.0);
+        m_adaptiveQuality.recordLatency(m_state.latencyMs());
         if (const auto level = m_adaptiveQuality.evaluate(); level && m_capture)
             m_capture->updateQuality(level->bitrate, level->fps);
     }
 }
 
-void AppCoordinator::failHostingStart(const QString& description) {
-    m_state->setStatus(Status::error(description));
-    m_state->log(QStringLiteral("FOUT: ") + description);
-    m_state->setIsSharing(false);
-    if (m_settings && m_settings->isUnattended()) {
-        startReconnectLoop();
-        return;
-    }
-    // Nobody will retry, and the window no longer shows a session to stop:
-    // end the capture and the idle inhibition now instead of leaving them
-    // running unseen.
-    releaseCapture();
-}
-
-QCoro::Task<void> AppCoordinator::releaseCapture() {
-    m_pingTask.cancel();
-    m_router->setRole(MessageRouter::Role::none);
-    m_hostInput.reset();
-    finishFrameStream();
-    m_hostingActivity.reset();
-    detachRouter();
-    m_webSocket->disconnect();
-    const std::shared_ptr<HostCapture> capture = std::move(m_capture);
-    if (capture)
-        co_await capture->stopCapture();
-}
-
-void AppCoordinator::onHostConnectionLost() {
+void HostSession::connectionLost() {
     m_systemInfoTask.cancel();
-    if (m_settings && m_settings->isUnattended())
+    if (m_context.settings && m_context.settings->isUnattended())
         startReconnectLoop();
 }
 
-void AppCoordinator::startReconnectLoop() {
-    const QPointer<AppCoordinator> self(this);
+void HostSession::startReconnectLoop() {
+    const QPointer<HostSession> self(this);
     m_reconnectTask.start([self](std::stop_token stop) -> QCoro::Task<void> {
         if (self)
             co_await self->reconnectLoop(stop);
     });
 }
 
-QCoro::Task<void> AppCoordinator::reconnectLoop(std::stop_token stop) {
-    const QPointer<AppCoordinator> self(this);
+QCoro::Task<void> HostSession::reconnectLoop(std::stop_token stop) {
+    const QPointer<HostSession> self(this);
     const auto ended = [&] { return !self || stop.stop_requested(); };
 
     // The network side goes; capture keeps running for the next Viewer.
     m_pingTask.cancel();
-    if (m_components.clipboard)
-        m_components.clipboard->stop();
+    if (m_context.components.clipboard)
+        m_context.components.clipboard->stop();
     m_systemInfoTask.cancel();
     finishFrameStream();
-    detachRouter();
-    m_webSocket->disconnect();
-    m_state->setStatus(Status::error(kReconnecting));
+    detachRouter(m_webSocket);
+    m_webSocket.disconnect();
+    m_state.setStatus(Status::error(kReconnecting, Status::Reason::reconnecting));
     m_reconnection.reset();
 
     for (;;) {
@@ -344,64 +377,57 @@ QCoro::Task<void> AppCoordinator::reconnectLoop(std::stop_token stop) {
         if (ended())
             co_return;
         if (!again) {
-            m_state->setStatus(Status::error(kReconnectGaveUp));
+            m_state.setStatus(Status::error(kReconnectGaveUp, Status::Reason::reconnectGaveUp));
             co_return;
         }
-        auto error = co_await awaitConnect(*m_webSocket);
+        auto error = co_await awaitConnect(m_webSocket);
         if (ended())
             co_return;
         if (!error) {
             // A new connection: no Viewer is paired on it yet.
-            m_router->setRole(MessageRouter::Role::host);
-            m_router->startRouting();
+            m_context.router.setRole(MessageRouter::Role::host);
+            m_context.router.startRouting();
             if (auto text = ProtocolEncoder::encode(registerMessage(true))) {
-                error = co_await awaitSendText(*m_webSocket, std::move(*text));
+                error = co_await awaitSendText(m_webSocket, std::move(*text));
                 if (ended())
                     co_return;
             }
         }
         if (error) {
-            m_state->log(QStringLiteral("Herverbinden poging mislukt: ") +
-                         fromStd(error->description()));
-            detachRouter();
-            m_webSocket->disconnect();
+            m_state.log(QStringLiteral("Herverbinden poging mislukt: ") +
+                        fromStd(error->description()));
+            detachRouter(m_webSocket);
+            m_webSocket.disconnect();
             continue;
         }
-        installHostSessionHandlers(false);
+        m_clearOverlayOnGreeting = false;
+        registered();
         startFrameStream();
         m_reconnection.reset();
         // Registered again: the Host shares, also when its first start
         // failed and this loop took over.
-        m_state->setIsSharing(true);
-        m_state->log(QStringLiteral("Herverbonden met server"));
+        m_state.setIsSharing(true);
+        m_state.log(QStringLiteral("Herverbonden met server"));
         co_return;
     }
 }
 
-QCoro::Task<void> AppCoordinator::stopHosting() {
-    const QPointer<AppCoordinator> self(this);
-    ++m_hostEpoch;
+QCoro::Task<void> HostSession::stop() {
+    const QPointer<HostSession> self(this);
     m_reconnectTask.cancel();
     m_pingTask.cancel();
-    if (m_components.clipboard)
-        m_components.clipboard->stop();
+    if (m_context.components.clipboard)
+        m_context.components.clipboard->stop();
     m_systemInfoTask.cancel();
+    m_qualityTask.cancel();
     m_hostingActivity.reset();
     // Keys a Viewer still holds are let go; the injector ends with hosting.
-    if (m_hostInput && m_viewerPresent->load())
-        m_hostInput->releaseAllModifiers();
-    m_hostInput.reset();
+    if (m_input && m_viewerPresent->load())
+        m_input->releaseAllModifiers();
+    m_input.reset();
     finishFrameStream();
-    detachRouter();
-    // Host-only handlers must not act on a later viewing session.
-    if (m_router) {
-        m_router->setRole(MessageRouter::Role::none);
-        m_router->onRequestKeyframe = {};
-        m_router->onViewerConnected = {};
-        m_router->onViewerDisconnected = {};
-        m_router->onDisconnect = {};
-    }
-    co_await sendMessageAwaited(DisconnectMessage{});
+    detachRouter(m_webSocket);
+    co_await sendMessageAwaited(m_webSocket, DisconnectMessage{});
     if (!self)
         co_return;
     if (const std::shared_ptr<HostCapture> capture = std::move(m_capture)) {
@@ -413,17 +439,7 @@ QCoro::Task<void> AppCoordinator::stopHosting() {
         m_overlay->hide();
         m_overlay.reset();
     }
-    m_webSocket->disconnect();
-    if (!m_state)
-        co_return;
-    m_state->setStatus(Status::disconnected());
-    m_state->setIsSharing(false);
-    m_state->setConnectedPeerName(std::nullopt);
-    if (!m_settings || !m_settings->useFixedCredentials()) {
-        m_state->setLocalID(QString());
-        m_state->setLocalPassword(QString::fromStdString(
-            PasswordGenerator::generate(PasswordGenerator::kSessionPasswordLength)));
-    }
+    m_webSocket.disconnect();
 }
 
 } // namespace velmarin

@@ -1,7 +1,5 @@
-// The Viewer side of the coordinator: connecting to a Host through the
-// relay's challenge, following its monitors, and disconnecting.
+#include "app/ViewerSession.h"
 
-#include "app/AppCoordinator.h"
 #include "app/CancellableSleep.h"
 #include "protocol/CryptoHelper.h"
 
@@ -20,113 +18,131 @@ QString connectFailure(const transport::WebSocketError& error) {
 
 } // namespace
 
-QCoro::Task<void> AppCoordinator::startViewing() {
-    if (!m_state)
-        co_return;
-    const QPointer<AppCoordinator> self(this);
-    const std::uint64_t epoch = ++m_viewEpoch;
-    const auto stillViewing = [&] { return self && m_viewEpoch == epoch; };
+ViewerSession::ViewerSession(SessionContext context,
+                             std::shared_ptr<std::atomic<std::uint64_t>> decodedFrames,
+                             QObject* parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_webSocket(*m_context.webSocket)
+    , m_state(m_context.state)
+    , m_password(m_state.remotePassword().toStdString())
+    , m_decoder(std::make_unique<video::H264Decoder>()) {
+    VideoDisplay* const display = m_context.components.display.get();
+    SessionRecorder* const recorder = m_context.components.recorder.get();
+    m_decoder->setOnDecodedFrame(
+        [display, recorder, counter = std::move(decodedFrames)](video::Picture picture,
+                                                                 std::uint32_t) {
+            counter->fetch_add(1);
+            if (display)
+                display->render(picture);
+            if (recorder)
+                recorder->append(picture);
+        });
+}
 
-    m_router->setRole(MessageRouter::Role::viewer);
-    m_state->setIsViewing(true);
-    m_state->setStatus(Status::connecting());
-    m_state->setRemoteSystemInfo(std::nullopt);
+ViewerSession::~ViewerSession() {
+    tearDown();
+}
 
-    auto error = co_await awaitConnect(*m_webSocket);
-    if (!stillViewing())
+void ViewerSession::tearDown() {
+    const SessionComponents& components = m_context.components;
+    if (components.recorder)
+        components.recorder->stop();
+    m_pingTask.cancel();
+    if (components.clipboard)
+        components.clipboard->stop();
+    // Keys still held are released to the Host while the pairing lasts.
+    if (m_input)
+        m_input->stopCapturing();
+    m_input.reset();
+    // Pictures of this session still in the decoder would otherwise reach
+    // the display after its reset: a stale picture for the next session's
+    // view, and a first-frame report spent on the session that ended.
+    if (m_decoder) {
+        m_decoder.reset();
+        if (components.display)
+            components.display->resetSession();
+    }
+}
+
+QCoro::Task<void> ViewerSession::start() {
+    const QPointer<ViewerSession> self(this);
+    m_state.setIsViewing(true);
+    m_state.setStatus(Status::connecting());
+    m_state.setRemoteSystemInfo(std::nullopt);
+
+    auto error = co_await awaitConnect(m_webSocket);
+    if (!self)
         co_return;
     if (error) {
-        m_state->setStatus(Status::error(connectFailure(*error)));
+        m_state.setStatus(Status::error(connectFailure(*error)));
         co_return;
     }
-    m_router->startRouting();
+    m_context.router.startRouting();
 
-    // The password of this attempt: editing the field later changes nothing.
-    const std::string password = m_state->remotePassword().toStdString();
-    m_router->onChallenge = [this, password](const std::string& nonce) {
-        mainTask([this, password, nonce] { answerChallenge(password, nonce); });
-    };
-
-    auto text =
-        ProtocolEncoder::encode(ConnectMessage{.targetId = m_state->remoteID().toStdString()});
+    auto text = ProtocolEncoder::encode(ConnectMessage{.targetId = m_state.remoteID().toStdString()});
     if (!text)
         co_return;
-    error = co_await awaitSendText(*m_webSocket, std::move(*text));
-    if (!stillViewing())
+    error = co_await awaitSendText(m_webSocket, std::move(*text));
+    if (!self)
         co_return;
     if (error) {
-        m_state->setStatus(Status::error(connectFailure(*error)));
+        m_state.setStatus(Status::error(connectFailure(*error)));
         co_return;
     }
 
-    if (m_components.makeViewerInput) {
-        m_viewerInput = m_components.makeViewerInput(
-            *m_webSocket, [self] { return self ? self->m_hostScreenSize : QSizeF(); });
-        if (m_viewerInput)
-            m_viewerInput->startCapturing();
+    if (m_context.components.makeViewerInput) {
+        m_input = m_context.components.makeViewerInput(
+            m_webSocket, [self] { return self ? self->m_hostScreenSize : QSizeF(); });
+        if (m_input)
+            m_input->startCapturing();
     }
-    startPingTask();
-    if (m_components.clipboard)
-        m_components.clipboard->start();
+    startPingTask(m_pingTask, m_context.webSocket, m_context.options.pingInterval);
+    if (m_context.components.clipboard)
+        m_context.components.clipboard->start();
 }
 
-void AppCoordinator::answerChallenge(const std::string& password, const std::string& nonce) {
-    sendMessage(
-        ChallengeResponseMessage{.response = CryptoHelper::challengeResponse(password, nonce)});
+void ViewerSession::answerChallenge(const std::string& nonce) {
+    sendMessage(m_webSocket, ChallengeResponseMessage{
+                                 .response = CryptoHelper::challengeResponse(m_password, nonce)});
 }
 
-void AppCoordinator::storeMonitorList(const std::vector<MonitorInfo>& monitors) {
-    m_state->setAvailableMonitors(QList<MonitorInfo>(monitors.begin(), monitors.end()));
+void ViewerSession::decode(const std::vector<std::uint8_t>& frame) {
+    if (m_decoder)
+        m_decoder->decode(frame);
+}
+
+void ViewerSession::setHostScreen(const ScreenInfoMessage& message) {
+    m_hostScreenSize =
+        QSizeF(static_cast<double>(message.width), static_cast<double>(message.height));
+}
+
+void ViewerSession::storeMonitorList(const std::vector<MonitorInfo>& monitors) {
+    m_state.setAvailableMonitors(QList<MonitorInfo>(monitors.begin(), monitors.end()));
     for (const MonitorInfo& monitor : monitors) {
         if (monitor.primary) {
-            m_state->setSelectedMonitorId(monitor.id);
+            m_state.setSelectedMonitorId(monitor.id);
             break;
         }
     }
 }
 
-QCoro::Task<void> AppCoordinator::selectRemoteMonitor(std::int64_t monitorId) {
-    const QPointer<AppCoordinator> self(this);
-    sendMessage(SelectMonitorMessage{.monitorId = monitorId});
+QCoro::Task<void> ViewerSession::selectRemoteMonitor(std::int64_t monitorId) {
+    const QPointer<ViewerSession> self(this);
+    sendMessage(m_webSocket, SelectMonitorMessage{.monitorId = monitorId});
     // The new display should start with a key frame.
-    co_await sleepFor(m_options.keyframeAfterMonitorSwitch);
+    co_await sleepFor(m_context.options.keyframeAfterMonitorSwitch);
     if (self)
-        sendMessage(RequestKeyframeMessage{});
+        sendMessage(m_webSocket, RequestKeyframeMessage{});
 }
 
-QCoro::Task<void> AppCoordinator::stopViewing() {
-    const QPointer<AppCoordinator> self(this);
-    ++m_viewEpoch;
-    if (m_components.recorder)
-        m_components.recorder->stop();
-    m_pingTask.cancel();
-    if (m_components.clipboard)
-        m_components.clipboard->stop();
-    if (m_viewerInput) {
-        m_viewerInput->stopCapturing();
-        m_viewerInput.reset();
-    }
-    // Pictures of this session still in the decoder would otherwise reach
-    // the display after its reset: a stale picture for the next session's
-    // view, and a first-frame report spent on the session that ended.
-    m_decoder->teardown();
-    if (m_components.display)
-        m_components.display->resetSession();
-    detachRouter();
-    if (m_router) {
-        m_router->setRole(MessageRouter::Role::none);
-        m_router->onChallenge = {};
-    }
-    co_await sendMessageAwaited(DisconnectMessage{});
-    if (!self)
-        co_return;
-    m_webSocket->disconnect();
-    if (!m_state)
-        co_return;
-    m_state->setStatus(Status::disconnected());
-    m_state->setIsViewing(false);
-    m_state->setConnectedPeerName(std::nullopt);
-    m_state->setRemoteSystemInfo(std::nullopt);
+QCoro::Task<void> ViewerSession::stop() {
+    const QPointer<ViewerSession> self(this);
+    tearDown();
+    detachRouter(m_webSocket);
+    co_await sendMessageAwaited(m_webSocket, DisconnectMessage{});
+    if (self)
+        m_webSocket.disconnect();
 }
 
 } // namespace velmarin

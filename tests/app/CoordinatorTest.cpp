@@ -164,7 +164,8 @@ TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
     host.setup();
     host.startHosting();
     ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::error; }));
-    EXPECT_EQ(host.state.status().text(), AppCoordinator::kCaptureUnavailable);
+    EXPECT_EQ(host.state.status(), Status::error(HostSession::kCaptureUnavailable,
+                                                Status::Reason::captureUnavailable));
     EXPECT_FALSE(host.state.isSharing());
     pumpFor(300ms);
     EXPECT_FALSE(host.coordinator->webSocket().isConnected());
@@ -262,7 +263,7 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
     // The relay restarts: the Host reconnects by itself under its old ID.
     env.relay.restart();
     ASSERT_TRUE(
-        waitUntil([&] { return host.state.status().text() == AppCoordinator::kReconnecting; }));
+        waitUntil([&] { return host.state.status().text() == HostSession::kReconnecting; }));
     ASSERT_TRUE(waitUntil(
         [&] {
             return host.state.debugLog().contains(QStringLiteral("Herverbonden met server")) &&
@@ -341,7 +342,7 @@ TEST_F(Coordinator, UnattendedHostRetriesAFailedStartAndGivesUpAfterTenAttempts)
                .options = hurried});
     host.setup();
     ASSERT_TRUE(waitUntil(
-        [&] { return host.state.status().text() == AppCoordinator::kReconnectGaveUp; }, 20s))
+        [&] { return host.state.status().text() == HostSession::kReconnectGaveUp; }, 20s))
         << host.state.debugLog().toStdString();
     EXPECT_EQ(countLines(host.state.debugLog(), QStringLiteral("Herverbinden poging mislukt: ")),
               10);
