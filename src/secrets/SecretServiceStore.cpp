@@ -1,8 +1,7 @@
 #include "secrets/SecretServiceStore.h"
 
-#include <libsecret/secret.h>
-
 #include <condition_variable>
+#include <libsecret/secret.h>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -163,8 +162,8 @@ std::optional<SecretStoreError> SecretServiceStore::save(const SecretAddress& ad
     if (secret_collection_get_locked(collection.get()))
         return SecretStoreError{Kind::locked, {}};
 
-    const ValuePtr value(secret_value_new(secret.data(), static_cast<gssize>(secret.size()),
-                                          "text/plain"));
+    const ValuePtr value(
+        secret_value_new(secret.data(), static_cast<gssize>(secret.size()), "text/plain"));
     raw = nullptr;
     const bool stored = secret_service_store_sync(
         service, &kSchema, attributesOf(address).get(),

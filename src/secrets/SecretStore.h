@@ -36,9 +36,8 @@ public:
 
     // Stores `secret` under `address`, replacing the one there. `label` is
     // what a person sees in a keyring manager.
-    virtual std::optional<SecretStoreError> save(const SecretAddress& address,
-                                                 std::string_view secret,
-                                                 std::string_view label) = 0;
+    virtual std::optional<SecretStoreError>
+    save(const SecretAddress& address, std::string_view secret, std::string_view label) = 0;
     // The secret, or nothing when there is none or the store cannot be asked.
     virtual std::optional<std::string> load(const SecretAddress& address) = 0;
     // Removes the secret; one that is not there is no error.

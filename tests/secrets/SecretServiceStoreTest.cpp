@@ -2,6 +2,7 @@
 // for this process, read back with secret-tool.
 
 #include "secrets/SecretServiceStore.h"
+
 #include "support/Keyring.h"
 #include "support/XvfbProcess.h"
 

@@ -1,8 +1,7 @@
 #include "support/Keyring.h"
 
-#include <gio/gio.h>
-
 #include <cstdio>
+#include <gio/gio.h>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -64,16 +63,17 @@ VariantPtr call(const char* destination, const char* path, const char* interface
 } // namespace
 
 std::optional<std::string> lookup(const std::string& service, const std::string& account) {
-    auto [out, status] = run("secret-tool lookup service " + quoted(service) + " account " +
-                             quoted(account) + " 2>/dev/null");
+    auto [out, status] = run("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
+                             quoted(service) + " account " + quoted(account) + " 2>/dev/null");
     if (status != 0)
         return std::nullopt;
     return out;
 }
 
 int itemCount(const std::string& service, const std::string& account) {
-    const auto [out, status] = run("secret-tool search --all service " + quoted(service) +
-                                   " account " + quoted(account) + " 2>&1");
+    const auto [out, status] =
+        run("env -u SECRET_SERVICE_BUS_NAME secret-tool search --all service " + quoted(service) +
+            " account " + quoted(account) + " 2>&1");
     int count = 0;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);)
@@ -135,8 +135,8 @@ SilentService::SilentService(const std::string& busName)
         G_DBUS_SUBTREE_FLAGS_DISPATCH_TO_UNENUMERATED_NODES, nullptr, nullptr, nullptr);
     GVariant* reply = g_dbus_connection_call_sync(
         m_state->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", busName.c_str(), 4u),
-        nullptr, G_DBUS_CALL_FLAGS_NONE, 10'000, nullptr, &error);
+        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", busName.c_str(), 4u), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 10'000, nullptr, &error);
     if (!reply) {
         const std::string message = error->message;
         g_error_free(error);

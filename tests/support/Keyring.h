@@ -18,7 +18,8 @@
 namespace velmarin::testing::keyring {
 
 // What `secret-tool lookup service S account A` prints; nothing when it
-// finds no secret.
+// finds no secret. Both readers ask the real Secret Service, also while the
+// test points libsecret elsewhere through SECRET_SERVICE_BUS_NAME.
 std::optional<std::string> lookup(const std::string& service, const std::string& account);
 
 // How many items `secret-tool search --all` finds under service and account.
