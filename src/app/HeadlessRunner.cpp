@@ -134,7 +134,10 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
         switch (status.kind()) {
         case Status::Kind::waitingForViewer:
             out(QStringLiteral("ID: ") + IDFormatter::format(state.localID()));
-            out(QStringLiteral("Wachtwoord: ") + state.localPassword());
+            // One given with --password is known already; printed, it would
+            // end up in journals and service logs.
+            if (!options.password)
+                out(QStringLiteral("Wachtwoord: ") + state.localPassword());
             break;
         case Status::Kind::error:
             // An unattended Host rides out lost connections; anything else
