@@ -1,5 +1,7 @@
 #include "app/AppSettings.h"
 
+#include "secrets/SecretServiceStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,7 +21,7 @@ const QString launchAtLogin = QStringLiteral("launchAtLogin");
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-// The file holds the fixed password: create it owner-only before the first
+// The file may hold the fixed password: create it owner-only before the first
 // write, so that it never exists with wider rights (later saves keep the
 // mode of the file they replace).
 void prepareOwnerOnlyFile(const QString& path) {
@@ -37,15 +39,18 @@ AppSettings::AppSettings(QObject* parent)
     : AppSettings(QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tessamund"),
                             QStringLiteral("Velmarin"))
                       .fileName(),
-                  std::make_unique<XdgAutostartLoginItem>(), parent) {}
+                  std::make_unique<XdgAutostartLoginItem>(),
+                  std::make_unique<secrets::SecretServiceStore>(), parent) {}
 
 AppSettings::AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem> loginItem,
-                         QObject* parent)
+                         std::unique_ptr<secrets::SecretStore> secrets, QObject* parent)
     : QObject(parent)
     , m_settings((prepareOwnerOnlyFile(settingsFile), settingsFile), QSettings::IniFormat)
+    , m_fixedPasswordStorage(m_settings, std::move(secrets))
     , m_loginItem(std::move(loginItem)) {
     m_useFixedCredentials = m_settings.value(Key::useFixedCredentials, false).toBool();
-    m_fixedPassword = m_settings.value(Key::fixedPassword, QString()).toString();
+    if (m_useFixedCredentials || m_settings.contains(Key::fixedPassword))
+        loadFixedPassword();
     m_fixedID = m_settings.value(Key::fixedID, QString()).toString();
     m_preferredQuality = m_settings.value(Key::preferredQuality, QStringLiteral("auto")).toString();
     m_autoStartHosting = m_settings.value(Key::autoStartHosting, false).toBool();
@@ -60,19 +65,31 @@ void AppSettings::store(const QString& key, const QVariant& value) {
     QFile::setPermissions(m_settings.fileName(), kOwnerOnly);
 }
 
+void AppSettings::loadFixedPassword() {
+    m_fixedPassword = m_fixedPasswordStorage.load();
+    m_fixedPasswordLoaded = true;
+}
+
 void AppSettings::setUseFixedCredentials(bool value) {
     if (value == m_useFixedCredentials)
         return;
     m_useFixedCredentials = value;
     store(Key::useFixedCredentials, value);
     emit useFixedCredentialsChanged(value);
+    if (value && !m_fixedPasswordLoaded) {
+        loadFixedPassword();
+        if (!m_fixedPassword.isEmpty())
+            emit fixedPasswordChanged(m_fixedPassword);
+    }
 }
 
 void AppSettings::setFixedPassword(const QString& value) {
+    if (!m_fixedPasswordLoaded)
+        loadFixedPassword();
     if (value == m_fixedPassword)
         return;
     m_fixedPassword = value;
-    store(Key::fixedPassword, value);
+    m_fixedPasswordStorage.save(value);
     emit fixedPasswordChanged(value);
 }
 

@@ -2,8 +2,10 @@
 
 // The user's persistent choices. Every change of a stored field is written to
 // the settings file at once (INI, user scope, "Tessamund"/"Velmarin", mode
-// 0600). GUI thread only.
+// 0600); the fixed password goes to the Secret Service instead where one
+// takes it (FixedPasswordStorage). GUI thread only.
 
+#include "app/FixedPasswordStorage.h"
 #include "app/LoginItem.h"
 
 #include <QObject>
@@ -18,11 +20,12 @@ class AppSettings : public QObject {
     Q_OBJECT
 
 public:
-    // The user's settings file and XDG autostart entry.
+    // The user's settings file, XDG autostart entry and Secret Service.
     explicit AppSettings(QObject* parent = nullptr);
-    // A given settings file and login-item mechanism.
+    // A given settings file, login-item mechanism and secret store (none:
+    // the fixed password stays in the settings file).
     AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem> loginItem,
-                QObject* parent = nullptr);
+                std::unique_ptr<secrets::SecretStore> secrets = nullptr, QObject* parent = nullptr);
     ~AppSettings() override;
 
     bool useFixedCredentials() const { return m_useFixedCredentials; }
@@ -56,10 +59,15 @@ signals:
 
 private:
     void store(const QString& key, const QVariant& value);
+    void loadFixedPassword();
 
     QSettings m_settings;
+    FixedPasswordStorage m_fixedPasswordStorage;
     std::unique_ptr<LoginItem> m_loginItem;
     bool m_useFixedCredentials = false;
+    // Read from its store once fixed credentials are on (or the file still
+    // holds it): a user without them never waits on the Secret Service.
+    bool m_fixedPasswordLoaded = false;
     QString m_fixedPassword;
     QString m_fixedID;
     QString m_preferredQuality;

@@ -103,7 +103,8 @@ QString headlessUsage() {
         "Gebruik:\n"
         "  velmarin host [--password WACHTWOORD] [--id ID]\n"
         "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
-        "      wachtwoord vast en verbindt de host zelf opnieuw met de server.\n"
+        "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"
+        "      opgegeven wachtwoord wordt niet getoond.\n"
         "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND]\n"
         "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
         "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n");

@@ -134,7 +134,10 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
         switch (status.kind()) {
         case Status::Kind::waitingForViewer:
             out(QStringLiteral("ID: ") + IDFormatter::format(state.localID()));
-            out(QStringLiteral("Wachtwoord: ") + state.localPassword());
+            // One given with --password is known already; printed, it would
+            // end up in journals and service logs.
+            if (!options.password)
+                out(QStringLiteral("Wachtwoord: ") + state.localPassword());
             break;
         case Status::Kind::error:
             // An unattended Host rides out lost connections; anything else
@@ -215,11 +218,14 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
         }
     });
     QObject::connect(&state, &ConnectionState::isRecordingChanged, [&](bool recording) {
+        // The recorder's name: it moves on when the given file exists.
+        const QString file =
+            recorder ? recorder->outputPath() : options.recordFile.value_or(QString());
         if (recording) {
-            out(QStringLiteral("Opname gestart: ") + options.recordFile.value_or(QString()));
+            out(QStringLiteral("Opname gestart: ") + file);
             return;
         }
-        out(QStringLiteral("Opname beëindigd: ") + options.recordFile.value_or(QString()));
+        out(QStringLiteral("Opname beëindigd: ") + file);
         if (state.status().kind() == Status::Kind::disconnected)
             QCoreApplication::exit(exitCode);
     });

@@ -8,5 +8,6 @@ Q_LOGGING_CATEGORY(decoding, "com.tessamund.velmarin.decoding")
 Q_LOGGING_CATEGORY(network, "com.tessamund.velmarin.network")
 Q_LOGGING_CATEGORY(input, "com.tessamund.velmarin.input")
 Q_LOGGING_CATEGORY(permissions, "com.tessamund.velmarin.permissions")
+Q_LOGGING_CATEGORY(settings, "com.tessamund.velmarin.settings")
 
 } // namespace velmarin::Log

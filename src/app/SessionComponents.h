@@ -164,6 +164,8 @@ public:
     virtual void start(const QString& file) = 0;
     // Safe when not recording.
     virtual void stop() = 0;
+    // The file of the current or last recording (any thread).
+    virtual QString outputPath() const = 0;
     // Recording started or stopped (GUI thread).
     std::function<void(bool recording)> onStateChange;
 };

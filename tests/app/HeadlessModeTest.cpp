@@ -2,6 +2,8 @@
 // real relay and a Host coordinator in this process.
 
 #include "app/CoordinatorHarness.h"
+#include "support/HostProcess.h"
+#include "support/XvfbProcess.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -85,6 +87,22 @@ TEST_F(HeadlessMode, HostWithoutCaptureBackendEndsWithTheCaptureError) {
     const ProcessRun usage = runVelmarin({"view", "12-34", "geheim"}, env.relay);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_TRUE(usage.err.contains(QStringLiteral("Ongeldig ID"))) << usage.err.toStdString();
+}
+
+TEST_F(HeadlessMode, HostKeepsAPasswordGivenOnItsCommandLineOutOfItsOutput) {
+    const XvfbProcess x(640, 480);
+    HostProcess host(x.display(), env.relay, {}, {"--password", "vast-k7m9q"});
+    const QString id = host.readUntil(QStringLiteral("ID: "));
+    ASSERT_FALSE(id.isEmpty()) << host.transcript().toStdString();
+    const ProcessRun view = runVelmarin({"view", id, "vast-k7m9q", "--seconds", "2"}, env.relay);
+    EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
+
+    host.process().terminate();
+    ASSERT_TRUE(host.process().waitForFinished(15'000));
+    const QString output = host.transcript() + QString::fromUtf8(host.process().readAll()) +
+                           QString::fromUtf8(host.process().readAllStandardError());
+    EXPECT_TRUE(output.contains(QStringLiteral("Status: Verbonden"))) << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("vast-k7m9q"))) << output.toStdString();
 }
 
 } // namespace

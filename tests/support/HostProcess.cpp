@@ -19,10 +19,11 @@ QProcessEnvironment velmarinEnvironment(const std::string& display, const RelayP
 }
 
 HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,
-                         const QString& configHome)
+                         const QString& configHome, const QStringList& arguments)
     : m_environment(velmarinEnvironment(display, relay, configHome)) {
     m_process.setProcessEnvironment(m_environment);
-    m_process.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("host")});
+    m_process.start(QStringLiteral(VELMARIN_BINARY),
+                    QStringList{QStringLiteral("host")} + arguments);
 }
 
 HostProcess::~HostProcess() {

@@ -13,6 +13,8 @@
 //     ASSERT_FALSE(credentials.password.isEmpty()) << host.transcript().toStdString();
 //     view.setProcessEnvironment(host.environment());     // a `velmarin view` beside it
 //
+// `arguments` follow "host" on its command line ("--password", ...).
+//
 // The destructor ends a host that is still running (SIGTERM, then up to
 // 15 s); a host without fixed credentials also ends by itself once its
 // Viewer left.
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -35,7 +38,7 @@ QProcessEnvironment velmarinEnvironment(const std::string& display, const RelayP
 class HostProcess {
 public:
     HostProcess(const std::string& display, const RelayProcess& relay,
-                const QString& configHome = {});
+                const QString& configHome = {}, const QStringList& arguments = {});
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
@@ -53,9 +56,11 @@ public:
     const QProcessEnvironment& environment() const { return m_environment; }
     QProcess& process() { return m_process; }
 
-private:
+    // The rest of the first line that starts with `prefix` (20 s at most;
+    // empty when the host ended first).
     QString readUntil(const QString& prefix);
 
+private:
     QProcessEnvironment m_environment;
     QProcess m_process;
     QString m_transcript;

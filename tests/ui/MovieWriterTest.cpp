@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +60,9 @@ TEST(MovieWriterTest, ACrashLeavesAFileThatPlaysUpToItsLastFragment) {
 TEST(MovieWriterTest, AFullDiskIsReportedNotCrashedOn) {
     // /dev/full takes the open and refuses every write with ENOSPC: the
     // failure shows up at creation or at the first flush, as on a real disk.
-    auto created = video::MovieWriter::create("/dev/full", 640, 480);
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    auto created = video::MovieWriter::create(video::OutputFile(full), 640, 480);
     std::optional<video::RecordingError> error;
     if (auto* failed = std::get_if<video::RecordingError>(&created)) {
         error = *failed;

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace velmarin;
@@ -54,6 +56,19 @@ protected:
     }
 
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
+    QByteArray contents(const QString& name) const {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void write(const QString& name, const QByteArray& data) const {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+    static unsigned mode(const QString& path) {
+        struct stat info {};
+        return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0;
+    }
 
     QTemporaryDir dir;
     std::atomic<std::int64_t> nowNs{1'000'000'000'000};
@@ -150,6 +165,33 @@ TEST_F(RecordingManagerTest, ASizeChangeMidRecordingIsLetterboxedIntoTheTrack) {
     EXPECT_GT(brightInPicture, 20);
 }
 
+TEST_F(RecordingManagerTest, FilesAreOwnerOnlyAndNeverReplaceAnother) {
+    ::umask(022); // what most sessions have: new files readable by all
+    // Someone planted a link under the unfinished name, to have another
+    // file overwritten.
+    write("doelwit.txt", "niet overschrijven");
+    ASSERT_TRUE(QFile::link(dir.filePath("doelwit.txt"), dir.filePath("opname-onvoltooid.mp4")));
+    manager->start(dir.filePath("opname.mp4"));
+    feed(Pattern::staticText, 160, 120, 5);
+    const QString writing = unfinishedPath(manager->outputPath());
+    EXPECT_EQ(QFileInfo(writing).fileName(), "opname-2-onvoltooid.mp4");
+    EXPECT_EQ(mode(writing), 0600u);
+    // Another program takes the final name meanwhile.
+    write("opname-2.mp4", "van een ander");
+    manager->stop();
+    settle();
+
+    EXPECT_EQ(contents("doelwit.txt"), "niet overschrijven");
+    EXPECT_EQ(contents("opname-2.mp4"), "van een ander");
+    ASSERT_EQ(finished.size(), 1u) << (errors.empty() ? "" : errors[0].toStdString());
+    EXPECT_EQ(finished[0].toStdString(), dir.filePath("opname-3.mp4").toStdString());
+    EXPECT_EQ(manager->outputPath(), finished[0]);
+    EXPECT_EQ(mode(finished[0]), 0600u);
+    const auto facts = probeMovie(finished[0]);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->frames, 5);
+}
+
 TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedAndLaterPicturesRetry) {
     manager->start(dir.filePath("missing/folder/x.mp4"));
     feed(Pattern::staticText, 160, 120, 3);
@@ -181,4 +223,12 @@ TEST(RecordingLocationTest, NamesNeverOverwriteAnEarlierRecording) {
     QFile(path).open(QIODevice::WriteOnly);
     EXPECT_EQ(freePath(path), dir.filePath("Velmarin-2024-03-05_14-07-09-2.mp4"));
     EXPECT_EQ(unfinishedPath(path), dir.filePath("Velmarin-2024-03-05_14-07-09-onvoltooid.mp4"));
+
+    // No Videos folder can be made: home, never a shared temporary folder.
+    const QByteArray home = qgetenv("HOME");
+    QFile(dir.filePath("Videos")).open(QIODevice::WriteOnly);
+    ::setenv("HOME", QFile::encodeName(dir.path()).constData(), 1);
+    const QString folder = recordingFolder();
+    ::setenv("HOME", home.constData(), 1);
+    EXPECT_EQ(folder, dir.path());
 }

@@ -10,7 +10,10 @@ QString recordingFolder() {
     const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     if (!videos.isEmpty() && QDir().mkpath(videos))
         return videos;
-    return QDir::tempPath();
+    // Like the desktop's own screen recorder: the home folder. A shared
+    // temporary folder would show the recording's predictable name to every
+    // user, who could take that name first.
+    return QDir::homePath();
 }
 
 QString recordingFileName(const QDateTime& localTime) {
@@ -26,14 +29,21 @@ QString withSuffix(const QString& path, const QString& suffix) {
     return info.dir().filePath(info.completeBaseName() + suffix + extension);
 }
 
+// A link counts, also one that leads nowhere: creating the file would
+// follow it.
+bool taken(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
 } // namespace
 
 QString freePath(const QString& path) {
-    if (!QFileInfo::exists(path) && !QFileInfo::exists(unfinishedPath(path)))
+    if (!taken(path) && !taken(unfinishedPath(path)))
         return path;
     for (int n = 2;; ++n) {
         const QString candidate = withSuffix(path, QStringLiteral("-%1").arg(n));
-        if (!QFileInfo::exists(candidate) && !QFileInfo::exists(unfinishedPath(candidate)))
+        if (!taken(candidate) && !taken(unfinishedPath(candidate)))
             return candidate;
     }
 }

@@ -7,8 +7,7 @@
 
 namespace velmarin::ui {
 
-// The user's Videos folder (created when missing), else the temporary
-// folder.
+// The user's Videos folder (created when missing), else the home folder.
 QString recordingFolder();
 
 // "Velmarin-yyyy-MM-dd_HH-mm-ss.mp4" for that local time.

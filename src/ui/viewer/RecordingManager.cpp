@@ -11,6 +11,13 @@
 #include <filesystem>
 #include <pthread.h>
 
+namespace {
+
+// Names tried when other programs keep taking the next free one.
+constexpr int kNameAttempts = 100;
+
+} // namespace
+
 namespace velmarin::ui {
 
 RecordingManager::RecordingManager()
@@ -114,12 +121,8 @@ void RecordingManager::doStart(const QString& file, std::uint64_t number) {
         const QString folder = m_options.folder.isEmpty() ? recordingFolder() : m_options.folder;
         path = freePath(QDir(folder).filePath(recordingFileName(QDateTime::currentDateTime())));
     }
-    path = QFileInfo(path).absoluteFilePath();
-    {
-        const std::lock_guard lock(m_pathMutex);
-        m_outputPath = path;
-    }
-    m_partialPath = unfinishedPath(path);
+    m_chosenPath = QFileInfo(path).absoluteFilePath();
+    setOutputPath(m_chosenPath);
     m_sessionStarted = false;
     m_setupErrorReported = false;
     m_recording = true;
@@ -133,8 +136,7 @@ void RecordingManager::doAppend(const video::Picture& picture) {
     if (!m_recording)
         return;
     if (!m_writer) {
-        auto created = video::MovieWriter::create(m_partialPath.toStdString(), picture.width(),
-                                                  picture.height());
+        auto created = createWriter(picture.width(), picture.height());
         if (auto* error = std::get_if<video::RecordingError>(&created)) {
             // Every later picture tries again; say it once.
             if (!m_setupErrorReported) {
@@ -143,8 +145,6 @@ void RecordingManager::doAppend(const video::Picture& picture) {
                            "Recording: failed to create writer: %s", error->description.c_str());
                 reportError(error->description);
             }
-            std::error_code ignored;
-            std::filesystem::remove(m_partialPath.toStdString(), ignored);
             return;
         }
         m_writer = std::move(std::get<std::unique_ptr<video::MovieWriter>>(created));
@@ -193,13 +193,24 @@ void RecordingManager::finishFile() {
         std::filesystem::remove(m_partialPath.toStdString(), ignored);
         return;
     }
-    const QString finalPath = outputPath();
+    QString finalPath = outputPath();
     std::error_code renameError;
-    std::filesystem::rename(m_partialPath.toStdString(), finalPath.toStdString(), renameError);
+    for (int attempt = 1;; ++attempt) {
+        renameError =
+            video::renameWithoutReplacing(m_partialPath.toStdString(), finalPath.toStdString());
+        if (renameError != std::errc::file_exists || attempt == kNameAttempts)
+            break;
+        // Another program took the name while we recorded.
+        finalPath = freePath(m_chosenPath);
+    }
     if (renameError) {
         reportError("De opname staat in " + m_partialPath.toStdString() + ": hernoemen mislukt (" +
                     renameError.message() + ")");
         return;
+    }
+    {
+        const std::lock_guard lock(m_pathMutex);
+        m_outputPath = finalPath;
     }
     toGui([this, finalPath] {
         if (m_options.revealInFileManager)
@@ -207,6 +218,40 @@ void RecordingManager::finishFile() {
         if (onFinished)
             onFinished(finalPath);
     });
+}
+
+void RecordingManager::setOutputPath(const QString& path) {
+    {
+        const std::lock_guard lock(m_pathMutex);
+        m_outputPath = path;
+    }
+    m_partialPath = unfinishedPath(path);
+}
+
+// The unfinished file is created at the first picture, exclusively: a name
+// that something took since start() chose it (a file, or a link planted to
+// make us overwrite another file) makes the recording move on to the next
+// free name. What fails after the file exists removes it again.
+std::variant<std::unique_ptr<video::MovieWriter>, video::RecordingError>
+RecordingManager::createWriter(int width, int height) {
+    auto file = video::OutputFile::createNew(m_partialPath.toStdString());
+    for (int attempt = 1; attempt < kNameAttempts; ++attempt) {
+        const auto* error = std::get_if<std::error_code>(&file);
+        if (!error || *error != std::errc::file_exists)
+            break;
+        setOutputPath(freePath(m_chosenPath));
+        file = video::OutputFile::createNew(m_partialPath.toStdString());
+    }
+    if (const auto* error = std::get_if<std::error_code>(&file))
+        return video::RecordingError{"Opnamebestand kan niet worden aangemaakt: " +
+                                     error->message() + " (" + m_partialPath.toStdString() + ")"};
+    auto created =
+        video::MovieWriter::create(std::move(std::get<video::OutputFile>(file)), width, height);
+    if (std::holds_alternative<video::RecordingError>(created)) {
+        std::error_code ignored;
+        std::filesystem::remove(m_partialPath.toStdString(), ignored);
+    }
+    return created;
 }
 
 void RecordingManager::reportError(const std::string& message) {

@@ -9,7 +9,9 @@
 // While written, the file is called "NAME-onvoltooid.mp4"; a finished
 // recording is renamed to NAME.mp4 and revealed in the file manager. One that
 // could not be finished (disk full) keeps the unfinished name and plays up to
-// its last complete fragment.
+// its last complete fragment. Files are created new and owner-only, and no
+// existing file is ever replaced: when another program took a name first,
+// the recording moves on to the next free one ("NAME-2.mp4", ...).
 
 #include "app/SessionComponents.h"
 #include "video/playback/FrameRateMeter.h"
@@ -32,7 +34,7 @@ class RecordingManager : public SessionRecorder {
 public:
     struct Options {
         // Where automatically named recordings go; empty: the Videos folder,
-        // else the temporary folder.
+        // else the home folder.
         QString folder;
         bool revealInFileManager = true;
         // The monotonic clock for presentation times; empty: steady_clock.
@@ -60,8 +62,9 @@ public:
 
     // A hint for callers (the recording thread decides).
     bool isRecording() const { return m_requested.load() != 0; }
-    // The file of the current or last recording (its final name).
-    QString outputPath() const;
+    // The file of the current or last recording (its final name; it changes
+    // when another program takes the name first).
+    QString outputPath() const override;
 
     // GUI thread: a finished recording's file, and a Dutch error text when a
     // recording could not be written.
@@ -82,6 +85,9 @@ private:
     void doStop();
     void finishFile();
     void reportError(const std::string& message);
+    void setOutputPath(const QString& path);
+    std::variant<std::unique_ptr<video::MovieWriter>, video::RecordingError>
+    createWriter(int width, int height);
 
     const Options m_options;
     std::unique_ptr<QObject> m_guiContext;
@@ -99,6 +105,9 @@ private:
     bool m_sessionStarted = false;
     std::chrono::steady_clock::time_point m_startTime;
     QString m_partialPath;
+    // The name the recording started with; when it is taken, the next free
+    // one counts on from it ("NAME-2.mp4", not "NAME-2-2.mp4").
+    QString m_chosenPath;
     bool m_setupErrorReported = false;
 
     mutable std::mutex m_pathMutex;

@@ -15,7 +15,10 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace velmarin::video {
 
@@ -32,6 +35,38 @@ std::string errorText(int code) {
 RecordingError writeFailure(int code) {
     return {"Schrijven van de opname mislukt: " + errorText(code)};
 }
+
+RecordingError createFailure(const std::string& reason) {
+    return {"Opnamebestand kan niet worden aangemaakt: " + reason};
+}
+
+// The muxer's output, straight into the file's descriptor. Errors come back
+// as AVERROR codes, which the muxer keeps in its context's `error`.
+int writeToFile(void* opaque, std::uint8_t* data, int size) {
+    const int descriptor = static_cast<const OutputFile*>(opaque)->descriptor();
+    for (int written = 0; written < size;) {
+        const ssize_t n =
+            ::write(descriptor, data + written, static_cast<std::size_t>(size - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return AVERROR(errno);
+        written += static_cast<int>(n);
+    }
+    return size;
+}
+
+std::int64_t seekInFile(void* opaque, std::int64_t offset, int whence) {
+    const int descriptor = static_cast<const OutputFile*>(opaque)->descriptor();
+    if (whence & AVSEEK_SIZE) {
+        struct stat info {};
+        return ::fstat(descriptor, &info) == 0 ? info.st_size : AVERROR(errno);
+    }
+    const off_t position = ::lseek(descriptor, offset, whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : position;
+}
+
+constexpr int kIOBufferSize = 64 * 1024;
 
 // Black in limited-range YUV 4:2:0.
 void fillBlack(const AVFrame* frame) {
@@ -50,9 +85,12 @@ void fillBlack(const AVFrame* frame) {
 } // namespace
 
 void MovieWriter::FormatDeleter::operator()(AVFormatContext* context) const {
-    if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
-        avio_closep(&context->pb);
+    // Its pb is m_io, freed on its own.
     avformat_free_context(context);
+}
+void MovieWriter::IOContextDeleter::operator()(AVIOContext* context) const {
+    av_freep(&context->buffer);
+    avio_context_free(&context);
 }
 void MovieWriter::CodecDeleter::operator()(AVCodecContext* context) const {
     avcodec_free_context(&context);
@@ -61,9 +99,10 @@ void MovieWriter::PacketDeleter::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
 
-MovieWriter::MovieWriter(int width, int height)
+MovieWriter::MovieWriter(OutputFile file, int width, int height)
     : m_width(width)
-    , m_height(height) {}
+    , m_height(height)
+    , m_file(std::move(file)) {}
 
 MovieWriter::~MovieWriter() {
     // A writer dropped while still open closes the file properly.
@@ -73,21 +112,34 @@ MovieWriter::~MovieWriter() {
 
 std::variant<std::unique_ptr<MovieWriter>, RecordingError>
 MovieWriter::create(const std::string& path, int width, int height) {
+    auto file = OutputFile::createNew(path);
+    if (const auto* error = std::get_if<std::error_code>(&file))
+        return createFailure(error->message());
+    auto created = create(std::move(std::get<OutputFile>(file)), width, height);
+    if (std::holds_alternative<RecordingError>(created)) {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    return created;
+}
+
+std::variant<std::unique_ptr<MovieWriter>, RecordingError>
+MovieWriter::create(OutputFile file, int width, int height) {
     // 4:2:0 needs even sizes; the odd last column or row is dropped.
     width &= ~1;
     height &= ~1;
     if (width <= 0 || height <= 0)
         return RecordingError{"Het beeld is te klein om op te nemen."};
-    std::unique_ptr<MovieWriter> writer(new MovieWriter(width, height));
-    if (auto error = writer->open(path))
+    std::unique_ptr<MovieWriter> writer(new MovieWriter(std::move(file), width, height));
+    if (auto error = writer->open())
         return *error;
     return writer;
 }
 
-std::optional<RecordingError> MovieWriter::open(const std::string& path) {
+std::optional<RecordingError> MovieWriter::open() {
     routeCodecLogs();
     AVFormatContext* format = nullptr;
-    int result = avformat_alloc_output_context2(&format, nullptr, "mp4", path.c_str());
+    int result = avformat_alloc_output_context2(&format, nullptr, "mp4", nullptr);
     if (result < 0 || !format)
         return RecordingError{"Opnamebestand kan niet worden aangemaakt: " + errorText(result)};
     m_format.reset(format);
@@ -127,8 +179,17 @@ std::optional<RecordingError> MovieWriter::open(const std::string& path) {
     if ((result = avcodec_parameters_from_context(stream->codecpar, m_codec.get())) < 0)
         return RecordingError{"De encoder voor de opname start niet: " + errorText(result)};
 
-    if ((result = avio_open(&m_format->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
-        return RecordingError{"Opnamebestand kan niet worden aangemaakt: " + errorText(result)};
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIOBufferSize));
+    if (!buffer)
+        return RecordingError{"Onvoldoende geheugen voor de opname."};
+    m_io.reset(
+        avio_alloc_context(buffer, kIOBufferSize, 1, &m_file, nullptr, writeToFile, seekInFile));
+    if (!m_io) {
+        av_free(buffer);
+        return RecordingError{"Onvoldoende geheugen voor de opname."};
+    }
+    m_format->pb = m_io.get();
+    m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
     result = avformat_write_header(m_format.get(), &options);
@@ -225,13 +286,12 @@ std::optional<RecordingError> MovieWriter::finish() {
     const int result = av_write_trailer(m_format.get());
     if (!error && result < 0)
         error = writeFailure(result);
-    if (!error && m_format->pb) {
-        avio_flush(m_format->pb);
-        if (m_format->pb->error < 0)
-            error = writeFailure(m_format->pb->error);
-    }
-    if (m_format->pb)
-        avio_closep(&m_format->pb);
+    avio_flush(m_io.get());
+    if (!error && m_io->error < 0)
+        error = writeFailure(m_io->error);
+    const std::error_code closed = m_file.close();
+    if (!error && closed)
+        error = writeFailure(AVERROR(closed.value()));
     return error;
 }
 

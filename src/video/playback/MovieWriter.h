@@ -9,9 +9,13 @@
 // seconds): if the program dies or the disk fills up, everything up to the
 // last fragment still plays. `finish` adds the closing index.
 //
+// The file is always a new one, owner-only (see OutputFile): a recording
+// shows someone's screen.
+//
 // Not thread-safe: one thread (the recording thread) uses it.
 
 #include "video/Picture.h"
+#include "video/playback/OutputFile.h"
 #include "video/playback/PictureScaler.h"
 
 #include <chrono>
@@ -23,6 +27,7 @@
 
 struct AVCodecContext;
 struct AVFormatContext;
+struct AVIOContext;
 struct AVPacket;
 
 namespace velmarin::video {
@@ -37,9 +42,13 @@ public:
     static constexpr int kTimeScale = 600;
     static constexpr int kKeyframeInterval = 60;
 
-    // Creates the file at `path` (overwriting it) for pictures of this size.
+    // Creates a new file at `path` for pictures of this size; fails when
+    // something has that name already.
     static std::variant<std::unique_ptr<MovieWriter>, RecordingError>
     create(const std::string& path, int width, int height);
+    // Writes into `file`, which the caller created.
+    static std::variant<std::unique_ptr<MovieWriter>, RecordingError> create(OutputFile file,
+                                                                             int width, int height);
 
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;
@@ -63,6 +72,9 @@ private:
     struct FormatDeleter {
         void operator()(AVFormatContext* context) const;
     };
+    struct IOContextDeleter {
+        void operator()(AVIOContext* context) const;
+    };
     struct CodecDeleter {
         void operator()(AVCodecContext* context) const;
     };
@@ -70,13 +82,16 @@ private:
         void operator()(AVPacket* packet) const;
     };
 
-    MovieWriter(int width, int height);
-    std::optional<RecordingError> open(const std::string& path);
+    MovieWriter(OutputFile file, int width, int height);
+    std::optional<RecordingError> open();
     std::optional<RecordingError> send(const AVFrame* frame);
     Picture fitToTrack(const Picture& picture);
 
     const int m_width;
     const int m_height;
+    // The muxer writes through m_io into m_file; both outlive the muxer.
+    OutputFile m_file;
+    std::unique_ptr<AVIOContext, IOContextDeleter> m_io;
     std::unique_ptr<AVFormatContext, FormatDeleter> m_format;
     std::unique_ptr<AVCodecContext, CodecDeleter> m_codec;
     std::unique_ptr<AVPacket, PacketDeleter> m_packet;
