@@ -10,9 +10,9 @@
 // total p50 <= 10 ms, p99 <= 20 ms.
 
 #include "capture/FrameConverter.h"
-#include "capture/X11Painter.h"
+#include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
-#include "support/XvfbProcess.h"
+#include "support/x11/XvfbProcess.h"
 #include "video/H264Encoder.h"
 
 #include <xcb/xcb.h>

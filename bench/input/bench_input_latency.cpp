@@ -8,12 +8,12 @@
 //
 // GAP=ms sets the pause between events (default 5).
 
-#include "XTestClient.h"
+#include "support/x11/XTestClient.h"
 #include "app/AppCoordinator.h"
-#include "input/ProductInput.h"
-#include "support/HostProcess.h"
-#include "support/RelayProcess.h"
-#include "support/XvfbProcess.h"
+#include "program/ProductInput.h"
+#include "support/host/HostProcess.h"
+#include "support/relay/RelayProcess.h"
+#include "support/x11/XvfbProcess.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QGuiApplication>
@@ -76,8 +76,12 @@ int main(int argc, char** argv) {
     ConnectionState state;
     CommandBus commands;
     AppSettings settings(dir.filePath("viewer.conf"), nullptr);
+    ui::RemoteDisplayBridge bridge;
     SessionComponents components;
-    components.makeViewerInput = input::makeViewerInput;
+    components.makeViewerInput = [&bridge](transport::WebSocketManager& webSocket,
+                                           std::function<QSizeF()> hostScreenSize) {
+        return input::makeViewerInput(webSocket, std::move(hostScreenSize), bridge);
+    };
     AppCoordinator viewer(commands, std::move(components));
     viewer.setup(state, settings, nullptr);
     state.setMode(Mode::viewer);
@@ -90,7 +94,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    auto& bridge = ui::RemoteDisplayBridge::shared();
     const QRectF view(0, 0, 1280, 800);
     std::vector<double> latencies;
     for (int i = 0; i < iterations + 10; ++i) {

@@ -22,7 +22,7 @@
 #include "process_stats.h"
 #include "protocol/CryptoHelper.h"
 #include "protocol/ProtocolEncoder.h"
-#include "support/RelayProcess.h"
+#include "support/relay/RelayProcess.h"
 
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>

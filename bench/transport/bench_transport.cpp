@@ -5,8 +5,8 @@
 //
 //   build/bench/transport/bench_transport
 
-#include "support/RelayProcess.h"
-#include "transport/Peer.h"
+#include "support/relay/RelayProcess.h"
+#include "support/transport/Peer.h"
 #include "transport/RelayEndpoint.h"
 
 #include <benchmark/benchmark.h>

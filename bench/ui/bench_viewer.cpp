@@ -13,8 +13,8 @@
 // the CPU, so the OpenGL figures are an upper bound for a machine with a GPU.
 // Targets: GUI thread < 2 ms per picture, decode-to-display p50 < 8 ms.
 
-#include "support/PatternGenerator.h"
-#include "support/XvfbProcess.h"
+#include "support/video/PatternGenerator.h"
+#include "support/x11/XvfbProcess.h"
 #include "ui/viewer/GLDisplayWidget.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 #include "ui/viewer/SoftwareDisplayWidget.h"

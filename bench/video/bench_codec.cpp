@@ -12,7 +12,7 @@
 // p50 <= 5 ms.
 
 #include "protocol/VideoFrame.h"
-#include "support/PatternGenerator.h"
+#include "support/video/PatternGenerator.h"
 #include "video/DecoderSession.h"
 #include "video/H264Encoder.h"
 

@@ -1,6 +1,6 @@
 #include "app/FixedPasswordStorage.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "app/HostSession.h"
 
 #include "app/CancellableSleep.h"
-#include "app/Log.h"
+#include "interfaces/Log.h"
 #include "app/VideoSender.h"
 #include "protocol/CryptoHelper.h"
 #include "video/QualityPreset.h"
@@ -113,9 +113,15 @@ QCoro::Task<bool> HostSession::failStart(const QString& description) {
     }
     // Nobody will retry, and the window no longer shows a session to stop:
     // the session ends here instead of capturing unseen.
-    const QPointer<HostSession> self(this);
+    m_hostingActivity.reset();
+    m_input.reset();
+    finishFrameStream();
     detachRouter(m_webSocket);
     m_webSocket.disconnect();
+    if (m_overlay) {
+        m_overlay->hide();
+        m_overlay.reset();
+    }
     if (const std::shared_ptr<HostCapture> capture = std::move(m_capture))
         co_await capture->stopCapture();
     co_return false;

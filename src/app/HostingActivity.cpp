@@ -1,6 +1,6 @@
 #include "app/HostingActivity.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,7 +1,7 @@
 #include "app/MessageRouter.h"
 
 #include "app/IDFormatter.h"
-#include "app/Log.h"
+#include "interfaces/Log.h"
 #include "protocol/ProtocolEncoder.h"
 
 #include <QCoreApplication>

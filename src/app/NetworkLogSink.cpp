@@ -1,6 +1,6 @@
 #include "app/NetworkLogSink.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 
 namespace velmarin {
 

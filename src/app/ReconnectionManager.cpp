@@ -1,7 +1,7 @@
 #include "app/ReconnectionManager.h"
 
 #include "app/CancellableSleep.h"
-#include "app/Log.h"
+#include "interfaces/Log.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,7 +9,7 @@
 #include "app/ConnectionState.h"
 #include "app/MessageRouter.h"
 #include "app/ReconnectionManager.h"
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "app/TaskSlot.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/ProtocolEncoder.h"

@@ -1,6 +1,6 @@
 #include "app/VideoLogSink.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 #include "video/VideoLog.h"
 
 namespace velmarin {

@@ -4,7 +4,7 @@
 // HostCapture interface. The coordinator makes one per hosting session.
 // GUI thread, except forceNextKeyframe.
 
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "capture/ScreenCaptureManager.h"
 
 namespace velmarin::capture {

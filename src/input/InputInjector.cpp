@@ -1,6 +1,6 @@
 #include "input/InputInjector.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 #include "input/KeyCodeTable.h"
 #include "input/ModifierFlags.h"
 

@@ -12,7 +12,7 @@
 //
 // Called on the GUI thread.
 
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "input/CoordinateTransformer.h"
 #include "input/InputSink.h"
 #include "input/ScrollAccumulator.h"

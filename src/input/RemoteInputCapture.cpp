@@ -1,6 +1,6 @@
 #include "input/RemoteInputCapture.h"
 
-#include "app/Log.h"
+#include "interfaces/Log.h"
 #include "input/KeyCodeTable.h"
 #include "input/ModifierFlags.h"
 #include "input/ScrollAccumulator.h"

@@ -12,7 +12,7 @@
 //
 // GUI thread only.
 
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "input/CoordinateTransformer.h"
 
 #include <QMetaObject>

@@ -6,7 +6,7 @@
 // have no display to capture).
 
 #include "app/AppCoordinator.h"
-#include "support/RelayProcess.h"
+#include "support/relay/RelayProcess.h"
 #include "video/H264Encoder.h"
 
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 #include "app/CancellableSleep.h"
 #include "app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
-#include "support/RelayTestClient.h"
+#include "support/relay/RelayTestClient.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>

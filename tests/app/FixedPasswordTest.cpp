@@ -4,7 +4,7 @@
 #include "app/AppSettings.h"
 #include "app/AppTestSupport.h"
 #include "secrets/SecretServiceStore.h"
-#include "support/Keyring.h"
+#include "support/keyring/Keyring.h"
 
 #include <QFile>
 #include <QSettings>

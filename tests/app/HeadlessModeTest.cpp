@@ -2,8 +2,8 @@
 // real relay and a Host coordinator in this process.
 
 #include "app/CoordinatorHarness.h"
-#include "support/HostProcess.h"
-#include "support/XvfbProcess.h"
+#include "support/host/HostProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

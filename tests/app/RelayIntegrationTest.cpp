@@ -4,8 +4,8 @@
 #include "app/PresenceManager.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/CryptoHelper.h"
-#include "support/RelayProcess.h"
-#include "transport/Peer.h"
+#include "support/relay/RelayProcess.h"
+#include "support/transport/Peer.h"
 #include "transport/RelayEndpoint.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The coordinator's building blocks and start-up rules, without a relay.
 
-#include "app/AppDelegate.h"
+#include "program/AppDelegate.h"
 #include "app/CancellableSleep.h"
-#include "app/HeadlessOptions.h"
+#include "program/HeadlessOptions.h"
 #include "app/TaskSlot.h"
 #include "app/VideoLogSink.h"
 #include "app/VideoSender.h"

@@ -4,12 +4,12 @@
 #include "app/FrameQueue.h"
 #include "app/VideoSender.h"
 #include "capture/ScreenCaptureManager.h"
-#include "capture/X11Painter.h"
+#include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
-#include "support/HostProcess.h"
-#include "support/RelayProcess.h"
-#include "support/XvfbProcess.h"
+#include "support/host/HostProcess.h"
+#include "support/relay/RelayProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <QCoreApplication>
 #include <QProcess>

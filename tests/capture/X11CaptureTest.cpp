@@ -3,11 +3,11 @@
 // cost no frames, and key frames must come on request.
 
 #include "capture/CaptureAccess.h"
-#include "capture/CaptureProbe.h"
+#include "support/capture/CaptureProbe.h"
 #include "capture/ScreenCaptureManager.h"
-#include "capture/X11Painter.h"
+#include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
-#include "support/XvfbProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // InputInjector over XTEST on a private Xvfb: what arrives is read back from
 // the X server (pointer and keyboard state) and from a second client's window.
 
-#include "XTestClient.h"
+#include "support/x11/XTestClient.h"
 #include "input/InputInjector.h"
 #include "input/XTestInputSink.h"
-#include "support/XvfbProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <gtest/gtest.h>
 

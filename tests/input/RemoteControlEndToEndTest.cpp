@@ -3,14 +3,14 @@
 // fed the events a display view delivers. What the Host's X server did is
 // read back from it.
 
-#include "XTestClient.h"
+#include "support/x11/XTestClient.h"
 #include "app/AppCoordinator.h"
-#include "input/ProductInput.h"
+#include "program/ProductInput.h"
 #include "protocol/CryptoHelper.h"
-#include "support/HostProcess.h"
-#include "support/RelayProcess.h"
-#include "support/RelayTestClient.h"
-#include "support/XvfbProcess.h"
+#include "support/host/HostProcess.h"
+#include "support/relay/RelayProcess.h"
+#include "support/relay/RelayTestClient.h"
+#include "support/x11/XvfbProcess.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QCoreApplication>
@@ -65,7 +65,10 @@ public:
             return false;
         id.remove(QLatin1Char('-'));
         SessionComponents components;
-        components.makeViewerInput = input::makeViewerInput;
+        components.makeViewerInput = [this](transport::WebSocketManager& webSocket,
+                                            std::function<QSizeF()> hostScreenSize) {
+            return input::makeViewerInput(webSocket, std::move(hostScreenSize), bridge);
+        };
         viewer = std::make_unique<AppCoordinator>(commands, std::move(components));
         viewer->setup(state, settings, nullptr);
         state.setMode(Mode::viewer);
@@ -73,20 +76,21 @@ public:
         state.setRemotePassword(password);
         commands.post(Command::startViewing);
         return waitUntil([&] { return state.remoteScreenSize().width() > 0; }) &&
-               ui::RemoteDisplayBridge::shared().onMouseEvent;
+               bridge.onMouseEvent;
     }
 
     void mouse(QEvent::Type type, QPointF at, const QRectF& view,
                Qt::MouseButton button = Qt::NoButton, Qt::MouseButtons buttons = Qt::NoButton) {
         const QMouseEvent event(type, at, at, button, buttons, Qt::NoModifier);
-        ui::RemoteDisplayBridge::shared().onMouseEvent(event, view);
+        bridge.onMouseEvent(event, view);
     }
     void key(QEvent::Type type, int keycode, Qt::KeyboardModifiers modifiers,
              quint32 nativeModifiers) {
         const QKeyEvent event(type, 0, modifiers, keycode, 0, nativeModifiers);
-        ui::RemoteDisplayBridge::shared().onKeyEvent(event);
+        bridge.onKeyEvent(event);
     }
 
+    ui::RemoteDisplayBridge bridge;
     XvfbProcess hostDisplay;
     XTestClient hostClient;
     RelayProcess relay;

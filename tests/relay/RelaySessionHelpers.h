@@ -5,8 +5,8 @@
 
 #include "protocol/CryptoHelper.h"
 #include "protocol/ProtocolMessages.h"
-#include "support/RelayProcess.h"
-#include "support/RelayTestClient.h"
+#include "support/relay/RelayProcess.h"
+#include "support/relay/RelayTestClient.h"
 
 #include <gtest/gtest.h>
 

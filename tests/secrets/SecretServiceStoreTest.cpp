@@ -3,8 +3,8 @@
 
 #include "secrets/SecretServiceStore.h"
 
-#include "support/Keyring.h"
-#include "support/XvfbProcess.h"
+#include "support/keyring/Keyring.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "protocol/CryptoHelper.h"
-#include "support/RelayProcess.h"
-#include "transport/LocalListener.h"
-#include "transport/Peer.h"
+#include "support/relay/RelayProcess.h"
+#include "support/transport/LocalListener.h"
+#include "support/transport/Peer.h"
 #include "transport/RelayEndpoint.h"
 
 #include <gmock/gmock.h>

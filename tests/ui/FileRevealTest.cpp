@@ -1,4 +1,4 @@
-#include "support/PatternGenerator.h"
+#include "support/video/PatternGenerator.h"
 #include "ui/viewer/RecordingManager.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "video/playback/MovieWriter.h"
 
 #include "FfprobeRunner.h"
-#include "support/PatternGenerator.h"
+#include "support/video/PatternGenerator.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // checked with ffprobe and ffmpeg.
 
 #include "FfprobeRunner.h"
-#include "capture/X11Painter.h"
-#include "support/HostProcess.h"
-#include "support/RelayProcess.h"
-#include "support/XvfbProcess.h"
+#include "support/capture/X11Painter.h"
+#include "support/host/HostProcess.h"
+#include "support/relay/RelayProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "ui/viewer/RecordingManager.h"
 
 #include "FfprobeRunner.h"
-#include "support/PatternGenerator.h"
+#include "support/video/PatternGenerator.h"
 #include "ui/viewer/RecordingLocation.h"
 
 #include <QCoreApplication>

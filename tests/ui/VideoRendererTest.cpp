@@ -1,7 +1,7 @@
 #include "ui/viewer/VideoRenderer.h"
 
 #include "TestPictures.h"
-#include "support/PatternGenerator.h"
+#include "support/video/PatternGenerator.h"
 #include "ui/viewer/Thumbnail.h"
 
 #include <QCoreApplication>

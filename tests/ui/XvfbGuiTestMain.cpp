@@ -1,7 +1,7 @@
 // main() for the display widget suite: a private Xvfb and a QApplication on
 // it through the xcb platform. Listing the tests needs no server.
 
-#include "support/XvfbProcess.h"
+#include "support/x11/XvfbProcess.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -4,7 +4,7 @@
 // wide (see each test) while still failing for a rate that is off by a rung.
 
 #include "protocol/VideoFrame.h"
-#include "support/CodecHarness.h"
+#include "support/video/CodecHarness.h"
 #include "video/AdaptiveQuality.h"
 
 #include <gtest/gtest.h>

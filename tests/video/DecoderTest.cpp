@@ -1,5 +1,5 @@
 #include "protocol/VideoFrame.h"
-#include "support/CodecHarness.h"
+#include "support/video/CodecHarness.h"
 #include "video/H264Decoder.h"
 
 #include <gtest/gtest.h>

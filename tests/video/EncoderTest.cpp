@@ -1,6 +1,6 @@
 #include "protocol/NALUParser.h"
 #include "protocol/VideoFrame.h"
-#include "support/CodecHarness.h"
+#include "support/video/CodecHarness.h"
 #include "video/H264Encoder.h"
 
 #include <gtest/gtest.h>

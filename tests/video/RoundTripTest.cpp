@@ -1,4 +1,4 @@
-#include "support/CodecHarness.h"
+#include "support/video/CodecHarness.h"
 #include "video/H264Decoder.h"
 
 #include <gtest/gtest.h>

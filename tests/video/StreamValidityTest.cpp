@@ -3,7 +3,7 @@
 // any recording made from the stream, relies on.
 
 #include "protocol/VideoFrame.h"
-#include "support/CodecHarness.h"
+#include "support/video/CodecHarness.h"
 
 #include <gtest/gtest.h>
 

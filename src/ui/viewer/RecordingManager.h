@@ -13,7 +13,7 @@
 // existing file is ever replaced: when another program took a name first,
 // the recording moves on to the next free one ("NAME-2.mp4", ...).
 
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "video/playback/FrameRateMeter.h"
 #include "video/playback/MovieWriter.h"
 

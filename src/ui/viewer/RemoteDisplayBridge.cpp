@@ -7,11 +7,6 @@
 
 namespace velmarin::ui {
 
-RemoteDisplayBridge& RemoteDisplayBridge::shared() {
-    static RemoteDisplayBridge* const instance = new RemoteDisplayBridge;
-    return *instance;
-}
-
 RemoteDisplayBridge::RemoteDisplayBridge(QObject* parent)
     : QObject(parent) {}
 

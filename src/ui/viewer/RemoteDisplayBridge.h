@@ -22,9 +22,6 @@ class RemoteDisplayBridge : public QObject {
     Q_OBJECT
 
 public:
-    // The process-wide instance (created on first use, on the GUI thread).
-    static RemoteDisplayBridge& shared();
-
     explicit RemoteDisplayBridge(QObject* parent = nullptr);
     // Views that outlive the bridge stop forwarding to it.
     ~RemoteDisplayBridge() override;

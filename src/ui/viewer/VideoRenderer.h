@@ -5,7 +5,7 @@
 // picture to the display bridge on the GUI thread. The picture itself is not
 // copied or converted here: the display converts YUV to RGB while drawing.
 
-#include "app/SessionComponents.h"
+#include "interfaces/SessionComponents.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 #include "video/playback/FrameRateMeter.h"
 
@@ -16,8 +16,8 @@ namespace velmarin::ui {
 
 class VideoRenderer : public VideoDisplay {
 public:
-    explicit VideoRenderer(RemoteDisplayBridge& bridge = RemoteDisplayBridge::shared(),
-                           video::FrameRateMeter::Clock clock = {});
+    // `bridge` outlives the renderer.
+    explicit VideoRenderer(RemoteDisplayBridge& bridge, video::FrameRateMeter::Clock clock = {});
 
     // Called on the decode thread, one call at a time.
     void render(const video::Picture& picture) override;

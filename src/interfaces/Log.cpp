@@ -1,0 +1,13 @@
+#include "interfaces/Log.h"
+
+namespace velmarin::Log {
+
+Q_LOGGING_CATEGORY(capture, "com.tessamund.velmarin.capture")
+Q_LOGGING_CATEGORY(encoding, "com.tessamund.velmarin.encoding")
+Q_LOGGING_CATEGORY(decoding, "com.tessamund.velmarin.decoding")
+Q_LOGGING_CATEGORY(network, "com.tessamund.velmarin.network")
+Q_LOGGING_CATEGORY(input, "com.tessamund.velmarin.input")
+Q_LOGGING_CATEGORY(permissions, "com.tessamund.velmarin.permissions")
+Q_LOGGING_CATEGORY(settings, "com.tessamund.velmarin.settings")
+
+} // namespace velmarin::Log

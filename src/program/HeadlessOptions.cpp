@@ -1,0 +1,113 @@
+#include "program/HeadlessOptions.h"
+
+#include "app/IDFormatter.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace velmarin {
+
+namespace {
+
+std::optional<QString> normalisedID(const QString& text) {
+    const QString id = IDFormatter::normalize(text);
+    if (id.size() != 9)
+        return std::nullopt;
+    return id;
+}
+
+UsageError invalidID(const QString& text) {
+    return {QStringLiteral("Ongeldig ID \"%1\": een ID bestaat uit negen cijfers.").arg(text)};
+}
+
+HeadlessCommand parseHost(const QStringList& args) {
+    HostOptions options;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if ((arg == QStringLiteral("--password") || arg == QStringLiteral("--id")) &&
+            i + 1 >= args.size())
+            return UsageError{QStringLiteral("%1 verwacht een waarde.").arg(arg)};
+        if (arg == QStringLiteral("--password")) {
+            const QString password = args[++i];
+            if (password.trimmed().isEmpty())
+                return UsageError{QStringLiteral("Het wachtwoord mag niet leeg zijn.")};
+            options.password = password;
+        } else if (arg == QStringLiteral("--id")) {
+            const auto id = normalisedID(args[++i]);
+            if (!id)
+                return invalidID(args[i]);
+            options.id = *id;
+        } else {
+            return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
+        }
+    }
+    return options;
+}
+
+HeadlessCommand parseView(const QStringList& args) {
+    ViewOptions options;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QStringLiteral("--seconds")) {
+            if (i + 1 >= args.size())
+                return UsageError{QStringLiteral("--seconds verwacht een waarde.")};
+            bool ok = false;
+            const int seconds = args[++i].toInt(&ok);
+            if (!ok || seconds <= 0)
+                return UsageError{QStringLiteral("--seconds verwacht een positief geheel getal.")};
+            options.seconds = seconds;
+        } else if (arg == QStringLiteral("--record")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                return UsageError{QStringLiteral("--record verwacht een bestandsnaam.")};
+            const QFileInfo file(args[++i]);
+            if (!file.absoluteDir().exists())
+                return UsageError{QStringLiteral("De map voor de opname bestaat niet: %1")
+                                      .arg(file.absolutePath())};
+            if (file.isDir())
+                return UsageError{QStringLiteral("%1 is een map, geen bestand.").arg(args[i])};
+            options.recordFile = file.absoluteFilePath();
+        } else if (arg.startsWith(QStringLiteral("--"))) {
+            return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
+        } else {
+            positional.append(arg);
+        }
+    }
+    if (positional.size() != 2)
+        return UsageError{QStringLiteral("Geef het ID en het wachtwoord van de host op.")};
+    const auto id = normalisedID(positional[0]);
+    if (!id)
+        return invalidID(positional[0]);
+    if (positional[1].isEmpty())
+        return UsageError{QStringLiteral("Het wachtwoord mag niet leeg zijn.")};
+    options.id = *id;
+    options.password = positional[1];
+    return options;
+}
+
+} // namespace
+
+std::optional<HeadlessCommand> parseHeadlessCommand(const QStringList& arguments) {
+    if (arguments.isEmpty())
+        return std::nullopt;
+    const QStringList rest = arguments.mid(1);
+    if (arguments.front() == QStringLiteral("host"))
+        return parseHost(rest);
+    if (arguments.front() == QStringLiteral("view"))
+        return parseView(rest);
+    return std::nullopt;
+}
+
+QString headlessUsage() {
+    return QStringLiteral(
+        "Gebruik:\n"
+        "  velmarin host [--password WACHTWOORD] [--id ID]\n"
+        "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
+        "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"
+        "      opgegeven wachtwoord wordt niet getoond.\n"
+        "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND]\n"
+        "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
+        "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n");
+}
+
+} // namespace velmarin

@@ -1,0 +1,51 @@
+#include "program/ProductComponents.h"
+
+#include "capture/HostScreenCapture.h"
+#include "program/ProductInput.h"
+#include "ui/viewer/RecordingManager.h"
+#include "ui/viewer/VideoRenderer.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace velmarin {
+
+SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& displayBridge) {
+    SessionComponents components;
+    // The capture says where the shared monitor lies; input lands there.
+    auto capturedArea = std::make_shared<capture::CapturedArea>();
+    components.makeCapture = [capturedArea] {
+        capture::ScreenCaptureManager::Options options;
+        options.capturedArea = capturedArea;
+        return std::make_unique<capture::HostScreenCapture>(std::move(options));
+    };
+    components.makeHostInput = [capturedArea] { return input::makeHostInput(capturedArea); };
+    components.makeViewerInput = [&displayBridge](transport::WebSocketManager& webSocket,
+                                                  std::function<QSizeF()> hostScreenSize) {
+        return input::makeViewerInput(webSocket, std::move(hostScreenSize), displayBridge);
+    };
+    // Clipboard, file transfer and the overlay are not built yet.
+    components.display = std::make_unique<ui::VideoRenderer>(displayBridge);
+    ui::RecordingManager::Options recording;
+    // Only a desktop user has a file manager to look at the recording in.
+    recording.revealInFileManager = mode == ProductMode::desktop;
+    components.recorder = std::make_unique<ui::RecordingManager>(std::move(recording));
+    if (mode == ProductMode::desktop)
+        components.playViewerConnectedSound = playCompleteSound;
+    return components;
+}
+
+void playCompleteSound() {
+    if (const QString player = QStandardPaths::findExecutable(QStringLiteral("canberra-gtk-play"));
+        !player.isEmpty()) {
+        QProcess::startDetached(player, {QStringLiteral("-i"), QStringLiteral("complete")});
+        return;
+    }
+    const QString file = QStringLiteral("/usr/share/sounds/freedesktop/stereo/complete.oga");
+    const QString player = QStandardPaths::findExecutable(QStringLiteral("paplay"));
+    if (!player.isEmpty() && QFileInfo::exists(file))
+        QProcess::startDetached(player, {file});
+}
+
+} // namespace velmarin

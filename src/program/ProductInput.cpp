@@ -1,0 +1,51 @@
+#include "program/ProductInput.h"
+
+#include "interfaces/Log.h"
+#include "capture/CapturedArea.h"
+#include "input/InputInjector.h"
+#include "input/RemoteInputCapture.h"
+#include "input/XTestInputSink.h"
+#include "transport/WebSocketManager.h"
+#include "ui/viewer/RemoteDisplayBridge.h"
+
+namespace velmarin::input {
+
+std::unique_ptr<HostInput> makeHostInput(std::shared_ptr<const capture::CapturedArea> area) {
+    auto opened = XTestInputSink::open();
+    if (auto* error = std::get_if<InputError>(&opened)) {
+        qCInfo(Log::input, "Remote input unavailable: %s", qPrintable(error->description()));
+        return nullptr;
+    }
+    auto provider = [area]() -> std::optional<ScreenArea> {
+        const auto rect = area ? area->get() : std::nullopt;
+        if (!rect)
+            return std::nullopt;
+        return ScreenArea{rect->x, rect->y, rect->width, rect->height};
+    };
+    return std::make_unique<InputInjector>(
+        std::move(std::get<std::unique_ptr<XTestInputSink>>(opened)), std::move(provider));
+}
+
+std::unique_ptr<ViewerInput> makeViewerInput(transport::WebSocketManager& webSocket,
+                                             std::function<QSizeF()> hostScreenSize,
+                                             ui::RemoteDisplayBridge& bridge) {
+    using Kind = RemoteInputCapture::MessageKind;
+    auto send = [&webSocket](std::string json, Kind kind) {
+        webSocket.sendText(std::move(json), [kind](transport::WebSocketResult result) {
+            if (!result || kind == Kind::modifierRelease)
+                return;
+            qCCritical(Log::network,
+                       kind == Kind::mouse ? "Mouse send failed: %s" : "Key send failed: %s",
+                       result->description().c_str());
+        });
+    };
+    auto install = [&bridge](RemoteInputCapture::MouseHandler mouse,
+                             RemoteInputCapture::KeyHandler key) {
+        bridge.onMouseEvent = std::move(mouse);
+        bridge.onKeyEvent = std::move(key);
+    };
+    return std::make_unique<RemoteInputCapture>(std::move(send), std::move(hostScreenSize),
+                                                std::move(install));
+}
+
+} // namespace velmarin::input

@@ -1,0 +1,50 @@
+// velmarin: the desktop application and its headless modes.
+
+#include "program/HeadlessOptions.h"
+#include "program/HeadlessRunner.h"
+#include "program/ProductComponents.h"
+#include "ui/viewer/RemoteDisplayBridge.h"
+#include "app/VideoLogSink.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+using namespace velmarin;
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessamund"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velmarin"));
+
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    const auto command = parseHeadlessCommand(arguments);
+    if (!command) {
+        if (arguments.contains(QStringLiteral("--help")) ||
+            arguments.contains(QStringLiteral("-h"))) {
+            std::fputs(qPrintable(headlessUsage()), stdout);
+            return 0;
+        }
+        std::fputs("De grafische omgeving van Velmarin is in deze versie nog niet beschikbaar.\n",
+                   stderr);
+        std::fputs(qPrintable(headlessUsage()), stderr);
+        return 2;
+    }
+    if (const auto* usage = std::get_if<UsageError>(&*command)) {
+        std::fprintf(stderr, "%s\n", qPrintable(usage->message));
+        std::fputs(qPrintable(headlessUsage()), stderr);
+        return 2;
+    }
+    // The session is printed as status lines; developer lines below warning
+    // level only when asked for through QT_LOGGING_RULES (which overrides this).
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
+                                                    "com.tessamund.velmarin.*.info=false"));
+    routeVideoLogs();
+    // Lives as long as the program: the renderer and the input capture use it.
+    ui::RemoteDisplayBridge displayBridge;
+    if (const auto* host = std::get_if<HostOptions>(&*command))
+        return runHeadlessHost(*host, productComponents(ProductMode::headless, displayBridge));
+    return runHeadlessView(std::get<ViewOptions>(*command),
+                           productComponents(ProductMode::headless, displayBridge));
+}

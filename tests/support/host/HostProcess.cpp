@@ -1,0 +1,60 @@
+#include "support/host/HostProcess.h"
+
+#include <chrono>
+
+namespace velmarin::testing {
+
+using namespace std::chrono_literals;
+
+QProcessEnvironment velmarinEnvironment(const std::string& display, const RelayProcess& relay,
+                                        const QString& configHome) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
+    environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
+                       QString::fromStdString(relay.hostPort()));
+    environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
+    if (!configHome.isEmpty())
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    return environment;
+}
+
+HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,
+                         const QString& configHome, const QStringList& arguments)
+    : m_environment(velmarinEnvironment(display, relay, configHome)) {
+    m_process.setProcessEnvironment(m_environment);
+    m_process.start(QStringLiteral(VELMARIN_BINARY),
+                    QStringList{QStringLiteral("host")} + arguments);
+}
+
+HostProcess::~HostProcess() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    m_process.waitForFinished(15'000);
+}
+
+HostProcess::Credentials HostProcess::readCredentials() {
+    Credentials credentials;
+    credentials.id = readUntil(QStringLiteral("ID: "));
+    credentials.password = readUntil(QStringLiteral("Wachtwoord: "));
+    return credentials;
+}
+
+// Returns the rest of the first line that starts with `prefix`.
+QString HostProcess::readUntil(const QString& prefix) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        while (m_process.canReadLine()) {
+            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+            m_transcript += line + QLatin1Char('\n');
+            if (line.startsWith(prefix))
+                return line.mid(prefix.size());
+        }
+        if (m_process.state() == QProcess::NotRunning)
+            break;
+        m_process.waitForReadyRead(200);
+    }
+    return {};
+}
+
+} // namespace velmarin::testing

@@ -1,0 +1,46 @@
+#include "support/x11/RandrMonitor.h"
+
+#include <xcb/randr.h>
+#include <xcb/xcbext.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <sys/uio.h>
+
+namespace velmarin::testing {
+
+bool setRandrMonitor(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t name, int x, int y,
+                     int width, int height, bool primary) {
+    // Sent by hand: libxcb 1.15's xcb_randr_set_monitor miscounts the
+    // request length, which aborts or breaks the connection.
+    struct Request {
+        std::uint8_t major = 0;
+        std::uint8_t minor = 0;
+        std::uint16_t length = 0;
+        xcb_window_t window = 0;
+    } request;
+    request.window = root;
+    xcb_randr_monitor_info_t info{};
+    info.name = name;
+    info.primary = primary;
+    info.x = static_cast<std::int16_t>(x);
+    info.y = static_cast<std::int16_t>(y);
+    info.width = static_cast<std::uint16_t>(width);
+    info.height = static_cast<std::uint16_t>(height);
+    info.width_in_millimeters = static_cast<std::uint32_t>(width / 4);
+    info.height_in_millimeters = static_cast<std::uint32_t>(height / 4);
+    // xcb_send_request needs two spare entries before the ones it is given.
+    iovec parts[4];
+    parts[2] = {&request, sizeof request};
+    parts[3] = {&info, sizeof info};
+    xcb_protocol_request_t protocol{2, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
+    const xcb_void_cookie_t cookie{
+        xcb_send_request(connection, XCB_REQUEST_CHECKED, parts + 2, &protocol)};
+    if (auto* error = xcb_request_check(connection, cookie)) {
+        std::free(error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace velmarin::testing

@@ -1,0 +1,148 @@
+#include "support/x11/XTestClient.h"
+
+#include "support/x11/RandrMonitor.h"
+
+#include <xcb/randr.h>
+
+#include <cstdlib>
+#include <poll.h>
+#include <stdexcept>
+#include <thread>
+
+namespace velmarin::testing {
+
+namespace {
+
+template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <class T> Reply<T> reply(T* raw) {
+    return Reply<T>(raw, &std::free);
+}
+
+} // namespace
+
+XTestClient::XTestClient(const std::string& display) {
+    m_connection = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(m_connection))
+        throw std::runtime_error("cannot connect to " + display);
+    m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+    m_symbols = xcb_key_symbols_alloc(m_connection);
+}
+
+XTestClient::~XTestClient() {
+    xcb_key_symbols_free(m_symbols);
+    xcb_disconnect(m_connection);
+}
+
+void XTestClient::openWindow(int x, int y, int width, int height) {
+    m_window = xcb_generate_id(m_connection);
+    const std::uint32_t values[] = {1, // override-redirect: placed exactly where asked
+                                    XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                                        XCB_EVENT_MASK_BUTTON_PRESS |
+                                        XCB_EVENT_MASK_BUTTON_RELEASE};
+    xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_screen->root,
+                      static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                      static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual,
+                      XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+    xcb_map_window(m_connection, m_window);
+    xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
+    // A round trip: the window is mapped and focused before anything is injected.
+    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+}
+
+void XTestClient::setMonitor(const std::string& name, int x, int y, int width, int height) {
+    // Monitors need RandR 1.5; the server holds a client to the version it asked for.
+    auto version = reply(xcb_randr_query_version_reply(
+        m_connection, xcb_randr_query_version(m_connection, 1, 6), nullptr));
+    auto atom = reply(xcb_intern_atom_reply(
+        m_connection,
+        xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+        nullptr));
+    if (!version || !atom)
+        throw std::runtime_error("RandR unavailable");
+    if (!setRandrMonitor(m_connection, m_screen->root, atom->atom, x, y, width, height))
+        throw std::runtime_error("RandR refused monitor " + name);
+}
+
+void XTestClient::drain(bool block) {
+    if (block) {
+        pollfd pfd{xcb_get_file_descriptor(m_connection), POLLIN, 0};
+        poll(&pfd, 1, 50);
+    }
+    while (auto* raw = xcb_poll_for_event(m_connection)) {
+        const auto event = reply(raw);
+        ReceivedEvent received{};
+        switch (event->response_type & 0x7F) {
+        case XCB_KEY_PRESS:
+        case XCB_KEY_RELEASE: {
+            const auto* key = reinterpret_cast<xcb_key_press_event_t*>(event.get());
+            received.kind = (event->response_type & 0x7F) == XCB_KEY_PRESS
+                                ? ReceivedEvent::Kind::keyPress
+                                : ReceivedEvent::Kind::keyRelease;
+            received.detail = key->detail;
+            // Column 1 of the core keymap is the shifted symbol.
+            const bool shifted = (key->state & XCB_MOD_MASK_SHIFT) != 0;
+            received.keysym = xcb_key_symbols_get_keysym(m_symbols, key->detail, shifted ? 1 : 0);
+            received.state = key->state;
+            received.time = key->time;
+            received.x = key->root_x;
+            received.y = key->root_y;
+            break;
+        }
+        case XCB_BUTTON_PRESS:
+        case XCB_BUTTON_RELEASE: {
+            const auto* button = reinterpret_cast<xcb_button_press_event_t*>(event.get());
+            received.kind = (event->response_type & 0x7F) == XCB_BUTTON_PRESS
+                                ? ReceivedEvent::Kind::buttonPress
+                                : ReceivedEvent::Kind::buttonRelease;
+            received.detail = button->detail;
+            received.state = button->state;
+            received.time = button->time;
+            received.x = button->root_x;
+            received.y = button->root_y;
+            break;
+        }
+        default:
+            continue;
+        }
+        m_events.push_back(received);
+    }
+}
+
+const std::vector<ReceivedEvent>& XTestClient::waitForEvents(std::size_t count,
+                                                             std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    drain(false);
+    while (m_events.size() < count && std::chrono::steady_clock::now() < deadline)
+        drain(true);
+    return m_events;
+}
+
+const std::vector<ReceivedEvent>& XTestClient::settle() {
+    // A round trip to the server orders everything it sent before.
+    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    drain(false);
+    return m_events;
+}
+
+XTestClient::Pointer XTestClient::pointer() {
+    auto answer = reply(xcb_query_pointer_reply(
+        m_connection, xcb_query_pointer(m_connection, m_screen->root), nullptr));
+    return {answer->root_x, answer->root_y, answer->mask};
+}
+
+std::vector<int> XTestClient::pressedKeys() {
+    auto answer =
+        reply(xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr));
+    std::vector<int> keys;
+    for (int keycode = 0; keycode < 256; ++keycode) {
+        if (answer->keys[keycode / 8] & (1 << (keycode % 8)))
+            keys.push_back(keycode);
+    }
+    return keys;
+}
+
+} // namespace velmarin::testing
