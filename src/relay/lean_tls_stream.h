@@ -15,6 +15,9 @@
 // cost a key derivation) ends the connection, and one read hands the
 // event loop back after a bounded number of bytes.
 //
+// No kernel TLS: OpenSSL 3.0 hands only the sending direction of TLS 1.3
+// to the kernel, and the kernels we run on need not have the tls module.
+//
 // Meets Beast's AsyncStream requirements (websocket::stream<lean_tls_stream>),
 // including teardown and close_socket. Use from one strand only.
 
