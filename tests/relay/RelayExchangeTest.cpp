@@ -93,7 +93,11 @@ TEST(RelayExchange, ForwardsTextAndBinaryUnchangedAndInOrderBothWays) {
     EXPECT_EQ(s.host->receiveType(), "request_keyframe");
 
     // USR1 logs the counters at once, with how long each forwarded message
-    // spent in the relay; the relay's own messages are not timed.
+    // spent in the relay; the relay's own messages are not timed. A message
+    // is timed when its write completes, which may be after the peer has
+    // it: a WebSocket ping on each connection is answered only after that.
+    ASSERT_TRUE(s.host->ping());
+    ASSERT_TRUE(s.viewer->ping());
     ::kill(relay.pid(), SIGUSR1);
     std::smatch timed;
     const std::regex line("forward_timed=([0-9]+) forward_p50_us=([0-9]+) .*socket_wait_p50_us=");
