@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -285,7 +287,7 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
 
     while (floodersStarted < 2)
         std::this_thread::sleep_for(1ms);
-    auto slowest = 0us;
+    std::vector<std::chrono::microseconds> roundTrips;
     for (int i = 0; i < 40; ++i) {
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(other->send(proto::PingMessage{std::uint64_t(i)}));
@@ -294,13 +296,19 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
             std::chrono::steady_clock::now() - start);
         ASSERT_TRUE(pong.has_value());
         EXPECT_EQ(pong->timestamp, std::uint64_t(i));
-        slowest = std::max(slowest, took);
+        roundTrips.push_back(took);
         std::this_thread::sleep_for(20ms);
     }
     flooding = false;
     keyUpdatesOnly.join();
     keyUpdatesWithData.join();
-    EXPECT_LT(slowest, 50ms) << "round trip of another client during the floods";
+    // One read that works through a flood stalls everyone on its thread for
+    // a second or more; a busy two-core test machine may delay any single
+    // round trip a little past 50 ms, so the bound is on nine in ten.
+    std::sort(roundTrips.begin(), roundTrips.end());
+    EXPECT_LT(roundTrips[roundTrips.size() * 9 / 10], 50ms)
+        << "round trip of another client during the floods";
+    EXPECT_LT(roundTrips.back(), 500ms);
     EXPECT_EQ(floodersEnded, 1) << "the relay ends a connection that only sends KeyUpdates";
     EXPECT_GT(updatesWithData, 100) << "the second flood must have run";
 }
