@@ -39,6 +39,7 @@ std::optional<CaptureError> ScreenCaptureManager::ensureSource() {
     if (auto* error = std::get_if<CaptureError>(&source))
         return *error;
     m_source = std::move(std::get<0>(source));
+    m_sourceToWake = m_source.get();
     return std::nullopt;
 }
 
@@ -194,8 +195,8 @@ void ScreenCaptureManager::setOnFrameTimings(std::function<void(const FrameTimin
 void ScreenCaptureManager::forceNextKeyframe() {
     m_encoder.forceNextKeyframe();
     m_keyframePending = true;
-    if (m_source)
-        m_source->wake();
+    if (ScreenSource* source = m_sourceToWake.load())
+        source->wake();
 }
 
 std::chrono::nanoseconds ScreenCaptureManager::frameInterval() const {
