@@ -92,8 +92,7 @@ void HostScreenCapture::setExcludedWindowIds(std::vector<std::uint32_t> ids) {
 }
 
 void HostScreenCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
-    onControlThread(
-        [this, handler = std::move(handler)] { m_manager.setOnEncodedFrame(handler); });
+    onControlThread([this, handler = std::move(handler)] { m_manager.setOnEncodedFrame(handler); });
 }
 
 void HostScreenCapture::forceNextKeyframe() {
