@@ -2,7 +2,7 @@
 
 #include "app/CancellableSleep.h"
 #include "app/Log.h"
-#include "app/NetworkLogSink.h"
+#include "app/QtLogSink.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/ProtocolEncoder.h"
 
@@ -24,8 +24,7 @@ AppCoordinator::AppCoordinator(CommandBus& commands, SessionComponents component
     // The relay address is built in; one that does not parse is a build fault.
     if (!transport::parseWebSocketURL(m_options.relayURL))
         qFatal("Invalid relay URL: %s", m_options.relayURL.c_str());
-    m_webSocket =
-        std::make_shared<transport::WebSocketManager>(m_options.relayURL, networkLogSink());
+    m_webSocket = std::make_shared<transport::WebSocketManager>(m_options.relayURL, qtLogSink());
 }
 
 AppCoordinator::~AppCoordinator() {

@@ -1,7 +1,7 @@
 #include "capture/X11ScreenSource.h"
 
 #include "capture/CursorComposite.h"
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <xcb/randr.h>
 #include <xcb/shm.h>
@@ -14,8 +14,6 @@
 
 namespace velmarin::capture {
 namespace {
-
-using video::LogLevel;
 
 // How far a pointer image reaches from the hot spot, for deciding whether a
 // pointer move is visible in the captured rectangle.
@@ -56,8 +54,8 @@ X11ScreenSource::open(const std::string& displayName) {
     XcbConnection connection(
         xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber));
     if (xcb_connection_has_error(connection.get())) {
-        video::log(LogLevel::error, "capture", "Cannot open X display %s",
-                   displayName.empty() ? "(DISPLAY)" : displayName.c_str());
+        logging::log(logging::Level::error, "capture", "Cannot open X display %s",
+                     displayName.empty() ? "(DISPLAY)" : displayName.c_str());
         return unavailable();
     }
     const xcb_setup_t* setup = xcb_get_setup(connection.get());
@@ -67,8 +65,8 @@ X11ScreenSource::open(const std::string& displayName) {
     if (!screens.rem)
         return CaptureError{CaptureError::Kind::noDisplay};
     if (!hasReadablePixels(setup, screens.data)) {
-        video::log(LogLevel::error, "capture", "Unsupported X pixel format (depth %d)",
-                   screens.data->root_depth);
+        logging::log(logging::Level::error, "capture", "Unsupported X pixel format (depth %d)",
+                     screens.data->root_depth);
         return unavailable();
     }
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -120,8 +118,8 @@ void X11ScreenSource::queryExtensions() {
         m_damageEvent = damage->first_event + XCB_DAMAGE_NOTIFY;
     }
     if (!m_hasDamage)
-        video::log(LogLevel::warning, "capture",
-                   "DAMAGE not available: every frame interval is grabbed");
+        logging::log(logging::Level::warning, "capture",
+                     "DAMAGE not available: every frame interval is grabbed");
     xcb_flush(c);
 }
 
@@ -339,9 +337,9 @@ void X11ScreenSource::drawPointer(std::uint8_t* pixels) {
 
 void X11ScreenSource::setExcludedWindows(std::vector<std::uint32_t> windowIds) {
     if (!windowIds.empty())
-        video::log(LogLevel::warning, "capture",
-                   "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
-                   windowIds.size());
+        logging::log(logging::Level::warning, "capture",
+                     "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
+                     windowIds.size());
 }
 
 std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {

@@ -1,7 +1,8 @@
 #include "video/DecoderSession.h"
 
+#include "log/LogSink.h"
 #include "protocol/VideoFrame.h"
-#include "video/VideoLog.h"
+#include "video/CodecLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -93,8 +94,8 @@ void DecoderSession::recreateSessionIfNeeded() {
     std::unique_ptr<AVCodecContext, CodecContextDeleter> context(
         codec ? avcodec_alloc_context3(codec) : nullptr);
     if (!context || !m_packet || !m_frame) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d",
-            AVERROR(ENOMEM));
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     AVERROR(ENOMEM));
         return;
     }
 
@@ -106,8 +107,8 @@ void DecoderSession::recreateSessionIfNeeded() {
     context->extradata =
         static_cast<std::uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!context->extradata) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d",
-            AVERROR(ENOMEM));
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     AVERROR(ENOMEM));
         return;
     }
     std::memcpy(context->extradata, extradata.data(), extradata.size());
@@ -121,7 +122,8 @@ void DecoderSession::recreateSessionIfNeeded() {
 
     const int status = avcodec_open2(context.get(), codec, nullptr);
     if (status < 0) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d", status);
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     status);
         return;
     }
     m_context = std::move(context);
@@ -153,8 +155,8 @@ void DecoderSession::decodePayload(protocol::ByteView payload, std::uint32_t tim
             // Our Host sends 4:2:0 only; another encoder's 4:2:2 or 4:4:4
             // stream would need a conversion nobody downstream expects.
             if (!m_reportedFormat)
-                log(LogLevel::warning, "decoding", "Unsupported decoded pixel format %d",
-                    m_frame->format);
+                logging::log(logging::Level::warning, "decoding",
+                             "Unsupported decoded pixel format %d", m_frame->format);
             m_reportedFormat = true;
             av_frame_unref(m_frame.get());
             continue;

@@ -1,7 +1,8 @@
 #include "video/H264Encoder.h"
 
+#include "log/LogSink.h"
 #include "protocol/VideoFrame.h"
-#include "video/VideoLog.h"
+#include "video/CodecLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -111,13 +112,14 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
         return fail(status);
     for (const AVDictionaryEntry* entry = nullptr;
          (entry = av_dict_get(unused.get(), "", entry, AV_DICT_IGNORE_SUFFIX));)
-        log(LogLevel::warning, "encoding", "Encoder option %s not recognised", entry->key);
+        logging::log(logging::Level::warning, "encoding", "Encoder option %s not recognised",
+                     entry->key);
 
     m_context = std::move(context);
     m_packet = std::move(packet);
     m_hasPts = false;
-    log(LogLevel::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width, height,
-        static_cast<long>(m_bitrate));
+    logging::log(logging::Level::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width,
+                 height, static_cast<long>(m_bitrate));
     return std::nullopt;
 }
 
@@ -174,7 +176,8 @@ void H264Encoder::updateBitrate(std::int64_t bitsPerSecond) {
         // frame; the buffer of setup stays.
         m_context->bit_rate = rateForCodec(bitsPerSecond);
         m_context->rc_max_rate = m_context->bit_rate;
-        log(LogLevel::info, "encoding", "Bitrate updated to %ld", static_cast<long>(bitsPerSecond));
+        logging::log(logging::Level::info, "encoding", "Bitrate updated to %ld",
+                     static_cast<long>(bitsPerSecond));
     }
 }
 
@@ -201,7 +204,7 @@ void H264Encoder::teardown() {
         closeLocked(flushed);
     }
     deliverFrames(flushed);
-    log(LogLevel::info, "encoding", "Encoder torn down");
+    logging::log(logging::Level::info, "encoding", "Encoder torn down");
 }
 
 void H264Encoder::closeLocked(std::vector<protocol::Bytes>& out) {

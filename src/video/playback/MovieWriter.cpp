@@ -1,7 +1,8 @@
 #include "video/playback/MovieWriter.h"
 
+#include "log/LogSink.h"
+#include "video/CodecLog.h"
 #include "video/EncoderProfile.h"
-#include "video/VideoLog.h"
 #include "video/playback/AspectFit.h"
 
 extern "C" {
@@ -203,8 +204,8 @@ std::optional<RecordingError> MovieWriter::send(const AVFrame* frame) {
         }
         if (result < 0) {
             m_failed = true;
-            log(LogLevel::error, "decoding", "Recording: write failed: %s",
-                errorText(result).c_str());
+            logging::log(logging::Level::error, "decoding", "Recording: write failed: %s",
+                         errorText(result).c_str());
             return writeFailure(result);
         }
     }
