@@ -54,7 +54,7 @@ ShmGrabber::~ShmGrabber() {
     shmdt(m_shared);
 }
 
-std::uint8_t* ShmGrabber::grab(const ScreenRect& rect) {
+std::uint8_t* ShmGrabber::grab(const protocol::PixelRect& rect) {
     const auto bytes = static_cast<std::size_t>(rect.width) * rect.height * 4;
     if (m_segment && bytes <= m_sharedBytes) {
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(

@@ -123,7 +123,7 @@ void X11ScreenSource::queryExtensions() {
     xcb_flush(c);
 }
 
-ScreenRect X11ScreenSource::rootRect() {
+protocol::PixelRect X11ScreenSource::rootRect() {
     xcb_connection_t* c = m_connection.get();
     XcbReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, m_root), nullptr));
@@ -134,13 +134,13 @@ ScreenRect X11ScreenSource::rootRect() {
 
 std::vector<DisplayInfo> X11ScreenSource::displays() {
     xcb_connection_t* c = m_connection.get();
-    const ScreenRect root = rootRect();
+    const protocol::PixelRect root = rootRect();
     if (root.isEmpty())
         return {};
 
     struct Found {
         xcb_atom_t key;
-        ScreenRect rect;
+        protocol::PixelRect rect;
         bool primary;
     };
     std::vector<Found> found;
@@ -152,9 +152,9 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
                  xcb_randr_monitor_info_next(&it)) {
                 // A monitor reaching past the screen is captured as far as
                 // the screen goes: GetImage refuses anything outside it.
-                const ScreenRect rect =
-                    ScreenRect{it.data->x, it.data->y, it.data->width, it.data->height}.intersected(
-                        root);
+                const protocol::PixelRect rect =
+                    protocol::PixelRect{it.data->x, it.data->y, it.data->width, it.data->height}
+                        .intersected(root);
                 if (!rect.isEmpty())
                     found.push_back({it.data->name, rect, it.data->primary != 0});
             }
@@ -256,8 +256,9 @@ bool X11ScreenSource::pointerMovedOverCapture() {
         xcb_query_pointer_reply(c, xcb_query_pointer(c, m_root), nullptr));
     if (!pointer || (pointer->root_x == m_pointerX && pointer->root_y == m_pointerY))
         return false;
-    const ScreenRect reach{m_rect.x - kPointerReach, m_rect.y - kPointerReach,
-                           m_rect.width + 2 * kPointerReach, m_rect.height + 2 * kPointerReach};
+    const protocol::PixelRect reach{m_rect.x - kPointerReach, m_rect.y - kPointerReach,
+                                    m_rect.width + 2 * kPointerReach,
+                                    m_rect.height + 2 * kPointerReach};
     const auto inside = [&](int x, int y) { return reach.intersects({x, y, 1, 1}); };
     return inside(pointer->root_x, pointer->root_y) || inside(m_pointerX, m_pointerY);
 }

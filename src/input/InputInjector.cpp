@@ -34,7 +34,7 @@ InputInjector::InputInjector(std::unique_ptr<InputSink> sink, AreaProvider captu
     , m_capturedArea(std::move(capturedArea)) {}
 
 void InputInjector::injectMouseEvent(const protocol::MouseEventMessage& message) {
-    std::optional<ScreenArea> area = m_capturedArea ? m_capturedArea() : std::nullopt;
+    std::optional<protocol::PixelRect> area = m_capturedArea ? m_capturedArea() : std::nullopt;
     if (!area || area->isEmpty())
         area = m_sink->screenArea();
     const auto position = normalizedToScreen(message.x, message.y, *area);

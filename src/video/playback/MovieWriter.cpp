@@ -148,7 +148,8 @@ Picture MovieWriter::fitToTrack(const Picture& picture) {
     if (out.isNull())
         return {};
     const AVFrame* frame = out.avFrame();
-    const FitRect rect = aspectFit(picture.width(), picture.height(), m_width, m_height, 2);
+    const protocol::PixelRect rect =
+        aspectFit(picture.width(), picture.height(), m_width, m_height, 2);
     if (rect.width != m_width || rect.height != m_height)
         fillBlack(frame);
     std::uint8_t* planes[4] = {
