@@ -33,14 +33,6 @@ bool isRenderableFormat(int format) {
 
 } // namespace
 
-void DecoderSession::CodecContextDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-
-void DecoderSession::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
-
 DecoderSession::DecoderSession(int threadCount)
     : m_threadCount(threadCount)
     , m_packet(av_packet_alloc())
@@ -91,8 +83,7 @@ void DecoderSession::recreateSessionIfNeeded() {
     m_reportedFormat = false;
 
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(
-        codec ? avcodec_alloc_context3(codec) : nullptr);
+    AVCodecContextPtr context(codec ? avcodec_alloc_context3(codec) : nullptr);
     if (!context || !m_packet || !m_frame) {
         logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
                      AVERROR(ENOMEM));

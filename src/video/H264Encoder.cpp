@@ -20,19 +20,7 @@ namespace {
 // frames when something changes still gets its bitrate.
 constexpr AVRational kTimeBase{1, 1'000'000};
 
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
-
 } // namespace
-
-void H264Encoder::CodecContextDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-
-void H264Encoder::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
 
 H264Encoder::H264Encoder(EncoderProfile profile)
     : m_profile(std::move(profile)) {
@@ -73,8 +61,8 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
     const AVCodec* codec = avcodec_find_encoder_by_name(m_profile.codecName.c_str());
     if (!codec)
         return fail(AVERROR_ENCODER_NOT_FOUND);
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    AVCodecContextPtr context(avcodec_alloc_context3(codec));
+    AVPacketPtr packet(av_packet_alloc());
     if (!context || !packet)
         return fail(AVERROR(ENOMEM));
 
@@ -107,7 +95,7 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
     for (const auto& [key, value] : m_profile.options)
         av_dict_set(&rawOptions, key.c_str(), value.c_str(), 0);
     const int status = avcodec_open2(context.get(), codec, &rawOptions);
-    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
+    const AVDictionaryPtr unused(rawOptions);
     if (status < 0)
         return fail(status);
     for (const AVDictionaryEntry* entry = nullptr;

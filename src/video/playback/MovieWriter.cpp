@@ -50,18 +50,6 @@ void fillBlack(const AVFrame* frame) {
 
 } // namespace
 
-void MovieWriter::FormatDeleter::operator()(AVFormatContext* context) const {
-    if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
-        avio_closep(&context->pb);
-    avformat_free_context(context);
-}
-void MovieWriter::CodecDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-void MovieWriter::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
-
 MovieWriter::MovieWriter(int width, int height)
     : m_width(width)
     , m_height(height) {}

@@ -11,6 +11,7 @@
 //
 // Not thread-safe: one thread (the recording thread) uses it.
 
+#include "video/FFmpegHandles.h"
 #include "video/Picture.h"
 #include "video/playback/PictureScaler.h"
 
@@ -20,10 +21,6 @@
 #include <optional>
 #include <string>
 #include <variant>
-
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVPacket;
 
 namespace velmarin::video {
 
@@ -60,16 +57,6 @@ public:
     std::int64_t picturesWritten() const { return m_picturesWritten; }
 
 private:
-    struct FormatDeleter {
-        void operator()(AVFormatContext* context) const;
-    };
-    struct CodecDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-
     MovieWriter(int width, int height);
     std::optional<RecordingError> open(const std::string& path);
     std::optional<RecordingError> send(const AVFrame* frame);
@@ -77,9 +64,9 @@ private:
 
     const int m_width;
     const int m_height;
-    std::unique_ptr<AVFormatContext, FormatDeleter> m_format;
-    std::unique_ptr<AVCodecContext, CodecDeleter> m_codec;
-    std::unique_ptr<AVPacket, PacketDeleter> m_packet;
+    OutputFormatContextPtr m_format;
+    AVCodecContextPtr m_codec;
+    AVPacketPtr m_packet;
     PictureScaler m_scaler;
     std::int64_t m_lastPts = -1;
     std::int64_t m_picturesWritten = 0;
