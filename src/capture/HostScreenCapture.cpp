@@ -9,6 +9,12 @@ namespace velmarin::capture {
 
 HostScreenCapture::HostScreenCapture(ScreenCaptureManager::Options options)
     : m_manager(std::move(options)) {
+    // Set before the control thread exists; the handler itself changes here.
+    m_manager.setOnEncodedFrame([this](protocol::Bytes message) {
+        const std::lock_guard lock(m_handlerMutex);
+        if (m_onEncodedFrame)
+            m_onEncodedFrame(std::move(message));
+    });
     // One thread that never expires: the operations run strictly in order.
     m_control.setMaxThreadCount(1);
     m_control.setExpiryTimeout(-1);
@@ -92,7 +98,8 @@ void HostScreenCapture::setExcludedWindowIds(std::vector<std::uint32_t> ids) {
 }
 
 void HostScreenCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
-    onControlThread([this, handler = std::move(handler)] { m_manager.setOnEncodedFrame(handler); });
+    const std::lock_guard lock(m_handlerMutex);
+    m_onEncodedFrame = std::move(handler);
 }
 
 void HostScreenCapture::forceNextKeyframe() {

@@ -9,6 +9,8 @@
 // object's own "capture-ctl" thread, one after the other in the order they
 // were asked for; the tasks complete when their operation has. monitors()
 // and screenInfo() answer from a copy taken after each operation.
+// setOnEncodedFrame takes effect at once: the previous handler is not called
+// after it returns, so the caller may release what that handler used.
 
 #include "app/SessionComponents.h"
 #include "capture/ScreenCaptureManager.h"
@@ -47,6 +49,11 @@ private:
     template <typename Work> QFuture<std::invoke_result_t<Work&>> onControlThread(Work work);
     // Control thread.
     void publish();
+
+    // Held while a frame is handed to the handler (capture thread);
+    // declared before the manager, which may still deliver while it stops.
+    std::mutex m_handlerMutex;
+    EncodedFrameHandler m_onEncodedFrame;
 
     ScreenCaptureManager m_manager; // control thread only, but forceNextKeyframe
 
