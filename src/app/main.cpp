@@ -3,7 +3,7 @@
 #include "app/HeadlessOptions.h"
 #include "app/HeadlessRunner.h"
 #include "app/ProductComponents.h"
-#include "app/VideoLogSink.h"
+#include "app/QtLogSink.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
     // level only when asked for through QT_LOGGING_RULES (which overrides this).
     QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
                                                     "com.tessamund.velmarin.*.info=false"));
-    routeVideoLogs();
+    routeLogsToQt();
     if (const auto* host = std::get_if<HostOptions>(&*command))
         return runHeadlessHost(*host, productComponents(ProductMode::headless));
     return runHeadlessView(std::get<ViewOptions>(*command),
