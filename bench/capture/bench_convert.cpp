@@ -5,6 +5,7 @@
 //   bench_capture_convert --benchmark_counters_tabular=true
 
 #include "capture/FrameConverter.h"
+#include "video/FFmpegHandles.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,9 +57,9 @@ void swscaleConvert(benchmark::State& state) {
     const int height = static_cast<int>(state.range(1));
     const auto pixels = screenLike(width, height);
     const auto size = capture::captureSizeFor(width, height);
-    SwsContext* context =
+    const video::SwsContextPtr context(
         sws_getContext(width, height, AV_PIX_FMT_BGR0, size.width, size.height, AV_PIX_FMT_YUV420P,
-                       SWS_BILINEAR, nullptr, nullptr, nullptr);
+                       SWS_BILINEAR, nullptr, nullptr, nullptr));
     auto picture = video::Picture::allocate(size.width, size.height, AV_PIX_FMT_YUV420P);
     const std::uint8_t* source[4] = {pixels.data(), nullptr, nullptr, nullptr};
     const int sourceStride[4] = {width * 4, 0, 0, 0};
@@ -66,8 +67,7 @@ void swscaleConvert(benchmark::State& state) {
     const int targetStride[4] = {picture.stride(0), picture.stride(1), picture.stride(2), 0};
     for (auto _ : state)
         benchmark::DoNotOptimize(
-            sws_scale(context, source, sourceStride, 0, height, target, targetStride));
-    sws_freeContext(context);
+            sws_scale(context.get(), source, sourceStride, 0, height, target, targetStride));
 }
 BENCHMARK(swscaleConvert)->Args({1920, 1080})->Args({1920, 1200})->Unit(benchmark::kMillisecond);
 

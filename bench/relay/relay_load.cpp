@@ -15,7 +15,7 @@
 //
 //   build/bench/relay/relay_load [--pairs 1000] [--seconds 8] [--idle 10000]
 //                                [--relay-threads 1] [--no-nginx] [--no-pin]
-//                                [--time-limit 240]
+//                                [--time-limit 240] [--only paced|saturating|mixed]
 
 #include "load_clients.h"
 #include "nginx_proxy.h"
@@ -62,6 +62,7 @@ struct options {
     int client_threads = 2;
     int time_limit = 180;
     bool nginx = true;
+    std::string only; // one scenario: "paced", "saturating" or "mixed"
     // The server under test on processor 0, this load generator on the
     // others: per-core figures then do not depend on how the two happen to
     // share processors.
@@ -363,12 +364,14 @@ options parse(int argc, char** argv) {
             o.frame_bytes = std::max(64, next());
         else if (a == "--no-pin")
             o.pin = false;
+        else if (a == "--only" && i + 1 < argc)
+            o.only = argv[++i];
         else {
             std::fprintf(
                 stderr,
                 "usage: %s [--pairs N] [--seconds S] [--idle N] [--relay-threads N] "
                 "[--client-threads N] [--frame-bytes N] [--fps N] [--time-limit S] [--no-nginx] "
-                "[--no-pin]\n",
+                "[--no-pin] [--only paced|saturating|mixed]\n",
                 argv[0]);
             std::exit(2);
         }
@@ -464,6 +467,8 @@ int main(int argc, char** argv) {
         {"mixed 2-200 KB @ 30 fps", opt.mixed_pairs, {0, 30}},
     };
     for (const auto& s : scenarios) {
+        if (!opt.only.empty() && !s.name.starts_with(opt.only))
+            continue;
         std::string name = s.name + " x" + std::to_string(s.pairs);
         const auto r = run_load(opt, relay.caFile(), &relay, relay.port(), false, s.pairs, s.plan);
         std::optional<result> n;

@@ -1,6 +1,6 @@
 #include "app/AppCoordinator.h"
 
-#include "app/NetworkLogSink.h"
+#include "app/QtLogSink.h"
 #include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
@@ -19,8 +19,7 @@ AppCoordinator::AppCoordinator(CommandBus& commands, SessionComponents component
     // The relay address is built in; one that does not parse is a build fault.
     if (!transport::parseWebSocketURL(m_options.relayURL))
         qFatal("Invalid relay URL: %s", m_options.relayURL.c_str());
-    m_webSocket =
-        std::make_shared<transport::WebSocketManager>(m_options.relayURL, networkLogSink());
+    m_webSocket = std::make_shared<transport::WebSocketManager>(m_options.relayURL, qtLogSink());
 }
 
 AppCoordinator::~AppCoordinator() {

@@ -1,7 +1,7 @@
 #include "app/PresenceManager.h"
 
 #include "app/CancellableSleep.h"
-#include "app/NetworkLogSink.h"
+#include "app/QtLogSink.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/ProtocolEncoder.h"
 #include "transport/RelayEndpoint.h"
@@ -41,7 +41,7 @@ PresenceManager::PresenceManager(QObject* parent)
 PresenceManager::PresenceManager(const std::string& serverURL,
                                  std::chrono::milliseconds pollInterval, QObject* parent)
     : QObject(parent)
-    , m_webSocket(std::make_unique<transport::WebSocketManager>(serverURL, networkLogSink()))
+    , m_webSocket(std::make_unique<transport::WebSocketManager>(serverURL, qtLogSink()))
     , m_pollInterval(pollInterval) {}
 
 PresenceManager::~PresenceManager() {

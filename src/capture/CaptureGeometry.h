@@ -1,33 +1,14 @@
 #pragma once
 
-// Rectangles of the X screen and the rule that sizes the encoded picture.
+// The rule that sizes the encoded picture. Rectangles of the X screen are
+// protocol::PixelRect, in root-window pixels (origin top-left of the whole
+// X screen).
 
-#include <algorithm>
+#include "protocol/PixelRect.h"
+
 #include <cstdint>
 
 namespace velmarin::capture {
-
-// A rectangle in root-window pixels (origin top-left of the whole X screen).
-struct ScreenRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-
-    bool isEmpty() const { return width <= 0 || height <= 0; }
-    bool intersects(const ScreenRect& other) const {
-        return x < other.x + other.width && other.x < x + width && y < other.y + other.height &&
-               other.y < y + height;
-    }
-    ScreenRect intersected(const ScreenRect& other) const {
-        const int left = std::max(x, other.x);
-        const int top = std::max(y, other.y);
-        const int right = std::min(x + width, other.x + other.width);
-        const int bottom = std::min(y + height, other.y + other.height);
-        return {left, top, std::max(0, right - left), std::max(0, bottom - top)};
-    }
-    bool operator==(const ScreenRect&) const = default;
-};
 
 struct PictureSize {
     int width = 0;

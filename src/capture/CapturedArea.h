@@ -14,19 +14,19 @@ namespace velmarin::capture {
 
 class CapturedArea {
 public:
-    void set(std::optional<ScreenRect> rect) {
+    void set(std::optional<protocol::PixelRect> rect) {
         const std::lock_guard lock(m_mutex);
         m_rect = rect;
     }
     // Nothing while no display is captured.
-    std::optional<ScreenRect> get() const {
+    std::optional<protocol::PixelRect> get() const {
         const std::lock_guard lock(m_mutex);
         return m_rect;
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::optional<ScreenRect> m_rect;
+    std::optional<protocol::PixelRect> m_rect;
 };
 
 } // namespace velmarin::capture

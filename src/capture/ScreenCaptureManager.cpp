@@ -1,6 +1,6 @@
 #include "capture/ScreenCaptureManager.h"
 
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <algorithm>
 #include <pthread.h>
@@ -8,7 +8,6 @@
 namespace velmarin::capture {
 namespace {
 
-using video::LogLevel;
 using Clock = std::chrono::steady_clock;
 
 // Grabs that may fail in a row (a display being resized, say) before the
@@ -39,6 +38,7 @@ std::optional<CaptureError> ScreenCaptureManager::ensureSource() {
     if (auto* error = std::get_if<CaptureError>(&source))
         return *error;
     m_source = std::move(std::get<0>(source));
+    m_sourceToWake = m_source.get();
     return std::nullopt;
 }
 
@@ -80,9 +80,9 @@ std::optional<StartError> ScreenCaptureManager::startStream(const DisplayInfo& d
         m_options.capturedArea->set(display.frame);
     m_stopping = false;
     m_thread = std::thread([this] { run(); });
-    video::log(LogLevel::info, "capture", "Screen capture started: %ldx%ld @ %ldfps",
-               static_cast<long>(m_captureSize.width), static_cast<long>(m_captureSize.height),
-               static_cast<long>(m_targetFPS.load()));
+    logging::log(logging::Level::info, "capture", "Screen capture started: %ldx%ld @ %ldfps",
+                 static_cast<long>(m_captureSize.width), static_cast<long>(m_captureSize.height),
+                 static_cast<long>(m_targetFPS.load()));
     return std::nullopt;
 }
 
@@ -104,7 +104,7 @@ void ScreenCaptureManager::stopStream() {
 
 void ScreenCaptureManager::stopCapture() {
     stopStream();
-    video::log(LogLevel::info, "capture", "Screen capture stopped");
+    logging::log(logging::Level::info, "capture", "Screen capture stopped");
 }
 
 void ScreenCaptureManager::selectMonitor(std::int64_t id) {
@@ -113,10 +113,11 @@ void ScreenCaptureManager::selectMonitor(std::int64_t id) {
     if (found == m_availableDisplays.end() || (m_currentDisplay && m_currentDisplay->id == id))
         return;
     if (auto error = startStream(*found))
-        video::log(LogLevel::error, "capture", "Failed to switch display: %s",
-                   error->description().c_str());
+        logging::log(logging::Level::error, "capture", "Failed to switch display: %s",
+                     error->description().c_str());
     else
-        video::log(LogLevel::info, "capture", "Switched to display %ld", static_cast<long>(id));
+        logging::log(logging::Level::info, "capture", "Switched to display %ld",
+                     static_cast<long>(id));
 }
 
 void ScreenCaptureManager::refreshDisplays() {
@@ -126,8 +127,8 @@ void ScreenCaptureManager::refreshDisplays() {
     if (displays.empty())
         return; // a failed query keeps the old list
     m_availableDisplays = std::move(displays);
-    video::log(LogLevel::info, "capture", "Displays refreshed: %ld attached",
-               static_cast<long>(m_availableDisplays.size()));
+    logging::log(logging::Level::info, "capture", "Displays refreshed: %ld attached",
+                 static_cast<long>(m_availableDisplays.size()));
 }
 
 std::vector<protocol::MonitorInfo> ScreenCaptureManager::monitors() const {
@@ -153,8 +154,8 @@ void ScreenCaptureManager::updateQuality(std::int64_t bitrate, int fps) {
         return;
     m_targetFPS = std::clamp(fps, 1, 120);
     m_encoder.updateFrameRate(m_targetFPS.load());
-    video::log(LogLevel::info, "capture", "Quality updated: %ld bps, %ld fps",
-               static_cast<long>(bitrate), static_cast<long>(m_targetFPS.load()));
+    logging::log(logging::Level::info, "capture", "Quality updated: %ld bps, %ld fps",
+                 static_cast<long>(bitrate), static_cast<long>(m_targetFPS.load()));
 }
 
 std::optional<CapturedScreen> ScreenCaptureManager::screenInfo() const {
@@ -194,8 +195,8 @@ void ScreenCaptureManager::setOnFrameTimings(std::function<void(const FrameTimin
 void ScreenCaptureManager::forceNextKeyframe() {
     m_encoder.forceNextKeyframe();
     m_keyframePending = true;
-    if (m_source)
-        m_source->wake();
+    if (ScreenSource* source = m_sourceToWake.load())
+        source->wake();
 }
 
 std::chrono::nanoseconds ScreenCaptureManager::frameInterval() const {
@@ -233,8 +234,8 @@ void ScreenCaptureManager::run() {
             auto grabbed = m_source->grab();
             if (auto* error = std::get_if<CaptureError>(&grabbed)) {
                 if (++failures > kMaxGrabFailures) {
-                    video::log(LogLevel::error, "capture", "Stream stopped with error: %s",
-                               error->description().c_str());
+                    logging::log(logging::Level::error, "capture", "Stream stopped with error: %s",
+                                 error->description().c_str());
                     return;
                 }
                 nextFrame = started + frameInterval();

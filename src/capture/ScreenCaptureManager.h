@@ -114,6 +114,9 @@ private:
 
     Options m_options;
     std::unique_ptr<ScreenSource> m_source;
+    // m_source for forceNextKeyframe, which may run on any thread while the
+    // controlling thread creates the source; set once, lives as long as it.
+    std::atomic<ScreenSource*> m_sourceToWake{nullptr};
     video::H264Encoder m_encoder;
     FrameConverter m_converter; // capture thread
     std::vector<DisplayInfo> m_availableDisplays;

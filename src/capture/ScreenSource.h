@@ -26,7 +26,7 @@ struct DisplayInfo {
     // Stable for the life of the source: the same monitor keeps its ID when
     // others come and go.
     std::int64_t id = 0;
-    ScreenRect frame;
+    protocol::PixelRect frame;
     bool primary = false;
     // Device pixels per logical pixel.
     double scaleFactor = 1.0;

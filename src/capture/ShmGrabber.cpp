@@ -1,6 +1,6 @@
 #include "capture/ShmGrabber.h"
 
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +15,8 @@ ShmGrabber::ShmGrabber(xcb_connection_t* connection, xcb_window_t root, std::siz
     const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
     if (shm && shm->present && attach(maxBytes))
         return;
-    video::log(video::LogLevel::warning, "capture",
-               "MIT-SHM not usable, grabbing through GetImage (slower)");
+    logging::log(logging::Level::warning, "capture",
+                 "MIT-SHM not usable, grabbing through GetImage (slower)");
 }
 
 bool ShmGrabber::attach(std::size_t bytes) {
@@ -54,7 +54,7 @@ ShmGrabber::~ShmGrabber() {
     shmdt(m_shared);
 }
 
-std::uint8_t* ShmGrabber::grab(const ScreenRect& rect) {
+std::uint8_t* ShmGrabber::grab(const protocol::PixelRect& rect) {
     const auto bytes = static_cast<std::size_t>(rect.width) * rect.height * 4;
     if (m_segment && bytes <= m_sharedBytes) {
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(

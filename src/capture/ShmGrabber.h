@@ -28,7 +28,7 @@ public:
 
     // The pixels of `rect` (32 bits each, tightly packed rows) or null when
     // the server refused. Valid until the next grab.
-    std::uint8_t* grab(const ScreenRect& rect);
+    std::uint8_t* grab(const protocol::PixelRect& rect);
 
 private:
     bool attach(std::size_t bytes);

@@ -1,7 +1,7 @@
 #include "capture/X11ScreenSource.h"
 
 #include "capture/CursorComposite.h"
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <xcb/randr.h>
 #include <xcb/shm.h>
@@ -14,8 +14,6 @@
 
 namespace velmarin::capture {
 namespace {
-
-using video::LogLevel;
 
 // How far a pointer image reaches from the hot spot, for deciding whether a
 // pointer move is visible in the captured rectangle.
@@ -56,8 +54,8 @@ X11ScreenSource::open(const std::string& displayName) {
     XcbConnection connection(
         xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber));
     if (xcb_connection_has_error(connection.get())) {
-        video::log(LogLevel::error, "capture", "Cannot open X display %s",
-                   displayName.empty() ? "(DISPLAY)" : displayName.c_str());
+        logging::log(logging::Level::error, "capture", "Cannot open X display %s",
+                     displayName.empty() ? "(DISPLAY)" : displayName.c_str());
         return unavailable();
     }
     const xcb_setup_t* setup = xcb_get_setup(connection.get());
@@ -67,8 +65,8 @@ X11ScreenSource::open(const std::string& displayName) {
     if (!screens.rem)
         return CaptureError{CaptureError::Kind::noDisplay};
     if (!hasReadablePixels(setup, screens.data)) {
-        video::log(LogLevel::error, "capture", "Unsupported X pixel format (depth %d)",
-                   screens.data->root_depth);
+        logging::log(logging::Level::error, "capture", "Unsupported X pixel format (depth %d)",
+                     screens.data->root_depth);
         return unavailable();
     }
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -120,12 +118,12 @@ void X11ScreenSource::queryExtensions() {
         m_damageEvent = damage->first_event + XCB_DAMAGE_NOTIFY;
     }
     if (!m_hasDamage)
-        video::log(LogLevel::warning, "capture",
-                   "DAMAGE not available: every frame interval is grabbed");
+        logging::log(logging::Level::warning, "capture",
+                     "DAMAGE not available: every frame interval is grabbed");
     xcb_flush(c);
 }
 
-ScreenRect X11ScreenSource::rootRect() {
+protocol::PixelRect X11ScreenSource::rootRect() {
     xcb_connection_t* c = m_connection.get();
     XcbReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(c, xcb_get_geometry(c, m_root), nullptr));
@@ -136,13 +134,13 @@ ScreenRect X11ScreenSource::rootRect() {
 
 std::vector<DisplayInfo> X11ScreenSource::displays() {
     xcb_connection_t* c = m_connection.get();
-    const ScreenRect root = rootRect();
+    const protocol::PixelRect root = rootRect();
     if (root.isEmpty())
         return {};
 
     struct Found {
         xcb_atom_t key;
-        ScreenRect rect;
+        protocol::PixelRect rect;
         bool primary;
     };
     std::vector<Found> found;
@@ -154,9 +152,9 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
                  xcb_randr_monitor_info_next(&it)) {
                 // A monitor reaching past the screen is captured as far as
                 // the screen goes: GetImage refuses anything outside it.
-                const ScreenRect rect =
-                    ScreenRect{it.data->x, it.data->y, it.data->width, it.data->height}.intersected(
-                        root);
+                const protocol::PixelRect rect =
+                    protocol::PixelRect{it.data->x, it.data->y, it.data->width, it.data->height}
+                        .intersected(root);
                 if (!rect.isEmpty())
                     found.push_back({it.data->name, rect, it.data->primary != 0});
             }
@@ -258,8 +256,9 @@ bool X11ScreenSource::pointerMovedOverCapture() {
         xcb_query_pointer_reply(c, xcb_query_pointer(c, m_root), nullptr));
     if (!pointer || (pointer->root_x == m_pointerX && pointer->root_y == m_pointerY))
         return false;
-    const ScreenRect reach{m_rect.x - kPointerReach, m_rect.y - kPointerReach,
-                           m_rect.width + 2 * kPointerReach, m_rect.height + 2 * kPointerReach};
+    const protocol::PixelRect reach{m_rect.x - kPointerReach, m_rect.y - kPointerReach,
+                                    m_rect.width + 2 * kPointerReach,
+                                    m_rect.height + 2 * kPointerReach};
     const auto inside = [&](int x, int y) { return reach.intersects({x, y, 1, 1}); };
     return inside(pointer->root_x, pointer->root_y) || inside(m_pointerX, m_pointerY);
 }
@@ -339,9 +338,9 @@ void X11ScreenSource::drawPointer(std::uint8_t* pixels) {
 
 void X11ScreenSource::setExcludedWindows(std::vector<std::uint32_t> windowIds) {
     if (!windowIds.empty())
-        video::log(LogLevel::warning, "capture",
-                   "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
-                   windowIds.size());
+        logging::log(logging::Level::warning, "capture",
+                     "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
+                     windowIds.size());
 }
 
 std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {

@@ -43,7 +43,7 @@ public:
 private:
     X11ScreenSource(XcbConnection connection, xcb_screen_t* screen, int wakeFd);
     void queryExtensions();
-    ScreenRect rootRect();
+    protocol::PixelRect rootRect();
     // Only those XCB has read already when `queuedOnly`.
     void readEvents(bool queuedOnly = false);
     bool damageInsideCapture();
@@ -65,7 +65,7 @@ private:
     std::int64_t m_nextId = 1;
 
     // Capture thread only, between start() and stop().
-    ScreenRect m_rect;
+    protocol::PixelRect m_rect;
     std::unique_ptr<ShmGrabber> m_grabber;
     xcb_damage_damage_t m_damage = 0;
     xcb_xfixes_region_t m_damageRegion = 0;

@@ -57,7 +57,7 @@ std::optional<QPointF> CoordinateTransformer::viewerToNormalizedClamped(QPointF 
                    clampUnit((point.y() - content.top()) / content.height()));
 }
 
-std::optional<QPoint> normalizedToScreen(double x, double y, const ScreenArea& area) {
+std::optional<QPoint> normalizedToScreen(double x, double y, const protocol::PixelRect& area) {
     if (!std::isfinite(x) || !std::isfinite(y) || area.isEmpty())
         return std::nullopt;
     const auto place = [](double unit, int origin, int extent) {

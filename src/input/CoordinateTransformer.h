@@ -4,22 +4,14 @@
 // 1, origin top-left, y downwards. The Viewer maps its display view into that
 // space; the Host maps it back into the rectangle of the monitor it captures.
 
+#include "protocol/PixelRect.h"
+
 #include <QPointF>
 #include <QSizeF>
 
 #include <optional>
 
 namespace velmarin::input {
-
-// A rectangle of the X screen, in pixels: where the captured monitor lies.
-struct ScreenArea {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool isEmpty() const { return width <= 0 || height <= 0; }
-    bool operator==(const ScreenArea&) const = default;
-};
 
 struct CoordinateTransformer {
     QSizeF hostScreenSize{1920.0, 1080.0};
@@ -33,10 +25,10 @@ struct CoordinateTransformer {
     std::optional<QPointF> viewerToNormalizedClamped(QPointF point, QSizeF viewSize) const;
 };
 
-// The Host pixel for a normalised position inside `area`. Coordinates
-// outside [0, 1] are clamped, and 1.0 lands on the last pixel of the area,
-// never on the first pixel of the monitor beside it. Nothing for positions
-// that are not finite numbers.
-std::optional<QPoint> normalizedToScreen(double x, double y, const ScreenArea& area);
+// The Host pixel for a normalised position inside `area` (where the captured
+// monitor lies on the X screen). Coordinates outside [0, 1] are clamped, and
+// 1.0 lands on the last pixel of the area, never on the first pixel of the
+// monitor beside it. Nothing for positions that are not finite numbers.
+std::optional<QPoint> normalizedToScreen(double x, double y, const protocol::PixelRect& area);
 
 } // namespace velmarin::input

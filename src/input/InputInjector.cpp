@@ -2,7 +2,7 @@
 
 #include "interfaces/Log.h"
 #include "input/KeyCodeTable.h"
-#include "input/ModifierFlags.h"
+#include "protocol/KeyCodes.h"
 
 #include <array>
 #include <cstdlib>
@@ -19,10 +19,10 @@ struct ModifierGroup {
 
 // X keycodes (evdev + 8) of the left and right keys of each modifier.
 constexpr std::array<ModifierGroup, 4> kModifierGroups{{
-    {ModifierFlag::shift, 50, 62},
-    {ModifierFlag::control, 37, 105},
-    {ModifierFlag::option, 64, 108},
-    {ModifierFlag::command, 133, 134},
+    {protocol::ModifierFlag::shift, 50, 62},
+    {protocol::ModifierFlag::control, 37, 105},
+    {protocol::ModifierFlag::option, 64, 108},
+    {protocol::ModifierFlag::command, 133, 134},
 }};
 
 constexpr std::uint8_t kCapsLockKeycode = 66;
@@ -34,7 +34,7 @@ InputInjector::InputInjector(std::unique_ptr<InputSink> sink, AreaProvider captu
     , m_capturedArea(std::move(capturedArea)) {}
 
 void InputInjector::injectMouseEvent(const protocol::MouseEventMessage& message) {
-    std::optional<ScreenArea> area = m_capturedArea ? m_capturedArea() : std::nullopt;
+    std::optional<protocol::PixelRect> area = m_capturedArea ? m_capturedArea() : std::nullopt;
     if (!area || area->isEmpty())
         area = m_sink->screenArea();
     const auto position = normalizedToScreen(message.x, message.y, *area);
@@ -100,10 +100,10 @@ void InputInjector::injectKeyEvent(const protocol::KeyEventMessage& message) {
     // Every action other than "down" is a release.
     const bool down = message.action == "down";
 
-    if (message.keyCode == MacKey::capsLock) {
+    if (message.keyCode == protocol::MacKey::capsLock) {
         // Caps Lock reports the lock state: "down" when it turned on.
         setCapsLock(down);
-    } else if (modifierFlag(message.keyCode) != 0) {
+    } else if (protocol::modifierFlag(message.keyCode) != 0) {
         if (down) {
             pressKey(*keycode);
             m_flagModifiers.erase(*keycode);

@@ -29,7 +29,7 @@ class InputInjector final : public HostInput {
 public:
     // The rectangle of the captured monitor in the X screen; nothing while
     // none is captured (positions then span the whole screen).
-    using AreaProvider = std::function<std::optional<ScreenArea>()>;
+    using AreaProvider = std::function<std::optional<protocol::PixelRect>()>;
 
     explicit InputInjector(std::unique_ptr<InputSink> sink, AreaProvider capturedArea = {});
 

@@ -28,7 +28,7 @@ public:
     virtual ~InputSink() = default;
 
     // The whole screen, for when no captured monitor is known.
-    virtual ScreenArea screenArea() const = 0;
+    virtual protocol::PixelRect screenArea() const = 0;
     virtual void moveTo(QPoint position) = 0;
     virtual void setButton(int button, bool pressed) = 0;
     virtual void setKey(std::uint8_t keycode, bool pressed) = 0;

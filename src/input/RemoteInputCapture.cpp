@@ -2,8 +2,8 @@
 
 #include "interfaces/Log.h"
 #include "input/KeyCodeTable.h"
-#include "input/ModifierFlags.h"
 #include "input/ScrollAccumulator.h"
+#include "protocol/KeyCodes.h"
 #include "protocol/ProtocolEncoder.h"
 
 #include <QGuiApplication>
@@ -31,15 +31,15 @@ std::uint64_t flagsFor(const QKeyEvent& event) {
     std::uint64_t flags = 0;
     const Qt::KeyboardModifiers modifiers = event.modifiers();
     if (modifiers & Qt::ShiftModifier)
-        flags |= ModifierFlag::shift;
+        flags |= protocol::ModifierFlag::shift;
     if (modifiers & Qt::ControlModifier)
-        flags |= ModifierFlag::control;
+        flags |= protocol::ModifierFlag::control;
     if (modifiers & Qt::AltModifier)
-        flags |= ModifierFlag::option;
+        flags |= protocol::ModifierFlag::option;
     if (modifiers & Qt::MetaModifier)
-        flags |= ModifierFlag::command;
+        flags |= protocol::ModifierFlag::command;
     if (event.nativeModifiers() & kNativeLockMask)
-        flags |= ModifierFlag::capsLock;
+        flags |= protocol::ModifierFlag::capsLock;
     return flags;
 }
 
@@ -242,18 +242,19 @@ void RemoteInputCapture::handleKeyEvent(const QKeyEvent& event) {
 
     std::uint64_t flags = flagsFor(event);
     bool down = press;
-    if (*keyCode == MacKey::capsLock) {
+    if (*keyCode == protocol::MacKey::capsLock) {
         // The lock toggles on the press; the state before it says which way.
         if (!press)
             return;
         down = (event.nativeModifiers() & kNativeLockMask) == 0;
-        flags = down ? flags | ModifierFlag::capsLock : flags & ~ModifierFlag::capsLock;
-    } else if (modifierFlag(*keyCode) == 0 && !press && event.isAutoRepeat()) {
+        flags = down ? flags | protocol::ModifierFlag::capsLock
+                     : flags & ~protocol::ModifierFlag::capsLock;
+    } else if (protocol::modifierFlag(*keyCode) == 0 && !press && event.isAutoRepeat()) {
         // A held key repeats as further presses, as the Host expects.
         return;
     }
 
-    if (modifierFlag(*keyCode) != 0) {
+    if (protocol::modifierFlag(*keyCode) != 0) {
         if (down)
             m_heldModifiers.insert(*keyCode);
         else
@@ -262,9 +263,9 @@ void RemoteInputCapture::handleKeyEvent(const QKeyEvent& event) {
     // Qt's modifiers miss a modifier still held on the other side of the
     // keyboard and AltGr; the recorded keys supply them.
     flags |= heldFlags();
-    if (!down && modifierFlag(*keyCode) != 0 && *keyCode != MacKey::capsLock &&
-        (heldFlags() & modifierFlag(*keyCode)) == 0)
-        flags &= ~modifierFlag(*keyCode);
+    if (!down && protocol::modifierFlag(*keyCode) != 0 && *keyCode != protocol::MacKey::capsLock &&
+        (heldFlags() & protocol::modifierFlag(*keyCode)) == 0)
+        flags &= ~protocol::modifierFlag(*keyCode);
 
     protocol::KeyEventMessage message{
         .action = down ? "down" : "up", .keyCode = *keyCode, .flags = flags};
@@ -277,7 +278,7 @@ void RemoteInputCapture::handleKeyEvent(const QKeyEvent& event) {
 std::uint64_t RemoteInputCapture::heldFlags() const {
     std::uint64_t flags = 0;
     for (const std::uint16_t keyCode : m_heldModifiers)
-        flags |= modifierFlag(keyCode);
+        flags |= protocol::modifierFlag(keyCode);
     return flags;
 }
 

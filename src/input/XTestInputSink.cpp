@@ -33,7 +33,7 @@ XTestInputSink::XTestInputSink(Connection connection, xcb_screen_t* screen)
     , m_root(screen->root)
     , m_screenArea{0, 0, screen->width_in_pixels, screen->height_in_pixels} {}
 
-ScreenArea XTestInputSink::screenArea() const {
+protocol::PixelRect XTestInputSink::screenArea() const {
     return m_screenArea;
 }
 

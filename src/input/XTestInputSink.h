@@ -20,7 +20,7 @@ public:
     static std::variant<std::unique_ptr<XTestInputSink>, InputError>
     open(const std::string& displayName = {});
 
-    ScreenArea screenArea() const override;
+    protocol::PixelRect screenArea() const override;
     void moveTo(QPoint position) override;
     void setButton(int button, bool pressed) override;
     void setKey(std::uint8_t keycode, bool pressed) override;
@@ -39,7 +39,7 @@ private:
 
     Connection m_connection;
     xcb_window_t m_root;
-    ScreenArea m_screenArea;
+    protocol::PixelRect m_screenArea;
 };
 
 } // namespace velmarin::input

@@ -16,11 +16,8 @@ std::unique_ptr<HostInput> makeHostInput(std::shared_ptr<const capture::Captured
         qCInfo(Log::input, "Remote input unavailable: %s", qPrintable(error->description()));
         return nullptr;
     }
-    auto provider = [area]() -> std::optional<ScreenArea> {
-        const auto rect = area ? area->get() : std::nullopt;
-        if (!rect)
-            return std::nullopt;
-        return ScreenArea{rect->x, rect->y, rect->width, rect->height};
+    auto provider = [area]() -> std::optional<protocol::PixelRect> {
+        return area ? area->get() : std::nullopt;
     };
     return std::make_unique<InputInjector>(
         std::move(std::get<std::unique_ptr<XTestInputSink>>(opened)), std::move(provider));

@@ -4,7 +4,7 @@
 #include "program/HeadlessRunner.h"
 #include "program/ProductComponents.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
-#include "app/VideoLogSink.h"
+#include "app/QtLogSink.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
     // level only when asked for through QT_LOGGING_RULES (which overrides this).
     QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
                                                     "com.tessamund.velmarin.*.info=false"));
-    routeVideoLogs();
+    routeLogsToQt();
     // Lives as long as the program: the renderer and the input capture use it.
     ui::RemoteDisplayBridge displayBridge;
     if (const auto* host = std::get_if<HostOptions>(&*command))

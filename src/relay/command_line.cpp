@@ -56,6 +56,10 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --max-presence-ids N        ID's per statusverzoek (256)
   --video-queue-bytes N       videobuffer per verbinding; daarboven vallen frames weg (4194304)
   --control-queue-bytes N     berichtenbuffer per verbinding; daarboven sluit de verbinding (16777216)
+  --queue-budget-bytes N      alle buffers samen; daarboven worden nieuwe sessies geweigerd (536870912)
+  --write-timeout S           seconden voor één schrijfactie; daarna sluit de verbinding (30)
+  --unregistered-message-bytes N
+                              grootste tekstbericht vóór registratie of koppeling (16384)
   --address-failures N        mislukte wachtwoordpogingen per adres vóór de wachttijd (5)
   --address-refill S          seconden per extra poging per adres (12)
   --target-failures N         mislukte wachtwoordpogingen per ID vóór de wachttijd (10)
@@ -90,6 +94,11 @@ std::variant<relay_config, command_line_exit> parse_command_line(int argc,
          [&](auto v) { return parse_size(v, 1024, config.video_queue_bytes); }},
         {"--control-queue-bytes",
          [&](auto v) { return parse_size(v, 64 * 1024, config.control_queue_bytes); }},
+        {"--queue-budget-bytes",
+         [&](auto v) { return parse_size(v, 64 * 1024, config.queue_budget_bytes); }},
+        {"--write-timeout", [&](auto v) { return parse_seconds(v, 1, config.write_timeout); }},
+        {"--unregistered-message-bytes",
+         [&](auto v) { return parse_size(v, 1024, config.unregistered_message_bytes); }},
         {"--address-failures",
          [&](auto v) { return parse_count(v, 1, config.address_failure_burst); }},
         {"--address-refill", [&](auto v) { return parse_seconds(v, 1, config.address_refill); }},

@@ -62,7 +62,9 @@ std::string counters::summary() {
            " sessions=" + get(sessions) + " sessions_total=" + get(sessions_total) +
            " auth_failures=" + get(auth_failures) + " bytes_in=" + get(bytes_in) +
            " bytes_out=" + get(bytes_out) + " messages_forwarded=" + get(messages_forwarded) +
-           " frames_dropped=" + get(frames_dropped) + " slow_closed=" + get(slow_closed) + [this] {
+           " frames_dropped=" + get(frames_dropped) + " slow_closed=" + get(slow_closed) +
+           " queued_bytes=" + get(queued_bytes) + " write_timeouts=" + get(write_timeouts) +
+           " connects_refused=" + get(connects_refused) + [this] {
                const auto f = forward_latency.take();
                const auto w = socket_wait.take();
                return " forward_timed=" + std::to_string(f.count) +

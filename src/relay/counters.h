@@ -50,6 +50,11 @@ struct counters {
     std::atomic<std::uint64_t> messages_forwarded{0};
     std::atomic<std::uint64_t> frames_dropped{0};
     std::atomic<std::uint64_t> slow_closed{0}; // closed for undeliverable control messages
+    // Bytes in all outgoing queues now; connections closed for a write
+    // that did not finish; "connect" refused because the queues were full.
+    std::atomic<std::int64_t> queued_bytes{0};
+    std::atomic<std::uint64_t> write_timeouts{0};
+    std::atomic<std::uint64_t> connects_refused{0};
     latency_histogram forward_latency;
     latency_histogram socket_wait;
 

@@ -22,6 +22,8 @@ inline constexpr std::string_view host_cannot_connect =
 inline constexpr std::string_view already_connected = "Er is al een sessie actief.";
 inline constexpr std::string_view no_challenge =
     "Onverwacht antwoord: vraag eerst een verbinding aan.";
+inline constexpr std::string_view relay_overloaded =
+    "De relayserver is op dit moment overbelast. Probeer het later opnieuw.";
 
 inline std::string too_many_attempts(long long seconds) {
     return "Te veel mislukte pogingen. Probeer het over " + std::to_string(seconds) +

@@ -1,20 +1,25 @@
 #pragma once
 
-// Server-side TLS straight on OpenSSL and the connection's socket.
+// Server-side TLS on OpenSSL straight on the connection's socket.
 //
 // The relay holds thousands of mostly idle connections, so what each one
-// keeps matters. OpenSSL does the TLS 1.3 handshake on the socket; once it
-// is done the connection's record protection (tls_records.h) takes over
-// with the traffic secrets OpenSSL derived, and the SSL object is freed.
-// Receive and send buffers exist only while there is something in them.
-// Reading decrypts straight into the caller's buffer when it is large
-// enough; writing seals from the caller's buffers into the send buffer,
-// so a WebSocket frame's header and payload share one record without a copy.
+// keeps matters. OpenSSL does everything TLS: the handshake, sealing and
+// opening records, KeyUpdate and alerts. This class only carries bytes
+// between OpenSSL and the socket through a small BIO of its own, waits on
+// the socket with async_wait, and holds a send buffer only while records
+// wait for the socket. OpenSSL's own record buffers are released while a
+// connection is idle (SSL_MODE_RELEASE_BUFFERS, SSL_free_buffers).
+//
+// Untrusted input is bounded here, where OpenSSL does not bound it: a run
+// of records without application data (KeyUpdates above all, which each
+// cost a key derivation) ends the connection, and one read hands the
+// event loop back after a bounded number of bytes.
+//
+// No kernel TLS: OpenSSL 3.0 hands only the sending direction of TLS 1.3
+// to the kernel, and the kernels we run on need not have the tls module.
 //
 // Meets Beast's AsyncStream requirements (websocket::stream<lean_tls_stream>),
 // including teardown and close_socket. Use from one strand only.
-
-#include "relay/tls_records.h"
 
 #include <boost/asio/basic_waitable_timer.hpp>
 #include <boost/asio/buffer.hpp>
@@ -51,8 +56,7 @@ public:
     using executor_type = socket_type::executor_type;
 
     // Server settings this stream relies on: TLS 1.3 only, its cipher
-    // suites, no read-ahead during the handshake, and the hook that hands
-    // over the traffic secrets.
+    // suites, read-ahead, and the message callback that counts records.
     static void configure(SSL_CTX* context);
 
     lean_tls_stream(socket_type&& socket, SSL_CTX* context);
@@ -80,8 +84,8 @@ public:
         return async_run(operation::read, nullptr, 0, std::forward<Token>(token));
     }
 
-    // Seals up to kMaxWrite bytes of `buffers` at once; the operation then
-    // only has to get the records onto the socket.
+    // Hands up to kMaxWrite bytes of `buffers` to OpenSSL at once; the
+    // operation then only has to get the records onto the socket.
     template <class ConstBuffers, class Token>
     auto async_write_some(const ConstBuffers& buffers, Token&& token) {
         std::array<std::span<const std::uint8_t>, 8> parts;
@@ -100,7 +104,7 @@ public:
         }
         writing_ = true;
         send_more_ = more_follows_ || total < boost::asio::buffer_size(buffers);
-        const bool sealed = seal({parts.data(), count});
+        const bool sealed = seal({parts.data(), count}, total);
         return async_run(sealed ? operation::write : operation::failed_write, nullptr, total,
                          std::forward<Token>(token));
     }
@@ -123,14 +127,28 @@ public:
     // handler may run later.
     std::chrono::steady_clock::time_point flushed_at() const { return flushed_at_; }
 
+    // Limits on what a peer may send without application data in between.
+    // Legitimate clients change keys after gigabytes, not every record.
+    static constexpr unsigned kMaxKeyUpdatesWithoutData = 8;
+    static constexpr unsigned kMaxRecordsWithoutData = 32;
+    // Ciphertext one step of a read may take from the socket before it
+    // lets other handlers on the thread run.
+    static constexpr std::size_t kReadBudget = 64 * 1024;
+
 private:
     enum class operation { handshake, read, write, failed_write };
-    enum class next_step { done, wait_read, wait_write };
+    enum class next_step { done, wait_read, wait_write, yield };
 
-    // Content sealed per write: four full records, one system call.
-    static constexpr std::size_t kMaxWrite = 4 * record_protection::kMaxContent;
-    // Room for two whole records, so one receive can take several.
-    static constexpr std::size_t kReceiveBuffer = 2 * record_protection::kMaxRecord;
+    // Plaintext of one TLS record.
+    static constexpr std::size_t kMaxRecordContent = 16384;
+    // Content handed to OpenSSL per write: four full records.
+    static constexpr std::size_t kMaxWrite = 4 * kMaxRecordContent;
+    // A read stops taking records while this much output (KeyUpdate answers)
+    // waits for a peer that does not read.
+    static constexpr std::size_t kMaxPendingOutput = 16 * 1024;
+    // Our own key changes after this many records, far below AES-GCM's
+    // limit per key.
+    static constexpr std::uint64_t kRecordsPerKey = std::uint64_t(1) << 22;
 
     struct byte_buffer {
         std::unique_ptr<std::uint8_t[]> data;
@@ -140,6 +158,7 @@ private:
 
         std::size_t size() const { return end - begin; }
         void release() { *this = {}; }
+        void append(const std::uint8_t* bytes, std::size_t n);
     };
 
     // One step of an operation; `done` with `ec` and `bytes` set, or what to
@@ -150,11 +169,18 @@ private:
     next_step read_step(std::uint8_t* data, std::size_t size, std::size_t& bytes,
                         boost::system::error_code& ec);
     next_step flush_step(boost::system::error_code& ec);
+    bool flush_some(bool more, boost::system::error_code& ec);
+    boost::system::error_code failure(int ssl_result, int saved_errno);
+    bool seal(std::span<const std::span<const std::uint8_t>> parts, std::size_t total);
+    bool write_record(const std::uint8_t* data, std::size_t size, bool more);
+
+    // The BIO between OpenSSL and the socket.
+    static BIO_METHOD* socket_bio_method();
+    int bio_read(BIO* bio, std::uint8_t* data, std::size_t size, std::size_t& done);
+    int bio_write(BIO* bio, const std::uint8_t* data, std::size_t size);
     ssize_t receive(std::uint8_t* data, std::size_t size);
-    bool finish_handshake();
-    bool handle_handshake_record(const std::uint8_t* content, std::size_t length);
-    bool seal(std::span<const std::span<const std::uint8_t>> parts);
-    static void on_key_log(const SSL* ssl, const char* line);
+    static void on_message(int writing, int version, int content_type, const void* data,
+                           std::size_t length, SSL* ssl, void* arg);
 
     struct io_op {
         lean_tls_stream& stream;
@@ -180,6 +206,8 @@ private:
                 return boost::asio::post(std::move(self));
             }
             started = true;
+            if (step == next_step::yield)
+                return boost::asio::post(std::move(self));
             stream.socket_.async_wait(step == next_step::wait_read ? socket_type::wait_read
                                                                    : socket_type::wait_write,
                                       std::move(self));
@@ -199,31 +227,27 @@ private:
             io_op{*this, op, data, size}, token, socket_);
     }
 
-    struct handshake_secrets {
-        std::array<std::uint8_t, 48> client{};
-        std::array<std::uint8_t, 48> server{};
-        std::size_t client_size = 0;
-        std::size_t server_size = 0;
-        ~handshake_secrets();
-    };
-
     socket_type socket_;
-    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_; // until the handshake is done
-    std::unique_ptr<handshake_secrets> secrets_;    // likewise
-    record_protection opener_{record_protection::direction::open};
-    record_protection sealer_{record_protection::direction::seal};
-    byte_buffer in_;              // received, not yet opened records
-    std::size_t plain_begin_ = 0; // opened content inside `in_` not yet read
-    std::size_t plain_end_ = 0;
-    byte_buffer out_;        // sealed records not yet sent
-    bool protected_ = false; // handshake done, records are ours
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl_; // until the socket is closed
+    byte_buffer out_; // records OpenSSL produced that the socket did not take yet
+    bool established_ = false;
     bool writing_ = false;
     bool more_follows_ = false;
     bool send_more_ = false;
+    bool collect_output_ = false; // gather a write's records for one send
+    bool bio_more_ = false;       // more records of this write follow
+    // What the BIO saw during the current OpenSSL call.
+    bool flooded_ = false;
+    bool peer_closed_ = false;
+    bool budget_spent_ = false;
+    int socket_errno_ = 0;
+    std::size_t read_budget_ = 0;
+    unsigned records_without_data_ = 0;
+    unsigned key_updates_without_data_ = 0;
+    std::uint64_t records_sealed_ = 0; // since our last KeyUpdate
     std::chrono::steady_clock::time_point flushed_at_{};
     std::chrono::steady_clock::time_point arrived_at_{};
     std::chrono::steady_clock::time_point taken_at_{};
-    bool key_update_due_ = false; // the peer asked for our KeyUpdate
 };
 
 // Beast's customisation points, found by argument-dependent lookup.

@@ -4,15 +4,22 @@
 
 namespace velmarin::relay {
 
-outgoing_queue::outgoing_queue(std::size_t video_limit, std::size_t control_limit)
+outgoing_queue::outgoing_queue(std::size_t video_limit, std::size_t control_limit,
+                               std::atomic<std::int64_t>* total)
     : video_limit_(video_limit)
-    , control_limit_(control_limit) {}
+    , control_limit_(control_limit)
+    , total_(total) {}
+
+outgoing_queue::~outgoing_queue() {
+    count(-static_cast<std::int64_t>(queued_bytes()));
+}
 
 outgoing_queue::push_result outgoing_queue::push_control(std::shared_ptr<const std::string> text,
                                                          clock::time_point received) {
     if (control_bytes_ + text->size() > control_limit_)
         return push_result::overflow;
     control_bytes_ += text->size();
+    count(static_cast<std::int64_t>(text->size()));
     items_.push_back({std::move(text), false, false, received});
     return push_result::queued;
 }
@@ -39,6 +46,7 @@ outgoing_queue::push_result outgoing_queue::push_video(std::shared_ptr<const std
         return drop();
     }
     video_bytes_ += frame->size();
+    count(static_cast<std::int64_t>(frame->size()));
     items_.push_back({std::move(frame), true, keyframe, now});
     return push_result::queued;
 }
@@ -48,9 +56,21 @@ void outgoing_queue::evict_queued_video() {
     const auto first = items_.begin() + (in_flight_ ? 1 : 0);
     const auto kept =
         std::stable_partition(first, items_.end(), [](const auto& m) { return !m.binary; });
-    for (auto it = kept; it != items_.end(); ++it)
+    for (auto it = kept; it != items_.end(); ++it) {
         video_bytes_ -= it->data->size();
+        count(-static_cast<std::int64_t>(it->data->size()));
+    }
     items_.erase(kept, items_.end());
+}
+
+void outgoing_queue::clear() {
+    // The head stays while it is written: the write still reads its bytes.
+    const auto first = items_.begin() + (in_flight_ ? 1 : 0);
+    for (auto it = first; it != items_.end(); ++it) {
+        (it->binary ? video_bytes_ : control_bytes_) -= it->data->size();
+        count(-static_cast<std::int64_t>(it->data->size()));
+    }
+    items_.erase(first, items_.end());
 }
 
 const outgoing_message* outgoing_queue::start_write() {
@@ -65,6 +85,7 @@ void outgoing_queue::finish_write() {
         return;
     const auto& head = items_.front();
     (head.binary ? video_bytes_ : control_bytes_) -= head.data->size();
+    count(-static_cast<std::int64_t>(head.data->size()));
     items_.pop_front();
     in_flight_ = false;
 }

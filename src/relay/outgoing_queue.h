@@ -6,10 +6,14 @@
 // messages past `video_limit` queued bytes are dropped, and so is every later
 // frame up to the next keyframe, since the decoder cannot use them anyway. A
 // keyframe that does not fit replaces the queued frames it makes obsolete.
-// Not thread-safe: owned by one connection's strand.
+// Not thread-safe: owned by one connection's strand. What it holds is also
+// added to a relay-wide total, if given, and taken off again when it is sent
+// or the queue goes away.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -35,7 +39,11 @@ public:
         overflow,         // control messages past the limit: close the connection
     };
 
-    outgoing_queue(std::size_t video_limit, std::size_t control_limit);
+    outgoing_queue(std::size_t video_limit, std::size_t control_limit,
+                   std::atomic<std::int64_t>* total = nullptr);
+    ~outgoing_queue();
+    outgoing_queue(const outgoing_queue&) = delete;
+    outgoing_queue& operator=(const outgoing_queue&) = delete;
 
     push_result push_control(std::shared_ptr<const std::string> text,
                              clock::time_point received = {});
@@ -47,6 +55,8 @@ public:
     // (until finish_write()).
     const outgoing_message* start_write();
     void finish_write();
+    // Drops everything but a message still being written.
+    void clear();
     bool writing() const { return in_flight_; }
     // The message being written, if any.
     const outgoing_message* in_flight() const { return in_flight_ ? &items_.front() : nullptr; }
@@ -61,10 +71,15 @@ public:
 
 private:
     void evict_queued_video();
+    void count(std::int64_t bytes) {
+        if (total_)
+            total_->fetch_add(bytes, std::memory_order_relaxed);
+    }
 
     std::deque<outgoing_message> items_;
     std::size_t video_limit_;
     std::size_t control_limit_;
+    std::atomic<std::int64_t>* total_;
     std::size_t video_bytes_ = 0;
     std::size_t control_bytes_ = 0;
     bool in_flight_ = false;

@@ -32,6 +32,15 @@ struct relay_config {
     // connection that cannot take them.
     std::size_t video_queue_bytes = 4 * 1024 * 1024;
     std::size_t control_queue_bytes = 16 * 1024 * 1024;
+    // All connections' queues together. Past it the relay refuses new
+    // pairings until queues drain or their connections close.
+    std::size_t queue_budget_bytes = std::size_t{512} * 1024 * 1024;
+    // One write that has not finished after this long means the peer stopped
+    // reading: its connection is closed.
+    std::chrono::seconds write_timeout{30};
+    // Text messages before a connection has registered or been paired; its
+    // video is skipped unstored meanwhile, whatever its size.
+    std::size_t unregistered_message_bytes = 16 * 1024;
 
     // Failed challenge answers: a burst, then one more per refill period.
     unsigned address_failure_burst = 5;

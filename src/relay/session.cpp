@@ -5,10 +5,13 @@
 #include "protocol/VideoFrame.h"
 #include "relay/dutch_texts.h"
 #include "relay/log.h"
+#include "relay/message_type.h"
 #include "relay/random_ids.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
+
+#include <algorithm>
 
 namespace velmarin::relay {
 
@@ -19,7 +22,6 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 namespace proto = velmarin::protocol;
 using proto::ProtocolEncoder::decode;
-using proto::ProtocolEncoder::decodeType;
 
 namespace {
 
@@ -30,6 +32,27 @@ constexpr unsigned kMaxErrorsPerConnection = 32;
 // Room made ahead for the next message: the largest seen, but no more than
 // this, so idle connections stay small after a large one.
 constexpr std::size_t kKeptReadBuffer = 64 * 1024;
+
+// What only the two peers of a session have to say to each other. From a
+// Viewer that has asked to connect but is not (or no longer) paired these
+// are dropped without an answer: a client may send them as soon as it has
+// asked, and an error would hide the answer to its "connect".
+bool is_peer_message(std::string_view type) {
+    static constexpr std::string_view types[] = {
+        proto::MouseEventMessage::kType,     proto::KeyEventMessage::kType,
+        proto::SpecialKeysMessage::kType,    proto::ScreenInfoMessage::kType,
+        proto::QualitySettingMessage::kType, proto::RequestKeyframeMessage::kType,
+        proto::MonitorListMessage::kType,    proto::SelectMonitorMessage::kType,
+        proto::SystemInfoMessage::kType,     proto::ChatMessage::kType,
+        proto::ClipboardMessage::kType,      proto::DrawMessage::kType,
+        proto::DrawClearMessage::kType,      proto::SpotlightMessage::kType,
+        proto::FileOfferMessage::kType,      proto::FileAcceptMessage::kType,
+        proto::FileRejectMessage::kType,     proto::FileChunkMessage::kType,
+        proto::FileAckMessage::kType,        proto::FileCancelMessage::kType,
+        proto::FileCompleteMessage::kType,   proto::PongMessage::kType,
+    };
+    return std::find(std::begin(types), std::end(types), type) != std::end(types);
+}
 
 std::shared_ptr<const std::string> encoded(const auto& message) {
     auto text = proto::ProtocolEncoder::encode(message);
@@ -48,7 +71,9 @@ session::session(connection_socket&& socket, net::ssl::context& tls, server_cont
     , ctx_(context)
     , auth_timer_(ws_.get_executor())
     , idle_timer_(ws_.get_executor())
-    , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes) {
+    , write_timer_(ws_.get_executor())
+    , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes,
+             &context.stats.queued_bytes) {
     beast::error_code ec;
     const auto remote = ws_.next_layer().socket().remote_endpoint(ec);
     if (!ec) {
@@ -195,6 +220,8 @@ void session::mark_authenticated() {
 // --- Reading ------------------------------------------------------------------
 
 void session::do_read() {
+    if (!trusted())
+        return do_read_unregistered();
     message_ = std::string();
     message_.reserve(message_reserve_);
     message_buffer_.emplace(message_, ctx_.config.max_message_bytes);
@@ -202,16 +229,26 @@ void session::do_read() {
                    beast::bind_front_handler(&session::on_read, shared_from_this()));
 }
 
-void session::on_read(beast::error_code ec, std::size_t bytes) {
-    if (ec) {
-        if (ec == websocket::error::message_too_big)
-            log_session(describe() + " closed: message over the size limit");
-        return on_closed();
-    }
+void session::on_read_failed(beast::error_code ec) {
+    if (ec == websocket::error::message_too_big)
+        log_session(describe() + " closed: message over the size limit");
+    // Nothing more will come from this peer, so whatever is still queued for
+    // it is moot, and a write it does not read would otherwise hold the
+    // connection open for as long as it likes.
+    close_now({});
+}
+
+void session::stamp_read(std::size_t bytes) {
     counters::add(ctx_.stats.bytes_in, bytes);
     read_at_ = ws_.next_layer().taken_at();
     ctx_.stats.socket_wait.record(read_at_ - ws_.next_layer().arrived_at());
     received_ = true;
+}
+
+void session::on_read(beast::error_code ec, std::size_t bytes) {
+    if (ec)
+        return on_read_failed(ec);
+    stamp_read(bytes);
     message_buffer_.reset();
     message_reserve_ = std::min(std::max(message_reserve_, message_.size()), kKeptReadBuffer);
     // A small message after larger ones must not hold their room while it
@@ -228,14 +265,56 @@ void session::on_read(beast::error_code ec, std::size_t bytes) {
         do_read();
 }
 
+void session::do_read_unregistered() {
+    // Read in parts into room for one byte more than allowed: an oversized
+    // text is noticed before it is stored whole, and video (dropped anyway
+    // outside a pairing) is skipped part by part, never held.
+    const auto limit = ctx_.config.unregistered_message_bytes;
+    message_.resize(message_held_);
+    message_buffer_.emplace(message_, limit + 1);
+    ws_.async_read_some(
+        *message_buffer_, limit + 1 - message_held_,
+        beast::bind_front_handler(&session::on_read_unregistered, shared_from_this()));
+}
+
+void session::on_read_unregistered(beast::error_code ec, std::size_t bytes) {
+    if (ec)
+        return on_read_failed(ec);
+    stamp_read(bytes);
+    message_held_ = message_buffer_->size();
+    message_buffer_.reset();
+    if (ws_.got_binary()) {
+        message_held_ = 0;
+    } else if (message_held_ > ctx_.config.unregistered_message_bytes) {
+        return close_now("closed: message over the size limit before registration");
+    } else if (ws_.is_message_done()) {
+        message_.resize(std::exchange(message_held_, 0));
+        handle_text(std::make_shared<const std::string>(std::move(message_)));
+        message_ = std::string();
+    }
+    if (!closing_)
+        do_read();
+}
+
 void session::handle_text(std::shared_ptr<const std::string> text) {
-    const auto type = decodeType(*text);
+    // A scan finds the type; the relay's own messages are then decoded once,
+    // by their handler, and the rest are forwarded unparsed.
+    const auto type = scan_message_type(*text);
     if (!type)
         return send_error(texts::malformed);
     if (*type == proto::RegisterMessage::kType)
         return handle_register(*text);
-    if (*type == proto::ConnectMessage::kType)
+    if (*type == proto::ConnectMessage::kType) {
+        asked_to_connect_ = true;
+        // Queues of all connections together past the budget: no new
+        // sessions until they drain or their receivers are closed.
+        if (!paired() && ctx_.stats.queued_bytes.load(std::memory_order_relaxed) >=
+                             static_cast<std::int64_t>(ctx_.config.queue_budget_bytes)) {
+            counters::add(ctx_.stats.connects_refused);
+            return send_error(texts::relay_overloaded);
+        }
         return handle_connect(*text);
+    }
     if (*type == proto::ChallengeResponseMessage::kType)
         return handle_challenge_response(*text);
     if (*type == proto::PresenceMessage::kType)
@@ -248,7 +327,7 @@ void session::handle_text(std::shared_ptr<const std::string> text) {
         return forward(std::move(text), false);
     // A Host, or a Viewer whose session just ended, may still have messages
     // under way that crossed the end of the session: drop them quietly.
-    if (role_ == role::host || was_paired_)
+    if (role_ == role::host || was_paired_ || (asked_to_connect_ && is_peer_message(*type)))
         return;
     send_error(texts::unexpected);
 }
@@ -488,6 +567,7 @@ void session::do_write() {
     if (const auto* message = queue_.start_write()) {
         ws_.binary(message->binary);
         ws_.next_layer().more_follows(queue_.more_after_head());
+        start_write_clock();
         ws_.async_write(net::buffer(*message->data),
                         beast::bind_front_handler(&session::on_write, shared_from_this()));
         return;
@@ -496,12 +576,14 @@ void session::do_write() {
         ws_.next_layer().release_write_buffer(); // idle connections are many
     if (close_after_flush_ && !queue_.writing() && !close_started_) {
         close_started_ = true;
+        start_write_clock();
         ws_.async_close(websocket::close_code::normal,
                         [self = shared_from_this()](beast::error_code) { self->close_now({}); });
     }
 }
 
 void session::on_write(beast::error_code ec, std::size_t bytes) {
+    write_pending_ = false;
     if (ec)
         return close_now({});
     counters::add(ctx_.stats.bytes_out, bytes);
@@ -510,6 +592,35 @@ void session::on_write(beast::error_code ec, std::size_t bytes) {
         ctx_.stats.forward_latency.record(ws_.next_layer().flushed_at() - sent->received);
     queue_.finish_write();
     do_write();
+}
+
+// One timer per connection, not one per write: it is armed for the write
+// time-out when a write starts and none is armed, and when it fires while a
+// write is still out, it waits for the rest of that write's time-out.
+void session::start_write_clock() {
+    write_started_ = outgoing_queue::clock::now();
+    write_pending_ = true;
+    if (!write_timer_armed_)
+        arm_write_timer(ctx_.config.write_timeout);
+}
+
+void session::arm_write_timer(outgoing_queue::clock::duration after) {
+    write_timer_armed_ = true;
+    write_timer_.expires_after(after);
+    write_timer_.async_wait(
+        beast::bind_front_handler(&session::on_write_timer, shared_from_this()));
+}
+
+void session::on_write_timer(beast::error_code ec) {
+    write_timer_armed_ = false;
+    if (ec || cleaned_up_ || !write_pending_)
+        return;
+    const auto waited = outgoing_queue::clock::now() - write_started_;
+    if (waited < ctx_.config.write_timeout)
+        return arm_write_timer(ctx_.config.write_timeout - waited);
+    counters::add(ctx_.stats.write_timeouts);
+    close_now("closed: a write did not finish in " +
+              std::to_string(ctx_.config.write_timeout.count()) + " s (peer not reading)");
 }
 
 // --- Closing --------------------------------------------------------------------
@@ -534,6 +645,9 @@ void session::on_closed() {
     closing_ = true;
     auth_timer_.cancel();
     idle_timer_.cancel();
+    write_timer_.cancel();
+    // The budget gets the bytes back now, not when the last handler lets go.
+    queue_.clear();
     if (role_ == role::host) {
         ctx_.hosts.unregister_host(host_id_, this);
         log_session(describe() + " unregistered (connection closed)");

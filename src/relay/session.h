@@ -59,6 +59,13 @@ private:
 
     void do_read();
     void on_read(boost::beast::error_code ec, std::size_t bytes);
+    void do_read_unregistered();
+    void on_read_unregistered(boost::beast::error_code ec, std::size_t bytes);
+    void on_read_failed(boost::beast::error_code ec);
+    void stamp_read(std::size_t bytes);
+    // Whether messages up to the full size limit are read: once a Host has
+    // registered or a Viewer has been paired.
+    bool trusted() const { return role_ == role::host || was_paired_; }
     void handle_text(std::shared_ptr<const std::string> text);
     void handle_binary(std::shared_ptr<const std::string> data);
     void handle_register(std::string_view text);
@@ -80,6 +87,9 @@ private:
     void send_error(std::string_view text);
     void do_write();
     void on_write(boost::beast::error_code ec, std::size_t bytes);
+    void start_write_clock();
+    void arm_write_timer(outgoing_queue::clock::duration after);
+    void on_write_timer(boost::beast::error_code ec);
 
     void close_gracefully();
     void close_now(std::string_view reason);
@@ -96,12 +106,15 @@ private:
         boost::asio::dynamic_string_buffer<char, std::char_traits<char>, std::allocator<char>>>
         message_buffer_;
     std::size_t message_reserve_ = 0;
+    std::size_t message_held_ = 0; // of a text read in steps before registration
     std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
     server_context& ctx_;
     std::string address_; // "ip:port"
     std::string ip_;
     connection_timer auth_timer_; // TLS and HTTP handshake first, then registration
     connection_timer idle_timer_; // every half idle time-out once open
+    // Watches the one outstanding write.
+    connection_timer write_timer_;
     outgoing_queue queue_;
 
     role role_ = role::none;
@@ -112,6 +125,7 @@ private:
     std::weak_ptr<session> peer_;
     const void* peer_identity_ = nullptr; // still valid for comparison once the peer is gone
     bool was_paired_ = false;
+    bool asked_to_connect_ = false;
     bool authenticated_ = false;
     bool open_ = false;
     bool closing_ = false;
@@ -123,6 +137,9 @@ private:
     bool received_ = false; // anything, control frames included, since the last idle check
     bool ping_pending_ = false;
     unsigned quiet_checks_ = 0;
+    bool write_pending_ = false;
+    bool write_timer_armed_ = false;
+    outgoing_queue::clock::time_point write_started_{};
 };
 
 } // namespace velmarin::relay

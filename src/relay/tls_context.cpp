@@ -14,13 +14,8 @@ tls_result make_tls_context(const std::string& cert_file, const std::string& key
     context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
                          ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
                          ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
-    // Idle connections then hold no 17 KB record buffers inside OpenSSL.
-    SSL_CTX_set_mode(context->native_handle(), SSL_MODE_RELEASE_BUFFERS);
+    // TLS 1.3, no resumption, buffers released while idle.
     lean_tls_stream::configure(context->native_handle());
-    // Clients keep one long-lived connection each; resumption would save
-    // little and cost a cached session per connection.
-    SSL_CTX_set_session_cache_mode(context->native_handle(), SSL_SESS_CACHE_OFF);
-    SSL_CTX_set_num_tickets(context->native_handle(), 0);
     boost::system::error_code ec;
     context->use_certificate_chain_file(cert_file, ec);
     if (ec) {

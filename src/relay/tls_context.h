@@ -1,7 +1,7 @@
 #pragma once
 
-// The server's TLS set-up: TLS 1.3 (see lean_tls_stream.h), the operator's certificate chain
-// and key, and OpenSSL buffers released while a connection is idle.
+// The server's TLS set-up: TLS 1.3 without resumption (see lean_tls_stream.h) and the
+// operator's certificate chain and key.
 
 #include <boost/asio/ssl/context.hpp>
 

@@ -20,7 +20,7 @@ struct WebSocketManager::Runtime {
     std::thread thread{[this] { io.run(); }};
 };
 
-WebSocketManager::WebSocketManager(std::string serverURL, std::shared_ptr<LogSink> log)
+WebSocketManager::WebSocketManager(std::string serverURL, std::shared_ptr<logging::Sink> log)
     : m_serverURL(std::move(serverURL))
     , m_log(std::move(log))
     , m_runtime(std::make_unique<Runtime>()) {}
@@ -37,16 +37,18 @@ bool WebSocketManager::isConnected() const {
     return m_connected;
 }
 
-void WebSocketManager::log(LogLevel level, const std::string& line) const {
+void WebSocketManager::log(logging::Level level, const std::string& line) const {
     if (m_log)
-        m_log->write(level, line);
+        m_log->write(level, "network", line);
+    else
+        logging::write(level, "network", line);
 }
 
 void WebSocketManager::connect(Completion done) {
     disconnect();
 
     const auto fail = [this, &done](const std::string& reason) {
-        log(LogLevel::error, "WebSocket connection failed: " + reason);
+        log(logging::Level::error, "WebSocket connection failed: " + reason);
         if (done)
             done(WebSocketError::connectionFailed(reason));
     };
@@ -104,7 +106,7 @@ void WebSocketManager::connect(Completion done) {
                 m_connection.reset(); // the connection closed itself
         }
         if (!error && stillCurrent) {
-            log(LogLevel::info, "WebSocket connected to " + m_serverURL);
+            log(logging::Level::info, "WebSocket connected to " + m_serverURL);
             if (done)
                 done(std::nullopt);
             return;
@@ -112,7 +114,7 @@ void WebSocketManager::connect(Completion done) {
         // A connection replaced while its pong was on the way counts as
         // aborted, whatever the network said.
         const std::string reason = describeError(error ? error : asio::error::operation_aborted);
-        log(LogLevel::error, "WebSocket connection failed: " + reason);
+        log(logging::Level::error, "WebSocket connection failed: " + reason);
         if (done)
             done(WebSocketError::connectionFailed(reason));
     });
@@ -128,7 +130,7 @@ void WebSocketManager::onReadFailed(const std::shared_ptr<WebSocketConnection>& 
         m_connected = false;
         handler = m_onDisconnect;
     }
-    log(LogLevel::error, "WebSocket receive error: " + error.reason());
+    log(logging::Level::error, "WebSocket receive error: " + error.reason());
     if (handler)
         handler(error);
 }

@@ -10,7 +10,7 @@
 // runs on that thread; never block it waiting for another operation of the
 // same manager.
 
-#include "transport/LogSink.h"
+#include "log/LogSink.h"
 #include "transport/WebSocketError.h"
 #include "transport/WebSocketMessage.h"
 
@@ -32,8 +32,9 @@ public:
     using MessageHandler = std::function<void(WebSocketMessage)>;
     using DisconnectHandler = std::function<void(WebSocketResult)>;
 
-    // Nothing is opened yet. `log` may be null (no log lines).
-    explicit WebSocketManager(std::string serverURL, std::shared_ptr<LogSink> log = {});
+    // Nothing is opened yet. Lines go to `log` in category "network", or to
+    // the process-wide sink when it is null.
+    explicit WebSocketManager(std::string serverURL, std::shared_ptr<logging::Sink> log = {});
     // Closes the connection (1001) and waits for the transport thread, which
     // runs the outstanding completions first. Never destroy a manager from
     // one of its own callbacks.
@@ -69,7 +70,7 @@ public:
     void setOnDisconnect(DisconnectHandler handler);
 
 private:
-    void log(LogLevel level, const std::string& line) const;
+    void log(logging::Level level, const std::string& line) const;
     void onReadFailed(const std::shared_ptr<WebSocketConnection>& connection,
                       const WebSocketError& error);
     void send(bool binary, std::string text, std::vector<std::uint8_t> data, Completion done);
@@ -77,7 +78,7 @@ private:
     struct Runtime;
 
     const std::string m_serverURL;
-    const std::shared_ptr<LogSink> m_log;
+    const std::shared_ptr<logging::Sink> m_log;
     std::unique_ptr<Runtime> m_runtime;
 
     // Guards the members below; never held across a network operation, a

@@ -1,6 +1,6 @@
 #include "video/AdaptiveQuality.h"
 
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <algorithm>
 #include <numeric>
@@ -66,8 +66,8 @@ std::optional<AdaptiveQuality::QualityLevel> AdaptiveQuality::evaluate() {
     }
 
     m_lastLevelChangeTime = now;
-    log(LogLevel::info, "network", "Quality %s to: %s (avg latency: %ldms)", direction,
-        currentLevel().label.c_str(), static_cast<long>(average));
+    logging::log(logging::Level::info, "network", "Quality %s to: %s (avg latency: %ldms)",
+                 direction, currentLevel().label.c_str(), static_cast<long>(average));
     return currentLevel();
 }
 

@@ -1,7 +1,8 @@
 #include "video/DecoderSession.h"
 
+#include "log/LogSink.h"
 #include "protocol/VideoFrame.h"
-#include "video/VideoLog.h"
+#include "video/CodecLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,14 +32,6 @@ bool isRenderableFormat(int format) {
 }
 
 } // namespace
-
-void DecoderSession::CodecContextDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-
-void DecoderSession::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
 
 DecoderSession::DecoderSession(int threadCount)
     : m_threadCount(threadCount)
@@ -90,11 +83,10 @@ void DecoderSession::recreateSessionIfNeeded() {
     m_reportedFormat = false;
 
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(
-        codec ? avcodec_alloc_context3(codec) : nullptr);
+    AVCodecContextPtr context(codec ? avcodec_alloc_context3(codec) : nullptr);
     if (!context || !m_packet || !m_frame) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d",
-            AVERROR(ENOMEM));
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     AVERROR(ENOMEM));
         return;
     }
 
@@ -106,8 +98,8 @@ void DecoderSession::recreateSessionIfNeeded() {
     context->extradata =
         static_cast<std::uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!context->extradata) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d",
-            AVERROR(ENOMEM));
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     AVERROR(ENOMEM));
         return;
     }
     std::memcpy(context->extradata, extradata.data(), extradata.size());
@@ -121,7 +113,8 @@ void DecoderSession::recreateSessionIfNeeded() {
 
     const int status = avcodec_open2(context.get(), codec, nullptr);
     if (status < 0) {
-        log(LogLevel::error, "decoding", "Decompression session creation failed: %d", status);
+        logging::log(logging::Level::error, "decoding", "Decompression session creation failed: %d",
+                     status);
         return;
     }
     m_context = std::move(context);
@@ -153,8 +146,8 @@ void DecoderSession::decodePayload(protocol::ByteView payload, std::uint32_t tim
             // Our Host sends 4:2:0 only; another encoder's 4:2:2 or 4:4:4
             // stream would need a conversion nobody downstream expects.
             if (!m_reportedFormat)
-                log(LogLevel::warning, "decoding", "Unsupported decoded pixel format %d",
-                    m_frame->format);
+                logging::log(logging::Level::warning, "decoding",
+                             "Unsupported decoded pixel format %d", m_frame->format);
             m_reportedFormat = true;
             av_frame_unref(m_frame.get());
             continue;

@@ -10,15 +10,13 @@
 // data it decodes.
 
 #include "protocol/NALUParser.h"
+#include "video/FFmpegHandles.h"
 #include "video/Picture.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-
-struct AVCodecContext;
-struct AVPacket;
 
 namespace velmarin::video {
 
@@ -42,13 +40,6 @@ public:
     std::uint64_t sessionsCreated() const { return m_sessionsCreated; }
 
 private:
-    struct CodecContextDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-
     void extractParameterSets(protocol::ByteView payload);
     void recreateSessionIfNeeded();
     void decodePayload(protocol::ByteView payload, std::uint32_t timestampMs, const Output& output);
@@ -58,8 +49,8 @@ private:
     std::optional<protocol::Bytes> m_currentPPS;
     // The pair the decoder was last opened (or tried to be opened) with.
     std::optional<std::pair<protocol::Bytes, protocol::Bytes>> m_sessionParameterSets;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> m_context;
-    std::unique_ptr<AVPacket, PacketDeleter> m_packet;
+    AVCodecContextPtr m_context;
+    AVPacketPtr m_packet;
     AVFramePtr m_frame;
     std::uint64_t m_sessionsCreated = 0;
     bool m_reportedFormat = false;

@@ -1,7 +1,8 @@
 #include "video/H264Encoder.h"
 
+#include "log/LogSink.h"
 #include "protocol/VideoFrame.h"
-#include "video/VideoLog.h"
+#include "video/CodecLog.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,19 +20,7 @@ namespace {
 // frames when something changes still gets its bitrate.
 constexpr AVRational kTimeBase{1, 1'000'000};
 
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dictionary) const { av_dict_free(&dictionary); }
-};
-
 } // namespace
-
-void H264Encoder::CodecContextDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-
-void H264Encoder::PacketDeleter::operator()(AVPacket* packet) const {
-    av_packet_free(&packet);
-}
 
 H264Encoder::H264Encoder(EncoderProfile profile)
     : m_profile(std::move(profile)) {
@@ -72,8 +61,8 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
     const AVCodec* codec = avcodec_find_encoder_by_name(m_profile.codecName.c_str());
     if (!codec)
         return fail(AVERROR_ENCODER_NOT_FOUND);
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> context(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    AVCodecContextPtr context(avcodec_alloc_context3(codec));
+    AVPacketPtr packet(av_packet_alloc());
     if (!context || !packet)
         return fail(AVERROR(ENOMEM));
 
@@ -106,18 +95,19 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
     for (const auto& [key, value] : m_profile.options)
         av_dict_set(&rawOptions, key.c_str(), value.c_str(), 0);
     const int status = avcodec_open2(context.get(), codec, &rawOptions);
-    const std::unique_ptr<AVDictionary, DictionaryDeleter> unused(rawOptions);
+    const AVDictionaryPtr unused(rawOptions);
     if (status < 0)
         return fail(status);
     for (const AVDictionaryEntry* entry = nullptr;
          (entry = av_dict_get(unused.get(), "", entry, AV_DICT_IGNORE_SUFFIX));)
-        log(LogLevel::warning, "encoding", "Encoder option %s not recognised", entry->key);
+        logging::log(logging::Level::warning, "encoding", "Encoder option %s not recognised",
+                     entry->key);
 
     m_context = std::move(context);
     m_packet = std::move(packet);
     m_hasPts = false;
-    log(LogLevel::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width, height,
-        static_cast<long>(m_bitrate));
+    logging::log(logging::Level::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width,
+                 height, static_cast<long>(m_bitrate));
     return std::nullopt;
 }
 
@@ -174,7 +164,8 @@ void H264Encoder::updateBitrate(std::int64_t bitsPerSecond) {
         // frame; the buffer of setup stays.
         m_context->bit_rate = rateForCodec(bitsPerSecond);
         m_context->rc_max_rate = m_context->bit_rate;
-        log(LogLevel::info, "encoding", "Bitrate updated to %ld", static_cast<long>(bitsPerSecond));
+        logging::log(logging::Level::info, "encoding", "Bitrate updated to %ld",
+                     static_cast<long>(bitsPerSecond));
     }
 }
 
@@ -201,7 +192,7 @@ void H264Encoder::teardown() {
         closeLocked(flushed);
     }
     deliverFrames(flushed);
-    log(LogLevel::info, "encoding", "Encoder torn down");
+    logging::log(logging::Level::info, "encoding", "Encoder torn down");
 }
 
 void H264Encoder::closeLocked(std::vector<protocol::Bytes>& out) {

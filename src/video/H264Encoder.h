@@ -13,6 +13,7 @@
 #include "protocol/NALUParser.h"
 #include "video/EncoderError.h"
 #include "video/EncoderProfile.h"
+#include "video/FFmpegHandles.h"
 #include "video/Picture.h"
 
 #include <atomic>
@@ -22,9 +23,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-
-struct AVCodecContext;
-struct AVPacket;
 
 namespace velmarin::video {
 
@@ -93,13 +91,6 @@ public:
     AVPixelFormat preferredFormat() const;
 
 private:
-    struct CodecContextDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* packet) const;
-    };
-
     std::optional<EncoderError> openLocked(std::int32_t width, std::int32_t height,
                                            AVPixelFormat format);
     // Both need m_mutex held; they append finished messages to `out`.
@@ -113,8 +104,8 @@ private:
     std::atomic<bool> m_forceNextKeyframe{false};
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> m_context;
-    std::unique_ptr<AVPacket, PacketDeleter> m_packet;
+    AVCodecContextPtr m_context;
+    AVPacketPtr m_packet;
     std::uint32_t m_sequenceNumber = 0;
     std::int64_t m_bitrate = kDefaultBitrate;
     int m_frameRate = kExpectedFrameRate;

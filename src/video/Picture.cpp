@@ -20,7 +20,7 @@ Picture Picture::allocate(int width, int height, AVPixelFormat format) {
 Picture Picture::adopt(AVFramePtr frame) {
     if (!frame || !frame->data[0])
         return {};
-    return Picture(std::shared_ptr<AVFrame>(frame.release(), AVFrameDeleter{}));
+    return Picture(std::shared_ptr<AVFrame>(frame.release(), FFmpegDeleter{}));
 }
 
 } // namespace velmarin::video

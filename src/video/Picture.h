@@ -9,6 +9,8 @@
 // a picture fills it before handing it on; from then on every holder treats
 // it as read-only, which is what makes sharing it across threads safe.
 
+#include "video/FFmpegHandles.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -18,11 +20,6 @@ extern "C" {
 #include <memory>
 
 namespace velmarin::video {
-
-struct AVFrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
 
 class Picture {
 public:

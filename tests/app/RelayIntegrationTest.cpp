@@ -1,7 +1,7 @@
 #include "app/AppTestSupport.h"
 #include "app/MessageRouter.h"
-#include "app/NetworkLogSink.h"
 #include "app/PresenceManager.h"
+#include "app/QtLogSink.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/CryptoHelper.h"
 #include "support/relay/RelayProcess.h"
@@ -52,7 +52,7 @@ protected:
 
 TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
     LogCapture log;
-    WebSocketManager webSocket(transport::relayURL(), networkLogSink());
+    WebSocketManager webSocket(transport::relayURL(), qtLogSink());
     ConnectionState state;
     CommandBus commands;
     MessageRouter router(webSocket, state, nullptr, commands);

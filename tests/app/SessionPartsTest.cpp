@@ -3,10 +3,10 @@
 #include "program/AppDelegate.h"
 #include "app/CancellableSleep.h"
 #include "program/HeadlessOptions.h"
+#include "app/QtLogSink.h"
 #include "app/TaskSlot.h"
-#include "app/VideoLogSink.h"
 #include "app/VideoSender.h"
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -186,19 +186,23 @@ void recordLine(QtMsgType type, const QMessageLogContext& context, const QString
 
 } // namespace
 
-TEST(VideoLogSink, VideoAndCaptureLinesReachTheirCategories) {
+TEST(QtLogSink, LibraryLinesReachTheirCategories) {
     QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*=true"));
     g_loggedLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(recordLine);
-    routeVideoLogs();
-    video::log(video::LogLevel::warning, "capture", "Stream stopped with error: %s", "weg");
-    video::log(video::LogLevel::info, "decoding", "Decoder opened %dx%d", 640, 360);
-    video::log(video::LogLevel::error, "encoding", "Encoder failed");
-    video::setLogSink({});
+    routeLogsToQt();
+    logging::log(logging::Level::warning, "capture", "Stream stopped with error: %s", "weg");
+    logging::log(logging::Level::info, "decoding", "Decoder opened %dx%d", 640, 360);
+    logging::log(logging::Level::error, "encoding", "Encoder failed");
+    logging::write(logging::Level::debug, "network", "WebSocket connected to wss://x");
+    logging::write(logging::Level::info, "elsewhere", "kept");
+    logging::setSink({});
+    // Back on the default sink: not in Qt's categories any more.
+    logging::write(logging::Level::error, "capture", "to stderr");
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
 
-    ASSERT_EQ(g_loggedLines.size(), 3u);
+    ASSERT_EQ(g_loggedLines.size(), 5u);
     EXPECT_EQ(g_loggedLines[0].category, "com.tessamund.velmarin.capture");
     EXPECT_EQ(g_loggedLines[0].type, QtWarningMsg);
     EXPECT_EQ(g_loggedLines[0].text, "Stream stopped with error: weg");
@@ -206,6 +210,10 @@ TEST(VideoLogSink, VideoAndCaptureLinesReachTheirCategories) {
     EXPECT_EQ(g_loggedLines[1].text, "Decoder opened 640x360");
     EXPECT_EQ(g_loggedLines[2].category, "com.tessamund.velmarin.encoding");
     EXPECT_EQ(g_loggedLines[2].type, QtCriticalMsg);
+    EXPECT_EQ(g_loggedLines[3].category, "com.tessamund.velmarin.network");
+    EXPECT_EQ(g_loggedLines[3].type, QtDebugMsg);
+    // An unknown category is not lost.
+    EXPECT_EQ(g_loggedLines[4].category, "com.tessamund.velmarin.capture");
 }
 
 } // namespace velmarin

@@ -8,6 +8,7 @@
 #include <array>
 
 using namespace velmarin::capture;
+using velmarin::protocol::PixelRect;
 
 TEST(CaptureGeometry, LargeDisplaysShrinkToFit1080pWithEvenSides) {
     EXPECT_EQ(captureSizeFor(1920, 1080), (PictureSize{1920, 1080}));
@@ -21,10 +22,10 @@ TEST(CaptureGeometry, LargeDisplaysShrinkToFit1080pWithEvenSides) {
 }
 
 TEST(CaptureGeometry, RectanglesIntersectOnlyWhenTheyShareAPixel) {
-    const ScreenRect left{0, 0, 1920, 1080};
+    const PixelRect left{0, 0, 1920, 1080};
     EXPECT_TRUE(left.intersects({1919, 1079, 1, 1}));
     EXPECT_FALSE(left.intersects({1920, 0, 1920, 1080}));
-    EXPECT_EQ(ScreenRect({1800, 0, 400, 1200}).intersected(left), (ScreenRect{1800, 0, 120, 1080}));
+    EXPECT_EQ(PixelRect({1800, 0, 400, 1200}).intersected(left), (PixelRect{1800, 0, 120, 1080}));
 }
 
 TEST(CaptureError, HasTheDutchTexts) {

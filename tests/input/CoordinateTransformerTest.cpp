@@ -6,6 +6,7 @@
 #include <limits>
 
 using namespace velmarin::input;
+using velmarin::protocol::PixelRect;
 
 TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePicture) {
     const CoordinateTransformer transformer; // 1920 x 1080 until the Host reports
@@ -57,20 +58,20 @@ TEST(CoordinateTransformer, ClampedMappingPullsOutsidePointsToTheEdge) {
 
 TEST(HostMapping, PositionsLandInsideTheCapturedMonitor) {
     // The second of two 1920 x 1080 monitors side by side.
-    const ScreenArea second{1920, 0, 1920, 1080};
+    const PixelRect second{1920, 0, 1920, 1080};
     EXPECT_EQ(normalizedToScreen(0, 0, second), QPoint(1920, 0));
     EXPECT_EQ(normalizedToScreen(0.5, 0.5, second), QPoint(2880, 540));
     // 1.0 is the last pixel of this monitor, not the first of the next.
     EXPECT_EQ(normalizedToScreen(1, 1, second), QPoint(3839, 1079));
-    const ScreenArea below{0, 1080, 1512, 982};
+    const PixelRect below{0, 1080, 1512, 982};
     EXPECT_EQ(normalizedToScreen(1, 1, below), QPoint(1511, 2061));
 }
 
 TEST(HostMapping, OutOfRangeValuesFromTheNetworkAreClampedOrDropped) {
-    const ScreenArea area{100, 200, 800, 600};
+    const PixelRect area{100, 200, 800, 600};
     EXPECT_EQ(normalizedToScreen(-3, 7, area), QPoint(100, 799));
     EXPECT_EQ(normalizedToScreen(1e300, -1e300, area), QPoint(899, 200));
     EXPECT_FALSE(normalizedToScreen(std::numeric_limits<double>::quiet_NaN(), 0.5, area));
     EXPECT_FALSE(normalizedToScreen(0.5, std::numeric_limits<double>::infinity(), area));
-    EXPECT_FALSE(normalizedToScreen(0.5, 0.5, ScreenArea{0, 0, 0, 600}));
+    EXPECT_FALSE(normalizedToScreen(0.5, 0.5, PixelRect{0, 0, 0, 600}));
 }

@@ -46,7 +46,7 @@ protected:
     velmarin::testing::XvfbProcess xvfb{3840, 1080};
     velmarin::testing::XTestClient client{xvfb.display()};
     XTestInputSink* sink = nullptr;
-    std::optional<ScreenArea> capturedArea;
+    std::optional<protocol::PixelRect> capturedArea;
     std::unique_ptr<InputInjector> injector;
 
     void SetUp() override {
@@ -73,7 +73,7 @@ protected:
 TEST_F(Injection, PointerLandsOnTheCapturedSecondMonitor) {
     client.setMonitor("LEFT", 0, 0, 1920, 1080);
     client.setMonitor("RIGHT", 1920, 0, 1920, 1080);
-    capturedArea = ScreenArea{1920, 0, 1920, 1080};
+    capturedArea = protocol::PixelRect{1920, 0, 1920, 1080};
 
     send(mouse("move", 0.5, 0.5));
     auto pointer = client.pointer();
@@ -97,7 +97,7 @@ TEST_F(Injection, PointerLandsOnTheCapturedSecondMonitor) {
 }
 
 TEST_F(Injection, ClicksAndDoubleClicksReachAWindow) {
-    capturedArea = ScreenArea{1920, 0, 1920, 1080};
+    capturedArea = protocol::PixelRect{1920, 0, 1920, 1080};
     client.openWindow(1920, 0, 1920, 1080);
 
     // A right press even though the message's button says left.
@@ -198,7 +198,7 @@ TEST_F(Injection, ControlAltDeleteLeavesNothingHeld) {
 }
 
 TEST_F(Injection, EverythingIsReleasedWhenTheViewerLeaves) {
-    capturedArea = ScreenArea{0, 0, 1920, 1080};
+    capturedArea = protocol::PixelRect{0, 0, 1920, 1080};
     send(key("down", 56, kShift));
     send(key("down", 59, kShift | kControl));
     send(key("down", 61, kShift | kControl | kOption));

@@ -27,6 +27,29 @@ const auto t0 = outgoing_queue::clock::time_point{} + 1h;
 
 } // namespace
 
+TEST(OutgoingQueue, RelayWideTotalFollowsEveryWayBytesLeave) {
+    std::atomic<std::int64_t> total{0};
+    {
+        outgoing_queue q(1000, 10000, &total);
+        q.push_control(bytes(100, 'a'));
+        q.push_video(bytes(600, 'k'), true, t0);
+        q.push_video(bytes(300, 'v'), false, t0);
+        EXPECT_EQ(total, 1000);
+        q.push_video(bytes(700, 'K'), true, t0); // evicts both frames
+        EXPECT_EQ(total, 800);
+        ASSERT_NE(q.start_write(), nullptr);
+        q.finish_write();
+        EXPECT_EQ(total, 700);
+        q.push_control(bytes(50, 'b'));
+        ASSERT_NE(q.start_write(), nullptr); // the keyframe stays while written
+        q.clear();
+        EXPECT_EQ(total, 700);
+        q.push_control(bytes(25, 'c'));
+        EXPECT_EQ(total, 725);
+    }
+    EXPECT_EQ(total, 0) << "a closed connection keeps nothing counted";
+}
+
 TEST(OutgoingQueue, DropsVideoPastTheLimitUntilTheNextKeyframeAndAsksOnce) {
     outgoing_queue q(1000, 10000);
     EXPECT_EQ(q.push_video(bytes(400, 'a'), false, t0), result::queued);

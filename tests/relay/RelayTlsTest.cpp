@@ -1,27 +1,170 @@
-// The relay's own record layer against OpenSSL clients: each cipher suite it
-// offers, key updates from either side, messages spanning many records, and
-// what it must refuse.
+// The relay's TLS against OpenSSL clients: each cipher suite it offers, key
+// updates from either side, messages spanning many records, no resumption
+// tickets, what it must refuse, and peers that flood it with records that
+// carry no data or keep sending after close_notify.
 
 #include "RelaySessionHelpers.h"
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace velmarin::testing;
+using namespace std::chrono_literals;
 
 namespace {
 
-// Counts KeyUpdate messages a connection receives.
-void countKeyUpdates(int writing, int, int contentType, const void* data, std::size_t length, SSL*,
-                     void* counter) {
-    constexpr int kHandshake = 22;
-    constexpr unsigned char kKeyUpdate = 24;
-    if (!writing && contentType == kHandshake && length > 0 &&
-        static_cast<const unsigned char*>(data)[0] == kKeyUpdate)
-        ++*static_cast<int*>(counter);
+struct ReceivedHandshakes {
+    int keyUpdates = 0;
+    int sessionTickets = 0;
+};
+
+// Counts KeyUpdate and NewSessionTicket messages a connection receives.
+void countHandshakes(int writing, int, int contentType, const void* data, std::size_t length, SSL*,
+                     void* counts) {
+    if (writing || contentType != SSL3_RT_HANDSHAKE || length == 0)
+        return;
+    auto& c = *static_cast<ReceivedHandshakes*>(counts);
+    const auto type = static_cast<const unsigned char*>(data)[0];
+    if (type == SSL3_MT_KEY_UPDATE)
+        ++c.keyUpdates;
+    else if (type == SSL3_MT_NEWSESSION_TICKET)
+        ++c.sessionTickets;
 }
+
+// A WebSocket client written straight on a blocking OpenSSL connection, for
+// sending what a well-behaved client never would: KeyUpdates by the
+// thousand, records after close_notify. TLS verified like any client.
+class RawWebSocketClient {
+public:
+    RawWebSocketClient(std::uint16_t port, const std::string& caFile)
+        : m_context(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free)
+        , m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        SSL_CTX_load_verify_locations(m_context.get(), caFile.c_str(), nullptr);
+        SSL_CTX_set_verify(m_context.get(), SSL_VERIFY_PEER, nullptr);
+        m_ssl.reset(SSL_new(m_context.get()));
+        SSL_set1_host(m_ssl.get(), "localhost");
+        SSL_set_tlsext_host_name(m_ssl.get(), "localhost");
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const timeval timeout{5, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("connect failed");
+        SSL_set_fd(m_ssl.get(), m_fd);
+        if (SSL_connect(m_ssl.get()) != 1)
+            throw std::runtime_error("TLS handshake failed");
+        const std::string upgrade = "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\n"
+                                    "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+        if (!write(upgrade))
+            throw std::runtime_error("upgrade request failed");
+        std::string response;
+        char c = 0;
+        while (!response.ends_with("\r\n\r\n") && SSL_read(m_ssl.get(), &c, 1) == 1)
+            response += c;
+        if (!response.starts_with("HTTP/1.1 101"))
+            throw std::runtime_error("no WebSocket upgrade: " + response);
+    }
+    ~RawWebSocketClient() { ::close(m_fd); }
+
+    SSL* ssl() { return m_ssl.get(); }
+
+    bool write(std::string_view bytes) {
+        std::size_t written = 0;
+        return SSL_write_ex(m_ssl.get(), bytes.data(), bytes.size(), &written) == 1;
+    }
+
+    // A client frame (FIN set) with an all-zero mask, so the payload goes
+    // as it is.
+    static std::string frame(unsigned char opcode, std::string_view payload) {
+        std::string out{char(0x80 | opcode)};
+        if (payload.size() < 126) {
+            out += char(0x80 | payload.size());
+        } else {
+            out += char(0x80 | 126);
+            out += char(payload.size() >> 8);
+            out += char(payload.size() & 0xff);
+        }
+        out.append(4, '\0');
+        out += payload;
+        return out;
+    }
+
+    // The next message's payload (server frames are unmasked); nothing once
+    // the connection has ended.
+    std::optional<std::string> readMessage() {
+        unsigned char header[2];
+        if (!read(header, 2))
+            return std::nullopt;
+        std::size_t length = header[1] & 0x7f;
+        if (length == 126) {
+            unsigned char extended[2];
+            if (!read(extended, 2))
+                return std::nullopt;
+            length = std::size_t(extended[0]) << 8 | extended[1];
+        }
+        std::string payload(length, '\0');
+        if (length > 0 && !read(payload.data(), length))
+            return std::nullopt;
+        return payload;
+    }
+
+    bool registerHost(const std::string& password) {
+        const auto text = proto::ProtocolEncoder::encode(
+            proto::RegisterMessage{.passwordHash = proto::CryptoHelper::sha256hex(password)});
+        if (!write(frame(0x1, *text)))
+            return false;
+        const auto reply = readMessage();
+        m_id = reply ? proto::ProtocolEncoder::decode<proto::RegisteredMessage>(*reply)
+                           .value_or(proto::RegisteredMessage{})
+                           .id
+                     : "";
+        return !m_id.empty();
+    }
+    const std::string& id() const { return m_id; }
+
+    // Whether the relay ends the connection within the socket's time-out;
+    // whatever it still sends is skipped.
+    bool endedByRelay() {
+        char skipped[4096];
+        for (;;) {
+            const auto n = ::recv(m_fd, skipped, sizeof skipped, 0);
+            if (n == 0 || (n < 0 && errno == ECONNRESET))
+                return true;
+            if (n < 0)
+                return false; // time-out
+        }
+    }
+
+private:
+    bool read(void* data, std::size_t size) {
+        auto* at = static_cast<char*>(data);
+        std::size_t done = 0;
+        while (size > 0 && SSL_read_ex(m_ssl.get(), at, size, &done) == 1) {
+            at += done;
+            size -= done;
+        }
+        return size == 0;
+    }
+
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> m_context;
+    std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl{nullptr, &SSL_free};
+    int m_fd;
+    std::string m_id;
+};
 
 } // namespace
 
@@ -34,9 +177,9 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
         RelayTestClient host(relay.port(), relay.caFile(), "/", only);
         RelayTestClient viewer(relay.port(), relay.caFile(), "/", only);
         EXPECT_STREQ(SSL_CIPHER_standard_name(SSL_get_current_cipher(host.tlsHandle())), suite);
-        int updatesFromRelay = 0;
-        SSL_set_msg_callback(host.tlsHandle(), &countKeyUpdates);
-        SSL_set_msg_callback_arg(host.tlsHandle(), &updatesFromRelay);
+        ReceivedHandshakes fromRelay;
+        SSL_set_msg_callback(host.tlsHandle(), &countHandshakes);
+        SSL_set_msg_callback_arg(host.tlsHandle(), &fromRelay);
         const auto id = registerHost(host, "k7m2pq");
         ASSERT_EQ(connectViewer(viewer, id, "k7m2pq"), "connected");
         ASSERT_EQ(host.receiveType(), "viewer_connected");
@@ -63,8 +206,12 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
             ASSERT_TRUE(back.has_value());
             EXPECT_TRUE(back->data == frame.substr(0, 70000));
             EXPECT_EQ(host.receiveType(), "request_keyframe");
-            EXPECT_EQ(updatesFromRelay, round + 1) << "the relay answers each requested update";
+            EXPECT_EQ(fromRelay.keyUpdates, round + 1) << "the relay answers each requested update";
         }
+        // Resumption is off: a ticket would be sealed outside our control of
+        // the write path and buys nothing for one long-lived connection.
+        EXPECT_EQ(fromRelay.sessionTickets, 0);
+        EXPECT_FALSE(SSL_SESSION_is_resumable(SSL_get_session(host.tlsHandle())));
     }
 }
 
@@ -99,4 +246,94 @@ TEST(RelayTls, OlderTlsAndForgedRecordsAreRefusedWithoutDisturbingOthers) {
     const auto frame = viewer->receive();
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->data.size(), 20000u);
+}
+
+TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
+    RelayProcess relay;
+    auto other = client(relay);
+    std::atomic<bool> flooding{true};
+    std::atomic<int> floodersEnded{0};
+    std::atomic<int> floodersStarted{0};
+    std::atomic<long> updatesWithData{0};
+
+    // Nothing but KeyUpdates, asking for the relay's own each time: the relay
+    // ends the connection long before the flood ends.
+    std::thread keyUpdatesOnly([&] {
+        RawWebSocketClient flooder(relay.port(), relay.caFile());
+        ++floodersStarted;
+        for (int i = 0; i < 100000; ++i) {
+            SSL_key_update(flooder.ssl(), SSL_KEY_UPDATE_REQUESTED);
+            if (SSL_do_handshake(flooder.ssl()) != 1)
+                break;
+        }
+        ERR_clear_error();
+        if (flooder.endedByRelay())
+            ++floodersEnded;
+    });
+    // A KeyUpdate before every (empty) message: within the limits, so only
+    // the relay's turn-taking keeps it from hogging a thread.
+    std::thread keyUpdatesWithData([&] {
+        RawWebSocketClient flooder(relay.port(), relay.caFile());
+        ++floodersStarted;
+        const auto empty = RawWebSocketClient::frame(0x2, {});
+        while (flooding) {
+            SSL_key_update(flooder.ssl(), SSL_KEY_UPDATE_NOT_REQUESTED);
+            if (!flooder.write(empty))
+                break;
+            ++updatesWithData;
+        }
+        ERR_clear_error();
+    });
+
+    while (floodersStarted < 2)
+        std::this_thread::sleep_for(1ms);
+    std::vector<std::chrono::microseconds> roundTrips;
+    for (int i = 0; i < 40; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(other->send(proto::PingMessage{std::uint64_t(i)}));
+        const auto pong = other->receiveAs<proto::PongMessage>();
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE(pong.has_value());
+        EXPECT_EQ(pong->timestamp, std::uint64_t(i));
+        roundTrips.push_back(took);
+        std::this_thread::sleep_for(20ms);
+    }
+    flooding = false;
+    keyUpdatesOnly.join();
+    keyUpdatesWithData.join();
+    // One read that works through a flood stalls everyone on its thread for
+    // a second or more; a busy two-core test machine may delay any single
+    // round trip a little past 50 ms, so the bound is on nine in ten.
+    std::sort(roundTrips.begin(), roundTrips.end());
+    EXPECT_LT(roundTrips[roundTrips.size() * 9 / 10], 50ms)
+        << "round trip of another client during the floods";
+    EXPECT_LT(roundTrips.back(), 500ms);
+    EXPECT_EQ(floodersEnded, 1) << "the relay ends a connection that only sends KeyUpdates";
+    EXPECT_GT(updatesWithData, 100) << "the second flood must have run";
+}
+
+TEST(RelayTls, NothingAfterCloseNotifyIsForwarded) {
+    RelayProcess relay;
+    RawWebSocketClient host(relay.port(), relay.caFile());
+    ASSERT_TRUE(host.registerHost("k7m2pq"));
+    auto viewer = client(relay);
+    ASSERT_EQ(connectViewer(*viewer, host.id(), "k7m2pq"), "connected");
+    ASSERT_EQ(proto::ProtocolEncoder::decodeType(host.readMessage().value_or("")),
+              "viewer_connected");
+
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "before")));
+    SSL_shutdown(host.ssl()); // close_notify
+    // OpenSSL refuses to write after close_notify unless told to forget it;
+    // these records are properly sealed, just too late.
+    SSL_set_shutdown(host.ssl(), 0);
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "after")));
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x1, R"({"type":"request_keyframe"})")));
+
+    const auto before = viewer->receive();
+    ASSERT_TRUE(before.has_value());
+    EXPECT_EQ(before->data, "before");
+    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
+    EXPECT_FALSE(viewer->receive(300ms).has_value());
+    EXPECT_TRUE(host.endedByRelay());
 }

@@ -108,7 +108,7 @@ void GLDisplayWidget::paintGL() {
     const qreal ratio = devicePixelRatioF();
     const int areaWidth = static_cast<int>(std::lround(width() * ratio));
     const int areaHeight = static_cast<int>(std::lround(height() * ratio));
-    const video::FitRect fit =
+    const protocol::PixelRect fit =
         video::aspectFit(m_picture.width(), m_picture.height(), areaWidth, areaHeight);
     if (fit.width <= 0 || fit.height <= 0)
         return;

@@ -1,8 +1,8 @@
 #include "ui/viewer/RecordingManager.h"
 
+#include "log/LogSink.h"
 #include "ui/viewer/FileReveal.h"
 #include "ui/viewer/RecordingLocation.h"
-#include "video/VideoLog.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -141,8 +141,8 @@ void RecordingManager::doAppend(const video::Picture& picture) {
             // Every later picture tries again; say it once.
             if (!m_setupErrorReported) {
                 m_setupErrorReported = true;
-                video::log(video::LogLevel::error, "decoding",
-                           "Recording: failed to create writer: %s", error->description.c_str());
+                logging::log(logging::Level::error, "decoding",
+                             "Recording: failed to create writer: %s", error->description.c_str());
                 reportError(error->description);
             }
             return;
@@ -157,7 +157,8 @@ void RecordingManager::doAppend(const video::Picture& picture) {
     if (auto error = m_writer->write(picture, time - m_startTime)) {
         // The disk is full or the file is gone: keep what was written and
         // end the recording.
-        video::log(video::LogLevel::error, "decoding", "Recording: %s", error->description.c_str());
+        logging::log(logging::Level::error, "decoding", "Recording: %s",
+                     error->description.c_str());
         reportError(error->description);
         auto mine = m_current;
         m_requested.compare_exchange_strong(mine, 0);
@@ -183,8 +184,8 @@ void RecordingManager::finishFile() {
     const bool wrotePictures = m_writer->picturesWritten() > 0;
     m_writer.reset();
     if (error) {
-        video::log(video::LogLevel::error, "decoding", "Recording: finishing failed: %s",
-                   error->description.c_str());
+        logging::log(logging::Level::error, "decoding", "Recording: finishing failed: %s",
+                     error->description.c_str());
         reportError(error->description);
         return; // the file keeps its unfinished name
     }

@@ -26,9 +26,9 @@ void SoftwareDisplayWidget::paintEvent(QPaintEvent*) {
     if (m_picture.isNull())
         return;
     const qreal ratio = devicePixelRatioF();
-    const video::FitRect fit = video::aspectFit(m_picture.width(), m_picture.height(),
-                                                static_cast<int>(std::lround(width() * ratio)),
-                                                static_cast<int>(std::lround(height() * ratio)));
+    const protocol::PixelRect fit = video::aspectFit(
+        m_picture.width(), m_picture.height(), static_cast<int>(std::lround(width() * ratio)),
+        static_cast<int>(std::lround(height() * ratio)));
     if (fit.width <= 0 || fit.height <= 0)
         return;
     if (!m_imageCurrent || m_image.size() != QSize(fit.width, fit.height)) {

@@ -4,15 +4,15 @@
 
 namespace velmarin::video {
 
-FitRect aspectFit(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight,
-                  int alignment) {
+protocol::PixelRect aspectFit(int pictureWidth, int pictureHeight, int areaWidth, int areaHeight,
+                              int alignment) {
     if (pictureWidth <= 0 || pictureHeight <= 0 || areaWidth <= 0 || areaHeight <= 0 ||
         alignment <= 0)
         return {};
     const auto align = [alignment](std::int64_t value) {
         return static_cast<int>(value / alignment * alignment);
     };
-    FitRect rect;
+    protocol::PixelRect rect;
     // Compare pictureW / pictureH with areaW / areaH without rounding.
     if (std::int64_t(pictureWidth) * areaHeight >= std::int64_t(areaWidth) * pictureHeight) {
         rect.width = align(areaWidth);

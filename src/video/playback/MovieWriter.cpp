@@ -1,7 +1,8 @@
 #include "video/playback/MovieWriter.h"
 
 #include "video/EncoderProfile.h"
-#include "video/VideoLog.h"
+#include "log/LogSink.h"
+#include "video/CodecLog.h"
 #include "video/playback/AspectFit.h"
 
 extern "C" {
@@ -208,7 +209,8 @@ Picture MovieWriter::fitToTrack(const Picture& picture) {
     if (out.isNull())
         return {};
     const AVFrame* frame = out.avFrame();
-    const FitRect rect = aspectFit(picture.width(), picture.height(), m_width, m_height, 2);
+    const protocol::PixelRect rect =
+        aspectFit(picture.width(), picture.height(), m_width, m_height, 2);
     if (rect.width != m_width || rect.height != m_height)
         fillBlack(frame);
     std::uint8_t* planes[4] = {
@@ -264,7 +266,7 @@ std::optional<RecordingError> MovieWriter::send(const AVFrame* frame) {
         }
         if (result < 0) {
             m_failed = true;
-            log(LogLevel::error, "decoding", "Recording: write failed: %s",
+            logging::log(logging::Level::error, "decoding", "Recording: write failed: %s",
                 errorText(result).c_str());
             return writeFailure(result);
         }

@@ -11,10 +11,6 @@ bool isFullRange(const Picture& picture) {
            (!picture.isNull() && picture.avFrame()->color_range == AVCOL_RANGE_JPEG);
 }
 
-void PictureScaler::Deleter::operator()(SwsContext* context) const {
-    sws_freeContext(context);
-}
-
 PictureScaler::PictureScaler() = default;
 PictureScaler::~PictureScaler() = default;
 

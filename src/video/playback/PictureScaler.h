@@ -5,12 +5,11 @@
 // (YUVJ420P, or a frame marked full range) are converted as such. One
 // instance per thread.
 
+#include "video/FFmpegHandles.h"
 #include "video/Picture.h"
 
 #include <cstdint>
 #include <memory>
-
-struct SwsContext;
 
 namespace velmarin::video {
 
@@ -32,10 +31,7 @@ public:
     Picture scaled(const Picture& source, int width, int height, AVPixelFormat format);
 
 private:
-    struct Deleter {
-        void operator()(SwsContext* context) const;
-    };
-    std::unique_ptr<SwsContext, Deleter> m_context;
+    SwsContextPtr m_context;
     int m_sourceWidth = 0, m_sourceHeight = 0, m_width = 0, m_height = 0;
     AVPixelFormat m_sourceFormat = AV_PIX_FMT_NONE, m_format = AV_PIX_FMT_NONE;
     bool m_sourceFullRange = false;

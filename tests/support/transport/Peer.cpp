@@ -9,7 +9,7 @@ namespace velmarin::testing {
 using namespace protocol;
 using transport::WebSocketResult;
 
-void RecordingLog::write(transport::LogLevel level, std::string_view line) {
+void RecordingLog::write(logging::Level level, std::string_view, std::string_view line) {
     static constexpr const char* kPrefix[] = {"D ", "I ", "W ", "E "};
     std::lock_guard lock(m_mutex);
     m_lines.push_back(kPrefix[static_cast<int>(level)] + std::string(line));

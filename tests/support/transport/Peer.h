@@ -16,9 +16,9 @@
 
 namespace velmarin::testing {
 
-class RecordingLog final : public transport::LogSink {
+class RecordingLog final : public logging::Sink {
 public:
-    void write(transport::LogLevel level, std::string_view line) override;
+    void write(logging::Level level, std::string_view category, std::string_view line) override;
     // Lines (with level prefix "E "/"I "/...) that start with `prefix` after
     // the level.
     int count(std::string_view prefix) const;

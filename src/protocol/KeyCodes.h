@@ -1,11 +1,13 @@
 #pragma once
 
-// The modifier bits of "key" messages (the device-independent bits of the
-// macOS event flags) and the Mac key codes of the modifier keys.
+// Key codes and modifier bits as "key" messages carry them: the Mac virtual
+// key codes of the modifier keys and of forward delete (which, with control
+// and option held, is the Host's Ctrl-Alt-Del), and the device-independent
+// bits of the macOS event flags.
 
 #include <cstdint>
 
-namespace velmarin::input {
+namespace velmarin::protocol {
 
 namespace ModifierFlag {
 constexpr std::uint64_t capsLock = 0x10000;
@@ -54,4 +56,4 @@ constexpr std::uint64_t modifierFlag(std::uint16_t macKeyCode) {
     }
 }
 
-} // namespace velmarin::input
+} // namespace velmarin::protocol

@@ -1,0 +1,195 @@
+// The Host's capture component as the coordinator drives it: its slow work
+// (X connection, encoder set-up, joining the capture thread) must leave the
+// GUI thread free, and its operations must still take effect in order.
+
+#include "capture/HostScreenCapture.h"
+
+#include "support/capture/X11Painter.h"
+#include "capture/X11ScreenSource.h"
+#include "support/x11/XvfbProcess.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <qcoro/qcorotimer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+using namespace velmarin;
+using namespace velmarin::capture;
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// How long this thread has waited, runnable, for a CPU (nanoseconds since it
+// started; 0 where the kernel does not say).
+Clock::duration runQueueWait() {
+    std::ifstream stats("/proc/thread-self/schedstat");
+    long long onCpu = 0;
+    long long waiting = 0;
+    stats >> onCpu >> waiting;
+    return std::chrono::nanoseconds(waiting);
+}
+
+// The longest gap between two turns of the event loop beyond the timer's
+// own 5 ms, measured while it runs. Time the thread spent runnable but
+// without a CPU (other programs on a busy machine) is not counted: what is
+// measured is how long the thread was blocked or busy outside the loop.
+class EventLoopLateness {
+public:
+    EventLoopLateness() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5ms);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const Clock::time_point now = Clock::now();
+            const Clock::duration waited = runQueueWait();
+            m_worst = std::max(m_worst, now - m_last - 5ms - (waited - m_waited));
+            m_last = now;
+            m_waited = waited;
+        });
+        m_last = Clock::now();
+        m_waited = runQueueWait();
+        m_timer.start();
+    }
+    Clock::duration worst() const { return m_worst; }
+
+private:
+    QTimer m_timer;
+    Clock::time_point m_last;
+    Clock::duration m_waited{0};
+    Clock::duration m_worst{0};
+};
+
+// Keeps the screen changing from a thread of its own, so that the capture
+// thread is busy encoding when a switch or stop has to wait for it.
+class Animation {
+public:
+    explicit Animation(const XvfbProcess& x)
+        : m_thread([this, display = x.display()] {
+            X11Painter painter(display);
+            for (int i = 0; !m_stop; ++i) {
+                painter.fill((i * 40) % 3600, 400, 240, 240,
+                             0x102030u * static_cast<unsigned>(i % 8));
+                std::this_thread::sleep_for(10ms);
+            }
+        }) {}
+    ~Animation() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Waits on the event loop until `frames` exceeds `count`.
+QCoro::Task<bool> framesAfter(const std::atomic<int>& frames, int count) {
+    const Clock::time_point deadline = Clock::now() + 10s;
+    while (frames.load() <= count) {
+        if (Clock::now() > deadline)
+            co_return false;
+        co_await QCoro::sleepFor(5ms);
+    }
+    co_return true;
+}
+
+} // namespace
+
+TEST(HostScreenCapture, GuiThreadKeepsTurningWhileCaptureStartsSwitchesAndStops) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    XvfbProcess x(3840, 1080);
+    X11Painter painter(x.display());
+    painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
+    painter.setMonitor("RIGHT", 1920, 0, 1920, 1080, false);
+
+    ScreenCaptureManager::Options options;
+    options.makeSource =
+        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+        auto source = X11ScreenSource::open(display);
+        if (auto* error = std::get_if<CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    };
+    const auto area = std::make_shared<CapturedArea>();
+    options.capturedArea = area;
+    HostScreenCapture capture(std::move(options));
+    std::atomic<int> frames{0};
+    capture.setOnEncodedFrame([&frames](protocol::Bytes) { ++frames; });
+
+    const Animation animation(x);
+    const EventLoopLateness lateness;
+    auto session = [&]() -> QCoro::Task<void> {
+        for (int round = 0; round < 4; ++round) {
+            SCOPED_TRACE(round);
+            // A start right after the previous stop, as a reconnecting Host does.
+            EXPECT_EQ(co_await capture.startCapture(), std::nullopt);
+            // The state the operation left is readable as soon as it completes.
+            EXPECT_EQ(capture.screenInfo(), (ScreenInfo{1920, 1080, 1.0}));
+            const auto monitors = capture.monitors();
+            const auto right = std::find_if(monitors.begin(), monitors.end(), [](const auto& m) {
+                return m.x == 1920 && m.width == 1920;
+            });
+            if (right == monitors.end()) {
+                ADD_FAILURE() << "the right-hand monitor is not listed";
+                co_return;
+            }
+            EXPECT_TRUE(co_await framesAfter(frames, frames.load() - 1));
+
+            const int beforeSwitch = frames.load();
+            co_await capture.selectMonitor(right->id);
+            EXPECT_EQ(area->get()->x, 1920);
+            EXPECT_TRUE(co_await framesAfter(frames, beforeSwitch));
+            co_await capture.refreshDisplays();
+            EXPECT_EQ(capture.monitors(), monitors);
+
+            co_await capture.stopCapture();
+            EXPECT_EQ(area->get(), std::nullopt);
+            const int afterStop = frames.load();
+            co_await QCoro::sleepFor(50ms);
+            EXPECT_EQ(frames.load(), afterStop) << "a frame came after stopCapture completed";
+        }
+    };
+    QCoro::waitFor(session());
+
+    EXPECT_LT(lateness.worst(), 20ms)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(lateness.worst()).count() << " ms";
+}
+
+TEST(HostScreenCapture, DestroyedWhileCapturingStopsWithoutAnAwaitedStop) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    XvfbProcess x(1280, 720);
+    ScreenCaptureManager::Options options;
+    options.makeSource =
+        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+        auto source = X11ScreenSource::open(display);
+        if (auto* error = std::get_if<CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    };
+    const auto area = std::make_shared<CapturedArea>();
+    options.capturedArea = area;
+    auto frames = std::make_shared<std::atomic<int>>(0);
+    {
+        HostScreenCapture capture(std::move(options));
+        capture.setOnEncodedFrame([frames](protocol::Bytes) { ++*frames; });
+        // Queued, not awaited: the destructor finds them still to do.
+        auto started = capture.startCapture();
+        capture.forceNextKeyframe();
+        capture.updateQuality(2'000'000, 15);
+    }
+    EXPECT_EQ(area->get(), std::nullopt);
+    // The abandoned start completes on the event loop without its capture.
+    QCoreApplication::processEvents();
+    const int afterDestruction = frames->load();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(frames->load(), afterDestruction);
+}

@@ -1,0 +1,161 @@
+// Connections that misbehave without breaking the protocol: receivers that
+// stop reading, oversized messages before registration, and a Viewer that
+// sends session messages before (or without) being paired. Real relay over
+// TLS, clients that do only what the protocol allows.
+
+#include "RelaySessionHelpers.h"
+#include "protocol/VideoFrame.h"
+
+#include <sys/socket.h>
+
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kOverloaded =
+    "De relayserver is op dit moment overbelast. Probeer het later opnieuw.";
+
+std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
+    const auto head =
+        proto::VideoFrameHeader{.isKeyframe = keyframe,
+                                .sequenceNumber = sequence,
+                                .payloadSize = static_cast<std::uint32_t>(payloadSize)}
+            .encode();
+    std::string out(head.begin(), head.end());
+    out.append(payloadSize, 'p');
+    return out;
+}
+
+// The receiver's socket holds little, as over a slow link, so what it does
+// not read piles up in the relay rather than in loopback buffers.
+void holdBackReading(RelayTestClient& receiver) {
+    const int bytes = 64 * 1024;
+    ::setsockopt(receiver.nativeSocket(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+// 15 MB of video.
+void streamTo(RelayTestClient& host) {
+    for (std::uint32_t i = 0; i < 150; ++i)
+        ASSERT_TRUE(host.sendBinary(frame(i, i == 0, 100 * 1024)));
+}
+
+// Asks to connect to `id` until the answer is (or is not, with `equal`
+// false) the given error; returns the last answer.
+std::string connectAnswerUntil(RelayTestClient& probe, const std::string& id,
+                               const std::string& error, bool equal) {
+    std::string answer;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        probe.send(proto::ConnectMessage{id});
+        const auto reply = probe.receive();
+        answer = proto::ProtocolEncoder::decodeType(reply ? reply->data : "").value_or("<none>");
+        if (answer == "error")
+            answer = errorOf(reply);
+        if ((answer == error) == equal)
+            break;
+        std::this_thread::sleep_for(100ms);
+    }
+    return answer;
+}
+
+} // namespace
+
+TEST(RelayConnection, HalfClosedReceiverIsClosedAndTheQueueBudgetComesBack) {
+    RelayProcess relay({"--queue-budget-bytes", "1048576"});
+    PairedSession stuck(relay);
+    holdBackReading(*stuck.viewer);
+    auto other = client(relay);
+    const auto otherId = registerHost(*other, "q8w3er");
+    auto probe = client(relay);
+    EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, false), "challenge");
+
+    // The Viewer stops reading: its queue passes the relay-wide budget, and
+    // new sessions are refused, with a reason.
+    streamTo(*stuck.host);
+    EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, true), kOverloaded);
+    EXPECT_TRUE(other->isOpen());
+
+    // It half-closes and still never reads: the relay closes it, and the
+    // bytes it held are free again.
+    ::shutdown(stuck.viewer->nativeSocket(), SHUT_WR);
+    EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, false), "challenge");
+}
+
+TEST(RelayConnection, ReceiverThatStopsReadingIsClosedAfterTheWriteTimeout) {
+    RelayProcess relay({"--write-timeout", "2", "--idle-timeout", "60"});
+    PairedSession s(relay);
+    holdBackReading(*s.viewer);
+    streamTo(*s.host);
+    // The Viewer stays connected but reads nothing; the Host, still reading,
+    // hears about it once the relay gave up on the Viewer.
+    std::optional<std::string> type;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < deadline && type != "viewer_disconnected")
+        type = s.host->receiveType(1s);
+    EXPECT_EQ(type, "viewer_disconnected");
+    EXPECT_NE(relay.logText().find("a write did not finish in 2 s"), std::string::npos);
+}
+
+TEST(RelayConnection, LargeMessagesNeedRegistrationOrPairingButEarlyVideoIsSkipped) {
+    RelayProcess relay;
+    // A large text from a connection nobody knows yet is not even stored.
+    auto stranger = client(relay);
+    const std::string padding(20 * 1024, ' ');
+    ASSERT_TRUE(stranger->sendText(R"({"type":"ping","timestamp":1)" + padding + "}"));
+    EXPECT_TRUE(stranger->waitClosed());
+    auto poller = client(relay);
+    ASSERT_TRUE(poller->sendText(R"({"type":"ping","timestamp":7)" + std::string(8000, ' ') + "}"));
+    EXPECT_EQ(poller->receiveAs<proto::PongMessage>()->timestamp, 7u);
+
+    // A Host's early keyframes may be large: skipped, not fatal.
+    auto host = client(relay);
+    for (std::uint32_t i = 0; i < 3; ++i)
+        ASSERT_TRUE(host->sendBinary(frame(i, true, 300 * 1024)));
+    const auto id = registerHost(*host, "abc234");
+    ASSERT_FALSE(id.empty());
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, id, "abc234"), "connected");
+    EXPECT_EQ(host->receiveType(), "viewer_connected");
+
+    // Paired, the full limit applies both ways.
+    const std::string text(200 * 1024, 't');
+    host->send(proto::ChatMessage{.sender = "host", .text = text, .timestamp = 1});
+    EXPECT_EQ(viewer->receiveAs<proto::ChatMessage>()->text, text);
+    viewer->send(proto::ClipboardMessage{.content = text, .clipId = "c1"});
+    EXPECT_EQ(host->receiveAs<proto::ClipboardMessage>()->content, text);
+}
+
+TEST(RelayConnection, SessionMessagesOfAnUnpairedViewerAreDroppedQuietly) {
+    RelayProcess relay;
+    auto host = client(relay);
+    const auto id = registerHost(*host, "abc234");
+    const proto::MouseEventMessage move{.action = std::string(proto::MouseAction::move)};
+
+    // A wrong answer, then the input a client may send right after "connect":
+    // the refusal is the last word, and the Viewer may try again.
+    auto viewer = client(relay);
+    EXPECT_EQ(connectViewer(*viewer, id, "fout99"), "Onjuist wachtwoord.");
+    for (int i = 0; i < 60; ++i)
+        ASSERT_TRUE(viewer->send(move));
+    EXPECT_EQ(viewer->receive(300ms), std::nullopt);
+    ASSERT_TRUE(viewer->isOpen());
+
+    // Input between "connect" and "connected" of a normal log-in.
+    viewer->send(proto::ConnectMessage{id});
+    const auto challenge = viewer->receiveAs<proto::ChallengeMessage>();
+    ASSERT_TRUE(challenge.has_value());
+    viewer->send(move);
+    viewer->send(proto::ChatMessage{.sender = "viewer", .text = "hoi", .timestamp = 1});
+    viewer->send(proto::ChallengeResponseMessage{
+        proto::CryptoHelper::challengeResponse("abc234", challenge->nonce)});
+    EXPECT_EQ(viewer->receiveType(), "connected");
+    EXPECT_EQ(host->receiveType(), "viewer_connected");
+    EXPECT_EQ(host->receive(200ms), std::nullopt) << "sent before pairing, reached the Host";
+
+    // A connection that never asked to connect still hears about it.
+    auto fresh = client(relay);
+    fresh->send(move);
+    EXPECT_EQ(errorOf(fresh->receive()),
+              "Onverwacht bericht: registreer eerst of maak verbinding met een apparaat.");
+}
