@@ -65,10 +65,10 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --network-failures N        mislukte wachtwoordpogingen per /24 (IPv4) of /64 (IPv6) (20)
   --network-refill S          seconden per extra poging per netwerk (3)
   --presence-per-connection N ID's per minuut in statusverzoeken per verbinding (1000)
-  --presence-per-address N    ID's per minuut in statusverzoeken per adres (6000)
-  --presence-per-network N    ID's per minuut in statusverzoeken per /24 of /64 (24000)
-  --connections-per-address N gelijktijdige verbindingen per adres (256)
-  --connections-per-network N gelijktijdige verbindingen per /24 of /64 (1024)
+  --presence-per-address N    ID's per minuut in statusverzoeken per adres (12000)
+  --presence-per-network N    ID's per minuut in statusverzoeken per /24 of /64 (48000)
+  --connections-per-address N gelijktijdige verbindingen per adres (1000)
+  --connections-per-network N gelijktijdige verbindingen per /24 of /64 (4000)
   --state BESTAND             bewaart per ID met welk wachtwoord het laatst geregistreerd
                               werd (een sleutel-hash, niet het wachtwoord); zonder deze optie
                               alleen in het geheugen, dus weg na een herstart

@@ -45,11 +45,11 @@ struct relay_config {
     std::chrono::seconds network_refill{3};
     // Presence IDs per minute (also the burst): per connection, address, network.
     std::size_t presence_per_connection = 1000;
-    std::size_t presence_per_address = 6000;
-    std::size_t presence_per_network = 24000;
+    std::size_t presence_per_address = 12000;
+    std::size_t presence_per_network = 48000;
     // Open connections per address and per network.
-    std::size_t connections_per_address = 256;
-    std::size_t connections_per_network = 1024;
+    std::size_t connections_per_address = 1000;
+    std::size_t connections_per_network = 4000;
     // Which password each ID was last registered with, kept this long after
     // its last use; in memory only without a state file.
     std::string state_file;
