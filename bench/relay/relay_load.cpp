@@ -405,8 +405,12 @@ int main(int argc, char** argv) {
     const bool nginx = opt.nginx && !nginx_proxy::binary().empty();
     if (opt.nginx && !nginx)
         std::printf("nginx not found: comparison skipped (scripts/install-bench-deps)\n");
+    // Every load client comes from the loopback address: lift the caps per
+    // address and network.
     const std::vector<std::string> relay_args = {"--threads", std::to_string(opt.relay_threads),
                                                  "--quiet",   "--max-connections",
+                                                 "100000",    "--connections-per-address",
+                                                 "100000",    "--connections-per-network",
                                                  "100000",    "--auth-timeout",
                                                  "600",       "--idle-timeout",
                                                  "600"};

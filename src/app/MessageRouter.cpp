@@ -142,7 +142,13 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
             m_state.setLocalID(id);
             m_state.setStatus(Status::waitingForViewer());
             m_state.log(QStringLiteral("ID ontvangen: ") + fromStd(message.id));
-            if (fixedCredentials)
+            // A fixed ID the relay did not give this time (held or kept for
+            // another password) stays ours: it is asked for again next time.
+            if (fixedCredentials && !m_settings->fixedID().isEmpty() && m_settings->fixedID() != id)
+                m_state.log(QStringLiteral("Vast ID %1 geweigerd door de server; dit keer ID %2, "
+                                           "bij het volgende herverbinden opnieuw gevraagd")
+                                .arg(m_settings->fixedID(), id));
+            else if (fixedCredentials)
                 m_settings->setFixedID(id);
         });
     } else if (type == ChallengeMessage::kType) {

@@ -51,7 +51,7 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --max-connections N         maximaal aantal gelijktijdige verbindingen (20000)
   --max-message-bytes N       grootste bericht in bytes (5242880)
   --handshake-timeout S       seconden voor TLS- en WebSocket-handshake (10)
-  --idle-timeout S            seconden zonder verkeer voordat de verbinding sluit (60)
+  --idle-timeout S            seconden zonder verkeer voordat de verbinding sluit; ping na de helft (30)
   --auth-timeout S            seconden om te registreren, verbinden of status te vragen (30)
   --max-presence-ids N        ID's per statusverzoek (256)
   --video-queue-bytes N       videobuffer per verbinding; daarboven vallen frames weg (4194304)
@@ -63,7 +63,21 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --address-failures N        mislukte wachtwoordpogingen per adres vóór de wachttijd (5)
   --address-refill S          seconden per extra poging per adres (12)
   --target-failures N         mislukte wachtwoordpogingen per ID vóór de wachttijd (10)
-  --target-refill S           seconden per extra poging per ID (6)
+  --target-refill S           seconden per extra poging per ID (6); vanaf 10× en 100× het
+                              aantal mislukte pogingen 10× en 100× zo lang (60, 600);
+                              terug naar nul na een geslaagde aanmelding of een dag rust
+  --network-failures N        mislukte wachtwoordpogingen per /24 (IPv4) of /64 (IPv6) (20)
+  --network-refill S          seconden per extra poging per netwerk (3)
+  --presence-per-connection N ID's per minuut in statusverzoeken per verbinding (1000)
+  --presence-per-address N    ID's per minuut in statusverzoeken per adres (12000)
+  --presence-per-network N    ID's per minuut in statusverzoeken per /24 of /64 (48000)
+  --connections-per-address N gelijktijdige verbindingen per adres (1000)
+  --connections-per-network N gelijktijdige verbindingen per /24 of /64 (4000)
+  --state BESTAND             bewaart per ID met welk wachtwoord het laatst geregistreerd
+                              werd (een sleutel-hash, niet het wachtwoord); zonder deze optie
+                              alleen in het geheugen, dus weg na een herstart
+  --reservation-days N        zo lang blijft een ID na het laatste gebruik bewaard (30)
+  --max-reservations N        grootste aantal bewaarde ID's (200000)
   --stats-interval S          tellers elke S seconden loggen; 0 = uit (60); SIGUSR1: nu
   --quiet                     geen logregel per sessiegebeurtenis
   --help                      deze hulp
@@ -105,6 +119,28 @@ std::variant<relay_config, command_line_exit> parse_command_line(int argc,
         {"--target-failures",
          [&](auto v) { return parse_count(v, 1, config.target_failure_burst); }},
         {"--target-refill", [&](auto v) { return parse_seconds(v, 1, config.target_refill); }},
+        {"--network-failures",
+         [&](auto v) { return parse_count(v, 1, config.network_failure_burst); }},
+        {"--network-refill", [&](auto v) { return parse_seconds(v, 1, config.network_refill); }},
+        {"--presence-per-connection",
+         [&](auto v) { return parse_size(v, 1, config.presence_per_connection); }},
+        {"--presence-per-address",
+         [&](auto v) { return parse_size(v, 1, config.presence_per_address); }},
+        {"--presence-per-network",
+         [&](auto v) { return parse_size(v, 1, config.presence_per_network); }},
+        {"--connections-per-address",
+         [&](auto v) { return parse_size(v, 1, config.connections_per_address); }},
+        {"--connections-per-network",
+         [&](auto v) { return parse_size(v, 1, config.connections_per_network); }},
+        {"--state", [&](auto v) { return !(config.state_file = v).empty(); }},
+        {"--reservation-days",
+         [&](auto v) {
+             unsigned days = 0;
+             const bool ok = parse_count(v, 1, days);
+             config.reservation_keep = std::chrono::seconds{86400LL * days};
+             return ok && days <= 3650;
+         }},
+        {"--max-reservations", [&](auto v) { return parse_size(v, 1, config.max_reservations); }},
         {"--stats-interval", [&](auto v) { return parse_seconds(v, 0, config.stats_interval); }},
     };
 

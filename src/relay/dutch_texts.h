@@ -30,6 +30,11 @@ inline std::string too_many_attempts(long long seconds) {
            (seconds == 1 ? " seconde" : " seconden") + " opnieuw.";
 }
 
+inline std::string too_many_presence_requests(long long seconds) {
+    return "Te veel statusverzoeken. Probeer het over " + std::to_string(seconds) +
+           (seconds == 1 ? " seconde" : " seconden") + " opnieuw.";
+}
+
 inline std::string too_many_ids(std::size_t limit) {
     return "Te veel apparaten in één statusverzoek (maximaal " + std::to_string(limit) + ").";
 }

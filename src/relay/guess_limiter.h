@@ -1,17 +1,23 @@
 #pragma once
 
-// Limits failed challenge answers, both per source address and per target
-// Host ID, with token buckets: each key may fail `burst` times in a row, then
-// earns one more try per `refill` period. With the defaults (5 per address
-// then one per 12 s; 10 per ID then one per 6 s) one address gets at most
-// 7,200 guesses a day and all addresses together at most 14,400 a day at one
-// Host, against 31^6 ≈ 887 million passwords. A Host under attack is
-// reachable again one refill period (6 s) after the attack stops, and a
-// Viewer's own address is never held back by someone else's failures.
+// Limits password guesses at three levels. Per source address and per
+// network (IPv4 /24, IPv6 /64) a token bucket: a burst, then one try per
+// refill period. Per target Host ID a back-off that grows with the failures
+// since the last successful log-in: `free` tries, then one per `refill`,
+// from 10 × `free` failures one per 10 × `refill`, from 100 × `free` one per
+// 100 × `refill` (defaults: 10 free, then 6 s, 60 s, 600 s). A successful
+// log-in resets its Host's back-off and gives the try back to its address and
+// network; a Host left alone for a day starts afresh.
+//
+// A try is reserved (counted and charged) before the answer is compared and
+// settled afterwards, so concurrent answers cannot all pass one check.
 // Thread-safe.
+
+#include "relay/token_bucket.h"
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -26,39 +32,45 @@ public:
         std::chrono::seconds refill{12};
     };
 
-    guess_limiter(limits per_address, limits per_target);
+    struct who {
+        std::string address;
+        std::string network;
+        std::string target;
+    };
 
-    // How long the caller must wait before it may try `target` from
-    // `address`; zero when a try is allowed now.
-    std::chrono::seconds wait_time(const std::string& address, const std::string& target,
+    guess_limiter(limits per_address, limits per_network, limits per_target);
+
+    // How long `who` must wait before a try; zero when one is allowed now.
+    std::chrono::seconds wait_time(const who& w, clock::time_point now = clock::now()) const;
+
+    // Takes a try when one is allowed now (returns zero), else returns the wait.
+    std::chrono::seconds reserve(const who& w, clock::time_point now = clock::now());
+
+    // Settles a reserved try. Returns the Host's failure count when it has
+    // just reached a step of its back-off (worth a log line), else nothing.
+    std::optional<unsigned> settle(const who& w, bool success,
                                    clock::time_point now = clock::now());
 
-    // Records one failed answer against both keys.
-    void record_failure(const std::string& address, const std::string& target,
-                        clock::time_point now = clock::now());
-
-    // Number of keys held; refilled buckets are swept out now and then.
+    // Number of keys held; refilled ones are swept out now and then.
     std::size_t tracked_keys() const;
 
 private:
-    struct bucket {
-        double tokens = 0;
-        clock::time_point updated;
-    };
-    struct table {
-        limits config;
-        std::unordered_map<std::string, bucket> buckets;
+    struct target_state {
+        unsigned attempts = 0; // reserved since the last success
+        unsigned failures = 0;
+        clock::time_point next_try{};
+        clock::time_point last_try{};
     };
 
-    static double tokens_now(const table& t, const bucket& b, clock::time_point now);
-    static std::chrono::seconds wait_in(const table& t, const std::string& key,
-                                        clock::time_point now);
-    static void take(table& t, const std::string& key, clock::time_point now);
-    void forget_refilled(clock::time_point now);
+    std::chrono::seconds wait_locked(const who& w, clock::time_point now) const;
+    std::chrono::seconds interval_after(unsigned attempts) const;
+    void sweep(clock::time_point now);
 
     mutable std::mutex mutex_;
-    table by_address_;
-    table by_target_;
+    bucket_table by_address_;
+    bucket_table by_network_;
+    limits per_target_;
+    std::unordered_map<std::string, target_state> targets_;
     unsigned operations_ = 0;
 };
 

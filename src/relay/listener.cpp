@@ -65,6 +65,12 @@ void listener::do_accept() {
         });
 }
 
+connection_caps::slot listener::admit(connection_socket& socket) {
+    boost::system::error_code ec;
+    const auto remote = socket.remote_endpoint(ec);
+    return ctx_.caps.admit(ec ? std::string("?") : remote.address().to_string());
+}
+
 void listener::on_accept(boost::system::error_code ec, connection_socket socket) {
     if (ec == net::error::operation_aborted || !acceptor_.is_open())
         return;
@@ -83,10 +89,14 @@ void listener::on_accept(boost::system::error_code ec, connection_socket socket)
         counters::add(ctx_.stats.connections_refused);
         boost::system::error_code ignored;
         socket.close(ignored);
-    } else {
+    } else if (auto slot = admit(socket)) {
         boost::system::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
-        std::make_shared<session>(std::move(socket), tls_, ctx_)->start();
+        std::make_shared<session>(std::move(socket), tls_, ctx_, std::move(slot))->start();
+    } else {
+        counters::add(ctx_.stats.connections_refused);
+        boost::system::error_code ignored;
+        socket.close(ignored);
     }
     do_accept();
 }

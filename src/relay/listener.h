@@ -28,6 +28,7 @@ public:
 private:
     void do_accept();
     void on_accept(boost::system::error_code ec, connection_socket socket);
+    connection_caps::slot admit(connection_socket& socket);
 
     boost::asio::io_context& io_;
     boost::asio::ssl::context& tls_;

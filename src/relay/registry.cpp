@@ -2,6 +2,8 @@
 
 #include "relay/random_ids.h"
 
+#include <vector>
+
 namespace velmarin::relay {
 
 std::string_view status_text(host_status status) {
@@ -16,26 +18,53 @@ std::string_view status_text(host_status status) {
     return "offline";
 }
 
-std::string registry::register_host(const std::shared_ptr<registry_peer>& host,
-                                    const std::optional<std::string>& requested_id,
-                                    std::string password_hash) {
+registry::registration registry::register_host(const std::shared_ptr<registry_peer>& host,
+                                               const std::optional<std::string>& requested_id,
+                                               std::string password_hash) {
     const std::lock_guard lock(mutex_);
     const auto is_free = [&](const std::string& id) {
         const auto it = hosts_.find(id);
         // A Host whose connection is already gone no longer holds its ID.
-        return it == hosts_.end() || it->second.host.expired();
+        return (it == hosts_.end() || it->second.host.expired()) &&
+               !reservations_.held_for_other(id, password_hash);
     };
-    std::string id;
-    if (requested_id && is_host_id(*requested_id) && is_free(*requested_id)) {
-        id = *requested_id;
-    } else {
-        do {
-            id = random_host_id();
-        } while (!is_free(id));
+    registration result;
+    if (requested_id) {
+        result.how = outcome::invalid;
+        if (is_host_id(*requested_id)) {
+            const auto it = hosts_.find(*requested_id);
+            const auto holder = it == hosts_.end() ? nullptr : it->second.host.lock();
+            if (holder && constant_time_equal(it->second.password_hash, password_hash)) {
+                replace_locked(it->second, holder);
+                result = {*requested_id, outcome::took_over};
+            } else if (holder) {
+                result.how = outcome::held;
+            } else if (reservations_.held_for_other(*requested_id, password_hash)) {
+                result.how = outcome::reserved;
+            } else {
+                result = {*requested_id, outcome::requested};
+            }
+        }
     }
-    hosts_[id] = entry{host, std::move(password_hash), {}};
-    counters::add(stats_.hosts);
-    return id;
+    if (result.id.empty()) {
+        do {
+            result.id = random_host_id();
+        } while (!is_free(result.id));
+    }
+    reservations_.record(result.id, password_hash);
+    if (result.how != outcome::took_over)
+        counters::add(stats_.hosts);
+    hosts_[result.id] = entry{host, std::move(password_hash), {}};
+    return result;
+}
+
+void registry::replace_locked(entry& e, const std::shared_ptr<registry_peer>& old_host) {
+    if (const auto viewer = e.viewer.lock()) {
+        counters::add(stats_.sessions, -1);
+        viewer->on_host_left(old_host.get());
+    }
+    e.viewer.reset();
+    old_host->on_replaced();
 }
 
 void registry::unregister_host(const std::string& id, const registry_peer* host) {
@@ -50,6 +79,8 @@ void registry::unregister_host(const std::string& id, const registry_peer* host)
         counters::add(stats_.sessions, -1);
         viewer->on_host_left(host);
     }
+    // The reservation counts from when the Host was last here.
+    reservations_.touch(id, it->second.password_hash);
     hosts_.erase(it);
     counters::add(stats_.hosts, -1);
 }

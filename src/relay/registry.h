@@ -8,6 +8,7 @@
 // lock for them is cheap. Thread-safe.
 
 #include "relay/counters.h"
+#include "relay/id_reservations.h"
 
 #include <map>
 #include <memory>
@@ -28,6 +29,8 @@ public:
     virtual void on_viewer_paired(std::shared_ptr<registry_peer> viewer) = 0; // to the Host
     virtual void on_viewer_left(const registry_peer* viewer) = 0;             // to the Host
     virtual void on_host_left(const registry_peer* host) = 0;                 // to the Viewer
+    // A newer registration with the same password took this Host's ID.
+    virtual void on_replaced() = 0; // to the Host
 };
 
 enum class host_status { online, busy, offline };
@@ -35,14 +38,31 @@ std::string_view status_text(host_status status);
 
 class registry {
 public:
-    explicit registry(counters& stats)
-        : stats_(stats) {}
+    registry(counters& stats, id_reservations& reservations)
+        : stats_(stats)
+        , reservations_(reservations) {}
 
-    // Registers `host` under `requested_id` when that is nine digits and not
-    // held by another live Host, else under a fresh random ID. Returns the ID.
-    std::string register_host(const std::shared_ptr<registry_peer>& host,
-                              const std::optional<std::string>& requested_id,
-                              std::string password_hash);
+    enum class outcome {
+        random,    // no ID asked for
+        requested, // the ID asked for
+        took_over, // the ID asked for, from a live Host with the same password
+        held,      // asked for an ID a live Host with another password holds
+        reserved,  // asked for an ID kept for another password
+        invalid,   // asked for something that is no ID
+    };
+    struct registration {
+        std::string id;
+        outcome how = outcome::random;
+    };
+
+    // Registers `host` under `requested_id` when that is nine digits, kept
+    // for no other password, and held by no live Host or by one registered
+    // with the same password hash: that one is replaced (told, and its Viewer
+    // gets "host_disconnected"), since a Host that lost its connection comes
+    // back before the relay notices. Otherwise under a fresh random ID.
+    registration register_host(const std::shared_ptr<registry_peer>& host,
+                               const std::optional<std::string>& requested_id,
+                               std::string password_hash);
 
     // Removes the Host's registration; its Viewer, if any, is told.
     void unregister_host(const std::string& id, const registry_peer* host);
@@ -72,8 +92,10 @@ private:
         std::weak_ptr<registry_peer> viewer;
     };
     host_status status_locked(const std::string& id) const;
+    void replace_locked(entry& e, const std::shared_ptr<registry_peer>& old_host);
 
     counters& stats_;
+    id_reservations& reservations_;
     mutable std::mutex mutex_;
     std::unordered_map<std::string, entry> hosts_;
 };

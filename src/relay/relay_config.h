@@ -22,7 +22,7 @@ struct relay_config {
     std::chrono::seconds handshake_timeout{10};
     // No frame at all for this long closes the connection; the relay pings
     // half-way, so a live client that is merely quiet is never closed.
-    std::chrono::seconds idle_timeout{60};
+    std::chrono::seconds idle_timeout{30};
     // A connection that neither registers, connects nor asks presence in time.
     std::chrono::seconds unauthenticated_timeout{30};
     std::size_t max_presence_ids = 256;
@@ -42,11 +42,28 @@ struct relay_config {
     // video is skipped unstored meanwhile, whatever its size.
     std::size_t unregistered_message_bytes = 16 * 1024;
 
-    // Failed challenge answers: a burst, then one more per refill period.
+    // Failed challenge answers: a burst, then one more per refill period;
+    // per ID the refill period grows tenfold at 10 and 100 times the burst.
     unsigned address_failure_burst = 5;
     std::chrono::seconds address_refill{12};
     unsigned target_failure_burst = 10;
     std::chrono::seconds target_refill{6};
+
+    // Per network (IPv4 /24, IPv6 /64): a burst, then one more per refill.
+    unsigned network_failure_burst = 20;
+    std::chrono::seconds network_refill{3};
+    // Presence IDs per minute (also the burst): per connection, address, network.
+    std::size_t presence_per_connection = 1000;
+    std::size_t presence_per_address = 12000;
+    std::size_t presence_per_network = 48000;
+    // Open connections per address and per network.
+    std::size_t connections_per_address = 1000;
+    std::size_t connections_per_network = 4000;
+    // Which password each ID was last registered with, kept this long after
+    // its last use; in memory only without a state file.
+    std::string state_file;
+    std::chrono::seconds reservation_keep{30 * 86400};
+    std::size_t max_reservations = 200000;
 
     std::chrono::seconds stats_interval{60}; // 0 = no periodic counter line
     bool quiet = false;                      // no per-session log lines

@@ -1,9 +1,12 @@
 #include "relay/relay_server.h"
 
+#include "relay/connection_caps.h"
 #include "relay/counters.h"
 #include "relay/guess_limiter.h"
+#include "relay/id_reservations.h"
 #include "relay/listener.h"
 #include "relay/log.h"
+#include "relay/presence_limiter.h"
 #include "relay/registry.h"
 #include "relay/server_context.h"
 #include "relay/tls_context.h"
@@ -33,6 +36,27 @@ void schedule_stats(net::steady_timer& timer, counters& stats, std::chrono::seco
     });
 }
 
+// Reservations reach the disk within this long of a change (and at a clean
+// stop); a crash loses at most this much.
+constexpr std::chrono::seconds kStateSaveInterval{10};
+
+void save_state(id_reservations& reservations, const std::string& path) {
+    std::string error;
+    if (!reservations.save(path, error))
+        log_line("reservations not saved: " + error);
+}
+
+void schedule_state_save(net::steady_timer& timer, id_reservations& reservations,
+                         const std::string& path) {
+    timer.expires_after(kStateSaveInterval);
+    timer.async_wait([&timer, &reservations, &path](boost::system::error_code ec) {
+        if (ec)
+            return;
+        save_state(reservations, path);
+        schedule_state_save(timer, reservations, path);
+    });
+}
+
 } // namespace
 
 int run_relay(const relay_config& config) {
@@ -50,10 +74,16 @@ int run_relay(const relay_config& config) {
 
     net::io_context io(static_cast<int>(config.threads));
     counters stats;
-    registry hosts(stats);
+    id_reservations reservations(config.reservation_keep, config.max_reservations);
+    if (!config.state_file.empty())
+        log_line(reservations.load(config.state_file));
+    registry hosts(stats, reservations);
     guess_limiter limiter({config.address_failure_burst, config.address_refill},
+                          {config.network_failure_burst, config.network_refill},
                           {config.target_failure_burst, config.target_refill});
-    server_context context{config, stats, hosts, limiter};
+    presence_limiter presence(config.presence_per_address, config.presence_per_network);
+    connection_caps caps(config.connections_per_address, config.connections_per_network);
+    server_context context{config, stats, hosts, limiter, presence, caps};
 
     std::string error;
     const auto acceptor = std::make_shared<listener>(io, *tls.context, context,
@@ -85,6 +115,9 @@ int run_relay(const relay_config& config) {
     net::steady_timer stats_timer(io);
     if (config.stats_interval.count() > 0)
         schedule_stats(stats_timer, stats, config.stats_interval);
+    net::steady_timer state_timer(io);
+    if (!config.state_file.empty())
+        schedule_state_save(state_timer, reservations, config.state_file);
 
     const auto endpoint = acceptor->local_endpoint();
     log_line("velmarin-relay " VELMARIN_VERSION " listening on wss://" +
@@ -97,6 +130,8 @@ int run_relay(const relay_config& config) {
     io.run();
     for (auto& worker : workers)
         worker.join();
+    if (!config.state_file.empty())
+        save_state(reservations, config.state_file);
     log_line(stats.summary());
     return 0;
 }

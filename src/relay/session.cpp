@@ -3,6 +3,7 @@
 #include "protocol/CryptoHelper.h"
 #include "protocol/ProtocolEncoder.h"
 #include "protocol/VideoFrame.h"
+#include "relay/address_keys.h"
 #include "relay/dutch_texts.h"
 #include "relay/log.h"
 #include "relay/message_type.h"
@@ -66,14 +67,16 @@ const std::shared_ptr<const std::string>& request_keyframe_text() {
 
 } // namespace
 
-session::session(connection_socket&& socket, net::ssl::context& tls, server_context& context)
+session::session(connection_socket&& socket, net::ssl::context& tls, server_context& context,
+                 connection_caps::slot slot)
     : ws_(std::move(socket), tls.native_handle())
     , ctx_(context)
     , auth_timer_(ws_.get_executor())
     , idle_timer_(ws_.get_executor())
     , write_timer_(ws_.get_executor())
     , queue_(context.config.video_queue_bytes, context.config.control_queue_bytes,
-             &context.stats.queued_bytes) {
+             &context.stats.queued_bytes)
+    , slot_(std::move(slot)) {
     beast::error_code ec;
     const auto remote = ws_.next_layer().socket().remote_endpoint(ec);
     if (!ec) {
@@ -353,13 +356,30 @@ void session::handle_register(std::string_view text) {
     if (!proto::CryptoHelper::isHexDigest(message->passwordHash))
         return send_error(texts::bad_password_hash);
     mark_authenticated();
-    host_id_ =
+    const auto registration =
         ctx_.hosts.register_host(shared_from_this(), message->requestedId, message->passwordHash);
+    host_id_ = registration.id;
     role_ = role::host;
     send(proto::RegisteredMessage{host_id_});
-    log_session(
-        describe() + " registered" +
-        (message->requestedId && *message->requestedId == host_id_ ? " (requested ID)" : ""));
+    const char* how = "";
+    switch (registration.how) {
+    case registry::outcome::random:
+    case registry::outcome::invalid:
+        break;
+    case registry::outcome::requested:
+        how = " (requested ID)";
+        break;
+    case registry::outcome::took_over:
+        how = " (requested ID, taken over from the previous connection with that password)";
+        break;
+    case registry::outcome::held:
+        how = " (requested ID held by a live Host with another password)";
+        break;
+    case registry::outcome::reserved:
+        how = " (requested ID kept for another password)";
+        break;
+    }
+    log_session(describe() + " registered" + how);
 }
 
 void session::handle_connect(std::string_view text) {
@@ -374,7 +394,8 @@ void session::handle_connect(std::string_view text) {
     nonce_.clear();
     if (!is_host_id(message->targetId))
         return send_error(texts::not_found);
-    if (const auto wait = ctx_.limiter.wait_time(ip_, message->targetId); wait.count() > 0)
+    if (const auto wait = ctx_.limiter.wait_time({ip_, network_key(ip_), message->targetId});
+        wait.count() > 0)
         return send_error(texts::too_many_attempts(wait.count()));
     auto target = ctx_.hosts.lookup(message->targetId);
     if (target.status == host_status::offline)
@@ -397,11 +418,18 @@ void session::handle_challenge_response(std::string_view text) {
         return send_error(texts::malformed);
     const std::string nonce = std::exchange(nonce_, {}); // single use, whatever the outcome
     const std::string hash = std::exchange(challenge_hash_, {});
-    if (const auto wait = ctx_.limiter.wait_time(ip_, host_id_); wait.count() > 0)
+    // The try is counted before the answer is compared, so answers arriving
+    // together on many connections cannot all pass the same check.
+    const guess_limiter::who who{ip_, network_key(ip_), host_id_};
+    if (const auto wait = ctx_.limiter.reserve(who); wait.count() > 0)
         return send_error(texts::too_many_attempts(wait.count()));
     const auto expected = proto::CryptoHelper::expectedResponse(hash, nonce);
-    if (!constant_time_equal(expected, message->response)) {
-        ctx_.limiter.record_failure(ip_, host_id_);
+    const bool right = constant_time_equal(expected, message->response);
+    // The relay cannot message a Host about this; its operator reads it here.
+    if (const auto failures = ctx_.limiter.settle(who, right))
+        log_line("host=" + host_id_ + ": " + std::to_string(*failures) +
+                 " mislukte inlogpogingen sinds de laatste geslaagde");
+    if (!right) {
         counters::add(ctx_.stats.auth_failures);
         log_session(describe() + " auth failure");
         return send_error(texts::wrong_password);
@@ -427,6 +455,17 @@ void session::handle_presence(std::string_view text) {
     mark_authenticated();
     if (message->ids.size() > ctx_.config.max_presence_ids)
         return send_error(texts::too_many_ids(ctx_.config.max_presence_ids));
+    // Budgets in IDs, so asking about the whole ID space takes months.
+    const auto now = token_bucket::clock::now();
+    const auto rate = presence_limiter::per_minute(ctx_.config.presence_per_connection);
+    if (!presence_budget_)
+        presence_budget_.emplace(rate, now);
+    const auto ids = static_cast<double>(message->ids.size());
+    if (const double wait = presence_budget_->wait_for(rate, ids, now); wait > 0)
+        return send_error(texts::too_many_presence_requests(wait_seconds(wait)));
+    if (const auto wait = ctx_.presence.take(ip_, network_key(ip_), message->ids.size(), now))
+        return send_error(texts::too_many_presence_requests(wait));
+    presence_budget_->take(rate, ids, now);
     send(proto::PresenceResultMessage{ctx_.hosts.statuses(message->ids)});
 }
 
@@ -498,6 +537,17 @@ void session::on_host_left(const registry_peer* host) {
         self->end_pairing_locally();
         self->send(proto::HostDisconnectedMessage{});
         log_session(self->describe() + " host left");
+    });
+}
+
+void session::on_replaced() {
+    net::post(ws_.get_executor(), [self = shared_from_this()] {
+        if (self->closing_)
+            return;
+        // The ID is no longer ours: leaving must not unregister the newcomer
+        // (the registry checks) nor tell a Viewer twice (it was told).
+        self->end_pairing_locally();
+        self->close_now("replaced by a new registration with the same password");
     });
 }
 

@@ -13,6 +13,7 @@
 #include "relay/outgoing_queue.h"
 #include "relay/registry.h"
 #include "relay/server_context.h"
+#include "relay/token_bucket.h"
 
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -29,7 +30,8 @@ namespace velmarin::relay {
 
 class session final : public registry_peer, public std::enable_shared_from_this<session> {
 public:
-    session(connection_socket&& socket, boost::asio::ssl::context& tls, server_context& context);
+    session(connection_socket&& socket, boost::asio::ssl::context& tls, server_context& context,
+            connection_caps::slot slot = {});
     ~session() override;
 
     void start();
@@ -44,6 +46,7 @@ public:
     void on_viewer_paired(std::shared_ptr<registry_peer> viewer) override;
     void on_viewer_left(const registry_peer* viewer) override;
     void on_host_left(const registry_peer* host) override;
+    void on_replaced() override;
 
 private:
     enum class role { none, host, viewer };
@@ -140,6 +143,8 @@ private:
     bool write_pending_ = false;
     bool write_timer_armed_ = false;
     outgoing_queue::clock::time_point write_started_{};
+    connection_caps::slot slot_; // this connection's place under the per-address caps
+    std::optional<token_bucket> presence_budget_; // IDs this connection may still ask about
 };
 
 } // namespace velmarin::relay

@@ -190,6 +190,38 @@ TEST_F(Coordinator, UnattendedStartNeedsAFixedPassword) {
     EXPECT_EQ(unattended.settings->fixedID(), unattended.state.localID());
 }
 
+TEST_F(Coordinator, FixedIdRefusedByTheRelayIsKeptAndAskedForAgainAtTheNextReconnect) {
+    // Someone else holds the Host's fixed ID when it starts.
+    const std::string fixedID = "712345678";
+    RelayTestClient other(env.relay.port(), env.relay.caFile());
+    const auto otherHash = protocol::CryptoHelper::sha256hex("anders");
+    other.send(protocol::RegisterMessage{.passwordHash = otherHash, .requestedId = fixedID});
+    ASSERT_EQ(other.receiveAs<protocol::RegisteredMessage>()->id, fixedID);
+
+    Side host({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
+    host.settings->setFixedID(QString::fromStdString(fixedID));
+    host.setup();
+    const QString stand_in = registered(host);
+    EXPECT_NE(stand_in.toStdString(), fixedID);
+    EXPECT_EQ(host.settings->fixedID().toStdString(), fixedID);
+    EXPECT_TRUE(host.state.debugLog().contains(
+        QStringLiteral("Vast ID 712345678 geweigerd door de server; dit keer ID ")))
+        << host.state.debugLog().toStdString();
+
+    // The relay restarts (forgetting who had the ID): the Host asks again.
+    other.close();
+    env.relay.restart();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return host.state.debugLog().contains(QStringLiteral("Herverbonden met server")) &&
+                   host.status() == Status::Kind::waitingForViewer;
+        },
+        20s))
+        << host.state.debugLog().toStdString();
+    EXPECT_EQ(host.state.localID().toStdString(), fixedID);
+    EXPECT_EQ(host.settings->fixedID().toStdString(), fixedID);
+}
+
 // A Viewer played by a test client on its own thread, so that the Host's
 // event loop keeps running meanwhile: it stays for a while, notes the type
 // of every text message, then leaves.

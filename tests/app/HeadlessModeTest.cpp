@@ -2,6 +2,7 @@
 // real relay and a Host coordinator in this process.
 
 #include "app/CoordinatorHarness.h"
+#include "app/IDFormatter.h"
 #include "support/host/HostProcess.h"
 #include "support/x11/XvfbProcess.h"
 
@@ -9,6 +10,8 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace velmarin::testing {
 namespace {
@@ -103,6 +106,31 @@ TEST_F(HeadlessMode, HostKeepsAPasswordGivenOnItsCommandLineOutOfItsOutput) {
                            QString::fromUtf8(host.process().readAllStandardError());
     EXPECT_TRUE(output.contains(QStringLiteral("Status: Verbonden"))) << output.toStdString();
     EXPECT_FALSE(output.contains(QStringLiteral("vast-k7m9q"))) << output.toStdString();
+}
+
+TEST_F(HeadlessMode, FixedHostWhoseConnectionDiedComesBackUnderItsIdBeforeTheRelayNotices) {
+    const XvfbProcess x(640, 480);
+    const QStringList fixed{"--password", "vast-k7m9q", "--id", "723456789"};
+    HostProcess first(x.display(), env.relay, {}, fixed);
+    const QString id = first.readUntil(QStringLiteral("ID: "));
+    ASSERT_EQ(IDFormatter::normalize(id), QStringLiteral("723456789"))
+        << first.transcript().toStdString();
+    // Frozen, its TCP connection stays open without a word: to the relay it
+    // looks like a Host behind a broken network path. Its second start
+    // (the same Host after the blip) must get the same ID.
+    ASSERT_EQ(::kill(static_cast<pid_t>(first.process().processId()), SIGSTOP), 0);
+    HostProcess second(x.display(), env.relay, {}, fixed);
+    EXPECT_EQ(IDFormatter::normalize(second.readUntil(QStringLiteral("ID: "))),
+              QStringLiteral("723456789"))
+        << second.transcript().toStdString();
+
+    const ProcessRun view = runVelmarin({"view", id, "vast-k7m9q", "--seconds", "2"}, env.relay);
+    EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
+    ::kill(static_cast<pid_t>(first.process().processId()), SIGKILL);
+    second.process().terminate();
+    ASSERT_TRUE(second.process().waitForFinished(15'000));
+    const QString output = second.transcript() + QString::fromUtf8(second.process().readAll());
+    EXPECT_TRUE(output.contains(QStringLiteral("Status: Verbonden"))) << output.toStdString();
 }
 
 } // namespace

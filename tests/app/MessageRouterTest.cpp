@@ -52,6 +52,22 @@ TEST_F(MessageRouterTest, RegisteredStoresTheNormalisedIDAndKeepsItWithFixedCred
     EXPECT_EQ(AppSettings(dir.filePath("settings.ini"), nullptr).fixedID(), "987654321");
 }
 
+TEST_F(MessageRouterTest, AFixedIDTheRelayRefusedStaysInTheSettingsAndIsLogged) {
+    router.setRole(MessageRouter::Role::host);
+    settings.setUseFixedCredentials(true);
+    settings.setFixedID("123456789");
+    receive(R"({"type":"registered","id":"555 666 777"})");
+    EXPECT_EQ(state.localID(), "555666777");
+    EXPECT_EQ(settings.fixedID(), "123456789");
+    EXPECT_TRUE(state.debugLog().contains(
+        "Vast ID 123456789 geweigerd door de server; dit keer ID 555666777, bij het volgende "
+        "herverbinden opnieuw gevraagd"))
+        << state.debugLog().toStdString();
+    receive(R"({"type":"registered","id":"123456789"})");
+    EXPECT_EQ(state.localID(), "123456789");
+    EXPECT_EQ(AppSettings(dir.filePath("settings.ini"), nullptr).fixedID(), "123456789");
+}
+
 TEST_F(MessageRouterTest, ChallengeNeedsItsNonce) {
     std::vector<std::string> nonces;
     router.onChallenge = [&](const std::string& nonce) { nonces.push_back(nonce); };

@@ -5,6 +5,7 @@
 #include <regex>
 
 using namespace velmarin::relay;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -14,32 +15,76 @@ struct recording_peer : registry_peer {
     void on_viewer_paired(std::shared_ptr<registry_peer>) override { events.push_back("paired"); }
     void on_viewer_left(const registry_peer*) override { events.push_back("viewer_left"); }
     void on_host_left(const registry_peer*) override { events.push_back("host_left"); }
+    void on_replaced() override { events.push_back("replaced"); }
 };
 
 const std::string kHash(64, 'a');
+const std::string kOtherHash(64, 'b');
+
+struct Fixture : ::testing::Test {
+    counters stats;
+    id_reservations reservations{std::chrono::hours(24 * 30), 1000};
+    registry r{stats, reservations};
+};
+
+using Registry = Fixture;
 
 } // namespace
 
-TEST(Registry, AssignsNineDigitIdsAndHonoursFreeRequestedIds) {
-    counters stats;
-    registry r(stats);
+TEST_F(Registry, AssignsNineDigitIdsAndHonoursFreeRequestedIds) {
     auto a = std::make_shared<recording_peer>();
     auto b = std::make_shared<recording_peer>();
-    const auto random = r.register_host(a, std::nullopt, kHash);
+    const auto random = r.register_host(a, std::nullopt, kHash).id;
     EXPECT_TRUE(std::regex_match(random, std::regex("[1-9][0-9]{8}")));
-    EXPECT_EQ(r.register_host(b, random, kHash) == random, false); // held by a live Host
+    const auto refused = r.register_host(b, random, kOtherHash); // held by a live Host
+    EXPECT_NE(refused.id, random);
+    EXPECT_EQ(refused.how, registry::outcome::held);
     auto c = std::make_shared<recording_peer>();
     r.unregister_host(random, a.get());
-    EXPECT_EQ(r.register_host(c, random, kHash), random);
+    EXPECT_EQ(r.register_host(c, random, kHash).id, random);
     EXPECT_EQ(stats.hosts.load(), 2);
 }
 
-TEST(Registry, PairingTellsBothSidesAndDrivesPresence) {
-    counters stats;
-    registry r(stats);
+TEST_F(Registry, SamePasswordTakesOverALiveHostsIdAndItsViewerIsTold) {
+    auto old_host = std::make_shared<recording_peer>();
+    auto viewer = std::make_shared<recording_peer>();
+    const auto id = r.register_host(old_host, "700000002", kHash).id;
+    ASSERT_EQ(r.pair(id, r.lookup(id).host, viewer), host_status::online);
+
+    auto new_host = std::make_shared<recording_peer>();
+    const auto again = r.register_host(new_host, id, kHash);
+    EXPECT_EQ(again.id, id);
+    EXPECT_EQ(again.how, registry::outcome::took_over);
+    EXPECT_EQ(old_host->events, (std::vector<std::string>{"paired", "replaced"}));
+    EXPECT_EQ(viewer->events, (std::vector<std::string>{"host_left"}));
+    EXPECT_EQ(r.status(id), host_status::online);
+    EXPECT_EQ(stats.hosts.load(), 1);
+    EXPECT_EQ(stats.sessions.load(), 0);
+
+    // The old connection closing afterwards leaves the newcomer registered.
+    r.unregister_host(id, old_host.get());
+    EXPECT_EQ(r.lookup(id).host.lock(), new_host);
+}
+
+TEST_F(Registry, AnIdStaysWithItsPasswordWhileItsHostIsAway) {
+    const auto id = r.register_host(std::make_shared<recording_peer>(), "700000003", kHash).id;
+    r.unregister_host(id, nullptr); // its connection is gone
+    const auto squatter = r.register_host(std::make_shared<recording_peer>(), id, kOtherHash);
+    EXPECT_NE(squatter.id, id);
+    EXPECT_EQ(squatter.how, registry::outcome::reserved);
+    EXPECT_EQ(r.register_host(std::make_shared<recording_peer>(), id, kHash).how,
+              registry::outcome::requested);
+    // Once its time is up the ID is anyone's.
+    id_reservations brief(std::chrono::seconds(60), 10);
+    brief.record("700000004", kHash, id_reservations::clock::now() - 61s);
+    EXPECT_FALSE(brief.held_for_other("700000004", kOtherHash));
+    EXPECT_TRUE(brief.held_for_other("700000004", kOtherHash, id_reservations::clock::now() - 30s));
+}
+
+TEST_F(Registry, PairingTellsBothSidesAndDrivesPresence) {
     auto host = std::make_shared<recording_peer>();
     auto viewer = std::make_shared<recording_peer>();
-    const auto id = r.register_host(host, std::nullopt, kHash);
+    const auto id = r.register_host(host, std::nullopt, kHash).id;
     const auto target = r.lookup(id);
     EXPECT_EQ(target.password_hash, kHash);
     EXPECT_EQ(r.pair(id, target.host, viewer), host_status::online);
@@ -60,15 +105,12 @@ TEST(Registry, PairingTellsBothSidesAndDrivesPresence) {
     EXPECT_EQ(stats.sessions.load(), 0);
 }
 
-TEST(Registry, ChallengeIssuedToAnEarlierHostCannotPairWithItsSuccessor) {
-    counters stats;
-    registry r(stats);
+TEST_F(Registry, ChallengeIssuedToAnEarlierHostCannotPairWithItsSuccessor) {
     auto first = std::make_shared<recording_peer>();
-    const auto id = r.register_host(first, "700000001", kHash);
+    const auto id = r.register_host(first, "700000001", kHash).id;
     const auto target = r.lookup(id);
-    r.unregister_host(id, first.get());
     auto second = std::make_shared<recording_peer>();
-    ASSERT_EQ(r.register_host(second, "700000001", std::string(64, 'b')), id);
+    ASSERT_EQ(r.register_host(second, "700000001", kHash).id, id); // takes over
     EXPECT_EQ(r.pair(id, target.host, std::make_shared<recording_peer>()), host_status::offline);
     EXPECT_TRUE(second->events.empty());
 }

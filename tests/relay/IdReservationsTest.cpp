@@ -1,0 +1,86 @@
+#include "relay/id_reservations.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using velmarin::relay::id_reservations;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHash(64, 'a');
+const std::string kOtherHash(64, 'b');
+
+struct TempDir {
+    fs::path path =
+        fs::temp_directory_path() / ("velmarin-reservations-" + std::to_string(::getpid()));
+    TempDir() { fs::create_directories(path); }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::string read(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+TEST(IdReservations, SurviveARestartInAnOwnerOnlyFileWithoutTheHash) {
+    TempDir dir;
+    const auto file = (dir.path / "state").string();
+    std::string error;
+    {
+        id_reservations before(720h, 100);
+        before.record("123456789", kHash);
+        ASSERT_TRUE(before.save(file, error)) << error;
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(read(file).find(kHash), std::string::npos);
+    EXPECT_EQ(fs::directory_iterator(dir.path)->path().filename(), "state"); // no leftovers
+
+    id_reservations after(720h, 100);
+    EXPECT_NE(after.load(file).find("1 IDs read"), std::string::npos);
+    EXPECT_TRUE(after.held_for_other("123456789", kOtherHash));
+    EXPECT_FALSE(after.held_for_other("123456789", kHash));
+}
+
+TEST(IdReservations, AMissingOrDamagedFileStartsEmpty) {
+    TempDir dir;
+    const auto file = (dir.path / "state").string();
+    id_reservations reservations(720h, 100);
+    EXPECT_NE(reservations.load(file).find("not found"), std::string::npos);
+
+    reservations.record("123456789", kHash);
+    std::string error;
+    ASSERT_TRUE(reservations.save(file, error));
+    const auto good = read(file);
+    for (const auto& damaged : {good.substr(0, good.size() - 5) + "zz\n", std::string("\0x", 2),
+                                good + "12345 abc 1\n"}) {
+        std::ofstream(file, std::ios::trunc) << damaged;
+        id_reservations loaded(720h, 100);
+        EXPECT_NE(loaded.load(file).find("damaged"), std::string::npos) << damaged;
+        EXPECT_EQ(loaded.size(), 0u);
+    }
+}
+
+TEST(IdReservations, TheLongestUnusedGoFirstWhenFull) {
+    id_reservations reservations(720h, 2);
+    const auto now = id_reservations::clock::now();
+    reservations.record("111111111", kHash, now - 3h);
+    reservations.record("222222222", kHash, now - 2h);
+    reservations.touch("111111111", kHash, now - 1h);
+    reservations.record("333333333", kHash, now);
+    EXPECT_EQ(reservations.size(), 2u);
+    EXPECT_TRUE(reservations.held_for_other("111111111", kOtherHash, now));
+    EXPECT_FALSE(reservations.held_for_other("222222222", kOtherHash, now));
+}

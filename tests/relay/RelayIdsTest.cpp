@@ -1,0 +1,134 @@
+// Who gets which ID, and how much a client may learn or guess: the real
+// relay over TLS, clients written from the protocol alone.
+
+#include "RelaySessionHelpers.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string presenceError(RelayTestClient& client, std::size_t count, std::size_t first = 0) {
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < count; ++i)
+        ids.push_back(std::to_string(100'000'000 + first + i));
+    client.send(proto::PresenceMessage{ids});
+    const auto reply = client.receive();
+    if (reply && proto::ProtocolEncoder::decode<proto::PresenceResultMessage>(reply->data))
+        return {};
+    return errorOf(reply);
+}
+
+} // namespace
+
+TEST(RelayIds, HostWithTheSamePasswordTakesOverItsIdFromADeadConnection) {
+    RelayProcess relay;
+    auto first = client(relay);
+    const auto id = registerHost(*first, "vast22");
+    auto viewer = client(relay);
+    ASSERT_EQ(connectViewer(*viewer, id, "vast22"), "connected");
+    ASSERT_EQ(first->receiveType(), "viewer_connected");
+
+    // The Host's network blinked: its old connection is still open at the
+    // relay when it registers again.
+    auto second = client(relay);
+    EXPECT_EQ(registerHost(*second, "vast22", id), id);
+    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
+    EXPECT_TRUE(first->waitClosed());
+
+    // Anyone else asking for the ID gets another one.
+    auto other = client(relay);
+    EXPECT_NE(registerHost(*other, "anders", id), id);
+
+    auto next = client(relay);
+    EXPECT_EQ(connectViewer(*next, id, "vast22"), "connected");
+    EXPECT_EQ(second->receiveType(), "viewer_connected");
+    EXPECT_NE(relay.logText().find("taken over"), std::string::npos);
+}
+
+TEST(RelayIds, AnIdIsKeptForItsPasswordAcrossARestartInAnOwnerOnlyStateFile) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("velmarin-relay-state-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto state = (dir / "reservations").string();
+    RelayProcess relay({"--state", state});
+    auto host = client(relay);
+    const auto id = registerHost(*host, "vast22");
+    host->close();
+
+    relay.restart(); // a clean stop writes the file
+    struct stat info {};
+    ASSERT_EQ(::stat(state.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Someone else asks first: the ID stays free for its Host.
+    auto squatter = client(relay);
+    EXPECT_NE(registerHost(*squatter, "anders", id), id);
+    auto back = client(relay);
+    EXPECT_EQ(registerHost(*back, "vast22", id), id);
+    EXPECT_NE(relay.logText().find("1 IDs read"), std::string::npos);
+    relay.stop();
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RelayIds, PresenceIsLimitedPerConnectionAndPerAddress) {
+    RelayProcess relay({"--presence-per-connection", "300", "--presence-per-address", "500"});
+    auto poller = client(relay);
+    EXPECT_EQ(presenceError(*poller, 256), "");
+    const auto refused = presenceError(*poller, 100, 256);
+    EXPECT_TRUE(refused.starts_with("Te veel statusverzoeken. Probeer het over ")) << refused;
+    EXPECT_TRUE(poller->isOpen());
+    // A new connection from the same address has only the address's rest.
+    auto fresh = client(relay);
+    EXPECT_EQ(presenceError(*fresh, 200, 1000), "");
+    EXPECT_TRUE(presenceError(*fresh, 100, 2000).starts_with("Te veel statusverzoeken"));
+    // What is left still serves a client that asks about a few devices.
+    auto host = client(relay);
+    const auto id = registerHost(*host, "vast22");
+    auto other = client(relay);
+    other->send(proto::PresenceMessage{{id}});
+    const auto result = other->receiveAs<proto::PresenceResultMessage>();
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->statuses.at(id), "online");
+}
+
+TEST(RelayIds, ConnectionsPerAddressAreCapped) {
+    RelayProcess relay({"--connections-per-address", "3"});
+    // The start-up probe's connection may still count for a moment.
+    std::vector<std::unique_ptr<RelayTestClient>> open;
+    for (int attempt = 0; attempt < 100 && open.size() < 3; ++attempt) {
+        try {
+            open.push_back(client(relay));
+        } catch (const std::exception&) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    ASSERT_EQ(open.size(), 3u);
+    EXPECT_THROW(client(relay), std::exception);
+    open.pop_back();
+    bool admitted = false;
+    for (int attempt = 0; attempt < 100 && !admitted; ++attempt) {
+        try {
+            admitted = client(relay)->ping();
+        } catch (const std::exception&) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    EXPECT_TRUE(admitted);
+}
+
+TEST(RelayIds, FailuresAtAHostAreCountedInTheLogAsTheBackOffStepsUp) {
+    RelayProcess relay({"--target-failures", "2", "--target-refill", "60"});
+    auto host = client(relay);
+    const auto id = registerHost(*host, "goed22");
+    EXPECT_EQ(connectViewer(*client(relay), id, "fout22"), "Onjuist wachtwoord.");
+    EXPECT_EQ(relay.logText().find("mislukte inlogpogingen"), std::string::npos);
+    EXPECT_EQ(connectViewer(*client(relay), id, "fout23"), "Onjuist wachtwoord.");
+    EXPECT_TRUE(connectViewer(*client(relay), id, "goed22").starts_with("Te veel"));
+    EXPECT_NE(relay.logText().find("host=" + id + ": 2 mislukte inlogpogingen"), std::string::npos)
+        << relay.logText();
+}
