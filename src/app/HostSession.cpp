@@ -144,14 +144,16 @@ QCoro::Task<void> HostSession::startScreenCapture() {
     startFrameStream();
 
     const QPointer<HostSession> self(this);
-    const auto error = co_await capture->startCapture();
+    const auto started = co_await capture->startCapture();
     if (!self || m_capture != capture)
         co_return;
-    if (!error) {
+    if (started) {
         m_state.log(QStringLiteral("Screen capture actief"));
         co_return;
     }
-    qCCritical(Log::capture, "Failed to start capture: %s", qPrintable(*error));
+    qCCritical(Log::capture, "Failed to start capture: %s",
+               qPrintable(started.error().description));
+    m_state.log(QStringLiteral("FOUT: ") + started.error().description);
     finishFrameStream();
     m_capture.reset();
 }

@@ -59,11 +59,19 @@ void HostScreenCapture::publish() {
 // The coroutines below touch nothing of `this` after their co_await: the
 // capture may be gone by the time they resume.
 
-QCoro::Task<std::optional<QString>> HostScreenCapture::startCapture() {
-    co_return co_await onControlThread([this]() -> std::optional<QString> {
-        if (const auto error = m_manager.startCapture())
-            return QString::fromStdString(error->description());
-        return std::nullopt;
+QCoro::Task<Expected<void, CaptureFailure>> HostScreenCapture::startCapture() {
+    co_return co_await onControlThread([this]() -> Expected<void, CaptureFailure> {
+        const auto error = m_manager.startCapture();
+        if (!error)
+            return {};
+        CaptureFailure failure{.description = QString::fromStdString(error->description())};
+        if (const auto* capture = std::get_if<CaptureError>(&error->reason))
+            failure.kind = capture->kind == CaptureError::Kind::noDisplay
+                               ? CaptureFailure::Kind::noDisplay
+                               : CaptureFailure::Kind::notPermitted;
+        else
+            failure.kind = CaptureFailure::Kind::encoder;
+        return unexpected(std::move(failure));
     });
 }
 

@@ -32,7 +32,7 @@ public:
     HostScreenCapture(const HostScreenCapture&) = delete;
     HostScreenCapture& operator=(const HostScreenCapture&) = delete;
 
-    QCoro::Task<std::optional<QString>> startCapture() override;
+    QCoro::Task<Expected<void, CaptureFailure>> startCapture() override;
     QCoro::Task<void> stopCapture() override;
     QCoro::Task<void> refreshDisplays() override;
     std::vector<protocol::MonitorInfo> monitors() const override;

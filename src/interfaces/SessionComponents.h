@@ -8,6 +8,7 @@
 //
 // Unless a method says otherwise it is called on the GUI thread.
 
+#include "common/Expected.h"
 #include "protocol/NALUParser.h"
 #include "protocol/ProtocolMessages.h"
 #include "video/Picture.h"
@@ -38,6 +39,14 @@ struct ScreenInfo {
     bool operator==(const ScreenInfo&) const = default;
 };
 
+// Why the capture could not start; `description` is the Dutch text for the
+// user, `kind` what code compares.
+struct CaptureFailure {
+    enum class Kind { noDisplay, notPermitted, encoder };
+    Kind kind = Kind::notPermitted;
+    QString description;
+};
+
 // Host: captures one display and encodes it. One instance per hosting
 // session, made by SessionComponents::makeCapture.
 class HostCapture {
@@ -48,9 +57,8 @@ public:
 
     virtual ~HostCapture() = default;
 
-    // Starts capturing and encoding. Nothing on success, otherwise the Dutch
-    // reason (no display, no permission).
-    virtual QCoro::Task<std::optional<QString>> startCapture() = 0;
+    // Starts capturing and encoding.
+    virtual QCoro::Task<Expected<void, CaptureFailure>> startCapture() = 0;
     // Stops capturing; no frame is delivered after it completes.
     virtual QCoro::Task<void> stopCapture() = 0;
 

@@ -41,9 +41,10 @@ TestCapture::~TestCapture() {
     stopThread();
 }
 
-QCoro::Task<std::optional<QString>> TestCapture::startCapture() {
+QCoro::Task<Expected<void, CaptureFailure>> TestCapture::startCapture() {
     if (auto error = m_encoder.setup(kWidth, kHeight))
-        co_return QString::fromStdString(error->description());
+        co_return unexpected(CaptureFailure{.kind = CaptureFailure::Kind::encoder,
+                                            .description = QString::fromStdString(error->description())});
     ++m_log->started;
     m_running = true;
     m_thread = std::thread([this] {
@@ -62,7 +63,7 @@ QCoro::Task<std::optional<QString>> TestCapture::startCapture() {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    co_return std::nullopt;
+    co_return {};
 }
 
 void TestCapture::stopThread() {

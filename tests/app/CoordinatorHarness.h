@@ -48,7 +48,7 @@ public:
     explicit TestCapture(std::shared_ptr<CaptureLog> log);
     ~TestCapture() override;
 
-    QCoro::Task<std::optional<QString>> startCapture() override;
+    QCoro::Task<Expected<void, CaptureFailure>> startCapture() override;
     QCoro::Task<void> stopCapture() override;
     QCoro::Task<void> refreshDisplays() override;
     std::vector<protocol::MonitorInfo> monitors() const override;
