@@ -25,17 +25,6 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(AppSettingsTest, FirstLaunchHasTheDefaults) {
-    const auto settings = open();
-    EXPECT_FALSE(settings->useFixedCredentials());
-    EXPECT_EQ(settings->fixedPassword(), "");
-    EXPECT_EQ(settings->fixedID(), "");
-    EXPECT_EQ(settings->preferredQuality(), "auto");
-    EXPECT_FALSE(settings->autoStartHosting());
-    EXPECT_FALSE(settings->launchAtLogin());
-    EXPECT_FALSE(settings->isUnattended());
-}
-
 TEST_F(AppSettingsTest, ChangesAreStoredAtOnceUnderTheirKeysOwnerOnly) {
     {
         const auto settings = open();

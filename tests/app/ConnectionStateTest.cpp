@@ -21,19 +21,6 @@ TEST(ConnectionStatus, DisplayTextsAndEquality) {
     EXPECT_EQ(modeFromRawValue("viewer"), std::nullopt);
 }
 
-TEST(ConnectionState, StartsEmptyWithMonitorOneSelected) {
-    ConnectionState state;
-    EXPECT_EQ(state.mode(), Mode::host);
-    EXPECT_EQ(state.status(), Status::disconnected());
-    EXPECT_EQ(state.selectedMonitorId(), 1);
-    EXPECT_TRUE(state.localID().isEmpty());
-    EXPECT_EQ(state.remoteScreenSize(), QSizeF(0, 0));
-    EXPECT_FALSE(state.disconnectMessage());
-    EXPECT_FALSE(state.remoteSystemInfo());
-    EXPECT_FALSE(state.fileTransferProgress());
-    EXPECT_TRUE(state.debugLog().isEmpty());
-}
-
 TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
     ConnectionState state;
     QList<Status> statuses;

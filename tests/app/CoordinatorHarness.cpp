@@ -19,21 +19,6 @@ void ensureApplication() {
     new QCoreApplication(argc, argv); // lives for the whole process
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds duration) {
-    waitUntil([] { return false; }, duration);
-}
-
 TestCapture::TestCapture(std::shared_ptr<CaptureLog> log)
     : m_log(std::move(log)) {}
 

@@ -7,6 +7,7 @@
 
 #include "app/AppCoordinator.h"
 #include "support/relay/RelayProcess.h"
+#include "support/WaitUntil.h"
 #include "video/H264Encoder.h"
 
 #include <QTemporaryDir>
@@ -24,11 +25,6 @@ namespace velmarin::testing {
 // A QCoreApplication for the whole test process.
 void ensureApplication();
 
-// Runs the event loop until `done` holds or `timeout` passes; returns `done()`.
-bool waitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
-// Runs the event loop for `duration`.
-void pumpFor(std::chrono::milliseconds duration);
 
 // What the coordinator asked of the capture source, readable from the test.
 struct CaptureLog {

@@ -116,12 +116,7 @@ TEST_F(MessageRouterTest, SessionStartAndEndUpdateTheState) {
     EXPECT_EQ(viewerDisconnected, 2);
 }
 
-TEST_F(MessageRouterTest, ServerErrorsLatencyAndScreenSize) {
-    LogCapture log;
-    receive(R"({"type":"error","message":"Onbekend ID"})");
-    EXPECT_EQ(state.status(), Status::error("Onbekend ID"));
-    EXPECT_EQ(log.count("Server error: Onbekend ID"), 1);
-
+TEST_F(MessageRouterTest, LatencyAndScreenSize) {
     receive(R"({"type":"pong","timestamp":999800})");
     EXPECT_EQ(state.latencyMs(), 200.0);
     // A time stamp ahead of our clock gives no sample.
@@ -138,117 +133,52 @@ TEST_F(MessageRouterTest, ServerErrorsLatencyAndScreenSize) {
         EXPECT_EQ(m.scaleFactor, 2.0);
     };
     receive(R"({"type":"screen_info","width":2560,"height":1440,"scaleFactor":2})");
-    receive(R"({"type":"screen_info","width":"breed","height":1440,"scaleFactor":2})");
     EXPECT_EQ(screens, 1);
 }
 
-// Each type reaches its callback only in the role that may receive it, and
-// only when it decodes. The peer decides nothing about this side's role.
-TEST_F(MessageRouterTest, EachTypeReachesItsCallbackOnlyInItsRoleAndWhenItDecodes) {
+// A Host obeys input only while the relay has paired a Viewer with it, and a
+// Viewer never obeys input at all; Host reports reach only a Viewer. The
+// peer decides nothing about this side's role.
+TEST_F(MessageRouterTest, InputReachesOnlyAPairedHostAndReportsOnlyAViewer) {
     std::map<std::string, int> calls;
     auto count = [&](const char* name) { return [&calls, name](auto&&...) { ++calls[name]; }; };
     router.onMouseEvent = count("mouse");
     router.onKeyEvent = count("key");
-    router.onRequestKeyframe = count("request_keyframe");
-    router.onQualitySetting = count("quality_setting");
-    router.onChatMessage = count("chat");
-    router.onClipboard = count("clipboard");
-    router.onMonitorList = count("monitor_list");
-    router.onSystemInfo = count("system_info");
-    router.onSelectMonitor = count("select_monitor");
     router.onSpecialKeys = count("special_keys");
-    router.onDraw = count("draw");
-    router.onDrawClear = count("draw_clear");
-    router.onSpotlight = count("spotlight");
-    router.onFileOffer = count("file_offer");
-    router.onFileAccept = count("file_accept");
-    router.onFileReject = count("file_reject");
-    router.onFileChunk = count("file_chunk");
-    router.onFileAck = count("file_ack");
-    router.onFileCancel = count("file_cancel");
-    router.onFileComplete = count("file_complete");
+    router.onSelectMonitor = count("select_monitor");
+    router.onMonitorList = count("monitor_list");
+    router.onChatMessage = count("chat");
 
     const std::map<std::string, std::string> valid = {
         {"mouse", R"({"type":"mouse","action":"move","x":0.5,"y":0.5,"button":0})"},
         {"key", R"({"type":"key","action":"down","keyCode":0,"flags":0})"},
-        {"request_keyframe", R"({"type":"request_keyframe"})"},
-        {"quality_setting", R"({"type":"quality_setting","level":"low"})"},
-        {"chat", R"({"type":"chat","sender":"viewer","text":"hoi","timestamp":1})"},
-        {"clipboard", R"({"type":"clipboard","content":"x","clipId":"abcd1234"})"},
-        {"monitor_list", R"({"type":"monitor_list","monitors":[]})"},
-        {"system_info",
-         R"({"type":"system_info","deviceName":"a","operatingSystem":"b","osVersion":"c",)"
-         R"("architecture":"d","processorName":"e","logicalProcessorCount":1,)"
-         R"("cpuUsagePercent":1,"memoryUsedBytes":1,"memoryTotalBytes":1,"diskUsedBytes":1,)"
-         R"("diskTotalBytes":1,"uptimeSeconds":1})"},
-        {"select_monitor", R"({"type":"select_monitor","monitorId":2})"},
         {"special_keys", R"({"type":"special_keys","combo":"ctrl_alt_del"})"},
-        {"draw", R"({"type":"draw","tool":"pen","strokeId":"s","points":[],"color":"#FF0000",)"
-                 R"("ended":false})"},
-        {"draw_clear", R"({"type":"draw_clear"})"},
-        {"spotlight", R"({"type":"spotlight","x":0,"y":0,"radius":1,"active":true})"},
-        {"file_offer", R"({"type":"file_offer","transferId":"t","fileName":"a.txt",)"
-                       R"("fileSize":1,"totalChunks":1,"sender":"host"})"},
-        {"file_accept", R"({"type":"file_accept","transferId":"t"})"},
-        {"file_reject", R"({"type":"file_reject","transferId":"t"})"},
-        {"file_chunk", R"({"type":"file_chunk","transferId":"t","chunkIndex":0,"data":"AA=="})"},
-        {"file_ack", R"({"type":"file_ack","transferId":"t","chunkIndex":0})"},
-        {"file_cancel", R"({"type":"file_cancel","transferId":"t"})"},
-        {"file_complete", R"({"type":"file_complete","transferId":"t"})"},
+        {"select_monitor", R"({"type":"select_monitor","monitorId":2})"},
+        {"monitor_list", R"({"type":"monitor_list","monitors":[]})"},
+        {"chat", R"({"type":"chat","sender":"viewer","text":"hoi","timestamp":1})"},
     };
-    const std::set<std::string> hostOnly = {"mouse",          "key",          "request_keyframe",
-                                            "quality_setting", "select_monitor", "special_keys",
-                                            "draw",           "draw_clear",   "spotlight"};
-    const std::set<std::string> viewerOnly = {"monitor_list", "system_info"};
-    const auto deliverAll = [&] {
+    const std::set<std::string> hostOnly = {"mouse", "key", "special_keys", "select_monitor"};
+    const auto expectDelivered = [&](const auto& accepts, const char* role) {
         calls.clear();
         for (const auto& [type, text] : valid)
             receive(text);
-    };
-    const auto expectDelivered = [&](const auto& accepts, const char* role) {
         for (const auto& [type, text] : valid)
             EXPECT_EQ(calls[type], accepts(type) ? 1 : 0) << type << " as " << role;
     };
-    const auto shared = [&](const std::string& type) {
-        return !hostOnly.contains(type) && !viewerOnly.contains(type);
-    };
+    const auto shared = [](const std::string& type) { return type == "chat"; };
 
-    deliverAll();
     expectDelivered(shared, "nobody");
     router.setRole(MessageRouter::Role::viewer);
-    deliverAll();
     expectDelivered([&](const std::string& t) { return !hostOnly.contains(t); }, "viewer");
-    // A Host obeys input only once the relay paired a Viewer with it, and
-    // no longer after that Viewer left.
     router.setRole(MessageRouter::Role::host);
-    deliverAll();
     expectDelivered(shared, "unpaired host");
     receive(R"({"type":"viewer_connected"})");
-    deliverAll();
-    expectDelivered([&](const std::string& t) { return !viewerOnly.contains(t); }, "paired host");
+    expectDelivered([](const std::string& t) { return t != "monitor_list"; }, "paired host");
     receive(R"({"type":"viewer_disconnected"})");
-    deliverAll();
     expectDelivered(shared, "host after its viewer left");
-
     receive(R"({"type":"viewer_connected"})");
     router.setRole(MessageRouter::Role::host);
-    deliverAll();
     expectDelivered(shared, "host on a new connection");
-
-    receive(R"({"type":"viewer_connected"})");
-    for (const auto& [type, text] : valid) {
-        if (viewerOnly.contains(type))
-            continue;
-        calls.clear();
-        // The same type with a member of the wrong JSON type is dropped,
-        // except for the types that carry nothing.
-        receive(R"({"type":")" + type +
-                R"(","transferId":7,"action":7,"level":7,"sender":7,)"
-                R"("content":7,"monitors":7,"deviceName":7,"monitorId":"x","combo":7,"tool":7,)"
-                R"("x":"x"})");
-        const bool carriesNothing = type == "request_keyframe" || type == "draw_clear";
-        EXPECT_EQ(calls[type], carriesNothing ? 1 : 0) << type;
-    }
 }
 
 TEST_F(MessageRouterTest, UnknownTextsAreLoggedAndBinaryPassesUntouched) {

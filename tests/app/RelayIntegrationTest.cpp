@@ -17,7 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace protocol;
-using testing::LogCapture;
 using testing::Peer;
 using testing::waitUntil;
 
@@ -50,27 +49,20 @@ protected:
     testing::RelayProcess relay;
 };
 
-TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
-    LogCapture log;
+// What the router does with each message is MessageRouterTest's and the
+// coordinator's; here: over a real connection a paired Host answers a
+// Viewer's ping exactly once.
+TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnce) {
     WebSocketManager webSocket(transport::relayURL(), qtLogSink());
     ConnectionState state;
     CommandBus commands;
     MessageRouter router(webSocket, state, nullptr, commands);
-    int viewerConnected = 0;
-    int lost = 0;
-    QStringList posted;
-    router.onViewerConnected = [&] { ++viewerConnected; };
-    router.onDisconnect = [&] { ++lost; };
-    QObject::connect(&commands, &CommandBus::posted,
-                     [&](const QString& name) { posted.push_back(name); });
 
     // The GUI thread awaits the transport without blocking its loop.
     const auto early = QCoro::waitFor(awaitSendText(webSocket, "{}"));
     ASSERT_TRUE(early);
     EXPECT_EQ(early->kind(), WebSocketError::Kind::notConnected);
     ASSERT_EQ(QCoro::waitFor(awaitConnect(webSocket)), std::nullopt);
-    EXPECT_EQ(log.count("WebSocket connected to " + QString::fromStdString(transport::relayURL())),
-              1);
     router.setRole(MessageRouter::Role::host);
     router.startRouting();
     ASSERT_EQ(QCoro::waitFor(awaitSendText(
@@ -78,30 +70,16 @@ TEST_F(RelayIntegrationTest, RouterDrivesAHostSessionAndAnswersPings) {
                                  .passwordHash = CryptoHelper::sha256hex("abc234")}))),
               std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
-    EXPECT_EQ(state.localID().size(), 9);
 
     Peer viewer(transport::relayURL());
     pairViewer(viewer, state.localID().toStdString());
-    ASSERT_TRUE(waitUntil([&] { return viewerConnected == 1; }));
-    EXPECT_EQ(state.status(), Status::connected());
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
 
     viewer.send(PingMessage{.timestamp = 5});
     std::optional<PongMessage> pong;
     ASSERT_TRUE(waitUntil([&] { return (pong = viewer.nextOf<PongMessage>(10ms)).has_value(); }));
     EXPECT_EQ(pong->timestamp, 5u);
     EXPECT_FALSE(viewer.next(300ms)) << "exactly one answer";
-
-    viewer.send(DisconnectMessage{});
-    ASSERT_TRUE(waitUntil([&] { return posted.contains("stopHosting"); }));
-    EXPECT_EQ(state.disconnectMessage(), QString("Viewer heeft de verbinding verbroken."));
-
-    relay.stop();
-    ASSERT_TRUE(waitUntil([&] { return lost == 1; }));
-    EXPECT_EQ(state.status().kind(), Status::Kind::error);
-    EXPECT_TRUE(state.status().text().startsWith("Verbinding verbroken: "));
-    EXPECT_EQ(log.count("WebSocket receive error: " +
-                        state.status().text().mid(QString("Verbinding verbroken: ").size())),
-              1);
 }
 
 TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevices) {

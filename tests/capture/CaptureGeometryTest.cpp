@@ -1,6 +1,5 @@
 #include "capture/CaptureGeometry.h"
 
-#include "capture/CaptureError.h"
 #include "capture/CursorComposite.h"
 
 #include <gtest/gtest.h>
@@ -26,12 +25,6 @@ TEST(CaptureGeometry, RectanglesIntersectOnlyWhenTheyShareAPixel) {
     EXPECT_TRUE(left.intersects({1919, 1079, 1, 1}));
     EXPECT_FALSE(left.intersects({1920, 0, 1920, 1080}));
     EXPECT_EQ(PixelRect({1800, 0, 400, 1200}).intersected(left), (PixelRect{1800, 0, 120, 1080}));
-}
-
-TEST(CaptureError, HasTheDutchTexts) {
-    EXPECT_EQ(CaptureError{CaptureError::Kind::noDisplay}.description(), "Geen scherm gevonden");
-    EXPECT_EQ(CaptureError{CaptureError::Kind::captureNotAvailable}.description(),
-              "Schermopname niet beschikbaar");
 }
 
 TEST(CursorComposite, BlendsPremultipliedPixelsAndClipsAtTheEdges) {

@@ -138,15 +138,20 @@ TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
             return velmarin::VideoSender::SendOutcome::sent;
         });
     });
+    const auto started = std::chrono::steady_clock::now();
     ASSERT_FALSE(manager.startCapture());
-    std::this_thread::sleep_for(2s);
+    // Enough frames for a queue to pile up, however long a busy machine
+    // takes to encode them.
+    while (produced.load() < 30 && std::chrono::steady_clock::now() < started + 30s)
+        std::this_thread::sleep_for(20ms);
     manager.stopCapture();
+    const auto elapsed = std::chrono::steady_clock::now() - started;
     queue.finish();
     sender.join();
 
-    ASSERT_GE(produced.load(), 20);
+    ASSERT_GE(produced.load(), 30);
     // About one frame per send, each the newest at the time: nothing piles up.
-    EXPECT_LE(sent.size(), 12u);
+    EXPECT_LE(sent.size(), static_cast<std::size_t>(elapsed / 200ms) + 2);
     EXPECT_GE(queue.droppedFrames() + sent.size() + 1, static_cast<std::uint64_t>(produced));
     std::vector<std::uint32_t> gaps;
     for (std::size_t i = 1; i < sent.size(); ++i) {
@@ -155,5 +160,7 @@ TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
     }
     ASSERT_FALSE(gaps.empty());
     std::sort(gaps.begin(), gaps.end());
-    EXPECT_GE(gaps[gaps.size() / 2], 3u);
+    // Frames made during a send were skipped (two or more at 15 per second
+    // and up).
+    EXPECT_GE(gaps[gaps.size() / 2], 2u);
 }

@@ -41,6 +41,25 @@ ScreenCaptureManager::Options on(const XvfbProcess& x) {
     return options;
 }
 
+// The frame count once no frame arrived for `quiet`: the encoder may still
+// be finishing pictures of earlier changes, later on a busy machine.
+std::size_t settledFrameCount(const CaptureProbe& probe, std::chrono::milliseconds quiet = 400ms) {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    std::size_t count = probe.frameCount();
+    auto since = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        const std::size_t now = probe.frameCount();
+        if (now != count) {
+            count = now;
+            since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - since >= quiet) {
+            break;
+        }
+    }
+    return count;
+}
+
 // Shared-memory segments this process created: (permissions, attached).
 std::vector<std::pair<unsigned, int>> ownSegments() {
     std::ifstream table("/proc/sysvipc/shm");
@@ -187,8 +206,7 @@ TEST(X11Capture, StaticScreenSendsNothingAndChangesSendFramesAtTheTargetRate) {
     CaptureProbe probe(manager);
     ASSERT_FALSE(manager.startCapture());
     ASSERT_TRUE(probe.waitForFrames(0));
-    std::this_thread::sleep_for(100ms);
-    const std::size_t settled = probe.frameCount();
+    const std::size_t settled = settledFrameCount(probe);
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(probe.frameCount(), settled) << "an unchanged screen produced frames";
 
@@ -199,8 +217,7 @@ TEST(X11Capture, StaticScreenSendsNothingAndChangesSendFramesAtTheTargetRate) {
     // Drawing as fast as possible is captured at no more than 10 per second.
     manager.updateQuality(1'000'000, 10);
     EXPECT_EQ(manager.targetFPS(), 10);
-    std::this_thread::sleep_for(200ms);
-    const std::size_t start = probe.frameCount();
+    const std::size_t start = settledFrameCount(probe);
     const auto until = std::chrono::steady_clock::now() + 1s;
     for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
         painter.fill(200, 200, 300, 300, (i % 2) ? kRed : kGreen);
@@ -221,8 +238,7 @@ TEST(X11Capture, KeyframeRequestOnAStaticScreenRepeatsTheLastPicture) {
     CaptureProbe probe(manager);
     ASSERT_FALSE(manager.startCapture());
     ASSERT_TRUE(probe.waitForFrames(0));
-    std::this_thread::sleep_for(300ms);
-    const std::size_t before = probe.frameCount();
+    const std::size_t before = settledFrameCount(probe);
     const std::size_t keyframes = probe.keyframeCount();
 
     manager.forceNextKeyframe();

@@ -11,6 +11,7 @@
 #include "support/relay/RelayProcess.h"
 #include "support/relay/RelayTestClient.h"
 #include "support/x11/XvfbProcess.h"
+#include "support/WaitUntil.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QCoreApplication>
@@ -30,16 +31,6 @@ using namespace velmarin::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 15s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // A `velmarin host` on its own X server and a Viewer coordinator connected
 // to it.

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
 using namespace velmarin::relay;
 using namespace std::chrono_literals;

@@ -34,19 +34,6 @@ protected:
     RelayProcess relay;
 };
 
-TEST_F(WebSocketManagerTest, ConnectIsConfirmedAndTheRelayAnswers) {
-    EXPECT_EQ(url(), "wss://" + relay.hostPort());
-    Peer peer(url());
-    ASSERT_EQ(peer.connect(), std::nullopt);
-    EXPECT_TRUE(peer.manager().isConnected());
-    EXPECT_EQ(peer.log().count("WebSocket connected to " + url()), 1);
-
-    ASSERT_EQ(peer.send(PresenceMessage{.ids = {"123456789"}}), std::nullopt);
-    const auto result = peer.nextOf<PresenceResultMessage>();
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->statuses, (std::map<std::string, std::string>{{"123456789", "offline"}}));
-}
-
 TEST_F(WebSocketManagerTest, SendWithoutConnectionFailsAndDisconnectIsSilent) {
     Peer peer(url());
     const auto beforeConnect = peer.sendText("{\"type\":\"ping\",\"timestamp\":1}");
