@@ -214,7 +214,13 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
     }
     if (found.empty())
         found.push_back({XCB_ATOM_NONE, root, true, m_screenWidthMm});
+    // The desktop's Xft.dpi comes first. Servers give the screen 96 DPI
+    // unless told otherwise (-dpi, DisplaySize, xrandr --dpi), so another
+    // value was set on purpose; else each monitor's own size counts (from
+    // its EDID on real hardware; Xvfb's outputs claim 96 DPI).
     const std::optional<double> desktopDpi = resourceDpi(c, m_root);
+    const double screenDpi = m_screenWidthMm > 0 ? root.width * 25.4 / m_screenWidthMm : 96.0;
+    const bool screenDpiSet = std::abs(screenDpi - 96.0) > 1.0;
     // Without a primary monitor the first one stands for the main display.
     if (std::none_of(found.begin(), found.end(), [](const Found& f) { return f.primary; }))
         found.front().primary = true;
@@ -230,15 +236,13 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
         // counts.
         const bool primary = f.primary && !primaryTaken;
         primaryTaken = primaryTaken || primary;
-        // A monitor without a physical size (virtual ones) takes the
-        // screen's pixel density.
         double dpi = 96.0;
         if (desktopDpi)
             dpi = *desktopDpi;
+        else if (screenDpiSet)
+            dpi = screenDpi;
         else if (f.widthMm > 0)
             dpi = f.rect.width * 25.4 / f.widthMm;
-        else if (m_screenWidthMm > 0)
-            dpi = root.width * 25.4 / m_screenWidthMm;
         result.push_back(DisplayInfo{.id = it->second,
                                      .frame = f.rect,
                                      .primary = primary,

@@ -186,7 +186,8 @@ TEST(X11Capture, ScaleFactorFollowsTheScreenDpiAndXftDpi) {
         EXPECT_FALSE(displays.empty());
         return displays.empty() ? 0.0 : displays.front().scaleFactor;
     };
-    // From the physical size, rounded to the scale desktops offer.
+    // From the screen's DPI (Xvfb's outputs claim 96 whatever -dpi says), rounded to
+    // the scales desktops offer.
     EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 96)), 1.0);
     EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 120)), 1.25);
     EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 150)), 1.5);
