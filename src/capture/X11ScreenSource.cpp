@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <poll.h>
+#include <string_view>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -81,6 +85,7 @@ X11ScreenSource::open(const std::string& displayName) {
 X11ScreenSource::X11ScreenSource(XcbConnection connection, xcb_screen_t* screen, int wakeFd)
     : m_connection(std::move(connection))
     , m_root(screen->root)
+    , m_screenWidthMm(screen->width_in_millimeters)
     , m_wakeFd(wakeFd) {}
 
 X11ScreenSource::~X11ScreenSource() {
@@ -132,6 +137,49 @@ protocol::PixelRect X11ScreenSource::rootRect() {
     return {0, 0, geometry->width, geometry->height};
 }
 
+namespace {
+
+// Desktops offer these scales; a DPI between them is meant as the nearest.
+double scaleForDpi(double dpi) {
+    constexpr double kScales[] = {1.0, 1.25, 1.5, 2.0};
+    const double wanted = dpi / 96.0;
+    if (!std::isfinite(wanted) || wanted <= 1.0)
+        return 1.0;
+    if (wanted > 2.0) // beyond 2, whole steps as desktops use them
+        return std::round(wanted);
+    return *std::min_element(std::begin(kScales), std::end(kScales), [wanted](double a, double b) {
+        return std::abs(a - wanted) < std::abs(b - wanted);
+    });
+}
+
+// Xft.dpi from the root window's resource database: the scale the desktop
+// was set to, which overrides what the monitor's size says.
+std::optional<double> resourceDpi(xcb_connection_t* c, xcb_window_t root) {
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 16384),
+        nullptr));
+    if (!reply || reply->format != 8)
+        return std::nullopt;
+    const std::string_view resources(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                     xcb_get_property_value_length(reply.get()));
+    constexpr std::string_view key = "Xft.dpi:";
+    for (std::size_t start = 0; start < resources.size();) {
+        const std::size_t end = std::min(resources.find('\n', start), resources.size());
+        const std::string_view line = resources.substr(start, end - start);
+        start = end + 1;
+        if (line.substr(0, key.size()) != key)
+            continue;
+        const std::string value(line.substr(key.size()));
+        char* parsedEnd = nullptr;
+        const double dpi = std::strtod(value.c_str(), &parsedEnd);
+        if (parsedEnd != value.c_str() && dpi > 0)
+            return dpi;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::vector<DisplayInfo> X11ScreenSource::displays() {
     xcb_connection_t* c = m_connection.get();
     const protocol::PixelRect root = rootRect();
@@ -142,6 +190,7 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
         xcb_atom_t key;
         protocol::PixelRect rect;
         bool primary;
+        int widthMm;
     };
     std::vector<Found> found;
     if (m_hasMonitors) {
@@ -156,12 +205,20 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
                     protocol::PixelRect{it.data->x, it.data->y, it.data->width, it.data->height}
                         .intersected(root);
                 if (!rect.isEmpty())
-                    found.push_back({it.data->name, rect, it.data->primary != 0});
+                    found.push_back({it.data->name, rect, it.data->primary != 0,
+                                     static_cast<int>(it.data->width_in_millimeters)});
             }
         }
     }
     if (found.empty())
-        found.push_back({XCB_ATOM_NONE, root, true});
+        found.push_back({XCB_ATOM_NONE, root, true, m_screenWidthMm});
+    // The desktop's Xft.dpi comes first. Servers give the screen 96 DPI
+    // unless told otherwise (-dpi, DisplaySize, xrandr --dpi), so another
+    // value was set on purpose; else each monitor's own size counts (from
+    // its EDID on real hardware; Xvfb's outputs claim 96 DPI).
+    const std::optional<double> desktopDpi = resourceDpi(c, m_root);
+    const double screenDpi = m_screenWidthMm > 0 ? root.width * 25.4 / m_screenWidthMm : 96.0;
+    const bool screenDpiSet = std::abs(screenDpi - 96.0) > 1.0;
     // Without a primary monitor the first one stands for the main display.
     if (std::none_of(found.begin(), found.end(), [](const Found& f) { return f.primary; }))
         found.front().primary = true;
@@ -177,7 +234,17 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
         // counts.
         const bool primary = f.primary && !primaryTaken;
         primaryTaken = primaryTaken || primary;
-        result.push_back(DisplayInfo{.id = it->second, .frame = f.rect, .primary = primary});
+        double dpi = 96.0;
+        if (desktopDpi)
+            dpi = *desktopDpi;
+        else if (screenDpiSet)
+            dpi = screenDpi;
+        else if (f.widthMm > 0)
+            dpi = f.rect.width * 25.4 / f.widthMm;
+        result.push_back(DisplayInfo{.id = it->second,
+                                     .frame = f.rect,
+                                     .primary = primary,
+                                     .scaleFactor = scaleForDpi(dpi)});
     }
     return result;
 }

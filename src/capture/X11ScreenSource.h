@@ -52,6 +52,8 @@ private:
 
     XcbConnection m_connection;
     xcb_window_t m_root;
+    // The screen's physical width as the server reported it at connection.
+    int m_screenWidthMm = 0;
     const int m_wakeFd;
     bool m_hasMonitors = false; // RandR 1.5
     bool m_hasXfixes = false;

@@ -29,9 +29,11 @@ constexpr std::uint8_t kCapsLockKeycode = 66;
 
 } // namespace
 
-InputInjector::InputInjector(std::unique_ptr<InputSink> sink, AreaProvider capturedArea)
+InputInjector::InputInjector(std::unique_ptr<InputSink> sink, AreaProvider capturedArea,
+                             ScrollAccumulator::Clock scrollClock)
     : m_sink(std::move(sink))
-    , m_capturedArea(std::move(capturedArea)) {}
+    , m_capturedArea(std::move(capturedArea))
+    , m_scroll(std::move(scrollClock)) {}
 
 void InputInjector::injectMouseEvent(const protocol::MouseEventMessage& message) {
     std::optional<protocol::PixelRect> area = m_capturedArea ? m_capturedArea() : std::nullopt;

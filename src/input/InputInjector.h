@@ -31,7 +31,8 @@ public:
     // none is captured (positions then span the whole screen).
     using AreaProvider = std::function<std::optional<protocol::PixelRect>()>;
 
-    explicit InputInjector(std::unique_ptr<InputSink> sink, AreaProvider capturedArea = {});
+    explicit InputInjector(std::unique_ptr<InputSink> sink, AreaProvider capturedArea = {},
+                           ScrollAccumulator::Clock scrollClock = std::chrono::steady_clock::now);
 
     void injectMouseEvent(const protocol::MouseEventMessage& message) override;
     void injectKeyEvent(const protocol::KeyEventMessage& message) override;

@@ -283,6 +283,11 @@ std::uint64_t RemoteInputCapture::heldFlags() const {
 }
 
 void RemoteInputCapture::releaseHeldModifiers() {
+    // Caps Lock is recorded while the lock is on, but it is a lock, not a
+    // held key: an "up" would switch it off on the Host while it stays on
+    // here. It is forgotten without a message; later keys carry the lock
+    // from their own native modifiers.
+    m_heldModifiers.erase(MacKey::capsLock);
     if (m_heldModifiers.empty())
         return;
     const std::set<std::uint16_t> released = std::exchange(m_heldModifiers, {});

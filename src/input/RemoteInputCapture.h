@@ -56,7 +56,8 @@ public:
     // Mouse presses, releases, moves and wheel turns, with the view's bounds.
     void handleMouseEvent(const QInputEvent& event, const QRectF& viewBounds);
     void handleKeyEvent(const QKeyEvent& event);
-    // Reports every modifier recorded as pressed as released.
+    // Reports every modifier recorded as pressed as released; Caps Lock's
+    // lock state is left as it is.
     void releaseHeldModifiers();
 
     bool isCapturing() const { return m_capturing; }

@@ -10,6 +10,7 @@
 #include "support/x11/XvfbProcess.h"
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include <fstream>
 #include <sstream>
@@ -194,6 +195,38 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
     // IDs stay when the list is read again.
     manager.refreshDisplays();
     EXPECT_EQ(manager.monitors(), monitors);
+}
+
+TEST(X11Capture, ScaleFactorFollowsTheScreenDpiAndXftDpi) {
+    const auto scaleOf = [](const XvfbProcess& x) {
+        auto source = X11ScreenSource::open(x.display());
+        EXPECT_TRUE(std::holds_alternative<std::unique_ptr<X11ScreenSource>>(source));
+        auto displays = std::get<0>(source)->displays();
+        EXPECT_FALSE(displays.empty());
+        return displays.empty() ? 0.0 : displays.front().scaleFactor;
+    };
+    // From the screen's DPI (Xvfb's outputs claim 96 whatever -dpi says), rounded to
+    // the scales desktops offer.
+    EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 96)), 1.0);
+    EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 120)), 1.25);
+    EXPECT_EQ(scaleOf(XvfbProcess(1920, 1080, 24, 150)), 1.5);
+    EXPECT_EQ(scaleOf(XvfbProcess(3840, 2160, 24, 192)), 2.0);
+
+    // The desktop's Xft.dpi wins over the size.
+    XvfbProcess x(3840, 2160, 24, 192);
+    {
+        // As xrdb leaves it; root window properties outlive this client.
+        const std::string resources = "Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb\n";
+        xcb_connection_t* c = xcb_connect(x.display().c_str(), nullptr);
+        ASSERT_EQ(xcb_connection_has_error(c), 0);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, XCB_ATOM_RESOURCE_MANAGER,
+                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(resources.size()),
+                            resources.data());
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        xcb_disconnect(c);
+    }
+    EXPECT_EQ(scaleOf(x), 1.5);
 }
 
 TEST(X11Capture, StaticScreenSendsNothingAndChangesSendFramesAtTheTargetRate) {

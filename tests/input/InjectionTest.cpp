@@ -15,6 +15,7 @@ using namespace velmarin;
 using namespace velmarin::input;
 using velmarin::testing::ReceivedEvent;
 using Kind = ReceivedEvent::Kind;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -48,14 +49,15 @@ protected:
     XTestInputSink* sink = nullptr;
     std::optional<protocol::PixelRect> capturedArea;
     std::unique_ptr<InputInjector> injector;
+    std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
 
     void SetUp() override {
         auto opened = XTestInputSink::open(xvfb.display());
         ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XTestInputSink>>(opened));
         auto owned = std::move(std::get<std::unique_ptr<XTestInputSink>>(opened));
         sink = owned.get();
-        injector =
-            std::make_unique<InputInjector>(std::move(owned), [this] { return capturedArea; });
+        injector = std::make_unique<InputInjector>(
+            std::move(owned), [this] { return capturedArea; }, [this] { return now; });
     }
 
     void send(const protocol::MouseEventMessage& message) {
@@ -238,14 +240,40 @@ TEST_F(Injection, ScrollDeltasBecomeWheelClicks) {
             details.push_back(e.detail);
         return details;
     };
+    // Our Viewer: 50 per notch, whether notches come slowly or quickly.
     EXPECT_EQ(scroll(0, 50), std::vector<int>{4}); // one notch up
     EXPECT_EQ(scroll(0, -100), (std::vector<int>{5, 5}));
     EXPECT_EQ(scroll(50, 0), std::vector<int>{6}); // left
     EXPECT_EQ(scroll(-50, 0), std::vector<int>{7});
-    // Trackpad deltas add up to a notch.
-    EXPECT_TRUE(scroll(0, 20).empty());
-    EXPECT_TRUE(scroll(0, 20).empty());
+    now += 10ms;
+    EXPECT_EQ(scroll(0, -50), std::vector<int>{5});
+
+    // A Viewer passing its wheel's own units on: each notch turned by hand
+    // (after a pause) is one click, in either direction.
+    for (const double delta : {3.0, 3.0, -1.0, 10.0}) {
+        now += kScrollPause;
+        EXPECT_EQ(scroll(0, delta), std::vector<int>{delta > 0 ? 4 : 5}) << delta;
+    }
+    now += kScrollPause;
+    EXPECT_EQ(scroll(-4, 0), std::vector<int>{7});
+
+    // A touchpad: the first delta of a stream clicks at once, those that
+    // follow closely add up to a click per 50.
+    now += kScrollPause;
     EXPECT_EQ(scroll(0, 20), std::vector<int>{4});
+    std::size_t clicks = 0;
+    for (int i = 0; i < 10; ++i) {
+        now += 16ms;
+        const auto buttons = scroll(0, 20);
+        EXPECT_TRUE(std::all_of(buttons.begin(), buttons.end(), [](int b) { return b == 4; }));
+        clicks += buttons.size();
+    }
+    EXPECT_EQ(clicks, 4u); // 200 more
+    // Turning back mid-stream starts afresh.
+    now += 16ms;
+    EXPECT_EQ(scroll(0, -20), std::vector<int>{5});
+
+    now += kScrollPause;
     // A missing delta is no scroll; absurd ones are bounded, not fatal.
     EXPECT_TRUE(scroll(0, 0).empty());
     EXPECT_TRUE(scroll(std::numeric_limits<double>::quiet_NaN(), 0).empty());

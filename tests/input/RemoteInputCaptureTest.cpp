@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr quint32 kX11Shift = 0x1, kX11Lock = 0x2;
-constexpr int kShiftL = 50, kShiftR = 62, kSuperL = 133, kCapsLock = 66, kKeyA = 38;
+constexpr int kShiftL = 50, kShiftR = 62, kSuperL = 133, kCapsLock = 66, kKeyA = 38, kAltL = 64;
 
 class Capture : public ::testing::Test {
 protected:
@@ -219,11 +219,29 @@ TEST_F(Capture, HeldModifiersAreReleasedWhenFocusMovesOrCaptureStops) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_EQ(QGuiApplication::focusWindow(), &first);
 
-    key(QEvent::KeyPress, kSuperL, Qt::MetaModifier);
+    // Alt-Tab with Caps Lock on: Alt is let go, the lock is not touched (an
+    // "up" of Caps Lock would switch the Host's lock off).
+    key(QEvent::KeyPress, kCapsLock, Qt::NoModifier, 0);
+    key(QEvent::KeyPress, kAltL, Qt::AltModifier, kX11Lock);
     sent.clear();
     second.show();
     second.requestActivate();
     for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &second; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(keys().size(), 1u);
+    EXPECT_EQ(keys()[0], (protocol::KeyEventMessage{"up", 58, 0, std::nullopt}));
+    EXPECT_TRUE(capture.heldModifiers().empty());
+    // The lock still comes with later keys, from their native modifiers.
+    key(QEvent::KeyPress, kKeyA, Qt::NoModifier, kX11Lock, QStringLiteral("A"));
+    ASSERT_EQ(keys().size(), 2u);
+    EXPECT_EQ(keys()[1].flags, 0x10000u);
+    key(QEvent::KeyRelease, kKeyA, Qt::NoModifier, kX11Lock);
+    sent.clear();
+
+    key(QEvent::KeyPress, kSuperL, Qt::MetaModifier);
+    sent.clear();
+    first.requestActivate();
+    for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &first; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_EQ(keys().size(), 1u);
     EXPECT_EQ(keys()[0], (protocol::KeyEventMessage{"up", 55, 0, std::nullopt}));

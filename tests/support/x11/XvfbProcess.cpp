@@ -10,7 +10,7 @@
 
 namespace velmarin::testing {
 
-XvfbProcess::XvfbProcess(int width, int height, int depth) {
+XvfbProcess::XvfbProcess(int width, int height, int depth, int dpi) {
     int fds[2];
     if (pipe(fds) != 0)
         throw std::runtime_error("pipe failed");
@@ -18,6 +18,7 @@ XvfbProcess::XvfbProcess(int width, int height, int depth) {
     const std::string screen =
         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
     const std::string displayFd = std::to_string(fds[1]);
+    const std::string dpiText = std::to_string(dpi);
     m_pid = fork();
     if (m_pid < 0)
         throw std::runtime_error("fork failed");
@@ -25,8 +26,14 @@ XvfbProcess::XvfbProcess(int width, int height, int depth) {
         close(fds[0]);
         // Xvfb writes the display number it chose to -displayfd once it
         // accepts connections; no guessing at free numbers, no lock races.
-        execlp("Xvfb", "Xvfb", "-displayfd", displayFd.c_str(), "-screen", "0", screen.c_str(),
-               "-nolisten", "tcp", "-noreset", "+extension", "RANDR", static_cast<char*>(nullptr));
+        if (dpi > 0)
+            execlp("Xvfb", "Xvfb", "-displayfd", displayFd.c_str(), "-screen", "0", screen.c_str(),
+                   "-dpi", dpiText.c_str(), "-nolisten", "tcp", "-noreset", "+extension", "RANDR",
+                   static_cast<char*>(nullptr));
+        else
+            execlp("Xvfb", "Xvfb", "-displayfd", displayFd.c_str(), "-screen", "0", screen.c_str(),
+                   "-nolisten", "tcp", "-noreset", "+extension", "RANDR",
+                   static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

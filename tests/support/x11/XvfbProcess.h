@@ -23,7 +23,8 @@ namespace velmarin::testing {
 
 class XvfbProcess {
 public:
-    XvfbProcess(int width = 1920, int height = 1080, int depth = 24);
+    // `dpi` sets the screen's physical size (Xvfb's -dpi); 0 keeps Xvfb's own.
+    XvfbProcess(int width = 1920, int height = 1080, int depth = 24, int dpi = 0);
     ~XvfbProcess();
     XvfbProcess(const XvfbProcess&) = delete;
     XvfbProcess& operator=(const XvfbProcess&) = delete;
