@@ -4,6 +4,7 @@
 #include "interfaces/Log.h"
 #include "app/VideoSender.h"
 #include "protocol/CryptoHelper.h"
+#include "protocol/KeyCodes.h"
 #include "video/QualityPreset.h"
 
 namespace velmarin {
@@ -264,12 +265,11 @@ void HostSession::injectSpecialKeys(const std::string& combo) {
     if (combo != "ctrl_alt_del" || !m_input)
         return;
     // Forward delete with control and option held.
-    constexpr std::uint16_t kForwardDelete = 117;
-    constexpr std::uint64_t kControlOption = 0xC0000;
+    constexpr std::uint64_t flags = ModifierFlag::control | ModifierFlag::option;
     m_input->injectKeyEvent(
-        KeyEventMessage{.action = "down", .keyCode = kForwardDelete, .flags = kControlOption});
+        KeyEventMessage{.action = "down", .keyCode = MacKey::forwardDelete, .flags = flags});
     m_input->injectKeyEvent(
-        KeyEventMessage{.action = "up", .keyCode = kForwardDelete, .flags = kControlOption});
+        KeyEventMessage{.action = "up", .keyCode = MacKey::forwardDelete, .flags = flags});
 }
 
 QCoro::Task<void> HostSession::switchMonitor(std::int64_t monitorId) {
