@@ -287,7 +287,7 @@ void RemoteInputCapture::releaseHeldModifiers() {
     // held key: an "up" would switch it off on the Host while it stays on
     // here. It is forgotten without a message; later keys carry the lock
     // from their own native modifiers.
-    m_heldModifiers.erase(MacKey::capsLock);
+    m_heldModifiers.erase(protocol::MacKey::capsLock);
     if (m_heldModifiers.empty())
         return;
     const std::set<std::uint16_t> released = std::exchange(m_heldModifiers, {});
