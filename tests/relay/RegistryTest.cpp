@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 
 using namespace velmarin::relay;
 using namespace std::chrono_literals;
