@@ -16,17 +16,6 @@ namespace {
 const std::string kOverloaded =
     "De relayserver is op dit moment overbelast. Probeer het later opnieuw.";
 
-std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
-    const auto head =
-        proto::VideoFrameHeader{.isKeyframe = keyframe,
-                                .sequenceNumber = sequence,
-                                .payloadSize = static_cast<std::uint32_t>(payloadSize)}
-            .encode();
-    std::string out(head.begin(), head.end());
-    out.append(payloadSize, 'p');
-    return out;
-}
-
 // The receiver's socket holds little, as over a slow link, so what it does
 // not read piles up in the relay rather than in loopback buffers.
 void holdBackReading(RelayTestClient& receiver) {

@@ -16,17 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
-    const auto head =
-        proto::VideoFrameHeader{.isKeyframe = keyframe,
-                                .sequenceNumber = sequence,
-                                .payloadSize = static_cast<std::uint32_t>(payloadSize)}
-            .encode();
-    std::string out(head.begin(), head.end());
-    out.append(payloadSize, 'p');
-    return out;
-}
-
 std::optional<proto::ReceivedFrame> parsed(const std::string& message) {
     return proto::parseFrame(
         {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()});

@@ -5,6 +5,7 @@
 
 #include "protocol/CryptoHelper.h"
 #include "protocol/ProtocolMessages.h"
+#include "protocol/VideoFrame.h"
 #include "support/relay/RelayProcess.h"
 #include "support/relay/RelayTestClient.h"
 
@@ -12,11 +13,24 @@
 
 #include <memory>
 #include <optional>
+#include <cstdint>
 #include <string>
 
 namespace velmarin::testing {
 
 namespace proto = velmarin::protocol;
+
+// A binary video frame message with `payloadSize` bytes of payload.
+inline std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
+    const auto head =
+        proto::VideoFrameHeader{.isKeyframe = keyframe,
+                                .sequenceNumber = sequence,
+                                .payloadSize = static_cast<std::uint32_t>(payloadSize)}
+            .encode();
+    std::string out(head.begin(), head.end());
+    out.append(payloadSize, 'p');
+    return out;
+}
 
 inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay) {
     return std::make_unique<RelayTestClient>(relay.port(), relay.caFile());
