@@ -4,6 +4,7 @@
 
 #include "capture/HostScreenCapture.h"
 
+#include "support/capture/CaptureProbe.h"
 #include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
 #include "support/x11/XvfbProcess.h"
@@ -110,14 +111,7 @@ TEST(HostScreenCapture, GuiThreadKeepsTurningWhileCaptureStartsSwitchesAndStops)
     painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
     painter.setMonitor("RIGHT", 1920, 0, 1920, 1080, false);
 
-    ScreenCaptureManager::Options options;
-    options.makeSource =
-        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
-        auto source = X11ScreenSource::open(display);
-        if (auto* error = std::get_if<CaptureError>(&source))
-            return *error;
-        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
-    };
+    auto options = captureOptionsOn(x.display());
     const auto area = std::make_shared<CapturedArea>();
     options.capturedArea = area;
     HostScreenCapture capture(std::move(options));
@@ -167,14 +161,7 @@ TEST(HostScreenCapture, DestroyedWhileCapturingStopsWithoutAnAwaitedStop) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
     XvfbProcess x(1280, 720);
-    ScreenCaptureManager::Options options;
-    options.makeSource =
-        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
-        auto source = X11ScreenSource::open(display);
-        if (auto* error = std::get_if<CaptureError>(&source))
-            return *error;
-        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
-    };
+    auto options = captureOptionsOn(x.display());
     const auto area = std::make_shared<CapturedArea>();
     options.capturedArea = area;
     auto frames = std::make_shared<std::atomic<int>>(0);

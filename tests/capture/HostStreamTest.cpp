@@ -4,6 +4,7 @@
 #include "app/FrameQueue.h"
 #include "app/VideoSender.h"
 #include "capture/ScreenCaptureManager.h"
+#include "support/capture/CaptureProbe.h"
 #include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
@@ -112,15 +113,7 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
 TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
     XvfbProcess x(1920, 1080);
     const Animation animation(x);
-    velmarin::capture::ScreenCaptureManager::Options options;
-    options.makeSource =
-        [display = x.display()]() -> std::variant<std::unique_ptr<velmarin::capture::ScreenSource>,
-                                                  velmarin::capture::CaptureError> {
-        auto source = velmarin::capture::X11ScreenSource::open(display);
-        if (auto* error = std::get_if<velmarin::capture::CaptureError>(&source))
-            return *error;
-        return std::unique_ptr<velmarin::capture::ScreenSource>(std::move(std::get<0>(source)));
-    };
+    auto options = captureOptionsOn(x.display());
     velmarin::capture::ScreenCaptureManager manager(std::move(options));
 
     // The Host's hand-over, with a network that takes 200 ms per frame.

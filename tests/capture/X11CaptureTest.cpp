@@ -31,15 +31,7 @@ constexpr std::uint32_t kWhite = 0xffffff;
 constexpr std::uint32_t kGrey = 0x404040;
 
 ScreenCaptureManager::Options on(const XvfbProcess& x) {
-    ScreenCaptureManager::Options options;
-    options.makeSource =
-        [display = x.display()]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
-        auto source = X11ScreenSource::open(display);
-        if (auto* error = std::get_if<CaptureError>(&source))
-            return *error;
-        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
-    };
-    return options;
+    return captureOptionsOn(x.display());
 }
 
 // The frame count once no frame arrived for `quiet`: the encoder may still

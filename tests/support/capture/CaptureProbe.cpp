@@ -1,5 +1,6 @@
 #include "support/capture/CaptureProbe.h"
 
+#include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
 
 #include <algorithm>
@@ -7,6 +8,18 @@
 #include <cstdlib>
 
 namespace velmarin::testing {
+
+capture::ScreenCaptureManager::Options captureOptionsOn(const std::string& display) {
+    using namespace capture;
+    ScreenCaptureManager::Options options;
+    options.makeSource = [display]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+        auto source = X11ScreenSource::open(display);
+        if (auto* error = std::get_if<CaptureError>(&source))
+            return *error;
+        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    };
+    return options;
+}
 
 CaptureProbe::CaptureProbe(capture::ScreenCaptureManager& manager)
     : m_manager(manager) {

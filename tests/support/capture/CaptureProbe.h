@@ -10,9 +10,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace velmarin::testing {
+
+// Capture options whose source is the X11 backend on `display` (":N").
+capture::ScreenCaptureManager::Options captureOptionsOn(const std::string& display);
 
 struct Rgb {
     int r = 0;
