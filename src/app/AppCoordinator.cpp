@@ -119,21 +119,15 @@ QCoro::Task<void> AppCoordinator::startHosting() {
     updateRole();
 }
 
-// Takes the live session out, so the router passes it nothing more, lets it
-// say goodbye, then destroys it. False when the coordinator went meanwhile.
-template <class Session>
-QCoro::Task<bool> AppCoordinator::endSession(std::unique_ptr<Session>& live) {
+QCoro::Task<void> AppCoordinator::stopHosting() {
     const QPointer<AppCoordinator> self(this);
-    std::unique_ptr<Session> session = std::move(live);
+    std::unique_ptr<HostSession> session = std::move(m_host);
     if (m_router)
         updateRole();
     if (session)
         co_await session->stop();
-    co_return self && m_state;
-}
-
-QCoro::Task<void> AppCoordinator::stopHosting() {
-    if (!co_await endSession(m_host))
+    session.reset();
+    if (!self || !m_state)
         co_return;
     m_state->setStatus(Status::disconnected());
     m_state->setIsSharing(false);
@@ -155,7 +149,14 @@ QCoro::Task<void> AppCoordinator::startViewing() {
 }
 
 QCoro::Task<void> AppCoordinator::stopViewing() {
-    if (!co_await endSession(m_viewer))
+    const QPointer<AppCoordinator> self(this);
+    std::unique_ptr<ViewerSession> session = std::move(m_viewer);
+    if (m_router)
+        updateRole();
+    if (session)
+        co_await session->stop();
+    session.reset();
+    if (!self || !m_state)
         co_return;
     m_state->setStatus(Status::disconnected());
     m_state->setIsViewing(false);

@@ -80,7 +80,6 @@ private:
     SessionContext sessionContext();
     // The router accepts what the live session's role may receive.
     void updateRole();
-    template <class Session> QCoro::Task<bool> endSession(std::unique_ptr<Session>& live);
 
     // Wiring done by setup, in its order.
     void installSessionHandlers();
