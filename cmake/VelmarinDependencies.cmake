@@ -19,7 +19,7 @@ find_library(VELMARIN_LIBYUV yuv REQUIRED)
 find_path(VELMARIN_LIBYUV_INCLUDE libyuv.h REQUIRED)
 
 # The application.
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui DBus Widgets OpenGL OpenGLWidgets Concurrent)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui DBus Widgets OpenGL OpenGLWidgets Concurrent Svg)
 find_package(QCoro6 REQUIRED COMPONENTS Core)
 
 # X clients of the tests and the input benchmark.

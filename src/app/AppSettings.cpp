@@ -17,6 +17,8 @@ const QString fixedID = QStringLiteral("fixedID");
 const QString preferredQuality = QStringLiteral("preferredQuality");
 const QString autoStartHosting = QStringLiteral("autoStartHosting");
 const QString launchAtLogin = QStringLiteral("launchAtLogin");
+const QString relayHost = QStringLiteral("relayHost");
+const QString relayCAFile = QStringLiteral("relayCAFile");
 } // namespace Key
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -55,6 +57,8 @@ AppSettings::AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem>
     m_preferredQuality = m_settings.value(Key::preferredQuality, QStringLiteral("auto")).toString();
     m_autoStartHosting = m_settings.value(Key::autoStartHosting, false).toBool();
     m_launchAtLogin = m_loginItem && m_loginItem->isEnabled();
+    m_relayHost = m_settings.value(Key::relayHost, QString()).toString();
+    m_relayCAFile = m_settings.value(Key::relayCAFile, QString()).toString();
 }
 
 AppSettings::~AppSettings() = default;
@@ -120,6 +124,16 @@ void AppSettings::setLaunchAtLogin(bool value) {
         m_launchAtLogin = !value;
         emit launchAtLoginChanged(m_launchAtLogin);
     }
+}
+
+void AppSettings::setRelayServer(const QString& host, const QString& caFile) {
+    if (host == m_relayHost && caFile == m_relayCAFile)
+        return;
+    m_relayHost = host;
+    m_relayCAFile = caFile;
+    store(Key::relayHost, host);
+    store(Key::relayCAFile, caFile);
+    emit relayServerChanged();
 }
 
 } // namespace velmarin

@@ -48,6 +48,13 @@ public:
     // next start reads the real state).
     void setLaunchAtLogin(bool value);
 
+    // The relay to use instead of the built-in one ("host" or "host:port";
+    // empty: the default) and an extra CA file to trust for it. Read at
+    // start-up; VELMARIN_RELAY_HOST and VELMARIN_RELAY_CA win over them.
+    const QString& relayHost() const { return m_relayHost; }
+    const QString& relayCAFile() const { return m_relayCAFile; }
+    void setRelayServer(const QString& host, const QString& caFile);
+
     QString fileName() const { return m_settings.fileName(); }
 
 signals:
@@ -56,6 +63,7 @@ signals:
     void fixedIDChanged(const QString& value);
     void autoStartHostingChanged(bool value);
     void launchAtLoginChanged(bool value);
+    void relayServerChanged();
 
 private:
     void store(const QString& key, const QVariant& value);
@@ -73,6 +81,8 @@ private:
     QString m_preferredQuality;
     bool m_autoStartHosting = false;
     bool m_launchAtLogin = false;
+    QString m_relayHost;
+    QString m_relayCAFile;
 };
 
 } // namespace velmarin

@@ -1,5 +1,7 @@
 #include "program/AppDelegate.h"
 
+#include "ui/window/MainWindow.h"
+
 namespace velmarin {
 
 namespace {
@@ -22,13 +24,9 @@ bool shouldTerminateAfterLastWindowClosed(bool hasNormalWindow, const QSettings&
 }
 
 QRect initialWindowFrame(const QRect& current, const QRect& screen) {
-    if (current.width() >= kMinimumWindowWidth)
+    if (current.width() >= ui::kMainWindowSize.width())
         return current;
-    // The exact middle; QRect::center() rounds towards the top left.
-    const int midX = screen.x() + screen.width() / 2;
-    const int midY = screen.y() + screen.height() / 2;
-    return QRect(midX - kMinimumWindowWidth / 2, midY - kInitialWindowHeight / 2,
-                 kMinimumWindowWidth, kInitialWindowHeight);
+    return ui::centredFrame(ui::kMainWindowSize, screen);
 }
 
 } // namespace velmarin

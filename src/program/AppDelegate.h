@@ -10,11 +10,6 @@
 
 namespace velmarin {
 
-// The main window's smallest starting size; a narrower one is resized to
-// this, centred on its screen.
-inline constexpr int kMinimumWindowWidth = 820;
-inline constexpr int kInitialWindowHeight = 550;
-
 // The command-line flag of the XDG autostart entry.
 inline const QString kLoginItemArgument = QStringLiteral("--login-item");
 

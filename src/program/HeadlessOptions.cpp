@@ -101,6 +101,9 @@ std::optional<HeadlessCommand> parseHeadlessCommand(const QStringList& arguments
 QString headlessUsage() {
     return QStringLiteral(
         "Gebruik:\n"
+        "  velmarin [--login-item]\n"
+        "      Opent het programmavenster. --login-item: gestart bij het inloggen\n"
+        "      (het venster opent geminimaliseerd).\n"
         "  velmarin host [--password WACHTWOORD] [--id ID]\n"
         "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
         "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"

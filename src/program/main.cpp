@@ -1,5 +1,6 @@
 // velmarin: the desktop application and its headless modes.
 
+#include "program/DesktopApp.h"
 #include "program/HeadlessOptions.h"
 #include "program/HeadlessRunner.h"
 #include "program/ProductComponents.h"
@@ -14,11 +15,9 @@
 using namespace velmarin;
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tessamund"));
-    QCoreApplication::setApplicationName(QStringLiteral("Velmarin"));
-
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     const auto command = parseHeadlessCommand(arguments);
     if (!command) {
         if (arguments.contains(QStringLiteral("--help")) ||
@@ -26,11 +25,11 @@ int main(int argc, char* argv[]) {
             std::fputs(qPrintable(headlessUsage()), stdout);
             return 0;
         }
-        std::fputs("De grafische omgeving van Velmarin is in deze versie nog niet beschikbaar.\n",
-                   stderr);
-        std::fputs(qPrintable(headlessUsage()), stderr);
-        return 2;
+        return runDesktop(argc, argv);
     }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessamund"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velmarin"));
     if (const auto* usage = std::get_if<UsageError>(&*command)) {
         std::fprintf(stderr, "%s\n", qPrintable(usage->message));
         std::fputs(qPrintable(headlessUsage()), stderr);

@@ -1,0 +1,54 @@
+#pragma once
+
+// Small widgets the screens share: a switch, the status dot, and a text that
+// people may select and copy.
+
+#include "app/ConnectionStatus.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QWidget>
+
+namespace velmarin::ui {
+
+// An on/off switch with a label and an icon beside it; checkable button, so
+// `toggled` reports user changes and `setChecked` sets it from the model.
+class ToggleSwitch : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit ToggleSwitch(const QString& text, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The colour of the status dot for each kind of status.
+QColor statusColor(Status::Kind kind);
+
+// An 8 × 8 filled circle.
+class StatusDot : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StatusDot(QWidget* parent = nullptr);
+    void setColor(const QColor& color);
+    const QColor& color() const { return m_color; }
+    QSize sizeHint() const override { return {8, 8}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_color = Qt::gray;
+};
+
+// Text in the palette's secondary (placeholder) colour, `pixelSize` logical
+// pixels high.
+QLabel* secondaryLabel(const QString& text, int pixelSize, QWidget* parent = nullptr);
+
+// A flat button that shows only its icon, with a tooltip.
+QAbstractButton* iconButton(const QIcon& icon, const QString& toolTip, QWidget* parent = nullptr);
+
+} // namespace velmarin::ui

@@ -1,0 +1,130 @@
+// Renders every state of the desktop screens into PNG files, for people to
+// look at without a desktop: `velmarin_screen_gallery DIR SUFFIX` on an X
+// display (scripts/screenshots runs it on a private Xvfb per palette and
+// scale). The state objects are real; no relay or session is involved.
+
+#include "app/AppSettings.h"
+#include "app/CommandBus.h"
+#include "app/ConnectionState.h"
+#include "ui/common/Appearance.h"
+#include "ui/permissions/PermissionManager.h"
+#include "ui/window/MainWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+
+using namespace velmarin;
+
+namespace {
+
+struct Gallery {
+    QString dir;
+    QString suffix;
+
+    void save(const QString& name, const QPixmap& picture) const {
+        const QString file = QDir(dir).filePath(name + QLatin1Char('-') + suffix + ".png");
+        if (!picture.save(file))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        else
+            std::printf("%s\n", qPrintable(file));
+    }
+};
+
+void settle() {
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+        QTest::qWait(40);
+    }
+}
+
+// What is on the screen where the window is, dialogs on top included.
+QPixmap screenOf(const QWidget& window) {
+    return window.screen()->grabWindow(0, window.x(), window.y(), window.width(),
+                                       window.height());
+}
+
+ui::PermissionManager::Probes probes(bool granted) {
+    return {[granted] { return granted; }, [] { return true; }, {}, {}};
+}
+
+// One window per state, built from fresh state objects.
+void render(const Gallery& gallery, const QString& name, bool permissionsGranted,
+            const std::function<void(ConnectionState&, ui::MainWindow&)>& prepare,
+            const std::function<QPixmap(ui::MainWindow&)>& grab = screenOf) {
+    QTemporaryDir dir;
+    AppSettings settings(dir.filePath(QStringLiteral("velmarin.conf")), nullptr);
+    ConnectionState state;
+    CommandBus commands;
+    ui::PermissionManager permissions(probes(permissionsGranted));
+    ui::MainWindow window(state, settings, permissions, commands,
+                          {QStringLiteral("0.1.0"), QStringLiteral("1a2b3c4d5e6f")});
+    window.move(40, 40);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::fprintf(stderr, "window not exposed\n");
+    state.setLocalPassword(QStringLiteral("k7m2pq"));
+    prepare(state, window);
+    settle();
+    gallery.save(name, grab(window));
+    permissions.stopPolling();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: velmarin_screen_gallery DIR SUFFIX\n");
+        return 2;
+    }
+    if (const auto scheme = ui::preferredColorScheme())
+        ui::applyColorScheme(app, *scheme);
+    const Gallery gallery{QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2])};
+    QDir().mkpath(gallery.dir);
+
+    render(gallery, QStringLiteral("host-idle"), true, [](ConnectionState&, ui::MainWindow&) {});
+    render(gallery, QStringLiteral("host-sharing-viewer-connected"), true,
+           [](ConnectionState& state, ui::MainWindow&) {
+               state.setIsSharing(true);
+               state.setLocalID(QStringLiteral("482913067"));
+               state.setStatus(Status::connected());
+               state.setLatencyMs(23.4);
+               state.setUnreadChatCount(2);
+           });
+    render(gallery, QStringLiteral("host-registering"), true,
+           [](ConnectionState& state, ui::MainWindow&) {
+               state.setIsSharing(true);
+               state.setStatus(Status::registering());
+           });
+    render(gallery, QStringLiteral("permissions-missing"), false,
+           [](ConnectionState&, ui::MainWindow&) {});
+    render(gallery, QStringLiteral("blocked-view"), true,
+           [](ConnectionState& state, ui::MainWindow& window) {
+               state.setIsSharing(true);
+               window.selectTab(ui::MainWindow::Tab::connecting);
+           });
+    render(gallery, QStringLiteral("connecting-tab"), true,
+           [](ConnectionState&, ui::MainWindow& window) {
+               window.selectTab(ui::MainWindow::Tab::connecting);
+           });
+    render(gallery, QStringLiteral("alert"), true, [](ConnectionState& state, ui::MainWindow&) {
+        state.setDisconnectMessage(QStringLiteral("De host heeft de verbinding verbroken."));
+    });
+    render(
+        gallery, QStringLiteral("about"), true,
+        [](ConnectionState&, ui::MainWindow& window) { window.showAbout(); },
+        [](ui::MainWindow& window) { return window.aboutWindow()->grab(); });
+    render(
+        gallery, QStringLiteral("menu"), true,
+        [](ConnectionState&, ui::MainWindow& window) {
+            window.applicationMenu()->popup(window.mapToGlobal(QPoint(24, 48)));
+        });
+    return 0;
+}
