@@ -19,6 +19,11 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const auto command = parseHeadlessCommand(arguments);
+    // Developer lines below warning level only when asked for through
+    // QT_LOGGING_RULES (which overrides this); the headless modes print the
+    // session as status lines of their own.
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
+                                                    "com.tessamund.velmarin.*.info=false"));
     if (!command) {
         if (arguments.contains(QStringLiteral("--help")) ||
             arguments.contains(QStringLiteral("-h"))) {
@@ -35,10 +40,6 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(headlessUsage()), stderr);
         return 2;
     }
-    // The session is printed as status lines; developer lines below warning
-    // level only when asked for through QT_LOGGING_RULES (which overrides this).
-    QLoggingCategory::setFilterRules(QStringLiteral("com.tessamund.velmarin.*.debug=false\n"
-                                                    "com.tessamund.velmarin.*.info=false"));
     routeLogsToQt();
     // Lives as long as the program: the renderer and the input capture use it.
     ui::RemoteDisplayBridge displayBridge;
