@@ -183,6 +183,12 @@ TEST_F(DesktopScreens, StatusDotFollowsTheStatus) {
         EXPECT_EQ(dot->color(), colour) << status.displayText().toStdString();
         EXPECT_TRUE(visible(*window, status.displayText()));
     }
+    // The latency shows only while a Viewer is connected to this Host.
+    state.setLatencyMs(23.4);
+    EXPECT_FALSE(visible(*window, "23 ms"));
+    state.setIsSharing(true);
+    state.setStatus(Status::connected());
+    EXPECT_TRUE(visible(*window, "23 ms"));
 }
 
 TEST_F(DesktopScreens, AnEndedSessionAlertsAndViewingEndsAtTheStartingSize) {

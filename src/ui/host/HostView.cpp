@@ -289,6 +289,8 @@ void HostView::changeFixedCredentials(bool on) {
 void HostView::showStatus() {
     m_statusDot->setColor(statusColor(m_state.status().kind()));
     m_statusText->setText(m_state.status().displayText());
+    // A latency means something only while a Viewer is there.
+    m_latency->setVisible(m_state.isSharing() && m_state.status().kind() == Status::Kind::connected);
 }
 
 void HostView::showCredentials() {
@@ -299,6 +301,7 @@ void HostView::showCredentials() {
 }
 
 void HostView::showSharing() {
+    showStatus();
     const bool sharing = m_state.isSharing();
     m_shareButton->setText(sharing ? QStringLiteral("Stop delen") : QStringLiteral("Start delen"));
     m_shareButton->setIcon(bundledSymbolIcon(sharing ? Symbol::stop : Symbol::play, Qt::white));
