@@ -7,6 +7,7 @@
 #include "program/AppDelegate.h"
 #include "program/BuildId.h"
 #include "program/ProductComponents.h"
+#include "program/UserDevices.h"
 #include "ui/common/Appearance.h"
 #include "ui/permissions/PermissionManager.h"
 #include "ui/viewer/DisplayViewFactory.h"
@@ -79,6 +80,7 @@ int runDesktop(int& argc, char** argv) {
 
     ConnectionState state;
     CommandBus commands;
+    UserDevices userDevices;
     ui::PermissionManager permissions(desktopProbes());
     // Outlives the coordinator and the window: both hold on to it.
     ui::RemoteDisplayBridge displayBridge;
@@ -88,7 +90,7 @@ int runDesktop(int& argc, char** argv) {
     ui::SharingIndicator indicator(state, commands);
 
     QObject::connect(&window, &ui::MainWindow::firstAppeared, &coordinator,
-                     [&] { coordinator.setup(state, settings, nullptr); });
+                     [&] { coordinator.setup(state, settings, &userDevices.recents); });
     QObject::connect(&window, &ui::MainWindow::viewerConnectedChanged, &window,
                      [&](bool connected) { delegate.isViewerActive = connected; });
     // The display widget is made when the first viewing session starts, so

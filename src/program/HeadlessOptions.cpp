@@ -67,11 +67,21 @@ HeadlessCommand parseView(const QStringList& args) {
             if (file.isDir())
                 return UsageError{QStringLiteral("%1 is een map, geen bestand.").arg(args[i])};
             options.recordFile = file.absoluteFilePath();
+        } else if (arg == QStringLiteral("--device")) {
+            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
+                return UsageError{QStringLiteral("--device verwacht een naam of ID.")};
+            options.device = args[++i];
         } else if (arg.startsWith(QStringLiteral("--"))) {
             return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
         } else {
             positional.append(arg);
         }
+    }
+    if (options.device) {
+        if (!positional.isEmpty())
+            return UsageError{QStringLiteral("Geef een opgeslagen apparaat of een ID en "
+                                             "wachtwoord op, niet allebei.")};
+        return options;
     }
     if (positional.size() != 2)
         return UsageError{QStringLiteral("Geef het ID en het wachtwoord van de host op.")};
@@ -85,6 +95,53 @@ HeadlessCommand parseView(const QStringList& args) {
     return options;
 }
 
+HeadlessCommand parseDevices(const QStringList& args) {
+    using Action = DevicesOptions::Action;
+    DevicesOptions options;
+    QStringList positional;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == QStringLiteral("--password-file") || arg == QStringLiteral("--note")) {
+            if (i + 1 >= args.size())
+                return UsageError{QStringLiteral("%1 verwacht een waarde.").arg(arg)};
+            (arg == QStringLiteral("--note") ? options.note : options.passwordFile) = args[++i];
+        } else if (arg == QStringLiteral("--password")) {
+            return UsageError{QStringLiteral("Een wachtwoord op de opdrachtregel kunnen andere "
+                                             "gebruikers lezen: geef het via standaardinvoer "
+                                             "of met --password-file.")};
+        } else if (arg.startsWith(QStringLiteral("--"))) {
+            return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
+        } else {
+            positional.append(arg);
+        }
+    }
+    const QString action = positional.value(0);
+    const qsizetype count = positional.size();
+    if (action == QStringLiteral("list") && count == 1) {
+        options.action = Action::list;
+    } else if (action == QStringLiteral("add") && count == 3) {
+        options.action = Action::add;
+        options.device = positional[1];
+        const auto id = normalisedID(positional[2]);
+        if (!id)
+            return invalidID(positional[2]);
+        options.id = *id;
+    } else if (action == QStringLiteral("rename") && count == 3) {
+        options.action = Action::rename;
+        options.device = positional[1];
+        options.newName = positional[2];
+    } else if (action == QStringLiteral("remove") && count == 2) {
+        options.action = Action::remove;
+        options.device = positional[1];
+    } else {
+        return UsageError{QStringLiteral("Gebruik: velmarin devices list | add NAAM ID | "
+                                         "rename NAAM-OF-ID NIEUWE-NAAM | remove NAAM-OF-ID")};
+    }
+    if ((options.note || options.passwordFile) && options.action != Action::add)
+        return UsageError{QStringLiteral("--note en --password-file horen bij devices add.")};
+    return options;
+}
+
 } // namespace
 
 std::optional<HeadlessCommand> parseHeadlessCommand(const QStringList& arguments) {
@@ -95,6 +152,8 @@ std::optional<HeadlessCommand> parseHeadlessCommand(const QStringList& arguments
         return parseHost(rest);
     if (arguments.front() == QStringLiteral("view"))
         return parseView(rest);
+    if (arguments.front() == QStringLiteral("devices"))
+        return parseDevices(rest);
     return std::nullopt;
 }
 
@@ -110,7 +169,15 @@ QString headlessUsage() {
         "      opgegeven wachtwoord wordt niet getoond.\n"
         "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND]\n"
         "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
-        "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n");
+        "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n"
+        "  velmarin view --device NAAM-OF-ID [--seconds N] [--record BESTAND]\n"
+        "      Verbindt met een opgeslagen apparaat met het bewaarde wachtwoord.\n"
+        "  velmarin devices list\n"
+        "      Toont de opgeslagen apparaten, of ze online zijn en de laatste verbinding.\n"
+        "  velmarin devices add NAAM ID [--password-file BESTAND] [--note TEKST]\n"
+        "      Bewaart een apparaat; het wachtwoord komt uit BESTAND of standaardinvoer.\n"
+        "  velmarin devices rename NAAM-OF-ID NIEUWE-NAAM\n"
+        "  velmarin devices remove NAAM-OF-ID\n");
 }
 
 } // namespace velmarin

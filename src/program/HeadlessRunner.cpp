@@ -2,6 +2,9 @@
 
 #include "app/AppCoordinator.h"
 #include "app/IDFormatter.h"
+#include "devices/DeviceConnect.h"
+#include "devices/Keychain.h"
+#include "program/UserDevices.h"
 #include "program/VideoReceiveStats.h"
 #include "protocol/PasswordGenerator.h"
 
@@ -177,6 +180,26 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
 }
 
 int runHeadlessView(const ViewOptions& options, SessionComponents components) {
+    // A saved device: its stored password, and this connection recorded
+    // among the user's recent ones. Plain ID-and-password runs leave the
+    // user's stores alone.
+    std::optional<UserDevices> user;
+    const devices::SavedDevice* device = nullptr;
+    if (options.device) {
+        user.emplace();
+        device = user->book.find(*options.device);
+        if (!device) {
+            err(QStringLiteral("Geen opgeslagen apparaat met de naam of het ID \"%1\".")
+                    .arg(*options.device));
+            return 1;
+        }
+        const auto stored = user->secrets.find(
+            {devices::Keychain::devicesService.toStdString(), device->hostID.toStdString()});
+        if (!stored || !*stored) {
+            err(stored ? devices::kNoStoredPassword : secretStoreProblem(stored.error()));
+            return 1;
+        }
+    }
     RunSettings run;
     ConnectionState state;
     CommandBus commands;
@@ -257,7 +280,7 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
         timer.start(std::chrono::seconds(*options.seconds));
     }
 
-    coordinator.setup(state, run.settings, nullptr);
+    coordinator.setup(state, run.settings, user ? &user->recents : nullptr);
     if (MessageRouter* router = coordinator.messageRouter()) {
         router->onVideoFrame =
             [&stats, decode = router->onVideoFrame](const std::vector<std::uint8_t>& frame) {
@@ -268,11 +291,16 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     }
     statsTimer.start(std::chrono::seconds(1));
     state.setMode(Mode::viewer);
-    state.setRemoteID(options.id);
-    state.setRemotePassword(options.password);
     if (options.recordFile && recorder)
         recorder->start(*options.recordFile);
-    commands.post(Command::startViewing);
+    if (device) {
+        if (!devices::connectToDevice(*device, state, commands, user->book, user->secrets))
+            return 1;
+    } else {
+        state.setRemoteID(options.id);
+        state.setRemotePassword(options.password);
+        commands.post(Command::startViewing);
+    }
     return QCoreApplication::exec();
 }
 

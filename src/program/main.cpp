@@ -1,6 +1,7 @@
 // velmarin: the desktop application and its headless modes.
 
 #include "program/DesktopApp.h"
+#include "program/HeadlessDevices.h"
 #include "program/HeadlessOptions.h"
 #include "program/HeadlessRunner.h"
 #include "program/ProductComponents.h"
@@ -41,6 +42,8 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     routeLogsToQt();
+    if (const auto* devices = std::get_if<DevicesOptions>(&*command))
+        return runHeadlessDevices(*devices);
     // Lives as long as the program: the renderer and the input capture use it.
     ui::RemoteDisplayBridge displayBridge;
     if (const auto* host = std::get_if<HostOptions>(&*command))

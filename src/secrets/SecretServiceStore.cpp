@@ -175,15 +175,16 @@ std::optional<SecretStoreError> SecretServiceStore::save(const SecretAddress& ad
     return std::nullopt;
 }
 
-std::optional<std::string> SecretServiceStore::load(const SecretAddress& address) {
+Expected<std::optional<std::string>, SecretStoreError>
+SecretServiceStore::find(const SecretAddress& address) {
     const CallDeadline deadline(m_options.timeout);
     auto opened = openService(deadline);
-    if (std::holds_alternative<SecretStoreError>(opened))
-        return std::nullopt;
+    if (auto* error = std::get_if<SecretStoreError>(&opened))
+        return unexpected(*error);
     auto found = search(std::get<ObjectPtr<SecretService>>(opened).get(), address,
                         SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS, deadline);
-    if (std::holds_alternative<SecretStoreError>(found))
-        return std::nullopt;
+    if (auto* error = std::get_if<SecretStoreError>(&found))
+        return unexpected(*error);
     for (GList* node = std::get<ItemList>(found).get(); node; node = node->next) {
         auto* item = static_cast<SecretItem*>(node->data);
         if (secret_item_get_locked(item))
@@ -193,9 +194,9 @@ std::optional<std::string> SecretServiceStore::load(const SecretAddress& address
             continue;
         gsize length = 0;
         const gchar* bytes = secret_value_get(value.get(), &length);
-        return std::string(bytes, length);
+        return std::optional<std::string>(std::string(bytes, length));
     }
-    return std::nullopt;
+    return std::optional<std::string>();
 }
 
 std::optional<SecretStoreError> SecretServiceStore::remove(const SecretAddress& address) {

@@ -34,7 +34,8 @@ public:
 
     std::optional<SecretStoreError> save(const SecretAddress& address, std::string_view secret,
                                          std::string_view label) override;
-    std::optional<std::string> load(const SecretAddress& address) override;
+    Expected<std::optional<std::string>, SecretStoreError>
+    find(const SecretAddress& address) override;
     std::optional<SecretStoreError> remove(const SecretAddress& address) override;
 
 private:

@@ -4,6 +4,8 @@
 // passwords). An item is addressed by service and account; a store keeps at
 // most one secret per address.
 
+#include "common/Expected.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,8 +40,15 @@ public:
     // what a person sees in a keyring manager.
     virtual std::optional<SecretStoreError>
     save(const SecretAddress& address, std::string_view secret, std::string_view label) = 0;
+    // The secret, nothing when there is none, or why the store could not be
+    // asked (a locked item counts as none).
+    virtual Expected<std::optional<std::string>, SecretStoreError>
+    find(const SecretAddress& address) = 0;
     // The secret, or nothing when there is none or the store cannot be asked.
-    virtual std::optional<std::string> load(const SecretAddress& address) = 0;
+    std::optional<std::string> load(const SecretAddress& address) {
+        auto found = find(address);
+        return found ? std::move(*found) : std::nullopt;
+    }
     // Removes the secret; one that is not there is no error.
     virtual std::optional<SecretStoreError> remove(const SecretAddress& address) = 0;
 };

@@ -1,0 +1,245 @@
+// Saved devices and recent connections against a real Secret Service (a
+// private GNOME Keyring, read back with secret-tool), their stored form
+// against hand-written JSON, and `velmarin view --device` end to end.
+
+#include "app/CommandBus.h"
+#include "app/ConnectionState.h"
+#include "devices/DeviceBookManager.h"
+#include "devices/DeviceConnect.h"
+#include "devices/Keychain.h"
+#include "devices/RecentConnectionsManager.h"
+#include "secrets/SecretServiceStore.h"
+#include "support/host/HostProcess.h"
+#include "support/relay/RelayProcess.h"
+#include "support/x11/XvfbProcess.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace velmarin;
+using namespace velmarin::devices;
+
+namespace {
+
+const QString kDevices = Keychain::devicesService;
+const QString kRecents = Keychain::connectionsService;
+
+// What the keyring holds, asked through another program.
+QString secretTool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start("secret-tool", arguments);
+    tool.waitForFinished(10'000);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+QString stored(const QString& service, const QString& account) {
+    return secretTool({"lookup", "service", service, "account", account});
+}
+
+class Devices : public ::testing::Test {
+protected:
+    QDateTime tick() { return m_time = m_time.addSecs(60); }
+    DeviceBookManager::Clock clock() {
+        return [this] { return tick(); };
+    }
+
+    QTemporaryDir dir;
+    QSettings store{dir.filePath("velmarin.conf"), QSettings::IniFormat};
+    secrets::SecretServiceStore secrets;
+    QDateTime m_time = QDateTime(QDate(2026, 1, 1), QTime(12, 0), Qt::UTC);
+};
+
+TEST_F(Devices, KeychainKeepsOnePasswordPerServiceAndAccount) {
+    ASSERT_FALSE(Keychain::save(secrets, "eerste", "123456789", kDevices));
+    ASSERT_FALSE(Keychain::save(secrets, "tweede", "123456789", kDevices));
+    ASSERT_FALSE(Keychain::save(secrets, "recent", "123456789", kRecents));
+    EXPECT_EQ(stored(kDevices, "123456789"), "tweede");
+    EXPECT_EQ(Keychain::load(secrets, "123456789", kRecents), "recent");
+    const QString items = secretTool({"search", "--all", "service", kDevices});
+    EXPECT_EQ(items.count("[/"), 1) << items.toStdString();
+    EXPECT_TRUE(items.contains("label = Velmarin: apparaat 123 456 789")) << items.toStdString();
+
+    Keychain::remove(secrets, "123456789", kDevices);
+    EXPECT_EQ(Keychain::load(secrets, "123456789", kDevices), std::nullopt);
+    EXPECT_EQ(Keychain::load(secrets, "123456789", kRecents), "recent");
+    EXPECT_FALSE(Keychain::remove(secrets, "000000000", kDevices));
+}
+
+TEST_F(Devices, StoredFormReadsHandWrittenJsonAndOmitsAbsentKeys) {
+    // 2001-01-01 00:00:00 UTC is 0; 7 days and a half second later is 604800.5.
+    const QByteArray golden =
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","name":"Kantoor","hostID":"123456789",)"
+        R"("note":"bureau","lastConnected":604800.5,"addedAt":0},)"
+        R"({"id":"0D9D5F52-5A3E-4F8B-9C11-4B9A9E6E0001","name":"Thuis","hostID":"987654321",)"
+        R"("addedAt":-86400}])";
+    const auto devices = decodeDevices(golden);
+    ASSERT_TRUE(devices);
+    ASSERT_EQ(devices->size(), 2);
+    EXPECT_EQ((*devices)[0].id.toString(QUuid::WithoutBraces).toUpper(),
+              "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_EQ((*devices)[0].addedAt, QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ((*devices)[0].lastConnected,
+              QDateTime(QDate(2001, 1, 8), QTime(0, 0, 0, 500), Qt::UTC));
+    EXPECT_EQ((*devices)[0].note, "bureau");
+    EXPECT_EQ((*devices)[1].addedAt, QDateTime(QDate(2000, 12, 31), QTime(0, 0), Qt::UTC));
+    EXPECT_FALSE((*devices)[1].note || (*devices)[1].lastConnected);
+
+    // Written back: the same instants, and no keys for what is absent.
+    const QByteArray written = encodeDevices(*devices);
+    EXPECT_TRUE(written.contains(R"("lastConnected":604800.5)")) << written.toStdString();
+    EXPECT_EQ(written.count("\"note\""), 1);
+    EXPECT_EQ(written.count("\"lastConnected\""), 1);
+    EXPECT_EQ(decodeDevices(written), devices);
+
+    const QByteArray recents =
+        R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","hostID":"123 456 789",)"
+        R"("lastConnected":10.25,"thumbnail":"/9j/2w=="}])";
+    const auto connections = decodeRecents(recents);
+    ASSERT_TRUE(connections && connections->size() == 1);
+    EXPECT_EQ(connections->front().thumbnail, QByteArray("\xff\xd8\xff\xdb", 4));
+    EXPECT_FALSE(encodeRecents({RecentConnection{QUuid::createUuid(), "1", {}, {}, {}}})
+                     .contains("thumbnail"));
+
+    // Anything wrong in any entry: nothing at all.
+    for (const QByteArray& bad : {QByteArray(R"({"id":1})"), QByteArray("[{\"id\":\"x\"}]"),
+                                 QByteArray(golden).replace("604800.5", "\"gisteren\""),
+                                 QByteArray(recents).replace("/9j/2w==", "!!")}) {
+        EXPECT_FALSE(decodeDevices(bad) && decodeRecents(bad)) << bad.toStdString();
+    }
+}
+
+TEST_F(Devices, BookOrdersConnectedFirstAndKeepsEntriesPerHost) {
+    store.setValue(DeviceBookManager::kKey, QByteArray("{niet leesbaar"));
+    DeviceBookManager book(store, secrets, clock());
+    EXPECT_TRUE(book.devices().isEmpty());
+    EXPECT_EQ(store.value(DeviceBookManager::kKey).toByteArray(), "{niet leesbaar");
+
+    book.add("  ", "123 456 789", "pw1");
+    book.add("Thuis", "987654321", "pw2", QString("zolder"));
+    book.add("Werk", "555000111", "pw3");
+    EXPECT_EQ(book.devices()[0].name, "123-456-789");
+    EXPECT_EQ(book.devices()[0].hostID, "123456789");
+    const QDateTime added = book.devices()[1].addedAt;
+
+    book.add("Zolder", "987-654-321", "nieuw");
+    EXPECT_EQ(book.devices().size(), 3);
+    EXPECT_EQ(book.devices()[1].name, "Zolder");
+    EXPECT_EQ(book.devices()[1].note, std::nullopt);
+    EXPECT_EQ(book.devices()[1].addedAt, added);
+    EXPECT_EQ(stored(kDevices, "987654321"), "nieuw");
+
+    book.markConnected("555000111");
+    book.markConnected("123456789");
+    EXPECT_EQ(book.hostIDs(), QStringList({"123456789", "555000111", "987654321"}));
+    book.rename(book.devices()[1].id, "\n");
+    EXPECT_EQ(book.devices()[1].name, "555-000-111");
+
+    // Reopened from the file: the same book.
+    DeviceBookManager reopened(store, secrets);
+    EXPECT_EQ(reopened.devices(), book.devices());
+
+    const QUuid gone = book.devices()[2].id;
+    book.remove(gone);
+    EXPECT_EQ(stored(kDevices, "987654321"), "");
+    book.add("Terug", "987654321", "pw");
+    EXPECT_NE(book.devices().back().id, gone);
+}
+
+TEST_F(Devices, RecentsMoveToTheFrontAndTheTwentyFirstTakesOnlyItsOwnPassword) {
+    RecentConnectionsManager recents(store, secrets, clock());
+    recents.save("100000000", "oud", "duim");
+    const QUuid first = recents.connections().front().id;
+    for (int i = 1; i <= 19; ++i)
+        recents.save(QString::number(100000000 + i), "pw", {});
+    recents.save("100000000", "nieuw", {});
+    EXPECT_EQ(recents.connections().size(), 20);
+    EXPECT_EQ(recents.connections().front().id, first);
+    EXPECT_EQ(recents.connections().front().thumbnail, QByteArray("duim"));
+    EXPECT_EQ(stored(kRecents, "100000000"), "nieuw");
+
+    // The oldest now is 100000001; a device saved under the same ID keeps
+    // its own password.
+    Keychain::save(secrets, "apparaat", "100000001", kDevices);
+    recents.save("100 000 021", "pw", {});
+    EXPECT_EQ(recents.connections().size(), 20);
+    EXPECT_EQ(recents.connections().front().hostID, "100 000 021");
+    EXPECT_EQ(recents.connections().back().hostID, "100000002");
+    EXPECT_EQ(stored(kRecents, "100000001"), "");
+    EXPECT_EQ(stored(kDevices, "100000001"), "apparaat");
+    EXPECT_EQ(RecentConnectionsManager(store, secrets).connections(), recents.connections());
+}
+
+TEST_F(Devices, ConnectingUsesTheStoredPasswordOrSaysItHasNone) {
+    DeviceBookManager book(store, secrets, clock());
+    ConnectionState state;
+    CommandBus commands;
+    QStringList posted;
+    QObject::connect(&commands, &CommandBus::posted,
+                     [&](const QString& name) { posted << name; });
+    book.add("Zonder", "111222333", "pw");
+    Keychain::remove(secrets, "111222333", kDevices);
+    EXPECT_FALSE(connectToDevice(book.devices()[0], state, commands, book, secrets));
+    EXPECT_EQ(state.status(), Status::error(kNoStoredPassword));
+    EXPECT_FALSE(book.devices()[0].lastConnected);
+
+    book.add("Met", "444555666", "geheim");
+    const SavedDevice with = *book.find("Met");
+    state.setIsSharing(true);
+    EXPECT_FALSE(connectToDevice(with, state, commands, book, secrets));
+    state.setIsSharing(false);
+    EXPECT_TRUE(connectToDevice(with, state, commands, book, secrets));
+    EXPECT_EQ(state.remoteID(), "444555666");
+    EXPECT_EQ(state.remotePassword(), "geheim");
+    EXPECT_EQ(book.devices()[0].hostID, "444555666");
+    EXPECT_EQ(posted, QStringList({"startViewing"}));
+
+    EXPECT_FALSE(connectToRecent({QUuid::createUuid(), "777888999", {}, {}, {}}, state, commands,
+                                 secrets));
+    EXPECT_EQ(posted.size(), 1);
+}
+
+TEST(DevicesEndToEnd, ViewByDeviceNameConnectsAndRemembersTheHostWithAThumbnail) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    velmarin::testing::XvfbProcess x(1280, 800);
+    velmarin::testing::RelayProcess relay;
+    QTemporaryDir dir;
+    velmarin::testing::HostProcess host(x.display(), relay, dir.filePath("host"),
+                                        {"--password", "k7m2pq"});
+    const QString id = host.readCredentials().id;
+    ASSERT_FALSE(id.isEmpty()) << host.transcript().toStdString();
+
+    QProcessEnvironment environment = velmarin::testing::velmarinEnvironment(
+        x.display(), relay, dir.filePath("viewer"));
+    const auto run = [&](const QStringList& arguments, const QByteArray& input = {}) {
+        QProcess velmarin;
+        velmarin.setProcessEnvironment(environment);
+        velmarin.start(VELMARIN_BINARY, arguments);
+        velmarin.write(input);
+        velmarin.closeWriteChannel();
+        velmarin.waitForFinished(40'000);
+        return std::pair(velmarin.exitCode(), QString::fromUtf8(velmarin.readAll()));
+    };
+    EXPECT_EQ(run({"devices", "add", "Kantoor", id}, "k7m2pq\n").first, 0);
+    const auto [listed, list] = run({"devices", "list"});
+    EXPECT_TRUE(list.contains("Kantoor\t" + id + "\tonline")) << list.toStdString();
+
+    const auto [code, output] = run({"view", "--device", "Kantoor", "--seconds", "3"});
+    EXPECT_EQ(code, 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("Status: Verbonden")) << output.toStdString();
+
+    QSettings viewer(dir.filePath("viewer/Tessamund/Velmarin.ini"), QSettings::IniFormat);
+    const auto recents = decodeRecents(viewer.value("recentConnections").toByteArray());
+    ASSERT_TRUE(recents && recents->size() == 1);
+    EXPECT_EQ(recents->front().hostID, QString(id).remove('-'));
+    ASSERT_TRUE(recents->front().thumbnail);
+    EXPECT_EQ(QImage::fromData(*recents->front().thumbnail).width(), 160);
+    const auto devices = decodeDevices(viewer.value("savedDevices").toByteArray());
+    ASSERT_TRUE(devices && devices->front().lastConnected);
+
+    EXPECT_EQ(run({"view", "--device", "Onbekend"}).first, 1);
+}
+
+} // namespace
