@@ -106,6 +106,29 @@ QLabel* secondaryLabel(const QString& text, int pixelSize, QWidget* parent) {
     return label;
 }
 
+QLabel* headingLabel(const QString& text, int pixelSize, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* symbolLabel(const QIcon& icon, int size, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(icon.pixmap(QSize(size, size), parent->devicePixelRatioF()));
+    return label;
+}
+
+void RoundedPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(m_role));
+    painter.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+}
+
 QAbstractButton* iconButton(const QIcon& icon, const QString& toolTip, QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setIcon(icon);

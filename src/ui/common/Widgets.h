@@ -48,6 +48,29 @@ private:
 // pixels high.
 QLabel* secondaryLabel(const QString& text, int pixelSize, QWidget* parent = nullptr);
 
+// Bold text, `pixelSize` logical pixels high.
+QLabel* headingLabel(const QString& text, int pixelSize, QWidget* parent = nullptr);
+
+// A symbol drawn at `size` × `size` logical pixels, sharp at the widget's
+// device pixel ratio.
+QLabel* symbolLabel(const QIcon& icon, int size, QWidget* parent);
+
+// A rounded rectangle in a palette colour behind its children.
+class RoundedPanel : public QWidget {
+public:
+    RoundedPanel(qreal radius, QPalette::ColorRole role, QWidget* parent = nullptr)
+        : QWidget(parent)
+        , m_radius(radius)
+        , m_role(role) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    qreal m_radius;
+    QPalette::ColorRole m_role;
+};
+
 // A flat button that shows only its icon, with a tooltip.
 QAbstractButton* iconButton(const QIcon& icon, const QString& toolTip, QWidget* parent = nullptr);
 

@@ -54,21 +54,6 @@ QLabel* selectableValue(const QFont& font, QWidget* parent) {
     return label;
 }
 
-// The rounded card behind the credentials, in the palette's base colour.
-class Card : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette().color(QPalette::Base));
-        painter.drawRoundedRect(QRectF(rect()), 10, 10);
-    }
-};
-
 // The chat button: the bubble, the word, and a red dot while messages wait.
 class ChatButton : public QToolButton {
 public:
@@ -172,7 +157,7 @@ HostView::HostView(ConnectionState& state, AppSettings& settings, PermissionMana
 }
 
 QWidget* HostView::buildCard() {
-    auto* card = new Card(this);
+    auto* card = new RoundedPanel(10, QPalette::Base, this);
     auto* shadow = new QGraphicsDropShadowEffect(card);
     shadow->setColor(QColor(0, 0, 0, 13));
     shadow->setBlurRadius(12);

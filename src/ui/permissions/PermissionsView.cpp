@@ -27,10 +27,10 @@ QWidget* rowWidget(const PermissionRow& row, QWidget* parent) {
     auto* widget = new QWidget(parent);
     auto* layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 2, 0, 2);
-    auto* icon = new QLabel(widget);
-    const QIcon symbol = row.isGranted ? bundledSymbolIcon(Symbol::checkCircle, QColor(0x34, 0xc7, 0x59))
-                                       : bundledSymbolIcon(Symbol::closeCircle, QColor(0xff, 0x3b, 0x30));
-    icon->setPixmap(symbol.pixmap(QSize(18, 18), widget->devicePixelRatioF()));
+    auto* icon = symbolLabel(row.isGranted
+                                 ? bundledSymbolIcon(Symbol::checkCircle, QColor(0x34, 0xc7, 0x59))
+                                 : bundledSymbolIcon(Symbol::closeCircle, QColor(0xff, 0x3b, 0x30)),
+                             18, widget);
     icon->setAccessibleName(row.isGranted ? QStringLiteral("Toegestaan")
                                           : QStringLiteral("Niet toegestaan"));
     layout->addWidget(icon, 0, Qt::AlignTop);
@@ -61,12 +61,7 @@ PermissionsView::PermissionsView(PermissionManager& permissions, QWidget* parent
     , m_permissions(permissions) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* title = new QLabel(QStringLiteral("Permissies Vereist"), this);
-    QFont headline = title->font();
-    headline.setBold(true);
-    headline.setPointSize(headline.pointSize() + 1);
-    title->setFont(headline);
-    layout->addWidget(title);
+    layout->addWidget(headingLabel(QStringLiteral("Permissies Vereist"), 15, this));
     m_rows = new QVBoxLayout;
     layout->addLayout(m_rows);
     connect(&m_permissions, &PermissionManager::changed, this, &PermissionsView::rebuild);

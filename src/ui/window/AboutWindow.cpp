@@ -8,7 +8,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QVBoxLayout>
 
 namespace velmarin::ui {
@@ -17,20 +16,6 @@ namespace {
 
 constexpr int kShadowMargin = 18;
 constexpr qreal kCornerRadius = 12;
-
-class RoundedCard : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(palette().color(QPalette::Window));
-        painter.drawRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
-    }
-};
 
 QLabel* link(const QString& text, const QString& url, QWidget* parent) {
     auto* label = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(url, text), parent);
@@ -46,7 +31,7 @@ AboutWindow::AboutWindow(const BuildInfo& info, QWidget* parent)
     setWindowTitle(QStringLiteral("Over Velmarin"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(kShadowMargin, kShadowMargin, kShadowMargin, kShadowMargin);
-    auto* card = new RoundedCard(this);
+    auto* card = new RoundedPanel(kCornerRadius, QPalette::Window, this);
     auto* shadow = new QGraphicsDropShadowEffect(card);
     shadow->setBlurRadius(kShadowMargin);
     shadow->setOffset(0, 3);
@@ -62,16 +47,10 @@ AboutWindow::AboutWindow(const BuildInfo& info, QWidget* parent)
     connect(close, &QAbstractButton::clicked, this, &QWidget::close);
     layout->addWidget(close, 0, Qt::AlignRight);
 
-    auto* logo = new QLabel(card);
-    logo->setPixmap(bundledSymbolIcon(Symbol::logo, palette().color(QPalette::Highlight))
-                        .pixmap(QSize(64, 64), devicePixelRatioF()));
-    layout->addWidget(logo, 0, Qt::AlignHCenter);
-    auto* name = new QLabel(QStringLiteral("Velmarin"), card);
-    QFont nameFont = name->font();
-    nameFont.setPixelSize(22);
-    nameFont.setBold(true);
-    name->setFont(nameFont);
-    layout->addWidget(name, 0, Qt::AlignHCenter);
+    layout->addWidget(
+        symbolLabel(bundledSymbolIcon(Symbol::logo, palette().color(QPalette::Highlight)), 64, card),
+        0, Qt::AlignHCenter);
+    layout->addWidget(headingLabel(QStringLiteral("Velmarin"), 22, card), 0, Qt::AlignHCenter);
     layout->addWidget(secondaryLabel(QStringLiteral("Hulp op afstand"), 13, card), 0,
                       Qt::AlignHCenter);
     layout->addSpacing(8);

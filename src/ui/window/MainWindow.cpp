@@ -112,14 +112,9 @@ QWidget* MainWindow::buildBrandingPanel() {
     menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     layout->addWidget(menuButton, 0, Qt::AlignLeft);
     layout->addStretch(1);
-    auto* logo = new QLabel(panel);
-    logo->setPixmap(bundledSymbolIcon(Symbol::logo, Qt::white).pixmap(QSize(72, 72), devicePixelRatioF()));
-    layout->addWidget(logo, 0, Qt::AlignHCenter);
-    auto* name = new QLabel(QStringLiteral("Velmarin"), panel);
-    QFont nameFont = name->font();
-    nameFont.setPixelSize(26);
-    nameFont.setBold(true);
-    name->setFont(nameFont);
+    layout->addWidget(symbolLabel(bundledSymbolIcon(Symbol::logo, Qt::white), 72, panel), 0,
+                      Qt::AlignHCenter);
+    auto* name = headingLabel(QStringLiteral("Velmarin"), 26, panel);
     auto* tagline = new QLabel(QStringLiteral("Hulp op afstand.\nSnel, veilig en eenvoudig."), panel);
     tagline->setAlignment(Qt::AlignCenter);
     for (QLabel* label : {name, tagline}) {
@@ -185,16 +180,11 @@ QWidget* MainWindow::buildBlockedView() {
     view->setObjectName(QStringLiteral("blockedView"));
     auto* layout = new QVBoxLayout(view);
     layout->addStretch(1);
-    auto* icon = new QLabel(view);
-    icon->setPixmap(bundledSymbolIcon(Symbol::warning, QColor(0xff, 0x95, 0x00))
-                        .pixmap(QSize(48, 48), devicePixelRatioF()));
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-    auto* title = new QLabel(QStringLiteral("Viewer niet beschikbaar"), view);
-    QFont titleFont = title->font();
-    titleFont.setPixelSize(17);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    layout->addWidget(title, 0, Qt::AlignHCenter);
+    layout->addWidget(symbolLabel(bundledSymbolIcon(Symbol::warning, QColor(0xff, 0x95, 0x00)), 48,
+                                  view),
+                      0, Qt::AlignHCenter);
+    layout->addWidget(headingLabel(QStringLiteral("Viewer niet beschikbaar"), 17, view), 0,
+                      Qt::AlignHCenter);
     auto* text = secondaryLabel(
         QStringLiteral("Stop eerst het delen in Host mode\nvoordat je als Viewer kunt verbinden."),
         13, view);
