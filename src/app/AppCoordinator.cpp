@@ -1,6 +1,8 @@
 #include "app/AppCoordinator.h"
 
 #include "app/QtLogSink.h"
+#include "collab/Chat.h"
+#include "interfaces/Log.h"
 #include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
@@ -241,7 +243,7 @@ void AppCoordinator::installDisplayHandlers() {
 void AppCoordinator::installChatHandlers() {
     m_router->onChatMessage = [this](const ChatMessage& message) {
         auto messages = m_state->chatMessages();
-        messages.append(message);
+        collab::appendChatMessage(messages, message);
         m_state->setChatMessages(messages);
         if (!m_state->showChat())
             m_state->setUnreadChatCount(m_state->unreadChatCount() + 1);
@@ -253,10 +255,16 @@ QCoro::Task<void> AppCoordinator::sendChat(QString text) {
         co_return;
     const char* sender = m_state->isSharing() ? "host" : "viewer";
     const ChatMessage message = ChatMessage::make(sender, text.toStdString());
+    const auto encoded = ProtocolEncoder::encode(message);
+    // Over the limit the peer would close the connection: refuse it here.
+    if (!encoded || encoded->size() > collab::kMaxTextMessageBytes) {
+        m_state->log(QStringLiteral("Chatbericht niet verstuurd: het is langer dan 4 MB."));
+        co_return;
+    }
     auto messages = m_state->chatMessages();
-    messages.append(message);
+    collab::appendChatMessage(messages, message);
     m_state->setChatMessages(messages);
-    sendMessage(message);
+    m_webSocket->sendText(std::move(*encoded));
 }
 
 void AppCoordinator::installClipboardHandlers() {
@@ -267,8 +275,17 @@ void AppCoordinator::installClipboardHandlers() {
         mainTask([this, text] {
             const QString clipId =
                 QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toLower();
-            sendMessage(
+            auto encoded = ProtocolEncoder::encode(
                 ClipboardMessage{.content = text.toStdString(), .clipId = clipId.toStdString()});
+            // The peer would close the connection over it: one big copy
+            // must not end the session.
+            if (encoded && encoded->size() > collab::kMaxTextMessageBytes) {
+                qCWarning(Log::network, "Clipboard of %lld bytes not sent: over the 4 MB limit",
+                          static_cast<long long>(encoded->size()));
+                return;
+            }
+            if (encoded)
+                m_webSocket->sendText(std::move(*encoded));
         });
     };
     m_router->onClipboard = [clipboard](const ClipboardMessage& message) {

@@ -67,6 +67,10 @@ HeadlessCommand parseView(const QStringList& args) {
             if (file.isDir())
                 return UsageError{QStringLiteral("%1 is een map, geen bestand.").arg(args[i])};
             options.recordFile = file.absoluteFilePath();
+        } else if (arg == QStringLiteral("--chat")) {
+            if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
+                return UsageError{QStringLiteral("--chat verwacht een tekst.")};
+            options.chat = args[++i].trimmed();
         } else if (arg == QStringLiteral("--device")) {
             if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
                 return UsageError{QStringLiteral("--device verwacht een naam of ID.")};
@@ -167,9 +171,10 @@ QString headlessUsage() {
         "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
         "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"
         "      opgegeven wachtwoord wordt niet getoond.\n"
-        "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND]\n"
+        "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND] [--chat TEKST]\n"
         "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
-        "      Met --record wordt het beeld opgenomen in BESTAND (MP4).\n"
+        "      Met --record wordt het beeld opgenomen in BESTAND (MP4); --chat stuurt\n"
+        "      een chatregel. Ontvangen chatregels verschijnen als: chat AFZENDER UU:MM TEKST\n"
         "  velmarin view --device NAAM-OF-ID [--seconds N] [--record BESTAND]\n"
         "      Verbindt met een opgeslagen apparaat met het bewaarde wachtwoord.\n"
         "  velmarin devices list\n"

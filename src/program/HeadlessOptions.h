@@ -2,7 +2,7 @@
 
 // The command lines of the headless modes:
 //   velmarin host [--password P] [--id ID]
-//   velmarin view ID PASSWORD [--seconds N] [--record FILE]
+//   velmarin view ID PASSWORD [--seconds N] [--record FILE] [--chat TEXT]
 //   velmarin view --device NAME-OR-ID [--seconds N] [--record FILE]
 //   velmarin devices list | add NAME ID [--password-file FILE] [--note TEXT]
 //                         | rename NAME-OR-ID NEW-NAME | remove NAME-OR-ID
@@ -29,6 +29,8 @@ struct ViewOptions {
     std::optional<int> seconds;
     // Records what is received into this MP4 file (absolute path).
     std::optional<QString> recordFile;
+    // One chat line to send once connected.
+    std::optional<QString> chat;
 };
 
 struct DevicesOptions {

@@ -2,6 +2,7 @@
 
 #include "app/AppCoordinator.h"
 #include "app/IDFormatter.h"
+#include "collab/Chat.h"
 #include "devices/DeviceConnect.h"
 #include "devices/Keychain.h"
 #include "program/UserDevices.h"
@@ -97,6 +98,21 @@ QString describe(const QList<protocol::MonitorInfo>& monitors) {
     return QStringLiteral("Monitoren: ") + parts.join(QStringLiteral(", "));
 }
 
+// Prints each chat message the peer sends, then handles it as before.
+void printIncomingChat(AppCoordinator& coordinator) {
+    MessageRouter* router = coordinator.messageRouter();
+    if (!router)
+        return;
+    router->onChatMessage = [handle = router->onChatMessage](const protocol::ChatMessage& message) {
+        out(QStringLiteral("chat %1 %2 %3")
+                .arg(QString::fromStdString(message.sender),
+                     QString::fromStdString(collab::formatTime(message.timestamp)),
+                     QString::fromStdString(message.text)));
+        if (handle)
+            handle(message);
+    };
+}
+
 } // namespace
 
 int runHeadlessHost(const HostOptions& options, SessionComponents components) {
@@ -171,6 +187,7 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
     const StopSignals stopSignals([&] { finish(0); });
 
     coordinator.setup(state, settings, nullptr);
+    printIncomingChat(coordinator);
     if (!unattended) {
         state.setIsSharing(true);
         commands.post(Command::startHosting);
@@ -281,6 +298,14 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     }
 
     coordinator.setup(state, run.settings, user ? &user->recents : nullptr);
+    printIncomingChat(coordinator);
+    // One chat line once the session stands.
+    if (options.chat) {
+        QObject::connect(&state, &ConnectionState::statusChanged, [&](const Status& status) {
+            if (status.kind() == Status::Kind::connected && state.chatMessages().isEmpty())
+                commands.post(Command::sendChat, {{QStringLiteral("text"), *options.chat}});
+        });
+    }
     if (MessageRouter* router = coordinator.messageRouter()) {
         router->onVideoFrame =
             [&stats, decode = router->onVideoFrame](const std::vector<std::uint8_t>& frame) {
