@@ -140,6 +140,7 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
         decoded<RegisteredMessage>(text, [&](const RegisteredMessage& message) {
             const QString id = IDFormatter::normalize(fromStd(message.id));
             m_state.setLocalID(id);
+            qCInfo(Log::network, "Registered with ID %s", qPrintable(IDFormatter::format(id)));
             m_state.setStatus(Status::waitingForViewer());
             m_state.log(QStringLiteral("ID ontvangen: ") + fromStd(message.id));
             // A fixed ID the relay did not give this time (held or kept for
