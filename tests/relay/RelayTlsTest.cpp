@@ -104,19 +104,6 @@ public:
         return payload;
     }
 
-    bool registerHost(const std::string& password) {
-        const auto text = proto::ProtocolEncoder::encode(
-            proto::RegisterMessage{.passwordHash = proto::CryptoHelper::sha256hex(password)});
-        if (!write(frame(0x1, *text)))
-            return false;
-        const auto reply = readMessage();
-        m_id = reply ? proto::ProtocolEncoder::decode<proto::RegisteredMessage>(*reply)
-                           .value_or(proto::RegisteredMessage{})
-                           .id
-                     : "";
-        return !m_id.empty();
-    }
-    const std::string& id() const { return m_id; }
 
     // Whether the relay ends the connection within the time-out (skipping data).
     bool endedByRelay() {
@@ -144,7 +131,6 @@ private:
     std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> m_context;
     std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl{nullptr, &SSL_free};
     int m_fd;
-    std::string m_id;
 };
 
 } // namespace
@@ -293,9 +279,14 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
 TEST(RelayTls, NothingAfterCloseNotifyIsForwarded) {
     RelayProcess relay;
     RawWebSocketClient host(relay.port(), relay.caFile());
-    ASSERT_TRUE(host.registerHost("k7m2pq"));
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(
+        0x1, *proto::ProtocolEncoder::encode(proto::RegisterMessage{
+                 .passwordHash = proto::CryptoHelper::sha256hex("k7m2pq")}))));
+    const auto registered =
+        proto::ProtocolEncoder::decode<proto::RegisteredMessage>(host.readMessage().value_or(""));
+    ASSERT_TRUE(registered.has_value());
     auto viewer = client(relay);
-    ASSERT_EQ(connectViewer(*viewer, host.id(), "k7m2pq"), "connected");
+    ASSERT_EQ(connectViewer(*viewer, registered->id, "k7m2pq"), "connected");
     ASSERT_EQ(proto::ProtocolEncoder::decodeType(host.readMessage().value_or("")),
               "viewer_connected");
 
