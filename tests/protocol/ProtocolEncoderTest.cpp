@@ -18,7 +18,7 @@ template <class M> std::string encoded(const M& message) {
     return text.value_or("");
 }
 
-// --- Golden vectors: the exact bytes a peer sees -----------------------------
+// Golden vectors: the exact bytes a peer sees.
 
 TEST(ProtocolEncoder, SessionMessagesGolden) {
     EXPECT_EQ(encoded(RegisterMessage{.passwordHash = "ab"}),
@@ -98,7 +98,7 @@ TEST(ProtocolEncoder, ChatTimestampIsWallClockMilliseconds) {
               R"({"type":"chat","sender":"viewer","text":"Hallo","timestamp":1500})");
 }
 
-// --- Round trips: every record survives encode → decode ----------------------
+// Every record survives encode → decode.
 
 template <class M> class RoundTrip : public ::testing::Test {};
 
@@ -178,28 +178,15 @@ TYPED_TEST(RoundTrip, EveryRequiredKeyIsRequired) {
     }
 }
 
-// --- Decoding rules ----------------------------------------------------------
-
-TEST(ProtocolEncoder, OptionalFieldsAreOmittedAndNullMeansAbsent) {
-    const auto move = encoded(MouseEventMessage{.action = "move", .x = 0.5, .y = 0.5});
-    EXPECT_EQ(move.find("scrollDelta"), std::string::npos);
-    EXPECT_EQ(move.find("clickCount"), std::string::npos);
-    EXPECT_EQ(move.find("null"), std::string::npos);
-
-    const auto mouse = decode<MouseEventMessage>(
-        R"({"type":"mouse","action":"leftDown","x":0.5,"y":0.5,"button":0,"clickCount":null})");
-    ASSERT_TRUE(mouse);
-    EXPECT_FALSE(mouse->clickCount);
-}
-
-TEST(ProtocolEncoder, UnknownKeysAreIgnoredMissingOnesFail) {
+TEST(ProtocolEncoder, UnknownKeysAreIgnoredAndNullMeansAbsent) {
     const auto registered =
         decode<RegisteredMessage>(R"({"type":"registered","id":"123456789","motd":{"x":[1]}})");
     ASSERT_TRUE(registered);
     EXPECT_EQ(registered->id, "123456789");
-    EXPECT_FALSE(decode<RegisteredMessage>(R"({"type":"registered"})"));
-    EXPECT_FALSE(decode<RegisteredMessage>(R"({"id":"123456789"})"));
-    EXPECT_FALSE(decode<RegisteredMessage>(R"({"type":"registered","id":123456789})"));
+    const auto mouse = decode<MouseEventMessage>(
+        R"({"type":"mouse","action":"leftDown","x":0.5,"y":0.5,"button":0,"clickCount":null})");
+    ASSERT_TRUE(mouse);
+    EXPECT_FALSE(mouse->clickCount);
 }
 
 TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringType) {
@@ -250,6 +237,7 @@ TEST(ProtocolEncoder, WrongJsonTypesFailTheWholeMessage) {
         decode<MouseEventMessage>(R"({"type":"mouse","action":"move","x":"0","y":0,"button":0})"));
     EXPECT_FALSE(decode<PresenceResultMessage>(R"({"type":"presence_result","statuses":{"1":2}})"));
     EXPECT_FALSE(decode<PresenceMessage>(R"({"type":"presence","ids":["1",2]})"));
+    EXPECT_FALSE(decode<RegisteredMessage>(R"({"type":"registered","id":123456789})"));
     EXPECT_FALSE(decode<MonitorListMessage>(R"({"type":"monitor_list","monitors":[{"id":1}]})"));
     EXPECT_FALSE(decode<DrawMessage>(
         R"({"type":"draw","tool":"pen","strokeId":"a","points":{},"color":"#000000","ended":true})"));

@@ -13,7 +13,7 @@ std::variant<relay_config, command_line_exit> parse(std::vector<const char*> arg
 
 } // namespace
 
-TEST(CommandLine, DefaultsAndOptionsInBothSpellings) {
+TEST(CommandLine, OptionsInBothSpellings) {
     const auto parsed = parse({"--cert", "c.pem", "--key=k.pem", "--port", "9000", "--threads=3",
                                "--auth-timeout", "5", "--quiet"});
     const auto& config = std::get<relay_config>(parsed);
@@ -22,8 +22,6 @@ TEST(CommandLine, DefaultsAndOptionsInBothSpellings) {
     EXPECT_EQ(config.key_file, "k.pem");
     EXPECT_EQ(config.unauthenticated_timeout, std::chrono::seconds(5));
     EXPECT_TRUE(config.quiet);
-    EXPECT_EQ(config.listen_address, "0.0.0.0");
-    EXPECT_EQ(config.max_message_bytes, 5u * 1024 * 1024);
 }
 
 TEST(CommandLine, RejectsWhatItCannotUseWithADutchText) {

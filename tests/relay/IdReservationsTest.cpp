@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using velmarin::relay::id_reservations;
@@ -32,27 +31,6 @@ std::string read(const fs::path& file) {
 }
 
 } // namespace
-
-TEST(IdReservations, SurviveARestartInAnOwnerOnlyFileWithoutTheHash) {
-    TempDir dir;
-    const auto file = (dir.path / "state").string();
-    std::string error;
-    {
-        id_reservations before(720h, 100);
-        before.record("123456789", kHash);
-        ASSERT_TRUE(before.save(file, error)) << error;
-    }
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(read(file).find(kHash), std::string::npos);
-    EXPECT_EQ(fs::directory_iterator(dir.path)->path().filename(), "state"); // no leftovers
-
-    id_reservations after(720h, 100);
-    EXPECT_NE(after.load(file).find("1 IDs read"), std::string::npos);
-    EXPECT_TRUE(after.held_for_other("123456789", kOtherHash));
-    EXPECT_FALSE(after.held_for_other("123456789", kHash));
-}
 
 TEST(IdReservations, AMissingOrDamagedFileStartsEmpty) {
     TempDir dir;

@@ -1,7 +1,5 @@
-// Connections that misbehave without breaking the protocol: receivers that
-// stop reading, oversized messages before registration, and a Viewer that
-// sends session messages before (or without) being paired. Real relay over
-// TLS, clients that do only what the protocol allows.
+// Connections that misbehave within the protocol: receivers that stop
+// reading, large messages before registration, input before pairing.
 
 #include "RelaySessionHelpers.h"
 #include "protocol/VideoFrame.h"
@@ -16,8 +14,7 @@ namespace {
 const std::string kOverloaded =
     "De relayserver is op dit moment overbelast. Probeer het later opnieuw.";
 
-// The receiver's socket holds little, as over a slow link, so what it does
-// not read piles up in the relay rather than in loopback buffers.
+// A small receive buffer, as over a slow link: unread data piles up in the relay.
 void holdBackReading(RelayTestClient& receiver) {
     const int bytes = 64 * 1024;
     ::setsockopt(receiver.nativeSocket(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
@@ -29,8 +26,7 @@ void streamTo(RelayTestClient& host) {
         ASSERT_TRUE(host.sendBinary(frame(i, i == 0, 100 * 1024)));
 }
 
-// Asks to connect to `id` until the answer is (or is not, with `equal`
-// false) the given error; returns the last answer.
+// Asks to connect to `id` until the answer is (`equal`) or is not `error`.
 std::string connectAnswerUntil(RelayTestClient& probe, const std::string& id,
                                const std::string& error, bool equal) {
     std::string answer;
@@ -59,14 +55,12 @@ TEST(RelayConnection, HalfClosedReceiverIsClosedAndTheQueueBudgetComesBack) {
     auto probe = client(relay);
     EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, false), "challenge");
 
-    // The Viewer stops reading: its queue passes the relay-wide budget, and
-    // new sessions are refused, with a reason.
+    // The Viewer stops reading: past the relay-wide budget, new sessions are refused.
     streamTo(*stuck.host);
     EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, true), kOverloaded);
     EXPECT_TRUE(other->isOpen());
 
-    // It half-closes and still never reads: the relay closes it, and the
-    // bytes it held are free again.
+    // It half-closes, still not reading: the relay closes it and frees the bytes.
     ::shutdown(stuck.viewer->nativeSocket(), SHUT_WR);
     EXPECT_EQ(connectAnswerUntil(*probe, otherId, kOverloaded, false), "challenge");
 }
@@ -76,8 +70,7 @@ TEST(RelayConnection, ReceiverThatStopsReadingIsClosedAfterTheWriteTimeout) {
     PairedSession s(relay);
     holdBackReading(*s.viewer);
     streamTo(*s.host);
-    // The Viewer stays connected but reads nothing; the Host, still reading,
-    // hears about it once the relay gave up on the Viewer.
+    // The Viewer reads nothing; the Host hears when the relay gives up on it.
     std::optional<std::string> type;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline && type != "viewer_disconnected")
@@ -121,8 +114,7 @@ TEST(RelayConnection, SessionMessagesOfAnUnpairedViewerAreDroppedQuietly) {
     const auto id = registerHost(*host, "abc234");
     const proto::MouseEventMessage move{.action = std::string(proto::MouseAction::move)};
 
-    // A wrong answer, then the input a client may send right after "connect":
-    // the refusal is the last word, and the Viewer may try again.
+    // Input right after a refused answer draws nothing; the Viewer may retry.
     auto viewer = client(relay);
     EXPECT_EQ(connectViewer(*viewer, id, "fout99"), "Onjuist wachtwoord.");
     for (int i = 0; i < 60; ++i)
@@ -136,6 +128,7 @@ TEST(RelayConnection, SessionMessagesOfAnUnpairedViewerAreDroppedQuietly) {
     ASSERT_TRUE(challenge.has_value());
     viewer->send(move);
     viewer->send(proto::ChatMessage{.sender = "viewer", .text = "hoi", .timestamp = 1});
+    ASSERT_TRUE(viewer->sendBinary(frame(0, true, 100)));
     viewer->send(proto::ChallengeResponseMessage{
         proto::CryptoHelper::challengeResponse("abc234", challenge->nonce)});
     EXPECT_EQ(viewer->receiveType(), "connected");

@@ -4,6 +4,8 @@
 #include "RelaySessionHelpers.h"
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +66,10 @@ TEST(RelayIds, AnIdIsKeptForItsPasswordAcrossARestartInAnOwnerOnlyStateFile) {
     struct stat info {};
     ASSERT_EQ(::stat(state.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+    std::stringstream text;
+    text << std::ifstream(state).rdbuf();
+    EXPECT_EQ(text.str().find(proto::CryptoHelper::sha256hex("vast22")), std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1); // no temporary left
 
     // Someone else asks first: the ID stays free for its Host.
     auto squatter = client(relay);
@@ -94,41 +100,4 @@ TEST(RelayIds, PresenceIsLimitedPerConnectionAndPerAddress) {
     const auto result = other->receiveAs<proto::PresenceResultMessage>();
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->statuses.at(id), "online");
-}
-
-TEST(RelayIds, ConnectionsPerAddressAreCapped) {
-    RelayProcess relay({"--connections-per-address", "3"});
-    // The start-up probe's connection may still count for a moment.
-    std::vector<std::unique_ptr<RelayTestClient>> open;
-    for (int attempt = 0; attempt < 100 && open.size() < 3; ++attempt) {
-        try {
-            open.push_back(client(relay));
-        } catch (const std::exception&) {
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    ASSERT_EQ(open.size(), 3u);
-    EXPECT_THROW(client(relay), std::exception);
-    open.pop_back();
-    bool admitted = false;
-    for (int attempt = 0; attempt < 100 && !admitted; ++attempt) {
-        try {
-            admitted = client(relay)->ping();
-        } catch (const std::exception&) {
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    EXPECT_TRUE(admitted);
-}
-
-TEST(RelayIds, FailuresAtAHostAreCountedInTheLogAsTheBackOffStepsUp) {
-    RelayProcess relay({"--target-failures", "2", "--target-refill", "60"});
-    auto host = client(relay);
-    const auto id = registerHost(*host, "goed22");
-    EXPECT_EQ(connectViewer(*client(relay), id, "fout22"), "Onjuist wachtwoord.");
-    EXPECT_EQ(relay.logText().find("mislukte inlogpogingen"), std::string::npos);
-    EXPECT_EQ(connectViewer(*client(relay), id, "fout23"), "Onjuist wachtwoord.");
-    EXPECT_TRUE(connectViewer(*client(relay), id, "goed22").starts_with("Te veel"));
-    EXPECT_NE(relay.logText().find("host=" + id + ": 2 mislukte inlogpogingen"), std::string::npos)
-        << relay.logText();
 }

@@ -15,12 +15,13 @@
 #include <optional>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace velmarin::testing {
 
 namespace proto = velmarin::protocol;
 
-// A binary video frame message with `payloadSize` bytes of payload.
+// A binary video frame message; the payload repeats the sequence's low byte.
 inline std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payloadSize) {
     const auto head =
         proto::VideoFrameHeader{.isKeyframe = keyframe,
@@ -28,12 +29,25 @@ inline std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payl
                                 .payloadSize = static_cast<std::uint32_t>(payloadSize)}
             .encode();
     std::string out(head.begin(), head.end());
-    out.append(payloadSize, 'p');
+    out.append(payloadSize, static_cast<char>(sequence & 0xff));
     return out;
 }
 
 inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay) {
     return std::make_unique<RelayTestClient>(relay.port(), relay.caFile());
+}
+
+// A client once the relay admits it: closed connections (the start-up
+// probe's, a test's own) take a moment to stop counting. Null if never.
+inline std::unique_ptr<RelayTestClient> admittedClient(const RelayProcess& relay) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        try {
+            return client(relay);
+        } catch (const std::exception&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return nullptr;
 }
 
 inline std::string registerHost(RelayTestClient& host, const std::string& password,

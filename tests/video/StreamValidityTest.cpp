@@ -1,6 +1,5 @@
-// The frame messages, stripped of their headers and joined, must be a plain
-// H.264 stream that FFmpeg's own tools accept: that is what any Viewer, and
-// any recording made from the stream, relies on.
+// The frame payloads, joined, must be a plain H.264 stream that FFmpeg's own
+// tools accept, as any Viewer or recording relies on.
 
 #include "protocol/VideoFrame.h"
 #include "support/video/CodecHarness.h"
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -20,23 +18,15 @@ namespace {
 
 using namespace testing;
 
-struct PipeCloser {
-    void operator()(std::FILE* pipe) const { pclose(pipe); }
-};
-
-// Runs ffprobe and returns its output (stderr included) as lines.
+// ffprobe's output lines, its complaints included.
 std::vector<std::string> ffprobe(const std::string& arguments) {
     const std::string command = "ffprobe -v error " + arguments + " 2>&1";
-    std::unique_ptr<std::FILE, PipeCloser> pipe(popen(command.c_str(), "r"));
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     std::vector<std::string> lines;
-    if (!pipe)
-        return lines;
     char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe.get())) {
-        std::string line(buffer);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        lines.push_back(line);
+    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) {
+        lines.emplace_back(buffer);
+        lines.back().erase(lines.back().find_last_not_of("\r\n") + 1);
     }
     return lines;
 }
@@ -63,28 +53,24 @@ TEST(StreamValidity, JoinedPayloadsAreAnH264StreamWithKeyframesWhereExpected) {
         }
     }
 
-    const auto stream = ffprobe("-f h264 -show_entries stream=profile,width,height "
-                                "-of default=nw=1 " +
-                                path.string());
-    EXPECT_EQ(stream, (std::vector<std::string>{"profile=High", "width=320", "height=240"}));
+    EXPECT_EQ(ffprobe("-f h264 -show_entries stream=profile,width,height -of default=nw=1 " +
+                      path.string()),
+              (std::vector<std::string>{"profile=High", "width=320", "height=240"}));
 
     const auto output =
         ffprobe("-f h264 -show_entries frame=key_frame -of default=nw=1 " + path.string());
     std::filesystem::remove(path);
-    // One "key_frame=" line per frame; ffprobe's complaints would start with
-    // "[h264 @"; the first frame's SEI adds a side-data block.
-    std::vector<std::string> frames;
+    // One "key_frame=" line per frame (the first frame's SEI adds a side-data
+    // block); complaints would start with "[h264 @".
+    std::vector<int> keyframes;
+    int frames = 0;
     for (const auto& line : output) {
         EXPECT_FALSE(line.starts_with("[")) << line;
-        if (line.starts_with("key_frame="))
-            frames.push_back(line.substr(10));
+        if (line == "key_frame=1")
+            keyframes.push_back(frames);
+        frames += line.starts_with("key_frame=");
     }
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
-    std::vector<int> keyframes;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (frames[i] == "1")
-            keyframes.push_back(static_cast<int>(i));
-    }
+    ASSERT_EQ(frames, kFrames);
 
     // Our headers and the decoder agree on which frames are key frames.
     EXPECT_EQ(keyframes, flaggedKeyframes);
