@@ -10,15 +10,6 @@
 
 namespace velmarin::testing {
 
-void ensureApplication() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "coordinator_tests";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv); // lives for the whole process
-}
-
 TestCapture::TestCapture(std::shared_ptr<CaptureLog> log)
     : m_log(std::move(log)) {}
 
@@ -99,7 +90,6 @@ void TestCapture::forceNextKeyframe() {
 }
 
 Side::Side(Config config) {
-    ensureApplication();
     settings =
         std::make_unique<AppSettings>(dir.filePath(QStringLiteral("settings.conf")), nullptr);
     settings->setUseFixedCredentials(config.fixedCredentials);

@@ -22,10 +22,6 @@
 
 namespace velmarin::testing {
 
-// A QCoreApplication for the whole test process.
-void ensureApplication();
-
-
 // What the coordinator asked of the capture source, readable from the test.
 struct CaptureLog {
     std::atomic<int> keyframeRequests{0};

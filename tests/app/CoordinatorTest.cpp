@@ -25,7 +25,7 @@ protected:
     }
 };
 
-TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAndIsGreeted) {
+TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAfterAWrongPasswordAndIsGreeted) {
     Side host({});
     Side viewer({.withCapture = false});
     host.setup();
@@ -35,6 +35,16 @@ TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAndIsGreeted) {
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{9}$")).match(id).hasMatch())
         << id.toStdString();
     EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("ID ontvangen: ")));
+
+    // A wrong password shows the relay's error; the failed attempt stays on
+    // screen until stopped, and the Host keeps waiting.
+    viewer.startViewing(id, QStringLiteral("guess1"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::error; }));
+    EXPECT_EQ(viewer.state.status().displayText(), QStringLiteral("Fout: Onjuist wachtwoord."));
+    EXPECT_TRUE(viewer.state.isViewing());
+    EXPECT_EQ(host.status(), Status::Kind::waitingForViewer);
+    viewer.commands.post(Command::stopViewing);
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::disconnected; }));
 
     viewer.startViewing(id, QStringLiteral("k7m2pq"));
     // The field changes once the challenge is in: the answer keeps the
@@ -118,25 +128,6 @@ TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAndIsGreeted) {
     EXPECT_EQ(host.capture->stopped.load(), 1);
 }
 
-TEST_F(Coordinator, WrongPasswordShowsTheRelaysError) {
-    Side host({});
-    Side viewer({.withCapture = false});
-    host.setup();
-    viewer.setup();
-    host.startHosting();
-    const QString id = registered(host);
-
-    viewer.startViewing(id, QStringLiteral("guess1"));
-    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::error; }));
-    EXPECT_EQ(viewer.state.status().displayText(), QStringLiteral("Fout: Onjuist wachtwoord."));
-    EXPECT_TRUE(viewer.state.isViewing()); // the failed attempt stays on screen
-    EXPECT_EQ(host.status(), Status::Kind::waitingForViewer);
-
-    // Stopping the failed attempt still ends cleanly.
-    viewer.commands.post(Command::stopViewing);
-    EXPECT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::disconnected; }));
-}
-
 TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
     Side viewer({.withCapture = false});
     viewer.setup();
@@ -169,8 +160,7 @@ TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
     EXPECT_FALSE(host.state.isSharing());
     pumpFor(300ms);
     EXPECT_FALSE(host.coordinator->webSocket().isConnected());
-    EXPECT_FALSE(env.relay.logText().find("register") != std::string::npos &&
-                 host.state.debugLog().contains(QStringLiteral("Verbinden met")));
+    EXPECT_FALSE(host.state.debugLog().contains(QStringLiteral("Verbinden met")));
 }
 
 TEST_F(Coordinator, UnattendedStartNeedsAFixedPassword) {
@@ -319,16 +309,6 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
     EXPECT_FALSE(host.coordinator->isReconnecting());
 }
 
-} // namespace
-} // namespace velmarin::testing
-
-namespace velmarin::testing {
-namespace {
-
-int countLines(const QString& log, const QString& text) {
-    return static_cast<int>(log.count(text));
-}
-
 TEST_F(Coordinator, NothingHappensOnceTheCoordinatorIsGone) {
     // Gone in the middle of a start (waiting for the relay), with commands
     // still queued and others posted afterwards.
@@ -351,8 +331,7 @@ TEST_F(Coordinator, UnattendedHostRetriesAFailedStartAndGivesUpAfterTenAttempts)
         Side host({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
         host.setup();
         ASSERT_TRUE(waitUntil([&] {
-            return countLines(host.state.debugLog(),
-                              QStringLiteral("Herverbinden poging mislukt: ")) >= 1;
+            return host.state.debugLog().contains(QStringLiteral("Herverbinden poging mislukt: "));
         }));
         EXPECT_FALSE(host.state.isSharing());
         EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("FOUT: Verbinding mislukt: ")));
@@ -376,8 +355,7 @@ TEST_F(Coordinator, UnattendedHostRetriesAFailedStartAndGivesUpAfterTenAttempts)
     ASSERT_TRUE(waitUntil(
         [&] { return host.state.status().text() == HostSession::kReconnectGaveUp; }, 20s))
         << host.state.debugLog().toStdString();
-    EXPECT_EQ(countLines(host.state.debugLog(), QStringLiteral("Herverbinden poging mislukt: ")),
-              10);
+    EXPECT_EQ(host.state.debugLog().count(QStringLiteral("Herverbinden poging mislukt: ")), 10);
     EXPECT_FALSE(host.coordinator->isReconnecting());
     // Capture keeps running until the user stops sharing.
     EXPECT_TRUE(host.coordinator->hasCapture());

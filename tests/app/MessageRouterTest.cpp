@@ -38,34 +38,15 @@ protected:
     QStringList posted;
 };
 
-TEST_F(MessageRouterTest, RegisteredStoresTheNormalisedIDAndKeepsItWithFixedCredentials) {
+// Keeping a fixed ID (or a refused one) is the coordinator test's: here the
+// relay's grouped form is normalised.
+TEST_F(MessageRouterTest, RegisteredStoresTheNormalisedID) {
     router.setRole(MessageRouter::Role::host);
     receive(R"({"type":"registered","id":"123 456 789"})");
     EXPECT_EQ(state.localID(), "123456789");
     EXPECT_EQ(state.status(), Status::waitingForViewer());
     EXPECT_TRUE(state.debugLog().endsWith("] ID ontvangen: 123 456 789\n"));
     EXPECT_EQ(settings.fixedID(), "");
-
-    settings.setUseFixedCredentials(true);
-    receive(R"({"type":"registered","id":"987 654 321"})");
-    EXPECT_EQ(settings.fixedID(), "987654321");
-    EXPECT_EQ(AppSettings(dir.filePath("settings.ini"), nullptr).fixedID(), "987654321");
-}
-
-TEST_F(MessageRouterTest, AFixedIDTheRelayRefusedStaysInTheSettingsAndIsLogged) {
-    router.setRole(MessageRouter::Role::host);
-    settings.setUseFixedCredentials(true);
-    settings.setFixedID("123456789");
-    receive(R"({"type":"registered","id":"555 666 777"})");
-    EXPECT_EQ(state.localID(), "555666777");
-    EXPECT_EQ(settings.fixedID(), "123456789");
-    EXPECT_TRUE(state.debugLog().contains(
-        "Vast ID 123456789 geweigerd door de server; dit keer ID 555666777, bij het volgende "
-        "herverbinden opnieuw gevraagd"))
-        << state.debugLog().toStdString();
-    receive(R"({"type":"registered","id":"123456789"})");
-    EXPECT_EQ(state.localID(), "123456789");
-    EXPECT_EQ(AppSettings(dir.filePath("settings.ini"), nullptr).fixedID(), "123456789");
 }
 
 TEST_F(MessageRouterTest, ChallengeNeedsItsNonce) {
@@ -81,15 +62,10 @@ TEST_F(MessageRouterTest, ChallengeNeedsItsNonce) {
     EXPECT_EQ(nonces, std::vector<std::string>{"n1"});
 }
 
-TEST_F(MessageRouterTest, SessionStartAndEndUpdateTheState) {
-    int viewerConnected = 0;
-    int viewerDisconnected = 0;
-    router.onViewerConnected = [&] { ++viewerConnected; };
-    router.onViewerDisconnected = [&] { ++viewerDisconnected; };
-
+// How each side's session starts and ends is the coordinator tests'; here:
+// the peer's name goes and the reason shows.
+TEST_F(MessageRouterTest, APeerLeavingClearsItsNameAndSaysWhy) {
     router.setRole(MessageRouter::Role::viewer);
-    receive(R"({"type":"connected","extra":{"a":1}})");
-    EXPECT_EQ(state.status(), Status::connected());
     state.setConnectedPeerName(QString("Piet"));
     receive(R"({"type":"host_disconnected"})");
     EXPECT_EQ(state.connectedPeerName(), std::nullopt);
@@ -97,23 +73,13 @@ TEST_F(MessageRouterTest, SessionStartAndEndUpdateTheState) {
     EXPECT_EQ(posted, QStringList{"stopViewing"});
 
     router.setRole(MessageRouter::Role::host);
-    state.setStatus(Status::waitingForViewer());
     state.setConnectedPeerName(QString("Piet"));
     receive(R"({"type":"viewer_connected"})");
-    EXPECT_EQ(state.status(), Status::connected());
     EXPECT_EQ(state.connectedPeerName(), std::nullopt);
-    EXPECT_EQ(viewerConnected, 1);
-
-    // Without fixed credentials the Host stops; with them it waits again.
+    state.setConnectedPeerName(QString("Piet"));
     receive(R"({"type":"viewer_disconnected"})");
+    EXPECT_EQ(state.connectedPeerName(), std::nullopt);
     EXPECT_EQ(state.disconnectMessage(), QString("Viewer heeft de verbinding verbroken."));
-    EXPECT_EQ(posted, (QStringList{"stopViewing", "stopHosting"}));
-    settings.setUseFixedCredentials(true);
-    state.setStatus(Status::connected());
-    receive(R"({"type":"viewer_disconnected"})");
-    EXPECT_EQ(state.status(), Status::waitingForViewer());
-    EXPECT_EQ(posted.size(), 2);
-    EXPECT_EQ(viewerDisconnected, 2);
 }
 
 TEST_F(MessageRouterTest, LatencyAndScreenSize) {
@@ -223,15 +189,6 @@ TEST(CommandBus, ArgumentsOfTheWrongTypeAreRefused) {
     EXPECT_EQ(
         CommandBus::integerArgument({{"monitorId", QVariant(qulonglong(1) << 63)}}, "monitorId"),
         std::nullopt);
-
-    CommandBus bus;
-    QStringList seen;
-    QObject::connect(&bus, &CommandBus::posted,
-                     [&](const QString& name, const QVariantMap& userInfo) {
-                         seen << name + ":" + userInfo.value("text").toString();
-                     });
-    bus.post(Command::sendChat, {{"text", "hoi"}});
-    EXPECT_EQ(seen, QStringList{"sendChat:hoi"});
 }
 
 } // namespace

@@ -67,29 +67,6 @@ private:
     Clock::duration m_worst{0};
 };
 
-// Keeps the screen changing from a thread of its own, so that the capture
-// thread is busy encoding when a switch or stop has to wait for it.
-class Animation {
-public:
-    explicit Animation(const XvfbProcess& x)
-        : m_thread([this, display = x.display()] {
-            X11Painter painter(display);
-            for (int i = 0; !m_stop; ++i) {
-                painter.fill((i * 40) % 3600, 400, 240, 240,
-                             0x102030u * static_cast<unsigned>(i % 8));
-                std::this_thread::sleep_for(10ms);
-            }
-        }) {}
-    ~Animation() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 // Waits on the event loop until `frames` exceeds `count`.
 QCoro::Task<bool> framesAfter(const std::atomic<int>& frames, int count) {
     const Clock::time_point deadline = Clock::now() + 10s;
@@ -118,7 +95,11 @@ TEST(HostScreenCapture, GuiThreadKeepsTurningWhileCaptureStartsSwitchesAndStops)
     std::atomic<int> frames{0};
     capture.setOnEncodedFrame([&frames](protocol::Bytes) { ++frames; });
 
-    const Animation animation(x);
+    // The capture thread is busy encoding when a switch or stop waits for it.
+    const ScreenAnimation animation(x.display(), [](X11Painter& painter, int i) {
+        painter.fill((i * 40) % 3600, 400, 240, 240, 0x102030u * static_cast<unsigned>(i % 8));
+        std::this_thread::sleep_for(10ms);
+    });
     const EventLoopLateness lateness;
     auto session = [&]() -> QCoro::Task<void> {
         for (int round = 0; round < 4; ++round) {

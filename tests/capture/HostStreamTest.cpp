@@ -26,29 +26,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Keeps the screen changing: a block moving across a grey desktop.
-class Animation {
-public:
-    explicit Animation(const XvfbProcess& x)
-        : m_thread([this, display = x.display()] {
-            X11Painter painter(display);
+// A block moving across a grey desktop.
+ScreenAnimation animate(const XvfbProcess& x) {
+    return ScreenAnimation(x.display(), [](X11Painter& painter, int i) {
+        if (i == 0)
             painter.fill(0, 0, 1920, 1080, 0x404040);
-            for (int i = 0; !m_stop; ++i) {
-                const int x = (i * 16) % 1700;
-                painter.fill(x, 300, 200, 200, 0xff8000 ^ static_cast<std::uint32_t>(i & 0xff));
-                std::this_thread::sleep_for(8ms);
-                painter.fill(x, 300, 200, 200, 0x404040);
-            }
-        }) {}
-    ~Animation() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+        const int left = (i * 16) % 1700;
+        painter.fill(left, 300, 200, 200, 0xff8000 ^ static_cast<std::uint32_t>(i & 0xff));
+        std::this_thread::sleep_for(8ms);
+        painter.fill(left, 300, 200, 200, 0x404040);
+    });
+}
 
 } // namespace
 
@@ -57,7 +45,7 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     QCoreApplication app(argc, nullptr);
     XvfbProcess x(1920, 1080);
     RelayProcess relay;
-    const Animation animation(x);
+    const ScreenAnimation animation = animate(x);
 
     HostProcess host(x.display(), relay);
     const auto [id, password] = host.readCredentials();
@@ -112,7 +100,7 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
 
 TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
     XvfbProcess x(1920, 1080);
-    const Animation animation(x);
+    const ScreenAnimation animation = animate(x);
     auto options = captureOptionsOn(x.display());
     velmarin::capture::ScreenCaptureManager manager(std::move(options));
 

@@ -24,7 +24,7 @@ constexpr std::uint64_t kControl = 0x40000;
 constexpr std::uint64_t kOption = 0x80000;
 constexpr std::uint64_t kCommand = 0x100000;
 
-constexpr int kShiftL = 50, kControlL = 37, kAltL = 64, kSuperL = 133, kDelete = 119;
+constexpr int kShiftL = 50, kControlL = 37, kSuperL = 133, kDelete = 119;
 
 protocol::MouseEventMessage mouse(std::string action, double x, double y) {
     return {.action = std::move(action), .x = x, .y = y};
@@ -133,7 +133,7 @@ TEST_F(Injection, ClicksAndDoubleClicksReachAWindow) {
     EXPECT_EQ(client.pointer().mask & XCB_BUTTON_MASK_1, 0);
 }
 
-TEST_F(Injection, ShiftAArrivesAsCapitalAThroughTheServersKeymap) {
+TEST_F(Injection, ShiftAArrivesAsCapitalAAndHeldKeysAreNotRepeatedTwice) {
     client.openWindow(0, 0, 3840, 1080);
     // As a Viewer sends it: Shift, then A with the Shift flag.
     send(key("down", 56, kShift));
@@ -143,8 +143,10 @@ TEST_F(Injection, ShiftAArrivesAsCapitalAThroughTheServersKeymap) {
     // The flags alone are enough too.
     send(key("down", 0x0B, kShift));
     send(key("up", 0x0B, kShift));
-    // And without them, a small letter.
-    send(key("down", 0x00, 0));
+    // And without them, a small letter. The Viewer's own repeats of a held
+    // key add no presses: the Host's server repeats it already.
+    for (int i = 0; i < 3; ++i)
+        send(key("down", 0x00, 0));
     send(key("up", 0x00, 0));
 
     const auto presses = only(client.settle(), Kind::keyPress);
@@ -175,31 +177,26 @@ TEST_F(Injection, FlagsMatchTheHeldModifiersBeforeEachKey) {
     // Unknown codes (Function) change nothing.
     send(key("down", 63, kShift));
     EXPECT_TRUE(client.pressedKeys().empty());
-}
 
-TEST_F(Injection, AHeldKeyRepeatsOnceNotTwice) {
-    client.openWindow(0, 0, 3840, 1080);
-    // The Viewer's own repeats of a held key: the Host's server repeats it
-    // already, so they add no presses.
-    for (int i = 0; i < 3; ++i)
-        send(key("down", 0x00, 0));
-    send(key("up", 0x00, 0));
-    EXPECT_EQ(only(client.settle(), Kind::keyPress).size(), 1u);
-}
-
-TEST_F(Injection, ControlAltDeleteLeavesNothingHeld) {
-    client.openWindow(0, 0, 3840, 1080);
+    // Control-Alt-Delete as the Host's special keys send it.
     send(key("down", 117, kControl | kOption));
     send(key("up", 117, kControl | kOption));
     const auto presses = only(client.settle(), Kind::keyPress);
-    ASSERT_EQ(presses.size(), 3u);
-    EXPECT_EQ(presses[2].detail, kDelete);
-    EXPECT_EQ(presses[2].state & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1),
+    ASSERT_GE(presses.size(), 3u);
+    EXPECT_EQ(presses.back().detail, kDelete);
+    EXPECT_EQ(presses.back().state & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1),
               XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1);
     EXPECT_TRUE(client.pressedKeys().empty());
 }
 
-TEST_F(Injection, EverythingIsReleasedWhenTheViewerLeaves) {
+TEST_F(Injection, CapsLockFollowsItsStateAndEverythingIsReleasedWhenTheViewerLeaves) {
+    send(key("down", 57, 0x10000));
+    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+    send(key("down", 57, 0x10000)); // already on: stays on
+    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+    send(key("up", 57, 0));
+    EXPECT_EQ(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
+
     capturedArea = protocol::PixelRect{0, 0, 1920, 1080};
     send(key("down", 56, kShift));
     send(key("down", 59, kShift | kControl));
@@ -215,15 +212,6 @@ TEST_F(Injection, EverythingIsReleasedWhenTheViewerLeaves) {
     EXPECT_TRUE(client.pressedKeys().empty());
     EXPECT_EQ(client.pointer().mask & XCB_BUTTON_MASK_1, 0);
     EXPECT_EQ(client.pointer().mask & XCB_MOD_MASK_SHIFT, 0);
-}
-
-TEST_F(Injection, CapsLockFollowsTheReportedLockState) {
-    send(key("down", 57, 0x10000));
-    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
-    send(key("down", 57, 0x10000)); // already on: stays on
-    EXPECT_NE(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
-    send(key("up", 57, 0));
-    EXPECT_EQ(client.pointer().mask & XCB_MOD_MASK_LOCK, 0);
 }
 
 TEST_F(Injection, ScrollDeltasBecomeWheelClicks) {

@@ -35,7 +35,9 @@ const std::vector<int> kStandardKeyboard = {
 
 } // namespace
 
-TEST(KeyCodeTable, EveryStandardKeyRoundTripsThroughItsOwnMacCode) {
+// Every standard key has a Mac code of its own that leads back to it, and
+// no other Mac code is mapped (so every mapped one round-trips too).
+TEST(KeyCodeTable, EveryStandardKeyAndNoOtherRoundTripsThroughItsOwnMacCode) {
     std::map<std::uint16_t, int> seen;
     for (const int evdev : kStandardKeyboard) {
         const auto mac = macKeyCodeForXKeycode(x(evdev));
@@ -44,32 +46,17 @@ TEST(KeyCodeTable, EveryStandardKeyRoundTripsThroughItsOwnMacCode) {
             << "evdev " << evdev << " and " << seen[*mac] << " share Mac code " << *mac;
         EXPECT_EQ(xKeycodeForMacKeyCode(*mac), x(evdev)) << "evdev " << evdev;
     }
-    EXPECT_EQ(seen.size(), kStandardKeyboard.size());
-}
-
-TEST(KeyCodeTable, EveryMappedMacCodeRoundTrips) {
     int mapped = 0;
-    for (std::uint16_t mac = 0; mac < 0x200; ++mac) {
-        const auto keycode = xKeycodeForMacKeyCode(mac);
-        if (!keycode)
-            continue;
-        ++mapped;
-        EXPECT_EQ(macKeyCodeForXKeycode(*keycode), mac) << "Mac code " << mac;
-    }
+    for (std::uint16_t mac = 0; mac < 0x200; ++mac)
+        mapped += xKeycodeForMacKeyCode(mac).has_value();
     EXPECT_EQ(mapped, static_cast<int>(kStandardKeyboard.size()));
 }
 
+// Where Mac and PC keyboards differ. Shift, Option, Command, Caps Lock, A
+// and Forward Delete are checked by the injection and capture tests.
 TEST(KeyCodeTable, KeysPeersRelyOnSitWhereMacKeyboardsHaveThem) {
-    // Key codes that the protocol itself names, and the modifier pairs.
-    EXPECT_EQ(xKeycodeForMacKeyCode(0x00), x(KEY_A));
-    EXPECT_EQ(xKeycodeForMacKeyCode(117), x(KEY_DELETE)); // Forward Delete of ctrl_alt_del
-    EXPECT_EQ(xKeycodeForMacKeyCode(56), x(KEY_LEFTSHIFT));
-    EXPECT_EQ(xKeycodeForMacKeyCode(60), x(KEY_RIGHTSHIFT));
     EXPECT_EQ(xKeycodeForMacKeyCode(59), x(KEY_LEFTCTRL));
-    EXPECT_EQ(xKeycodeForMacKeyCode(58), x(KEY_LEFTALT));
-    EXPECT_EQ(xKeycodeForMacKeyCode(55), x(KEY_LEFTMETA));
     EXPECT_EQ(xKeycodeForMacKeyCode(54), x(KEY_RIGHTMETA));
-    EXPECT_EQ(xKeycodeForMacKeyCode(57), x(KEY_CAPSLOCK));
     EXPECT_EQ(xKeycodeForMacKeyCode(0x33), x(KEY_BACKSPACE)); // Mac "Delete"
     EXPECT_EQ(xKeycodeForMacKeyCode(0x0A), x(KEY_102ND));
     EXPECT_EQ(xKeycodeForMacKeyCode(0x32), x(KEY_GRAVE));

@@ -133,7 +133,11 @@ TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheHost) {
     ASSERT_FALSE(hostClient.pressedKeys().empty());
 
     session.commands.post(Command::stopViewing);
-    EXPECT_TRUE(waitUntil([&] { return hostClient.pressedKeys().empty(); }));
+    EXPECT_TRUE(waitUntil([&] { return hostClient.pressedKeys().empty(); }))
+        << "held: " << ::testing::PrintToString(hostClient.pressedKeys()) << "\n"
+        << (session.host->transcript() + session.host->process().readAll() +
+            session.host->process().readAllStandardError())
+               .toStdString();
 }
 
 TEST(RemoteControlEndToEnd, PointerFollowsTheMonitorTheViewerWatches) {

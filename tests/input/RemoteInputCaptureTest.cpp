@@ -50,21 +50,20 @@ protected:
         capture.handleKeyEvent(event);
     }
 
-    std::vector<protocol::MouseEventMessage> mice() const {
-        std::vector<protocol::MouseEventMessage> result;
+    // What was sent, decoded as M (messages of other types skipped).
+    template <class M> std::vector<M> decoded() const {
+        std::vector<M> result;
         for (const auto& json : sent) {
-            if (auto message = protocol::ProtocolEncoder::decode<protocol::MouseEventMessage>(json))
+            if (auto message = protocol::ProtocolEncoder::decode<M>(json))
                 result.push_back(*message);
         }
         return result;
     }
+    std::vector<protocol::MouseEventMessage> mice() const {
+        return decoded<protocol::MouseEventMessage>();
+    }
     std::vector<protocol::KeyEventMessage> keys() const {
-        std::vector<protocol::KeyEventMessage> result;
-        for (const auto& json : sent) {
-            if (auto message = protocol::ProtocolEncoder::decode<protocol::KeyEventMessage>(json))
-                result.push_back(*message);
-        }
-        return result;
+        return decoded<protocol::KeyEventMessage>();
     }
 };
 
@@ -169,32 +168,25 @@ TEST_F(Capture, WheelTurnsBecomePixelDeltas) {
     EXPECT_EQ(messages[2].scrollDeltaY, -7.0);
 }
 
-TEST_F(Capture, KeysCarryMacCodesAndModifierFlags) {
+TEST_F(Capture, KeysCarryMacCodesAndFlagsAndShiftAndCapsLockKeepTheirState) {
     key(QEvent::KeyPress, kShiftL, Qt::ShiftModifier);
-    EXPECT_EQ(capture.heldModifiers(), std::set<std::uint16_t>{56});
     key(QEvent::KeyPress, kKeyA, Qt::ShiftModifier, kX11Shift, QStringLiteral("A"));
     key(QEvent::KeyRelease, kKeyA, Qt::ShiftModifier, kX11Shift, QStringLiteral("A"));
-    key(QEvent::KeyRelease, kShiftL, Qt::NoModifier, kX11Shift);
-    EXPECT_TRUE(capture.heldModifiers().empty());
-    key(QEvent::KeyPress, 255, Qt::NoModifier); // no Mac key: dropped
-
-    const auto messages = keys();
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], (protocol::KeyEventMessage{"down", 56, 0x20000, std::nullopt}));
-    EXPECT_EQ(messages[1], (protocol::KeyEventMessage{"down", 0, 0x20000, "A"}));
-    EXPECT_EQ(messages[2], (protocol::KeyEventMessage{"up", 0, 0x20000, std::nullopt}));
-    EXPECT_EQ(messages[3], (protocol::KeyEventMessage{"up", 56, 0, std::nullopt}));
-}
-
-TEST_F(Capture, BothShiftKeysAndCapsLockKeepTheirState) {
-    key(QEvent::KeyPress, kShiftL, Qt::ShiftModifier);
+    key(QEvent::KeyPress, 255, Qt::ShiftModifier, kX11Shift); // no Mac key: dropped
     key(QEvent::KeyPress, kShiftR, Qt::ShiftModifier, kX11Shift);
     // Qt clears Shift on any Shift release; the right one is still held.
     key(QEvent::KeyRelease, kShiftL, Qt::NoModifier, kX11Shift);
     EXPECT_EQ(capture.heldModifiers(), std::set<std::uint16_t>{60});
-    ASSERT_EQ(keys().size(), 3u);
-    EXPECT_EQ(keys()[2], (protocol::KeyEventMessage{"up", 56, 0x20000, std::nullopt}));
     key(QEvent::KeyRelease, kShiftR, Qt::NoModifier, kX11Shift);
+    EXPECT_TRUE(capture.heldModifiers().empty());
+    const auto typed = keys();
+    ASSERT_EQ(typed.size(), 6u);
+    EXPECT_EQ(typed[0], (protocol::KeyEventMessage{"down", 56, 0x20000, std::nullopt}));
+    EXPECT_EQ(typed[1], (protocol::KeyEventMessage{"down", 0, 0x20000, "A"}));
+    EXPECT_EQ(typed[2], (protocol::KeyEventMessage{"up", 0, 0x20000, std::nullopt}));
+    EXPECT_EQ(typed[3], (protocol::KeyEventMessage{"down", 60, 0x20000, std::nullopt}));
+    EXPECT_EQ(typed[4], (protocol::KeyEventMessage{"up", 56, 0x20000, std::nullopt}));
+    EXPECT_EQ(typed[5], (protocol::KeyEventMessage{"up", 60, 0, std::nullopt}));
     sent.clear();
 
     // Caps Lock reports the lock: on at the first press, off at the next;
@@ -211,12 +203,15 @@ TEST_F(Capture, BothShiftKeysAndCapsLockKeepTheirState) {
 }
 
 TEST_F(Capture, HeldModifiersAreReleasedWhenFocusMovesOrCaptureStops) {
+    const auto focus = [](QWindow& window) {
+        window.show();
+        window.requestActivate();
+        for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &window; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
     QWindow first;
     QWindow second;
-    first.show();
-    first.requestActivate();
-    for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &first; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    focus(first);
     ASSERT_EQ(QGuiApplication::focusWindow(), &first);
 
     // Alt-Tab with Caps Lock on: Alt is let go, the lock is not touched (an
@@ -224,10 +219,7 @@ TEST_F(Capture, HeldModifiersAreReleasedWhenFocusMovesOrCaptureStops) {
     key(QEvent::KeyPress, kCapsLock, Qt::NoModifier, 0);
     key(QEvent::KeyPress, kAltL, Qt::AltModifier, kX11Lock);
     sent.clear();
-    second.show();
-    second.requestActivate();
-    for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &second; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    focus(second);
     ASSERT_EQ(keys().size(), 1u);
     EXPECT_EQ(keys()[0], (protocol::KeyEventMessage{"up", 58, 0, std::nullopt}));
     EXPECT_TRUE(capture.heldModifiers().empty());
@@ -240,9 +232,7 @@ TEST_F(Capture, HeldModifiersAreReleasedWhenFocusMovesOrCaptureStops) {
 
     key(QEvent::KeyPress, kSuperL, Qt::MetaModifier);
     sent.clear();
-    first.requestActivate();
-    for (int i = 0; i < 100 && QGuiApplication::focusWindow() != &first; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    focus(first);
     ASSERT_EQ(keys().size(), 1u);
     EXPECT_EQ(keys()[0], (protocol::KeyEventMessage{"up", 55, 0, std::nullopt}));
     EXPECT_TRUE(capture.heldModifiers().empty());

@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
 using namespace velmarin::testing;
@@ -45,21 +44,14 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     {
         // Something moving on the boundary, away from the points read below,
         // so the Host keeps sending.
-        std::atomic<bool> stop{false};
-        std::thread animation([&] {
-            X11Painter painter(x.display());
-            for (int i = 0; !stop; ++i) {
-                const int left = 300 + (i * 8) % 600;
-                painter.fill(left, 380, 40, 40, 0x00ff00);
-                std::this_thread::sleep_for(30ms);
-                painter.fill(left, 380, 40, 20, 0xff0000);
-                painter.fill(left, 400, 40, 20, 0x0000ff);
-            }
+        const ScreenAnimation animation(x.display(), [](X11Painter& painter, int i) {
+            const int left = 300 + (i * 8) % 600;
+            painter.fill(left, 380, 40, 40, 0x00ff00);
+            std::this_thread::sleep_for(30ms);
+            painter.fill(left, 380, 40, 20, 0xff0000);
+            painter.fill(left, 400, 40, 20, 0x0000ff);
         });
-        const bool finished = view.waitForFinished(40'000);
-        stop = true;
-        animation.join();
-        ASSERT_TRUE(finished);
+        ASSERT_TRUE(view.waitForFinished(40'000));
     }
     const QString out = QString::fromUtf8(view.readAllStandardOutput());
     EXPECT_EQ(view.exitCode(), 0) << view.readAllStandardError().toStdString();

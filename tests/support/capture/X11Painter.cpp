@@ -64,4 +64,17 @@ void X11Painter::sync() {
         throw std::runtime_error("X connection of the painter failed");
 }
 
+ScreenAnimation::ScreenAnimation(const std::string& display,
+                                 std::function<void(X11Painter&, int)> step)
+    : m_thread([this, display, step = std::move(step)] {
+        X11Painter painter(display);
+        for (int i = 0; !m_stop; ++i)
+            step(painter, i);
+    }) {}
+
+ScreenAnimation::~ScreenAnimation() {
+    m_stop = true;
+    m_thread.join();
+}
+
 } // namespace velmarin::testing

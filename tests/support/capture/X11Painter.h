@@ -6,9 +6,12 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace velmarin::testing {
 
@@ -30,6 +33,18 @@ private:
     xcb_connection_t* m_connection;
     xcb_window_t m_root;
     std::uint32_t m_gc;
+};
+
+// Keeps a screen changing from a thread of its own until destroyed: calls
+// `step(painter, 0)`, `step(painter, 1)`, … (`step` paces itself).
+class ScreenAnimation {
+public:
+    ScreenAnimation(const std::string& display, std::function<void(X11Painter&, int)> step);
+    ~ScreenAnimation();
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 } // namespace velmarin::testing
