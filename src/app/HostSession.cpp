@@ -36,8 +36,7 @@ HostSession::~HostSession() {
     m_qualityTask.cancel();
     if (m_context.components.clipboard)
         m_context.components.clipboard->stop();
-    if (m_input && m_viewerPresent->load())
-        m_input->releaseAllModifiers();
+    releaseViewer();
     finishFrameStream();
     if (m_overlay)
         m_overlay->hide();
@@ -173,6 +172,13 @@ void HostSession::startFrameStream() {
                 queue->push(std::move(frame));
         });
     VideoSender::startDetached(m_frameQueue, m_context.webSocket);
+}
+
+void HostSession::releaseViewer() {
+    // However the Viewer went (the relay connection dropped, the session
+    // stops), the keys it held are let go on this desktop.
+    if (m_viewerPresent->exchange(false) && m_input)
+        m_input->releaseAllModifiers();
 }
 
 void HostSession::finishFrameStream() {
@@ -372,6 +378,7 @@ QCoro::Task<void> HostSession::reconnectLoop(std::stop_token stop) {
     if (m_context.components.clipboard)
         m_context.components.clipboard->stop();
     m_systemInfoTask.cancel();
+    releaseViewer();
     finishFrameStream();
     detachRouter(m_webSocket);
     m_webSocket.disconnect();
@@ -430,8 +437,7 @@ QCoro::Task<void> HostSession::stop() {
     m_qualityTask.cancel();
     m_hostingActivity.reset();
     // Keys a Viewer still holds are let go; the injector ends with hosting.
-    if (m_input && m_viewerPresent->load())
-        m_input->releaseAllModifiers();
+    releaseViewer();
     m_input.reset();
     finishFrameStream();
     detachRouter(m_webSocket);

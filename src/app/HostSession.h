@@ -74,6 +74,7 @@ private:
     protocol::RegisterMessage registerMessage(bool reconnecting) const;
     QCoro::Task<void> startScreenCapture();
     void startFrameStream();
+    void releaseViewer();
     void finishFrameStream();
     void registered();
     QCoro::Task<void> greetViewer();

@@ -66,6 +66,10 @@ void XTestInputSink::flush() {
     xcb_flush(m_connection.get());
 }
 
+XTestInputSink::~XTestInputSink() {
+    sync();
+}
+
 void XTestInputSink::sync() {
     std::free(xcb_get_input_focus_reply(m_connection.get(), xcb_get_input_focus(m_connection.get()),
                                         nullptr));

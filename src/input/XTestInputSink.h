@@ -19,6 +19,10 @@ public:
     // Connects to `displayName` (empty: $DISPLAY).
     static std::variant<std::unique_ptr<XTestInputSink>, InputError>
     open(const std::string& displayName = {});
+    // Waits until the server has acted on what was sent: requests it has
+    // not read yet are lost with the connection, and a key release lost
+    // that way leaves the key held on this desktop.
+    ~XTestInputSink() override;
 
     protocol::PixelRect screenArea() const override;
     void moveTo(QPoint position) override;

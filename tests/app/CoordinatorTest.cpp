@@ -301,6 +301,16 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
     EXPECT_GE(next.count("connected"), 1);
     EXPECT_GE(next.count("system_info"), 1);
 
+    // The relay dies while a Viewer is there, without a word to either
+    // side: the keys the Viewer held are let go all the same.
+    ASSERT_TRUE(waitUntil([&] { return host.modifierReleases == 2; })) << "the last Viewer left";
+    {
+        RecordingViewer held(env.relay, id, "vast12", 4s);
+        ASSERT_TRUE(waitUntil([&] { return held.count("connected") >= 1; }));
+        env.relay.restart(SIGKILL);
+        EXPECT_TRUE(waitUntil([&] { return host.modifierReleases == 3; }));
+    }
+
     // Stopping keeps fixed credentials.
     host.commands.post(Command::stopHosting);
     ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::disconnected; }));

@@ -157,10 +157,10 @@ bool RelayProcess::startOn(std::uint16_t port) {
     throw std::runtime_error("RelayProcess: relay did not accept connections within 10 s");
 }
 
-void RelayProcess::stop() {
+void RelayProcess::stop(int signal) {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGTERM);
+    ::kill(m_pid, signal);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     int status = 0;
     while (::waitpid(m_pid, &status, WNOHANG) == 0) {
@@ -174,8 +174,8 @@ void RelayProcess::stop() {
     m_pid = -1;
 }
 
-void RelayProcess::restart() {
-    stop();
+void RelayProcess::restart(int signal) {
+    stop(signal);
     // The old listener may linger for a moment; keep trying the same port.
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (!startOn(m_port)) {

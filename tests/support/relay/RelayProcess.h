@@ -21,6 +21,7 @@
 // run in parallel. The relay's log goes to a file; logText() reads it.
 
 #include <cstdint>
+#include <csignal>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -40,11 +41,12 @@ public:
     // The CA that signed the relay's certificate, for VELMARIN_RELAY_CA.
     std::string caFile() const;
 
-    // Stops the relay (SIGTERM, then SIGKILL after 5 s) and starts it again
-    // on the same port; returns once it accepts connections.
-    void restart();
+    // Stops the relay (`signal`, then SIGKILL after 5 s) and starts it
+    // again on the same port; returns once it accepts connections. SIGKILL
+    // drops every connection without a word, as a crash or a lost network.
+    void restart(int signal = SIGTERM);
     // Stops the relay; safe to call twice. restart() brings it back.
-    void stop();
+    void stop(int signal = SIGTERM);
     bool running() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
 
