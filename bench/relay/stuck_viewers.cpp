@@ -9,6 +9,7 @@
 //
 //   build/bench/relay/stuck_viewers [--viewers 100] [--mb 6] [--wait 6]
 
+#include "ProcessProbe.h"
 #include "protocol/CryptoHelper.h"
 #include "protocol/ProtocolMessages.h"
 #include "protocol/VideoFrame.h"
@@ -27,22 +28,13 @@
 #include <thread>
 #include <vector>
 
+using velmarin::bench::cpuMs;
+using velmarin::bench::statusKib;
 using velmarin::testing::RelayProcess;
 using velmarin::testing::RelayTestClient;
 namespace proto = velmarin::protocol;
 
 namespace {
-
-long status_kib(pid_t pid, const std::string& field) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == field && status >> value)
-            return value;
-    }
-    return -1;
-}
 
 // Sockets on the relay's port in CLOSE-WAIT (state 08), IPv4 and IPv6.
 int close_wait_count(std::uint16_t port) {
@@ -92,7 +84,7 @@ int main(int argc, char** argv) {
     }
 
     RelayProcess relay({"--idle-timeout", "4", "--quiet", "--stats-interval", "0"});
-    const long rss_start = status_kib(relay.pid(), "VmRSS:");
+    const long rss_start = statusKib(relay.pid(), "VmRSS:");
     const std::string password = "k7m2pq";
     constexpr std::size_t kFrameBytes = 100 * 1024;
     std::vector<std::unique_ptr<RelayTestClient>> clients;
@@ -124,13 +116,13 @@ int main(int argc, char** argv) {
         clients.push_back(std::move(host));
         clients.push_back(std::move(viewer));
     }
-    const long rss_streamed = status_kib(relay.pid(), "VmRSS:");
+    const long rss_streamed = statusKib(relay.pid(), "VmRSS:");
     std::this_thread::sleep_for(std::chrono::seconds(wait_s));
 
     std::printf("viewers=%d video_per_viewer_mb=%d idle_timeout_s=4 wait_s=%d\n", viewers, mb,
                 wait_s);
     std::printf("relay_rss_kib start=%ld all_half_closed=%ld after_wait=%ld peak=%ld\n", rss_start,
-                rss_streamed, status_kib(relay.pid(), "VmRSS:"), status_kib(relay.pid(), "VmHWM:"));
+                rss_streamed, statusKib(relay.pid(), "VmRSS:"), statusKib(relay.pid(), "VmHWM:"));
     std::printf("relay_close_wait=%d\n", close_wait_count(relay.port()));
     // The relay's own count of queued bytes (older relays print none).
     ::kill(relay.pid(), SIGUSR1);

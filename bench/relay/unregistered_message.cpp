@@ -7,6 +7,7 @@
 //
 //   build/bench/relay/unregistered_message [--messages 10] [--mb 5]
 
+#include "ProcessProbe.h"
 #include "support/relay/RelayProcess.h"
 #include "support/relay/RelayTestClient.h"
 
@@ -18,38 +19,10 @@
 #include <string>
 #include <unistd.h>
 
+using velmarin::bench::cpuMs;
+using velmarin::bench::statusKib;
 using velmarin::testing::RelayProcess;
 using velmarin::testing::RelayTestClient;
-
-namespace {
-
-// utime + stime of a process, in milliseconds.
-double cpu_ms(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) // state .. cmajflt
-        fields >> skip;
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return 1000.0 * static_cast<double>(utime + stime) /
-           static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-long peak_kib(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == "VmHWM:" && status >> value)
-            return value;
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     int messages = 10;
@@ -66,8 +39,8 @@ int main(int argc, char** argv) {
                              std::string(static_cast<std::size_t>(mb) * 1024 * 1024 - 64, ' ') +
                              "}";
     RelayProcess relay({"--quiet"});
-    const long peak_before = peak_kib(relay.pid());
-    const double cpu_before = cpu_ms(relay.pid());
+    const long peak_before = statusKib(relay.pid(), "VmHWM:");
+    const double cpu_before = cpuMs(relay.pid());
     int answered = 0;
     for (int i = 0; i < messages; ++i) {
         RelayTestClient client(relay.port(), relay.caFile());
@@ -75,9 +48,9 @@ int main(int argc, char** argv) {
         if (client.receive(std::chrono::seconds(10)))
             ++answered;
     }
-    const double cpu = cpu_ms(relay.pid()) - cpu_before;
+    const double cpu = cpuMs(relay.pid()) - cpu_before;
     std::printf("messages=%d size_mib=%d answered=%d\n", messages, mb, answered);
     std::printf("relay_cpu_ms_per_message=%.1f relay_peak_kib before=%ld after=%ld\n",
-                cpu / messages, peak_before, peak_kib(relay.pid()));
+                cpu / messages, peak_before, statusKib(relay.pid(), "VmHWM:"));
     return 0;
 }

@@ -13,6 +13,7 @@
 // relay: until "Start delen" the window needs none and shows "Niet
 // verbonden". Targets: p50 under 400 ms, under 80 MB resident.
 
+#include "ProcessProbe.h"
 #include "support/x11/XvfbProcess.h"
 
 #include <algorithm>
@@ -37,6 +38,8 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using velmarin::bench::cpuMs;
+using velmarin::bench::statusKib;
 using namespace std::chrono_literals;
 
 constexpr const char* kPaintedLine = "Main window painted for the first time";
@@ -46,31 +49,6 @@ struct Run {
     double cpuMs = 0; // the program's own processor time up to the paint
     long rssKib = 0;
 };
-
-// utime + stime of a process, in milliseconds (clock-tick resolution).
-double cpuMs(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) // state .. cmajflt
-        fields >> skip;
-    long utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return 1000.0 * static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-long residentKib(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    long value = -1;
-    while (status >> key) {
-        if (key == "VmRSS:" && status >> value)
-            return value;
-    }
-    return -1;
-}
 
 // The caller's environment with `overrides` ("NAME=value") in place of its own.
 std::vector<std::string> environmentWith(const std::vector<std::string>& overrides) {
@@ -134,7 +112,7 @@ std::optional<Run> startOnce(const std::vector<std::string>& environment) {
                   cpuMs(pid), 0};
         // Idle: still reading its stderr, so that it never blocks on a full pipe.
         readUntil(fds[0], seen, nullptr, Clock::now() + 2s);
-        run->rssKib = residentKib(pid);
+        run->rssKib = statusKib(pid, "VmRSS:");
         if (run->rssKib < 0)
             run.reset(); // it ended meanwhile
     }
