@@ -1,14 +1,14 @@
 #include "relay/config_check.h"
 
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 using namespace velmarin::relay;
 
