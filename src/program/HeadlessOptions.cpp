@@ -167,6 +167,8 @@ QString headlessUsage() {
         "  velmarin [--login-item]\n"
         "      Opent het programmavenster. --login-item: gestart bij het inloggen\n"
         "      (het venster opent geminimaliseerd).\n"
+        "  velmarin --version\n"
+        "      Toont de versie en de commit waaruit het programma gebouwd is.\n"
         "  velmarin host [--password WACHTWOORD] [--id ID]\n"
         "      Deelt dit scherm en toont ID en wachtwoord. Met --password blijven ID en\n"
         "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"

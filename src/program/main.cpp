@@ -1,5 +1,6 @@
 // velmarin: the desktop application and its headless modes.
 
+#include "program/BuildId.h"
 #include "program/DesktopApp.h"
 #include "program/HeadlessDevices.h"
 #include "program/HeadlessOptions.h"
@@ -29,6 +30,10 @@ int main(int argc, char* argv[]) {
         if (arguments.contains(QStringLiteral("--help")) ||
             arguments.contains(QStringLiteral("-h"))) {
             std::fputs(qPrintable(headlessUsage()), stdout);
+            return 0;
+        }
+        if (arguments.contains(QStringLiteral("--version"))) {
+            std::printf("velmarin %s (%s)\n", VELMARIN_VERSION, qPrintable(buildId()));
             return 0;
         }
         return runDesktop(argc, argv);

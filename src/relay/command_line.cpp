@@ -80,6 +80,8 @@ Relayserver voor Velmarin: beveiligde WebSocket (wss) op het hoofdpad.
   --max-reservations N        grootste aantal bewaarde ID's (200000)
   --stats-interval S          tellers elke S seconden loggen; 0 = uit (60); SIGUSR1: nu
   --quiet                     geen logregel per sessiegebeurtenis
+  --check-config              controleert de opties, het certificaat en de sleutel en
+                              stopt: 0 als de relay zo kan starten, anders 1 met de reden
   --help                      deze hulp
   --version                   versie
 )";
@@ -152,6 +154,10 @@ std::variant<relay_config, command_line_exit> parse_command_line(int argc,
             return command_line_exit{0, std::string("velmarin-relay ") + VELMARIN_VERSION + "\n"};
         if (arg == "--quiet") {
             config.quiet = true;
+            continue;
+        }
+        if (arg == "--check-config") {
+            config.check_only = true;
             continue;
         }
         std::string_view name = arg;

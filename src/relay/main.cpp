@@ -1,6 +1,7 @@
 // velmarin-relay: the relay server Hosts and Viewers meet through.
 
 #include "relay/command_line.h"
+#include "relay/config_check.h"
 #include "relay/log.h"
 #include "relay/relay_server.h"
 
@@ -17,6 +18,14 @@ int main(int argc, char** argv) {
         return exit->code;
     }
     const auto& config = std::get<relay_config>(parsed);
+    if (config.check_only) {
+        if (const auto problem = check_config(config)) {
+            std::fprintf(stderr, "%s\n", problem->c_str());
+            return 1;
+        }
+        std::puts("Configuratie in orde.");
+        return 0;
+    }
     set_session_logging(!config.quiet);
     return run_relay(config);
 }

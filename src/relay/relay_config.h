@@ -67,6 +67,7 @@ struct relay_config {
 
     std::chrono::seconds stats_interval{60}; // 0 = no periodic counter line
     bool quiet = false;                      // no per-session log lines
+    bool check_only = false;                 // --check-config: check, report, exit
 };
 
 } // namespace velmarin::relay
