@@ -3,7 +3,6 @@
 #include "app/QtLogSink.h"
 #include "collab/Chat.h"
 #include "interfaces/Log.h"
-#include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
 #include <QUuid>
@@ -136,8 +135,7 @@ QCoro::Task<void> AppCoordinator::stopHosting() {
     m_state->setConnectedPeerName(std::nullopt);
     if (!m_settings || !m_settings->useFixedCredentials()) {
         m_state->setLocalID(QString());
-        m_state->setLocalPassword(QString::fromStdString(
-            PasswordGenerator::generate(PasswordGenerator::kSessionPasswordLength)));
+        m_state->setLocalPassword(ConnectionState::newSessionPassword());
     }
 }
 

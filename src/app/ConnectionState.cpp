@@ -1,10 +1,17 @@
 #include "app/ConnectionState.h"
 
+#include "protocol/PasswordGenerator.h"
+
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTime>
 
 namespace velmarin {
+
+QString ConnectionState::newSessionPassword() {
+    return QString::fromStdString(protocol::PasswordGenerator::generate(
+        protocol::PasswordGenerator::kSessionPasswordLength));
+}
 
 namespace {
 

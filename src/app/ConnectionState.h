@@ -34,6 +34,8 @@ public:
     const QString& localID() const { return m_localID; }
     void setLocalID(const QString& value);
     const QString& localPassword() const { return m_localPassword; }
+    // A new six-character session password.
+    static QString newSessionPassword();
     void setLocalPassword(const QString& value);
     const QString& remoteID() const { return m_remoteID; }
     void setRemoteID(const QString& value);

@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -53,11 +52,6 @@ ui::PermissionManager::Probes desktopProbes() {
     };
     probes.openPage = [](const QString& page) { QDesktopServices::openUrl(QUrl(page)); };
     return probes;
-}
-
-QRect availableArea(const QWidget& window) {
-    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    return screen->availableGeometry();
 }
 
 } // namespace
@@ -122,7 +116,7 @@ int runDesktop(int& argc, char** argv) {
 
     window.show();
     QTimer::singleShot(500, &window, [&] {
-        window.setGeometry(initialWindowFrame(window.geometry(), availableArea(window)));
+        window.setGeometry(initialWindowFrame(window.geometry(), window.availableArea()));
         if (delegate.launchedAsLoginItem)
             window.showMinimized();
     });

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,13 +32,13 @@ int fail(const QString& line) {
 // only its first line counts.
 std::optional<QString> readPassword(const DevicesOptions& options) {
     QFile file;
+    const bool terminal = !options.passwordFile && ::isatty(STDIN_FILENO);
+    termios saved{};
     if (options.passwordFile) {
         file.setFileName(*options.passwordFile);
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
     } else {
-        const bool terminal = ::isatty(STDIN_FILENO);
-        termios saved{};
         if (terminal) {
             std::fputs("Wachtwoord: ", stderr);
             ::tcgetattr(STDIN_FILENO, &saved);
@@ -47,17 +46,13 @@ std::optional<QString> readPassword(const DevicesOptions& options) {
             silent.c_lflag &= ~tcflag_t(ECHO);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &silent);
         }
-        const bool opened = file.open(stdin, QIODevice::ReadOnly);
-        QString line = opened ? QString::fromUtf8(file.readLine()) : QString();
-        if (terminal) {
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-            std::fputs("\n", stderr);
-        }
-        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        return line;
+        file.open(stdin, QIODevice::ReadOnly);
     }
-    QString line = QString::fromUtf8(file.readLine());
+    QString line = file.isOpen() ? QString::fromUtf8(file.readLine()) : QString();
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fputs("\n", stderr);
+    }
     while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
         line.chop(1);
     return line;

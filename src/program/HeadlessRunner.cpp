@@ -7,7 +7,6 @@
 #include "devices/Keychain.h"
 #include "program/UserDevices.h"
 #include "program/VideoReceiveStats.h"
-#include "protocol/PasswordGenerator.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -130,8 +129,7 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
         settings.setFixedPassword(*options.password);
         settings.setAutoStartHosting(true);
     } else {
-        state.setLocalPassword(QString::fromStdString(protocol::PasswordGenerator::generate(
-            protocol::PasswordGenerator::kSessionPasswordLength)));
+        state.setLocalPassword(ConnectionState::newSessionPassword());
     }
     const bool unattended = settings.isUnattended();
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QHash>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPalette>
@@ -46,32 +47,36 @@ SymbolSource source(Symbol symbol) {
 }
 
 // Draws the bundled SVG with its black parts in the asked colour (white
-// details such as a check mark stay white).
+// details such as a check mark stay white). Each size, mode and colour is
+// rendered once: buttons repaint on every hover.
 class SymbolEngine final : public QIconEngine {
 public:
     SymbolEngine(QByteArray svg, QColor color)
         : m_svg(std::move(svg))
         , m_color(color) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        QColor color = m_color.isValid() ? m_color : QApplication::palette().color(QPalette::WindowText);
-        if (mode == QIcon::Disabled)
-            color = QApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, scale));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const QColor color = colorFor(mode);
+        const QString key = QStringLiteral("%1x%2 %3").arg(size.width()).arg(size.height()).arg(color.name());
+        if (const auto cached = m_cache.constFind(key); cached != m_cache.constEnd())
+            return *cached;
         // Unpainted shapes are black by default: give them the colour too.
         QByteArray svg = m_svg;
         svg.replace("viewBox=\"0 0 24 24\">", "viewBox=\"0 0 24 24\"><g fill=\"#000\">");
         svg.replace("</svg>", "</g></svg>");
         svg.replace("#000", color.name().toLatin1());
-        QSvgRenderer renderer(svg);
-        renderer.render(painter, QRectF(rect));
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         QPixmap pixmap(size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        QSvgRenderer(svg).render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+        painter.end();
+        m_cache.insert(key, pixmap);
         return pixmap;
     }
 
@@ -85,8 +90,16 @@ public:
     QIconEngine* clone() const override { return new SymbolEngine(m_svg, m_color); }
 
 private:
+    QColor colorFor(QIcon::Mode mode) const {
+        const QPalette palette = QApplication::palette();
+        if (mode == QIcon::Disabled)
+            return palette.color(QPalette::Disabled, QPalette::WindowText);
+        return m_color.isValid() ? m_color : palette.color(QPalette::WindowText);
+    }
+
     QByteArray m_svg;
     QColor m_color;
+    QHash<QString, QPixmap> m_cache;
 };
 
 QByteArray bundledSvg(Symbol symbol) {

@@ -4,7 +4,6 @@
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
 #include "app/IDFormatter.h"
-#include "protocol/PasswordGenerator.h"
 #include "ui/common/Symbols.h"
 #include "ui/common/Widgets.h"
 #include "ui/permissions/PermissionManager.h"
@@ -24,11 +23,6 @@
 namespace velmarin::ui {
 
 namespace {
-
-QString newPassword() {
-    return QString::fromStdString(protocol::PasswordGenerator::generate(
-        protocol::PasswordGenerator::kSessionPasswordLength));
-}
 
 // Sizes are logical pixels, like the rest of the layout.
 QFont monospace(int pixelSize, QFont::Weight weight) {
@@ -185,7 +179,7 @@ QWidget* HostView::buildCard() {
     auto* regenerate =
         iconButton(symbolIcon(Symbol::refresh), QStringLiteral("Genereer nieuw wachtwoord"), card);
     connect(regenerate, &QAbstractButton::clicked, this,
-            [this] { m_state.setLocalPassword(newPassword()); });
+            [this] { m_state.setLocalPassword(ConnectionState::newSessionPassword()); });
     passwordRow->addWidget(regenerate);
     auto* copy = iconButton(symbolIcon(Symbol::copy), QStringLiteral("Kopieer wachtwoord"), card);
     connect(copy, &QAbstractButton::clicked, this, [this] {
@@ -268,7 +262,7 @@ void HostView::changeFixedCredentials(bool on) {
     }
     m_settings.setFixedID(QString());
     m_settings.setFixedPassword(QString());
-    m_state.setLocalPassword(newPassword());
+    m_state.setLocalPassword(ConnectionState::newSessionPassword());
 }
 
 void HostView::showStatus() {

@@ -4,7 +4,6 @@
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
 #include "interfaces/Log.h"
-#include "protocol/PasswordGenerator.h"
 #include "ui/common/Symbols.h"
 #include "ui/common/Widgets.h"
 #include "ui/host/HostView.h"
@@ -261,18 +260,15 @@ void MainWindow::updateViewerConnected() {
         m_pages->setCurrentWidget(m_home);
     }
     emit viewerConnectedChanged(connected);
-    if (!connected && isVisible() && !isMinimized()) {
-        const QScreen* current = screen() ? screen() : QGuiApplication::primaryScreen();
-        setGeometry(centredFrame(kMainWindowSize, current->availableGeometry()));
-    }
+    if (!connected && isVisible() && !isMinimized())
+        setGeometry(centredFrame(kMainWindowSize, availableArea()));
 }
 
 void MainWindow::applyFirstAppearanceRules() {
     if (m_settings.useFixedCredentials() && !m_settings.fixedPassword().isEmpty())
         m_state.setLocalPassword(m_settings.fixedPassword());
     else if (m_state.localPassword().isEmpty())
-        m_state.setLocalPassword(QString::fromStdString(protocol::PasswordGenerator::generate(
-            protocol::PasswordGenerator::kSessionPasswordLength)));
+        m_state.setLocalPassword(ConnectionState::newSessionPassword());
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -326,8 +322,12 @@ void MainWindow::showDisconnectAlert() {
 void MainWindow::showAbout() {
     if (!m_about)
         m_about = new AboutWindow(m_buildInfo);
+    m_about->present(availableArea());
+}
+
+QRect MainWindow::availableArea() const {
     const QScreen* current = screen() ? screen() : QGuiApplication::primaryScreen();
-    m_about->present(current->availableGeometry());
+    return current->availableGeometry();
 }
 
 void MainWindow::showSettings() {

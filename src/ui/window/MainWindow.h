@@ -53,6 +53,9 @@ public:
     // The widget that shows the Host's screen while viewing.
     void setRemoteScreen(QWidget* screen);
 
+    // The usable part of the screen the window is on.
+    QRect availableArea() const;
+
     void showAbout();
     void showSettings();
     AboutWindow* aboutWindow() const { return m_about; }
