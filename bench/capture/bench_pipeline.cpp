@@ -148,7 +148,8 @@ Samples run(capture::ScreenSource& source, const std::function<void(int)>& chang
     profile.threadCount = 1; // one core
     video::H264Encoder encoder(profile);
     encoder.updateBitrate(4'000'000);
-    encoder.setup(kWidth, kHeight);
+    if (!encoder.setup(kWidth, kHeight))
+        return {};
     Samples samples;
     for (int frame = 0; frame < kFrames; ++frame) {
         change(frame);

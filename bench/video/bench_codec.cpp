@@ -97,7 +97,7 @@ std::vector<protocol::Bytes> encodeAll(benchmark::State* state, const EncoderPro
                                        Pattern pattern, std::vector<double>* times) {
     H264Encoder encoder(profile);
     encoder.updateBitrate(kBitrate);
-    if (encoder.setup(kWidth, kHeight)) {
+    if (!encoder.setup(kWidth, kHeight)) {
         if (state)
             state->SkipWithError("encoder setup failed");
         return {};

@@ -26,11 +26,11 @@ QString FixedPasswordStorage::load() {
             qCInfo(Log::settings, "Fixed password kept in the settings file (owner-only)");
             return inFile;
         }
-        if (const auto error = m_secrets->save(kAddress, inFile.toStdString(), kLabel)) {
+        if (const auto saved = m_secrets->save(kAddress, inFile.toStdString(), kLabel); !saved) {
             qCInfo(Log::settings,
                    "Fixed password kept in the settings file (owner-only): %s; it moves into the "
                    "Secret Service at a later start",
-                   error->description().c_str());
+                   saved.error().description().c_str());
             return inFile;
         }
         writeFile({});
@@ -51,19 +51,21 @@ QString FixedPasswordStorage::load() {
 void FixedPasswordStorage::save(const QString& password) {
     if (password.isEmpty()) {
         writeFile({});
-        const auto error = m_secrets ? m_secrets->remove(kAddress) : std::nullopt;
-        if (error)
+        const auto removed =
+            m_secrets ? m_secrets->remove(kAddress) : Expected<void, secrets::SecretStoreError>();
+        if (!removed)
             qCWarning(Log::settings, "Fixed password not removed from the Secret Service: %s",
-                      error->description().c_str());
+                      removed.error().description().c_str());
         else
             qCInfo(Log::settings, "Fixed password removed");
         return;
     }
     if (!m_secrets) {
         qCInfo(Log::settings, "Fixed password kept in the settings file (owner-only)");
-    } else if (const auto error = m_secrets->save(kAddress, password.toStdString(), kLabel)) {
+    } else if (const auto saved = m_secrets->save(kAddress, password.toStdString(), kLabel);
+               !saved) {
         qCInfo(Log::settings, "Fixed password kept in the settings file (owner-only): %s",
-               error->description().c_str());
+               saved.error().description().c_str());
     } else {
         writeFile({});
         qCInfo(Log::settings, "Fixed password kept in the Secret Service");

@@ -71,9 +71,9 @@ std::optional<StartError> ScreenCaptureManager::startStream(const DisplayInfo& d
     m_source->setExcludedWindows(m_excludedWindowIds);
     if (auto error = m_source->start(display))
         return StartError{*error};
-    if (auto error = m_encoder.setup(m_captureSize.width, m_captureSize.height)) {
+    if (auto opened = m_encoder.setup(m_captureSize.width, m_captureSize.height); !opened) {
         m_source->stop();
-        return StartError{*error};
+        return StartError{opened.error()};
     }
     m_encoder.updateFrameRate(m_targetFPS.load());
     if (m_options.capturedArea)

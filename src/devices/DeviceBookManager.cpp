@@ -51,7 +51,9 @@ void DeviceBookManager::add(const QString& name, const QString& hostID, const QS
                             const std::optional<QString>& note) {
     const QString id = IDFormatter::normalize(hostID);
     const QString shown = displayName(name, id);
-    Keychain::save(m_secrets, password, id, Keychain::devicesService);
+    // Without a stored password the device still connects; the password is
+    // asked for then.
+    static_cast<void>(Keychain::save(m_secrets, password, id, Keychain::devicesService));
     const auto existing = std::find_if(m_devices.begin(), m_devices.end(),
                                        [&](const SavedDevice& d) { return d.hostID == id; });
     if (existing != m_devices.end()) {
@@ -91,7 +93,7 @@ void DeviceBookManager::remove(const QUuid& id) {
         return;
     const QString hostID = found->hostID;
     m_devices.erase(found);
-    Keychain::remove(m_secrets, hostID, Keychain::devicesService);
+    static_cast<void>(Keychain::remove(m_secrets, hostID, Keychain::devicesService));
     persist();
 }
 

@@ -22,8 +22,8 @@ QString label(const QString& account, const QString& service) {
 
 } // namespace
 
-std::optional<secrets::SecretStoreError> save(secrets::SecretStore& store, const QString& password,
-                                              const QString& account, const QString& service) {
+Expected<void, secrets::SecretStoreError> save(secrets::SecretStore& store, const QString& password,
+                                               const QString& account, const QString& service) {
     return store.save(address(account, service), password.toStdString(),
                       label(account, service).toStdString());
 }
@@ -40,8 +40,8 @@ std::optional<QString> load(secrets::SecretStore& store, const QString& account,
     return text;
 }
 
-std::optional<secrets::SecretStoreError> remove(secrets::SecretStore& store, const QString& account,
-                                                const QString& service) {
+Expected<void, secrets::SecretStoreError> remove(secrets::SecretStore& store, const QString& account,
+                                                 const QString& service) {
     return store.remove(address(account, service));
 }
 

@@ -20,13 +20,13 @@ inline const QString devicesService = QStringLiteral("com.tessamund.quillmere.de
 inline const QString connectionsService = QStringLiteral("com.tessamund.quillmere.connections");
 
 // Replaces the stored password; the error only for callers that report it.
-std::optional<secrets::SecretStoreError> save(secrets::SecretStore& store, const QString& password,
-                                              const QString& account, const QString& service);
+Expected<void, secrets::SecretStoreError> save(secrets::SecretStore& store, const QString& password,
+                                               const QString& account, const QString& service);
 // Nothing when there is none, it is not UTF-8, or the store cannot be asked.
 std::optional<QString> load(secrets::SecretStore& store, const QString& account,
                             const QString& service);
-std::optional<secrets::SecretStoreError> remove(secrets::SecretStore& store, const QString& account,
-                                                const QString& service);
+Expected<void, secrets::SecretStoreError> remove(secrets::SecretStore& store, const QString& account,
+                                                 const QString& service);
 
 } // namespace Keychain
 

@@ -20,7 +20,7 @@ RecentConnectionsManager::RecentConnectionsManager(QSettings& store, secrets::Se
 
 void RecentConnectionsManager::save(const QString& hostID, const QString& password,
                                     const QByteArray& thumbnail) {
-    Keychain::save(m_secrets, password, hostID, Keychain::connectionsService);
+    static_cast<void>(Keychain::save(m_secrets, password, hostID, Keychain::connectionsService));
     const auto existing = std::find_if(m_connections.begin(), m_connections.end(),
                                        [&](const RecentConnection& c) { return c.hostID == hostID; });
     if (existing != m_connections.end()) {
@@ -37,7 +37,8 @@ void RecentConnectionsManager::save(const QString& hostID, const QString& passwo
                          return a.lastConnected > b.lastConnected;
                      });
     while (m_connections.size() > kMaxEntries) {
-        Keychain::remove(m_secrets, m_connections.last().hostID, Keychain::connectionsService);
+        static_cast<void>(
+            Keychain::remove(m_secrets, m_connections.last().hostID, Keychain::connectionsService));
         m_connections.removeLast();
     }
     persist();
@@ -50,7 +51,7 @@ void RecentConnectionsManager::remove(const QUuid& id) {
         return;
     const QString hostID = found->hostID;
     m_connections.erase(found);
-    Keychain::remove(m_secrets, hostID, Keychain::connectionsService);
+    static_cast<void>(Keychain::remove(m_secrets, hostID, Keychain::connectionsService));
     persist();
 }
 

@@ -6,24 +6,24 @@
 
 namespace velmarin::input {
 
-std::variant<std::unique_ptr<XTestInputSink>, InputError>
+Expected<std::unique_ptr<XTestInputSink>, InputError>
 XTestInputSink::open(const std::string& displayName) {
     int screenNumber = 0;
     Connection connection(
         xcb_connect(displayName.empty() ? nullptr : displayName.c_str(), &screenNumber));
     if (xcb_connection_has_error(connection.get()))
-        return InputError{InputError::Kind::displayUnavailable};
+        return unexpected(InputError{InputError::Kind::displayUnavailable});
 
     const xcb_query_extension_reply_t* xtest =
         xcb_get_extension_data(connection.get(), &xcb_test_id);
     if (!xtest || !xtest->present)
-        return InputError{InputError::Kind::injectionUnsupported};
+        return unexpected(InputError{InputError::Kind::injectionUnsupported});
 
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
     for (int i = 0; i < screenNumber && screens.rem > 0; ++i)
         xcb_screen_next(&screens);
     if (screens.rem == 0)
-        return InputError{InputError::Kind::displayUnavailable};
+        return unexpected(InputError{InputError::Kind::displayUnavailable});
     xcb_screen_t* screen = screens.data;
     return std::unique_ptr<XTestInputSink>(new XTestInputSink(std::move(connection), screen));
 }

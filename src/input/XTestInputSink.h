@@ -3,6 +3,7 @@
 // Injected input on an X11 display through the XTEST extension: the events
 // are indistinguishable from the local mouse and keyboard for applications.
 
+#include "common/Expected.h"
 #include "input/InputError.h"
 #include "input/InputSink.h"
 
@@ -10,14 +11,13 @@
 
 #include <memory>
 #include <string>
-#include <variant>
 
 namespace velmarin::input {
 
 class XTestInputSink final : public InputSink {
 public:
     // Connects to `displayName` (empty: $DISPLAY).
-    static std::variant<std::unique_ptr<XTestInputSink>, InputError>
+    static Expected<std::unique_ptr<XTestInputSink>, InputError>
     open(const std::string& displayName = {});
     // Waits until the server has acted on what was sent: requests it has
     // not read yet are lost with the connection, and a key release lost

@@ -37,10 +37,7 @@ void useStoredRelay(const AppSettings& settings) {
 ui::PermissionManager::Probes desktopProbes() {
     ui::PermissionManager::Probes probes;
     probes.screenRecording = [] { return !capture::checkCaptureAccess(); };
-    probes.accessibility = [] {
-        return std::holds_alternative<std::unique_ptr<input::XTestInputSink>>(
-            input::XTestInputSink::open());
-    };
+    probes.accessibility = [] { return input::XTestInputSink::open().hasValue(); };
     probes.unsupported = []() -> std::optional<QString> {
         if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
             (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))

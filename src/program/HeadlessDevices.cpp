@@ -145,9 +145,11 @@ int runHeadlessDevices(const DevicesOptions& options) {
         if (password->isEmpty())
             return fail(QStringLiteral("Het wachtwoord mag niet leeg zijn."));
         // Stored first: a device whose password could not be kept is not added.
-        if (const auto error =
-                devices::Keychain::save(user.secrets, *password, options.id, devicesService))
-            return fail(secretStoreProblem(*error) + QStringLiteral(" Het apparaat is niet opgeslagen."));
+        if (const auto saved =
+                devices::Keychain::save(user.secrets, *password, options.id, devicesService);
+            !saved)
+            return fail(secretStoreProblem(saved.error()) +
+                        QStringLiteral(" Het apparaat is niet opgeslagen."));
         user.book.add(options.device, options.id, *password, options.note);
         out(QStringLiteral("Apparaat opgeslagen: %1").arg(user.book.find(options.id)->name));
         return 0;
@@ -160,8 +162,10 @@ int runHeadlessDevices(const DevicesOptions& options) {
         user.book.rename(device->id, options.newName);
         return 0;
     }
-    if (const auto error = devices::Keychain::remove(user.secrets, device->hostID, devicesService))
-        return fail(secretStoreProblem(*error) + QStringLiteral(" Het apparaat is niet verwijderd."));
+    if (const auto removed = devices::Keychain::remove(user.secrets, device->hostID, devicesService);
+        !removed)
+        return fail(secretStoreProblem(removed.error()) +
+                    QStringLiteral(" Het apparaat is niet verwijderd."));
     out(QStringLiteral("Apparaat verwijderd: %1").arg(device->name));
     user.book.remove(device->id);
     return 0;

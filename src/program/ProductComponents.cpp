@@ -1,11 +1,13 @@
 #include "program/ProductComponents.h"
 
 #include "capture/HostScreenCapture.h"
+#include "collab/QtClipboard.h"
 #include "program/ProductInput.h"
 #include "ui/viewer/RecordingManager.h"
 #include "ui/viewer/VideoRenderer.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -25,7 +27,10 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
                                                   std::function<QSizeF()> hostScreenSize) {
         return input::makeViewerInput(webSocket, std::move(hostScreenSize), displayBridge);
     };
-    // Clipboard, file transfer and the overlay are not built yet.
+    // The clipboard needs a GUI application: the desktop, or a headless
+    // session on a display.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        components.clipboard = std::make_unique<collab::QtClipboardSync>();
     components.display = std::make_unique<ui::VideoRenderer>(displayBridge);
     ui::RecordingManager::Options recording;
     // Only a desktop user has a file manager to look at the recording in.

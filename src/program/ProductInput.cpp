@@ -12,15 +12,16 @@ namespace velmarin::input {
 
 std::unique_ptr<HostInput> makeHostInput(std::shared_ptr<const capture::CapturedArea> area) {
     auto opened = XTestInputSink::open();
-    if (auto* error = std::get_if<InputError>(&opened)) {
-        qCInfo(Log::input, "Remote input unavailable: %s", qPrintable(error->description()));
+    if (!opened) {
+        qCInfo(Log::input, "Remote input unavailable: %s",
+               qPrintable(opened.error().description()));
         return nullptr;
     }
     auto provider = [area]() -> std::optional<protocol::PixelRect> {
         return area ? area->get() : std::nullopt;
     };
     return std::make_unique<InputInjector>(
-        std::move(std::get<std::unique_ptr<XTestInputSink>>(opened)), std::move(provider));
+        std::move(*opened), std::move(provider));
 }
 
 std::unique_ptr<ViewerInput> makeViewerInput(transport::WebSocketManager& webSocket,

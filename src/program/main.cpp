@@ -8,11 +8,14 @@
 #include "program/ProductComponents.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 #include "app/QtLogSink.h"
+#include "capture/CaptureAccess.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <memory>
 
 using namespace velmarin;
 
@@ -38,7 +41,17 @@ int main(int argc, char* argv[]) {
         }
         return runDesktop(argc, argv);
     }
-    QCoreApplication app(argc, argv);
+    // On a display the sessions keep its clipboard in step with the peer's,
+    // which takes a GUI application on that display.
+    const bool session = std::holds_alternative<HostOptions>(*command) ||
+                         std::holds_alternative<ViewOptions>(*command);
+    std::unique_ptr<QCoreApplication> app;
+    if (session && !qEnvironmentVariableIsEmpty("DISPLAY") && !capture::checkCaptureAccess()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setOrganizationName(QStringLiteral("Tessamund"));
     QCoreApplication::setApplicationName(QStringLiteral("Velmarin"));
     if (const auto* usage = std::get_if<UsageError>(&*command)) {

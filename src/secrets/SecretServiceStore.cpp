@@ -141,13 +141,13 @@ SecretServiceStore::SecretServiceStore()
 SecretServiceStore::SecretServiceStore(Options options)
     : m_options(std::move(options)) {}
 
-std::optional<SecretStoreError> SecretServiceStore::save(const SecretAddress& address,
-                                                         std::string_view secret,
-                                                         std::string_view label) {
+Expected<void, SecretStoreError> SecretServiceStore::save(const SecretAddress& address,
+                                                          std::string_view secret,
+                                                          std::string_view label) {
     const CallDeadline deadline(m_options.timeout);
     auto opened = openService(deadline);
     if (auto* error = std::get_if<SecretStoreError>(&opened))
-        return *error;
+        return unexpected(*error);
     SecretService* service = std::get<ObjectPtr<SecretService>>(opened).get();
 
     // Storing into a locked collection would unlock it first, with a prompt.
@@ -156,11 +156,11 @@ std::optional<SecretStoreError> SecretServiceStore::save(const SecretAddress& ad
         service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, deadline.cancellable(), &raw));
     ErrorPtr error(raw);
     if (error)
-        return errorFrom(error.get(), deadline, Kind::failed);
+        return unexpected(errorFrom(error.get(), deadline, Kind::failed));
     if (!collection)
-        return SecretStoreError{Kind::unavailable, "no default collection"};
+        return unexpected(SecretStoreError{Kind::unavailable, "no default collection"});
     if (secret_collection_get_locked(collection.get()))
-        return SecretStoreError{Kind::locked, {}};
+        return unexpected(SecretStoreError{Kind::locked, {}});
 
     const ValuePtr value(
         secret_value_new(secret.data(), static_cast<gssize>(secret.size()), "text/plain"));
@@ -171,8 +171,8 @@ std::optional<SecretStoreError> SecretServiceStore::save(const SecretAddress& ad
         value.get(), deadline.cancellable(), &raw);
     error.reset(raw);
     if (!stored)
-        return errorFrom(error.get(), deadline, Kind::failed);
-    return std::nullopt;
+        return unexpected(errorFrom(error.get(), deadline, Kind::failed));
+    return {};
 }
 
 Expected<std::optional<std::string>, SecretStoreError>
@@ -199,15 +199,15 @@ SecretServiceStore::find(const SecretAddress& address) {
     return std::optional<std::string>();
 }
 
-std::optional<SecretStoreError> SecretServiceStore::remove(const SecretAddress& address) {
+Expected<void, SecretStoreError> SecretServiceStore::remove(const SecretAddress& address) {
     const CallDeadline deadline(m_options.timeout);
     auto opened = openService(deadline);
     if (auto* error = std::get_if<SecretStoreError>(&opened))
-        return *error;
+        return unexpected(*error);
     auto found = search(std::get<ObjectPtr<SecretService>>(opened).get(), address,
                         SECRET_SEARCH_ALL, deadline);
     if (auto* error = std::get_if<SecretStoreError>(&found))
-        return *error;
+        return unexpected(*error);
     std::optional<SecretStoreError> result;
     for (GList* node = std::get<ItemList>(found).get(); node; node = node->next) {
         auto* item = static_cast<SecretItem*>(node->data);
@@ -222,7 +222,9 @@ std::optional<SecretStoreError> SecretServiceStore::remove(const SecretAddress& 
             result = errorFrom(error.get(), deadline, Kind::failed);
         }
     }
-    return result;
+    if (result)
+        return unexpected(std::move(*result));
+    return {};
 }
 
 } // namespace velmarin::secrets

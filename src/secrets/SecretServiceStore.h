@@ -32,11 +32,11 @@ public:
     SecretServiceStore();
     explicit SecretServiceStore(Options options);
 
-    std::optional<SecretStoreError> save(const SecretAddress& address, std::string_view secret,
+    Expected<void, SecretStoreError> save(const SecretAddress& address, std::string_view secret,
                                          std::string_view label) override;
     Expected<std::optional<std::string>, SecretStoreError>
     find(const SecretAddress& address) override;
-    std::optional<SecretStoreError> remove(const SecretAddress& address) override;
+    Expected<void, SecretStoreError> remove(const SecretAddress& address) override;
 
 private:
     const Options m_options;

@@ -38,7 +38,7 @@ public:
 
     // Stores `secret` under `address`, replacing the one there. `label` is
     // what a person sees in a keyring manager.
-    virtual std::optional<SecretStoreError>
+    virtual Expected<void, SecretStoreError>
     save(const SecretAddress& address, std::string_view secret, std::string_view label) = 0;
     // The secret, nothing when there is none, or why the store could not be
     // asked (a locked item counts as none).
@@ -50,7 +50,7 @@ public:
         return found ? std::move(*found) : std::nullopt;
     }
     // Removes the secret; one that is not there is no error.
-    virtual std::optional<SecretStoreError> remove(const SecretAddress& address) = 0;
+    virtual Expected<void, SecretStoreError> remove(const SecretAddress& address) = 0;
 };
 
 } // namespace velmarin::secrets

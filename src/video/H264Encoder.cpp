@@ -29,26 +29,27 @@ H264Encoder::H264Encoder(EncoderProfile profile)
 
 H264Encoder::~H264Encoder() = default;
 
-std::optional<EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t height,
-                                               AVPixelFormat format) {
+Expected<void, EncoderError> H264Encoder::setup(std::int32_t width, std::int32_t height,
+                                                AVPixelFormat format) {
     std::vector<protocol::Bytes> flushed;
-    std::optional<EncoderError> error;
+    Expected<void, EncoderError> opened;
     {
         const std::lock_guard lock(m_mutex);
         if (m_context)
             closeLocked(flushed);
-        error = openLocked(width, height, format);
+        opened = openLocked(width, height, format);
     }
     deliverFrames(flushed);
-    return error;
+    return opened;
 }
 
-std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int32_t height,
-                                                    AVPixelFormat format) {
+Expected<void, EncoderError> H264Encoder::openLocked(std::int32_t width, std::int32_t height,
+                                                     AVPixelFormat format) {
     m_width = width;
     m_height = height;
     const auto fail = [](int status) {
-        return EncoderError{.kind = EncoderError::Kind::sessionCreationFailed, .status = status};
+        return unexpected(
+            EncoderError{.kind = EncoderError::Kind::sessionCreationFailed, .status = status});
     };
 
     if (format == AV_PIX_FMT_NONE)
@@ -108,7 +109,7 @@ std::optional<EncoderError> H264Encoder::openLocked(std::int32_t width, std::int
     m_hasPts = false;
     logging::log(logging::Level::info, "encoding", "H264 encoder setup: %dx%d @ %ld bps", width,
                  height, static_cast<long>(m_bitrate));
-    return std::nullopt;
+    return {};
 }
 
 void H264Encoder::encode(const Picture& picture, std::chrono::nanoseconds presentationTime) {

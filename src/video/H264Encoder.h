@@ -10,6 +10,7 @@
 // each picture comes out at once). `forceNextKeyframe` and `updateBitrate`
 // may be called from any thread.
 
+#include "common/Expected.h"
 #include "protocol/NALUParser.h"
 #include "video/EncoderError.h"
 #include "video/EncoderProfile.h"
@@ -22,7 +23,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 namespace velmarin::video {
 
@@ -50,8 +50,8 @@ public:
     // Opens the encoder for pictures of this size in `format` (the profile's
     // preferred format when AV_PIX_FMT_NONE). An encoder that is already set
     // up is torn down first.
-    std::optional<EncoderError> setup(std::int32_t width, std::int32_t height,
-                                      AVPixelFormat format = AV_PIX_FMT_NONE);
+    Expected<void, EncoderError> setup(std::int32_t width, std::int32_t height,
+                                       AVPixelFormat format = AV_PIX_FMT_NONE);
 
     // Encodes one picture. Dropped without a word when the encoder is not set
     // up or the picture's size or format is not the one of `setup`.
@@ -91,8 +91,8 @@ public:
     AVPixelFormat preferredFormat() const;
 
 private:
-    std::optional<EncoderError> openLocked(std::int32_t width, std::int32_t height,
-                                           AVPixelFormat format);
+    Expected<void, EncoderError> openLocked(std::int32_t width, std::int32_t height,
+                                            AVPixelFormat format);
     // Both need m_mutex held; they append finished messages to `out`.
     void drainPackets(std::vector<protocol::Bytes>& out);
     void closeLocked(std::vector<protocol::Bytes>& out);

@@ -18,9 +18,10 @@ TestCapture::~TestCapture() {
 }
 
 QCoro::Task<Expected<void, CaptureFailure>> TestCapture::startCapture() {
-    if (auto error = m_encoder.setup(kWidth, kHeight))
-        co_return unexpected(CaptureFailure{.kind = CaptureFailure::Kind::encoder,
-                                            .description = QString::fromStdString(error->description())});
+    if (auto opened = m_encoder.setup(kWidth, kHeight); !opened)
+        co_return unexpected(
+            CaptureFailure{.kind = CaptureFailure::Kind::encoder,
+                           .description = QString::fromStdString(opened.error().description())});
     ++m_log->started;
     m_running = true;
     m_thread = std::thread([this] {

@@ -53,8 +53,8 @@ protected:
 
     void SetUp() override {
         auto opened = XTestInputSink::open(xvfb.display());
-        ASSERT_TRUE(std::holds_alternative<std::unique_ptr<XTestInputSink>>(opened));
-        auto owned = std::move(std::get<std::unique_ptr<XTestInputSink>>(opened));
+        ASSERT_TRUE(opened);
+        auto owned = std::move(*opened);
         sink = owned.get();
         injector = std::make_unique<InputInjector>(
             std::move(owned), [this] { return capturedArea; }, [this] { return now; });

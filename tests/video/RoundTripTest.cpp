@@ -24,7 +24,7 @@ TEST_P(RoundTrip, PicturesComeBackTheSameSizeAndRecognisablyTheSame) {
     constexpr int kFrames = 45;
     H264Encoder encoder;
     encoder.updateBitrate(2'000'000);
-    ASSERT_FALSE(encoder.setup(kWidth, kHeight, GetParam().format));
+    ASSERT_TRUE(encoder.setup(kWidth, kHeight, GetParam().format));
     ASSERT_EQ(encoder.inputFormat(), GetParam().format);
     const auto messages = encodeFrames(encoder, GetParam().pattern, 0, kFrames, 30);
     ASSERT_EQ(messages.size(), static_cast<std::size_t>(kFrames));

@@ -137,29 +137,30 @@ void RecordingManager::doAppend(const video::Picture& picture) {
         return;
     if (!m_writer) {
         auto created = createWriter(picture.width(), picture.height());
-        if (auto* error = std::get_if<video::RecordingError>(&created)) {
+        if (!created) {
             // Every later picture tries again; say it once.
             if (!m_setupErrorReported) {
                 m_setupErrorReported = true;
                 logging::log(logging::Level::error, "decoding",
-                             "Recording: failed to create writer: %s", error->description.c_str());
-                reportError(error->description);
+                             "Recording: failed to create writer: %s",
+                             created.error().description.c_str());
+                reportError(created.error().description);
             }
             return;
         }
-        m_writer = std::move(std::get<std::unique_ptr<video::MovieWriter>>(created));
+        m_writer = std::move(*created);
     }
     const auto time = now();
     if (!m_sessionStarted) {
         m_startTime = time;
         m_sessionStarted = true;
     }
-    if (auto error = m_writer->write(picture, time - m_startTime)) {
+    if (const auto written = m_writer->write(picture, time - m_startTime); !written) {
         // The disk is full or the file is gone: keep what was written and
         // end the recording.
         logging::log(logging::Level::error, "decoding", "Recording: %s",
-                     error->description.c_str());
-        reportError(error->description);
+                     written.error().description.c_str());
+        reportError(written.error().description);
         auto mine = m_current;
         m_requested.compare_exchange_strong(mine, 0);
         doStop();
@@ -180,13 +181,13 @@ void RecordingManager::doStop() {
 }
 
 void RecordingManager::finishFile() {
-    const auto error = m_writer->finish();
+    const auto finished = m_writer->finish();
     const bool wrotePictures = m_writer->picturesWritten() > 0;
     m_writer.reset();
-    if (error) {
+    if (!finished) {
         logging::log(logging::Level::error, "decoding", "Recording: finishing failed: %s",
-                     error->description.c_str());
-        reportError(error->description);
+                     finished.error().description.c_str());
+        reportError(finished.error().description);
         return; // the file keeps its unfinished name
     }
     if (!wrotePictures) {
@@ -233,22 +234,21 @@ void RecordingManager::setOutputPath(const QString& path) {
 // that something took since start() chose it (a file, or a link planted to
 // make us overwrite another file) makes the recording move on to the next
 // free name. What fails after the file exists removes it again.
-std::variant<std::unique_ptr<video::MovieWriter>, video::RecordingError>
+Expected<std::unique_ptr<video::MovieWriter>, video::RecordingError>
 RecordingManager::createWriter(int width, int height) {
     auto file = video::OutputFile::createNew(m_partialPath.toStdString());
     for (int attempt = 1; attempt < kNameAttempts; ++attempt) {
-        const auto* error = std::get_if<std::error_code>(&file);
-        if (!error || *error != std::errc::file_exists)
+        if (file || file.error() != std::errc::file_exists)
             break;
         setOutputPath(freePath(m_chosenPath));
         file = video::OutputFile::createNew(m_partialPath.toStdString());
     }
-    if (const auto* error = std::get_if<std::error_code>(&file))
-        return video::RecordingError{"Opnamebestand kan niet worden aangemaakt: " +
-                                     error->message() + " (" + m_partialPath.toStdString() + ")"};
-    auto created =
-        video::MovieWriter::create(std::move(std::get<video::OutputFile>(file)), width, height);
-    if (std::holds_alternative<video::RecordingError>(created)) {
+    if (!file)
+        return unexpected(video::RecordingError{"Opnamebestand kan niet worden aangemaakt: " +
+                                                file.error().message() + " (" +
+                                                m_partialPath.toStdString() + ")"});
+    auto created = video::MovieWriter::create(std::move(*file), width, height);
+    if (!created) {
         std::error_code ignored;
         std::filesystem::remove(m_partialPath.toStdString(), ignored);
     }

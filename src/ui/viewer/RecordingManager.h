@@ -86,7 +86,7 @@ private:
     void finishFile();
     void reportError(const std::string& message);
     void setOutputPath(const QString& path);
-    std::variant<std::unique_ptr<video::MovieWriter>, video::RecordingError>
+    Expected<std::unique_ptr<video::MovieWriter>, video::RecordingError>
     createWriter(int width, int height);
 
     const Options m_options;

@@ -111,38 +111,38 @@ MovieWriter::~MovieWriter() {
         finish();
 }
 
-std::variant<std::unique_ptr<MovieWriter>, RecordingError>
+Expected<std::unique_ptr<MovieWriter>, RecordingError>
 MovieWriter::create(const std::string& path, int width, int height) {
     auto file = OutputFile::createNew(path);
-    if (const auto* error = std::get_if<std::error_code>(&file))
-        return createFailure(error->message());
-    auto created = create(std::move(std::get<OutputFile>(file)), width, height);
-    if (std::holds_alternative<RecordingError>(created)) {
+    if (!file)
+        return unexpected(createFailure(file.error().message()));
+    auto created = create(std::move(*file), width, height);
+    if (!created) {
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
     return created;
 }
 
-std::variant<std::unique_ptr<MovieWriter>, RecordingError>
+Expected<std::unique_ptr<MovieWriter>, RecordingError>
 MovieWriter::create(OutputFile file, int width, int height) {
     // 4:2:0 needs even sizes; the odd last column or row is dropped.
     width &= ~1;
     height &= ~1;
     if (width <= 0 || height <= 0)
-        return RecordingError{"Het beeld is te klein om op te nemen."};
+        return unexpected(RecordingError{"Het beeld is te klein om op te nemen."});
     std::unique_ptr<MovieWriter> writer(new MovieWriter(std::move(file), width, height));
-    if (auto error = writer->open())
-        return *error;
+    if (auto opened = writer->open(); !opened)
+        return unexpected(opened.error());
     return writer;
 }
 
-std::optional<RecordingError> MovieWriter::open() {
+Expected<void, RecordingError> MovieWriter::open() {
     routeCodecLogs();
     AVFormatContext* format = nullptr;
     int result = avformat_alloc_output_context2(&format, nullptr, "mp4", nullptr);
     if (result < 0 || !format)
-        return RecordingError{"Opnamebestand kan niet worden aangemaakt: " + errorText(result)};
+        return unexpected(RecordingError{"Opnamebestand kan niet worden aangemaakt: " + errorText(result)});
     m_format.reset(format);
 
     // The same x264 set-up as the live stream (fast, High profile, no
@@ -151,11 +151,11 @@ std::optional<RecordingError> MovieWriter::open() {
     const EncoderProfile profile = libx264Profile();
     const AVCodec* codec = avcodec_find_encoder_by_name(profile.codecName.c_str());
     if (!codec)
-        return RecordingError{"Geen H.264-encoder beschikbaar voor de opname."};
+        return unexpected(RecordingError{"Geen H.264-encoder beschikbaar voor de opname."});
     m_codec.reset(avcodec_alloc_context3(codec));
     m_packet.reset(av_packet_alloc());
     if (!m_codec || !m_packet)
-        return RecordingError{"Onvoldoende geheugen voor de opname."};
+        return unexpected(RecordingError{"Onvoldoende geheugen voor de opname."});
     m_codec->width = m_width;
     m_codec->height = m_height;
     m_codec->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -171,23 +171,23 @@ std::optional<RecordingError> MovieWriter::open() {
         av_opt_set(m_codec->priv_data, name.c_str(), value.c_str(), 0);
     av_opt_set(m_codec->priv_data, "crf", "23", 0);
     if ((result = avcodec_open2(m_codec.get(), codec, nullptr)) < 0)
-        return RecordingError{"De encoder voor de opname start niet: " + errorText(result)};
+        return unexpected(RecordingError{"De encoder voor de opname start niet: " + errorText(result)});
 
     AVStream* stream = avformat_new_stream(m_format.get(), nullptr);
     if (!stream)
-        return RecordingError{"Onvoldoende geheugen voor de opname."};
+        return unexpected(RecordingError{"Onvoldoende geheugen voor de opname."});
     stream->time_base = m_codec->time_base;
     if ((result = avcodec_parameters_from_context(stream->codecpar, m_codec.get())) < 0)
-        return RecordingError{"De encoder voor de opname start niet: " + errorText(result)};
+        return unexpected(RecordingError{"De encoder voor de opname start niet: " + errorText(result)});
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIOBufferSize));
     if (!buffer)
-        return RecordingError{"Onvoldoende geheugen voor de opname."};
+        return unexpected(RecordingError{"Onvoldoende geheugen voor de opname."});
     m_io.reset(
         avio_alloc_context(buffer, kIOBufferSize, 1, &m_file, nullptr, writeToFile, seekInFile));
     if (!m_io) {
         av_free(buffer);
-        return RecordingError{"Onvoldoende geheugen voor de opname."};
+        return unexpected(RecordingError{"Onvoldoende geheugen voor de opname."});
     }
     m_format->pb = m_io.get();
     m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -196,9 +196,9 @@ std::optional<RecordingError> MovieWriter::open() {
     result = avformat_write_header(m_format.get(), &options);
     av_dict_free(&options);
     if (result < 0)
-        return writeFailure(result);
+        return unexpected(writeFailure(result));
     m_headerWritten = true;
-    return std::nullopt;
+    return {};
 }
 
 Picture MovieWriter::fitToTrack(const Picture& picture) {
@@ -223,34 +223,34 @@ Picture MovieWriter::fitToTrack(const Picture& picture) {
     return out;
 }
 
-std::optional<RecordingError> MovieWriter::write(const Picture& picture,
+Expected<void, RecordingError> MovieWriter::write(const Picture& picture,
                                                  std::chrono::nanoseconds sinceStart) {
     if (m_finished || m_failed || !m_headerWritten)
-        return RecordingError{"De opname is al afgesloten."};
+        return unexpected(RecordingError{"De opname is al afgesloten."});
     const Picture fitted = fitToTrack(picture);
     if (fitted.isNull())
-        return std::nullopt; // an unusable picture costs only itself
+        return {}; // an unusable picture costs only itself
     // The encoder stamps its own copy of the frame; the picture stays
     // read-only for its other holders.
     AVFramePtr frame(av_frame_clone(fitted.avFrame()));
     if (!frame)
-        return std::nullopt;
+        return {};
     frame->format = AV_PIX_FMT_YUV420P;
     frame->pict_type = AV_PICTURE_TYPE_NONE;
     const std::int64_t pts = sinceStart.count() * kTimeScale / 1'000'000'000;
     frame->pts = std::max(pts, m_lastPts + 1);
     m_lastPts = frame->pts;
-    if (auto error = send(frame.get()))
-        return error;
+    if (auto sent = send(frame.get()); !sent)
+        return sent;
     ++m_picturesWritten;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<RecordingError> MovieWriter::send(const AVFrame* frame) {
+Expected<void, RecordingError> MovieWriter::send(const AVFrame* frame) {
     int result = avcodec_send_frame(m_codec.get(), frame);
     if (result < 0 && result != AVERROR_EOF) {
         m_failed = true;
-        return RecordingError{"De encoder van de opname faalde: " + errorText(result)};
+        return unexpected(RecordingError{"De encoder van de opname faalde: " + errorText(result)});
     }
     AVStream* stream = m_format->streams[0];
     while ((result = avcodec_receive_packet(m_codec.get(), m_packet.get())) >= 0) {
@@ -268,23 +268,24 @@ std::optional<RecordingError> MovieWriter::send(const AVFrame* frame) {
             m_failed = true;
             logging::log(logging::Level::error, "decoding", "Recording: write failed: %s",
                 errorText(result).c_str());
-            return writeFailure(result);
+            return unexpected(writeFailure(result));
         }
     }
     if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
         m_failed = true;
-        return RecordingError{"De encoder van de opname faalde: " + errorText(result)};
+        return unexpected(RecordingError{"De encoder van de opname faalde: " + errorText(result)});
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<RecordingError> MovieWriter::finish() {
+Expected<void, RecordingError> MovieWriter::finish() {
     if (m_finished || !m_headerWritten)
-        return std::nullopt;
+        return {};
     m_finished = true;
     std::optional<RecordingError> error;
     if (!m_failed)
-        error = send(nullptr);
+        if (auto sent = send(nullptr); !sent)
+            error = sent.error();
     const int result = av_write_trailer(m_format.get());
     if (!error && result < 0)
         error = writeFailure(result);
@@ -294,7 +295,9 @@ std::optional<RecordingError> MovieWriter::finish() {
     const std::error_code closed = m_file.close();
     if (!error && closed)
         error = writeFailure(AVERROR(closed.value()));
-    return error;
+    if (error)
+        return unexpected(std::move(*error));
+    return {};
 }
 
 } // namespace velmarin::video

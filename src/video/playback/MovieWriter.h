@@ -23,7 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
+
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -44,11 +44,11 @@ public:
 
     // Creates a new file at `path` for pictures of this size; fails when
     // something has that name already.
-    static std::variant<std::unique_ptr<MovieWriter>, RecordingError>
+    static Expected<std::unique_ptr<MovieWriter>, RecordingError>
     create(const std::string& path, int width, int height);
     // Writes into `file`, which the caller created.
-    static std::variant<std::unique_ptr<MovieWriter>, RecordingError> create(OutputFile file,
-                                                                             int width, int height);
+    static Expected<std::unique_ptr<MovieWriter>, RecordingError> create(OutputFile file,
+                                                                         int width, int height);
 
     ~MovieWriter();
     MovieWriter(const MovieWriter&) = delete;
@@ -57,12 +57,12 @@ public:
     // Encodes one picture shown at `sinceStart` (times that do not increase
     // are moved just after the previous one). An error means the file cannot
     // take more (disk full, I/O error); what was written so far stays.
-    std::optional<RecordingError> write(const Picture& picture,
-                                        std::chrono::nanoseconds sinceStart);
+    Expected<void, RecordingError> write(const Picture& picture,
+                                         std::chrono::nanoseconds sinceStart);
 
     // Flushes the encoder and writes the closing index; the writer takes no
     // more pictures afterwards.
-    std::optional<RecordingError> finish();
+    Expected<void, RecordingError> finish();
 
     int width() const { return m_width; }
     int height() const { return m_height; }
@@ -83,8 +83,8 @@ private:
     };
 
     MovieWriter(OutputFile file, int width, int height);
-    std::optional<RecordingError> open();
-    std::optional<RecordingError> send(const AVFrame* frame);
+    Expected<void, RecordingError> open();
+    Expected<void, RecordingError> send(const AVFrame* frame);
     Picture fitToTrack(const Picture& picture);
 
     const int m_width;

@@ -16,10 +16,10 @@ std::error_code lastError() {
 
 } // namespace
 
-std::variant<OutputFile, std::error_code> OutputFile::createNew(const std::string& path) {
+Expected<OutputFile, std::error_code> OutputFile::createNew(const std::string& path) {
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (descriptor < 0)
-        return lastError();
+        return unexpected(lastError());
     return OutputFile(descriptor);
 }
 

@@ -5,9 +5,10 @@
 // already has its name, and it gets its final name without replacing a file
 // that has that name.
 
+#include "common/Expected.h"
+
 #include <string>
 #include <system_error>
-#include <variant>
 
 namespace velmarin::video {
 
@@ -15,7 +16,7 @@ class OutputFile {
 public:
     // Creates `path`; std::errc::file_exists when the name is taken (a file,
     // a directory, a symbolic link, also a dangling one).
-    static std::variant<OutputFile, std::error_code> createNew(const std::string& path);
+    static Expected<OutputFile, std::error_code> createNew(const std::string& path);
 
     // Takes over an open, writable descriptor.
     explicit OutputFile(int descriptor);

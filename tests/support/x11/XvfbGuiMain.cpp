@@ -1,4 +1,4 @@
-// main() for the display widget suite: a private Xvfb and a QApplication on
+// main() for suites that need a real X display: a private Xvfb and a QApplication on
 // it through the xcb platform. Listing the tests needs no server.
 
 #include "support/x11/XvfbProcess.h"
