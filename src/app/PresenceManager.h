@@ -47,6 +47,8 @@ public:
 
     bool isRunning() const { return m_running; }
     const QMap<QString, DeviceStatus>& statuses() const { return m_statuses; }
+    // The IDs asked about.
+    const QStringList& ids() const { return m_ids; }
 
     // The presence connection (tests observe it).
     transport::WebSocketManager& webSocket() { return *m_webSocket; }

@@ -8,7 +8,9 @@
 #include "program/BuildId.h"
 #include "program/ProductComponents.h"
 #include "program/UserDevices.h"
+#include "app/PresenceManager.h"
 #include "ui/common/Appearance.h"
+#include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
 #include "ui/viewer/DisplayViewFactory.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
@@ -76,9 +78,13 @@ int runDesktop(int& argc, char** argv) {
     // Outlives the coordinator and the window: both hold on to it.
     ui::RemoteDisplayBridge displayBridge;
     AppCoordinator coordinator(commands, productComponents(ProductMode::desktop, displayBridge));
+    // Outlives the window, whose devices tab polls through it.
+    PresenceManager presence;
     ui::MainWindow window(state, settings, permissions, commands,
                           ui::BuildInfo{QStringLiteral(VELMARIN_VERSION), buildId()});
     ui::SharingIndicator indicator(state, commands);
+    window.setDevicesScreen(
+        new ui::DevicesView(state, commands, userDevices.book, presence, userDevices.secrets));
 
     QObject::connect(&window, &ui::MainWindow::firstAppeared, &coordinator,
                      [&] { coordinator.setup(state, settings, &userDevices.recents); });

@@ -42,6 +42,10 @@ SymbolSource source(Symbol symbol) {
     case Symbol::checkCircle: return {"check-circle", ""};
     case Symbol::menu: return {"menu", "open-menu"};
     case Symbol::logo: return {"logo", ""};
+    case Symbol::plus: return {"plus", "list-add"};
+    case Symbol::xmark: return {"xmark", "window-close"};
+    case Symbol::pencil: return {"pencil", "document-edit"};
+    case Symbol::trash: return {"trash", "edit-delete"};
     }
     return {"logo", ""};
 }

@@ -30,6 +30,10 @@ enum class Symbol {
     checkCircle, // a granted permission
     menu,
     logo,
+    plus,        // add a device
+    xmark,       // cancel the form
+    pencil,      // rename
+    trash,       // delete
 };
 
 // The theme icon when one fits and no colour is asked for; the bundled

@@ -173,7 +173,7 @@ QWidget* MainWindow::buildTabArea() {
     m_connecting->addWidget(buildBlockedView());
     m_tabs->addWidget(m_connecting);
     m_tabs->addWidget(placeholder(
-        QStringLiteral("Opgeslagen apparaten komen in een volgende versie."), m_tabs));
+        QStringLiteral("Opgeslagen apparaten zijn hier niet beschikbaar."), m_tabs));
     layout->addWidget(m_tabs, 1);
     return area;
 }
@@ -241,6 +241,15 @@ void MainWindow::setRemoteScreen(QWidget* screen) {
     if (screen)
         m_pages->addWidget(screen);
     updateViewerConnected();
+}
+
+void MainWindow::setDevicesScreen(QWidget* screen) {
+    const int index = static_cast<int>(Tab::devices);
+    QWidget* old = m_tabs->widget(index);
+    m_tabs->insertWidget(index, screen);
+    m_tabs->removeWidget(old);
+    delete old;
+    m_tabs->setCurrentIndex(static_cast<int>(m_tab));
 }
 
 void MainWindow::updateConnectingTab() {

@@ -52,6 +52,8 @@ public:
     bool isViewerConnected() const;
     // The widget that shows the Host's screen while viewing.
     void setRemoteScreen(QWidget* screen);
+    // The devices tab; the window takes it.
+    void setDevicesScreen(QWidget* screen);
 
     // The usable part of the screen the window is on.
     QRect availableArea() const;

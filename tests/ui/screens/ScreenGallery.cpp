@@ -6,10 +6,15 @@
 #include "app/AppSettings.h"
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
+#include "app/PresenceManager.h"
+#include "devices/DeviceBookManager.h"
+#include "secrets/SecretServiceStore.h"
 #include "ui/common/Appearance.h"
+#include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
 #include "ui/window/MainWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
@@ -54,17 +59,34 @@ ui::PermissionManager::Probes probes(bool granted) {
     return {[granted] { return granted; }, [] { return true; }, {}, {}};
 }
 
+// The saved devices of a window, in a settings file of its own; passwords
+// go nowhere.
+struct Devices {
+    explicit Devices(const QString& file)
+        : store(file, QSettings::IniFormat) {}
+    QSettings store;
+    secrets::SecretServiceStore secrets{{.timeout = std::chrono::milliseconds(200)}};
+    devices::DeviceBookManager book{store, secrets};
+    PresenceManager presence{"wss://127.0.0.1:1", std::chrono::hours(1)};
+};
+
 // One window per state, built from fresh state objects.
 void render(const Gallery& gallery, const QString& name, bool permissionsGranted,
             const std::function<void(ConnectionState&, ui::MainWindow&)>& prepare,
-            const std::function<QPixmap(ui::MainWindow&)>& grab = screenOf) {
+            const std::function<QPixmap(ui::MainWindow&)>& grab = screenOf,
+            const std::function<void(devices::DeviceBookManager&)>& saved = {}) {
     QTemporaryDir dir;
     AppSettings settings(dir.filePath(QStringLiteral("velmarin.conf")), nullptr);
     ConnectionState state;
     CommandBus commands;
     ui::PermissionManager permissions(probes(permissionsGranted));
+    Devices devices(dir.filePath(QStringLiteral("devices.conf")));
+    if (saved)
+        saved(devices.book);
     ui::MainWindow window(state, settings, permissions, commands,
                           {QStringLiteral("0.1.0"), QStringLiteral("1a2b3c4d5e6f")});
+    window.setDevicesScreen(new ui::DevicesView(state, commands, devices.book, devices.presence,
+                                                devices.secrets));
     window.move(40, 40);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -126,5 +148,28 @@ int main(int argc, char** argv) {
         [](ConnectionState&, ui::MainWindow& window) {
             window.applicationMenu()->popup(window.mapToGlobal(QPoint(24, 48)));
         });
+    const auto devicesTab = [](const QString& buttonName) {
+        return [buttonName](ConnectionState&, ui::MainWindow& window) {
+            window.selectTab(ui::MainWindow::Tab::devices);
+            settle();
+            if (buttonName.isEmpty())
+                return;
+            // The first row's or the header's button of that name.
+            if (auto* button = window.findChild<QAbstractButton*>(buttonName))
+                button->click();
+        };
+    };
+    const auto twoDevices = [](devices::DeviceBookManager& book) {
+        book.add(QStringLiteral("Kantoor-pc"), QStringLiteral("482913067"), QStringLiteral("x"));
+        book.add(QString(), QStringLiteral("731004592"), QStringLiteral("x"));
+        book.markConnected(QStringLiteral("482913067"));
+    };
+    render(gallery, QStringLiteral("devices-empty"), true, devicesTab({}));
+    render(gallery, QStringLiteral("devices-add-form"), true, devicesTab("formButton"));
+    render(gallery, QStringLiteral("devices-list"), true, devicesTab({}), screenOf, twoDevices);
+    render(gallery, QStringLiteral("devices-rename"), true, devicesTab("rename"), screenOf,
+           twoDevices);
+    render(gallery, QStringLiteral("devices-confirm-delete"), true, devicesTab("delete"), screenOf,
+           twoDevices);
     return 0;
 }
