@@ -2,6 +2,7 @@
 
 #include "capture/HostScreenCapture.h"
 #include "program/ProductInput.h"
+#include "ui/host/AnnotationOverlayWindow.h"
 #include "ui/viewer/RecordingManager.h"
 #include "ui/viewer/VideoRenderer.h"
 
@@ -25,7 +26,16 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
                                                   std::function<QSizeF()> hostScreenSize) {
         return input::makeViewerInput(webSocket, std::move(hostScreenSize), displayBridge);
     };
-    // Clipboard, file transfer and the overlay are not built yet.
+    // Clipboard and file transfer are not built yet.
+    if (mode == ProductMode::desktop) // a window needs the desktop application
+        components.makeOverlay = [capturedArea] {
+            return std::make_unique<ui::AnnotationOverlayWindow>([capturedArea] {
+                const auto area = capturedArea->get();
+                return area ? std::optional<QRect>(QRect(area->x, area->y, area->width,
+                                                         area->height))
+                            : std::nullopt;
+            });
+        };
     components.display = std::make_unique<ui::VideoRenderer>(displayBridge);
     ui::RecordingManager::Options recording;
     // Only a desktop user has a file manager to look at the recording in.
