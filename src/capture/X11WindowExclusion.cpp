@@ -2,6 +2,7 @@
 
 #include "capture/XcbHandles.h"
 
+#include <xcb/composite.h>
 #include <xcb/shape.h>
 
 #include <algorithm>
@@ -14,9 +15,29 @@ X11WindowExclusion::X11WindowExclusion(xcb_connection_t* connection, xcb_window_
     , m_root(root) {
     const auto* shape = xcb_get_extension_data(connection, &xcb_shape_id);
     m_hasShape = shape && shape->present;
+    if (const auto* composite = xcb_get_extension_data(connection, &xcb_composite_id);
+        composite && composite->present) {
+        XcbReply<xcb_composite_query_version_reply_t> version(xcb_composite_query_version_reply(
+            connection, xcb_composite_query_version(connection, 0, 4), nullptr));
+        m_hasComposite = version != nullptr;
+    }
 }
 
-X11WindowExclusion::~X11WindowExclusion() = default;
+X11WindowExclusion::~X11WindowExclusion() {
+    redirect(false);
+}
+
+void X11WindowExclusion::redirect(bool on) {
+    if (!m_hasComposite || on == m_redirected)
+        return;
+    if (on)
+        xcb_composite_redirect_subwindows(m_connection, m_root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    else
+        xcb_composite_unredirect_subwindows(m_connection, m_root,
+                                            XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    xcb_flush(m_connection);
+    m_redirected = on;
+}
 
 void X11WindowExclusion::setWindows(std::vector<std::uint32_t> windowIds) {
     const std::lock_guard lock(m_mutex);
@@ -31,6 +52,7 @@ void X11WindowExclusion::patch(std::uint8_t* pixels, const protocol::PixelRect& 
         const std::lock_guard lock(m_mutex);
         windows = m_windows;
     }
+    redirect(!windows.empty());
     for (const std::uint32_t window : windows)
         patchWindow(window, pixels, area);
 }

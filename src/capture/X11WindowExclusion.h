@@ -4,11 +4,12 @@
 // root window's pixels are what the screen shows, overlay included, so the
 // part of the grab that an excluded window covers is grabbed a second time
 // with that window's bounding shape emptied for the instant of the grab,
-// and its shape put back right after. The windows below show through for
-// that instant: a window with a background colour is repainted by the
-// server at once; one without keeps the old pixels until its client paints
-// them again, and under a compositing manager the screen only changes once
-// the manager has repainted it.
+// and its shape put back right after. For what lies beneath to be there at
+// once, without waiting for its clients to repaint, the top-level windows
+// are redirected (Composite, automatic mode: the server keeps each one's
+// pixels and composes the screen itself) while windows are excluded.
+// Under a compositing manager the screen changes only once the manager has
+// repainted it, so there the overlay may still show in the picture.
 //
 // setWindows() from any thread; patch() on the capture thread.
 
@@ -27,6 +28,7 @@ namespace velmarin::capture {
 class X11WindowExclusion {
 public:
     X11WindowExclusion(xcb_connection_t* connection, xcb_window_t root);
+    // Lifts the redirection (closing the connection would too).
     ~X11WindowExclusion();
 
     // Needs the SHAPE extension.
@@ -39,11 +41,14 @@ public:
     void patch(std::uint8_t* pixels, const protocol::PixelRect& area);
 
 private:
+    void redirect(bool on);
     void patchWindow(xcb_window_t window, std::uint8_t* pixels, const protocol::PixelRect& area);
 
     xcb_connection_t* m_connection;
     xcb_window_t m_root;
     bool m_hasShape = false;
+    bool m_hasComposite = false;
+    bool m_redirected = false; // capture thread
     std::mutex m_mutex;
     std::vector<std::uint32_t> m_windows;
     std::unique_ptr<ShmGrabber> m_grabber; // capture thread
