@@ -27,6 +27,11 @@ X11WindowExclusion::~X11WindowExclusion() {
     redirect(false);
 }
 
+void X11WindowExclusion::setWindows(std::vector<std::uint32_t> windowIds) {
+    const std::lock_guard lock(m_mutex);
+    m_windows = std::move(windowIds);
+}
+
 void X11WindowExclusion::redirect(bool on) {
     if (!m_hasComposite || on == m_redirected)
         return;
@@ -39,13 +44,8 @@ void X11WindowExclusion::redirect(bool on) {
     m_redirected = on;
 }
 
-void X11WindowExclusion::setWindows(std::vector<std::uint32_t> windowIds) {
-    const std::lock_guard lock(m_mutex);
-    m_windows = std::move(windowIds);
-}
-
 void X11WindowExclusion::patch(std::uint8_t* pixels, const protocol::PixelRect& area) {
-    if (!m_hasShape)
+    if (!m_hasComposite)
         return;
     std::vector<std::uint32_t> windows;
     {
@@ -57,71 +57,109 @@ void X11WindowExclusion::patch(std::uint8_t* pixels, const protocol::PixelRect& 
         patchWindow(window, pixels, area);
 }
 
+namespace {
+
+struct Placed {
+    xcb_window_t window;
+    protocol::PixelRect rect; // inside the border, root coordinates
+};
+
+} // namespace
+
 void X11WindowExclusion::patchWindow(xcb_window_t window, std::uint8_t* pixels,
                                      const protocol::PixelRect& area) {
     xcb_connection_t* c = m_connection;
-    // Four questions in one round trip.
-    const auto extentsCookie = xcb_shape_query_extents(c, window);
+    // The overlay's place, shape and the stacking order in one round trip.
+    const auto treeCookie = xcb_query_tree(c, m_root);
     const auto attributesCookie = xcb_get_window_attributes(c, window);
-    const auto positionCookie = xcb_translate_coordinates(c, window, m_root, 0, 0);
-    const auto shapeCookie = xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING);
-    XcbReply<xcb_shape_query_extents_reply_t> extents(
-        xcb_shape_query_extents_reply(c, extentsCookie, nullptr));
+    const auto geometryCookie = xcb_get_geometry(c, window);
+    const auto shapeCookie = m_hasShape
+                                 ? xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING)
+                                 : xcb_shape_get_rectangles_cookie_t{0};
+    XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, treeCookie, nullptr));
     XcbReply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
-    XcbReply<xcb_translate_coordinates_reply_t> position(
-        xcb_translate_coordinates_reply(c, positionCookie, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
     XcbReply<xcb_shape_get_rectangles_reply_t> shape(
-        xcb_shape_get_rectangles_reply(c, shapeCookie, nullptr));
-    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !position || !shape ||
-        !extents)
+        m_hasShape ? xcb_shape_get_rectangles_reply(c, shapeCookie, nullptr) : nullptr);
+    if (!tree || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry)
         return;
 
     // The part of the grab the window's shape covers (an unshaped window
     // reports its whole rectangle).
-    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(shape.get());
-    const int count = xcb_shape_get_rectangles_rectangles_length(shape.get());
-    int left = area.x + area.width, top = area.y + area.height, right = area.x, bottom = area.y;
-    for (int i = 0; i < count; ++i) {
-        const protocol::PixelRect r =
-            protocol::PixelRect{position->dst_x + rects[i].x, position->dst_y + rects[i].y,
-                                rects[i].width, rects[i].height}
-                .intersected(area);
-        if (r.isEmpty())
-            continue;
-        left = std::min(left, r.x);
-        top = std::min(top, r.y);
-        right = std::max(right, r.x + r.width);
-        bottom = std::max(bottom, r.y + r.height);
+    const protocol::PixelRect whole{geometry->x + geometry->border_width,
+                                    geometry->y + geometry->border_width, geometry->width,
+                                    geometry->height};
+    protocol::PixelRect covered = whole.intersected(area);
+    if (shape) {
+        const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(shape.get());
+        const int count = xcb_shape_get_rectangles_rectangles_length(shape.get());
+        int left = area.x + area.width, top = area.y + area.height, right = area.x,
+            bottom = area.y;
+        for (int i = 0; i < count; ++i) {
+            const protocol::PixelRect r = protocol::PixelRect{whole.x + rects[i].x,
+                                                              whole.y + rects[i].y, rects[i].width,
+                                                              rects[i].height}
+                                              .intersected(area);
+            if (r.isEmpty())
+                continue;
+            left = std::min(left, r.x);
+            top = std::min(top, r.y);
+            right = std::max(right, r.x + r.width);
+            bottom = std::max(bottom, r.y + r.height);
+        }
+        covered = left < right && top < bottom
+                      ? protocol::PixelRect{left, top, right - left, bottom - top}
+                      : protocol::PixelRect{};
     }
-    if (left >= right || top >= bottom)
+    if (covered.isEmpty())
         return;
-    const protocol::PixelRect covered{left, top, right - left, bottom - top};
 
+    // The windows beneath, bottom first (the tree lists them that way).
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    const auto own = std::find(children, children + count, window);
+    if (own == children + count)
+        return; // not a top-level window
+    std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>> asked;
+    for (const xcb_window_t* child = children; child != own; ++child)
+        asked.emplace_back(xcb_get_window_attributes(c, *child), xcb_get_geometry(c, *child));
+    std::vector<Placed> beneath;
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        XcbReply<xcb_get_window_attributes_reply_t> a(
+            xcb_get_window_attributes_reply(c, asked[i].first, nullptr));
+        XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, asked[i].second, nullptr));
+        if (!a || !g || a->map_state != XCB_MAP_STATE_VIEWABLE ||
+            a->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || (g->depth != 24 && g->depth != 32))
+            continue;
+        const protocol::PixelRect rect{g->x + g->border_width, g->y + g->border_width, g->width,
+                                       g->height};
+        if (rect.intersects(covered))
+            beneath.push_back({children[i], rect});
+    }
+    for (const Placed& placed : beneath)
+        copyFrom(placed.window, placed.rect, placed.rect.intersected(covered), pixels, area);
+}
+
+void X11WindowExclusion::copyFrom(xcb_window_t window, const protocol::PixelRect& windowRect,
+                                  const protocol::PixelRect& part, std::uint8_t* pixels,
+                                  const protocol::PixelRect& area) {
     const std::size_t bytes = static_cast<std::size_t>(area.width) * area.height * 4;
     if (!m_grabber || m_grabberBytes < bytes) {
-        m_grabber = std::make_unique<ShmGrabber>(c, m_root, bytes);
+        m_grabber = std::make_unique<ShmGrabber>(m_connection, m_root, bytes);
         m_grabberBytes = bytes;
     }
-    // Emptied for the grab of what lies beneath, then restored as it was:
-    // the same rectangles, or no shape for a window that had none.
-    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
-                         window, 0, 0, 0, nullptr);
-    const std::uint8_t* beneath = m_grabber->grab(covered);
-    if (!extents->bounding_shaped)
-        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, XCB_NONE);
-    else
-        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, shape->ordering, window, 0,
-                             0, static_cast<std::uint32_t>(count), rects);
-    xcb_flush(c);
-    if (!beneath)
+    // A redirected window's own pixels, also where others cover it.
+    const std::uint8_t* source = m_grabber->grab(
+        {part.x - windowRect.x, part.y - windowRect.y, part.width, part.height}, window);
+    if (!source)
         return;
-    const std::size_t rowBytes = static_cast<std::size_t>(covered.width) * 4;
-    for (int row = 0; row < covered.height; ++row)
-        std::memcpy(pixels + (static_cast<std::size_t>(covered.y - area.y + row) * area.width +
-                              (covered.x - area.x)) *
+    const std::size_t rowBytes = static_cast<std::size_t>(part.width) * 4;
+    for (int row = 0; row < part.height; ++row)
+        std::memcpy(pixels + (static_cast<std::size_t>(part.y - area.y + row) * area.width +
+                              (part.x - area.x)) *
                                  4,
-                    beneath + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+                    source + static_cast<std::size_t>(row) * rowBytes, rowBytes);
 }
 
 } // namespace velmarin::capture

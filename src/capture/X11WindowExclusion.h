@@ -1,15 +1,18 @@
 #pragma once
 
 // Leaves windows of ours (the annotation overlay) out of X11 grabs. The
-// root window's pixels are what the screen shows, overlay included, so the
-// part of the grab that an excluded window covers is grabbed a second time
-// with that window's bounding shape emptied for the instant of the grab,
-// and its shape put back right after. For what lies beneath to be there at
-// once, without waiting for its clients to repaint, the top-level windows
-// are redirected (Composite, automatic mode: the server keeps each one's
-// pixels and composes the screen itself) while windows are excluded.
-// Under a compositing manager the screen changes only once the manager has
-// repainted it, so there the overlay may still show in the picture.
+// root window's pixels are what the screen shows, overlay included, so
+// where an excluded window lies the grab is painted over again with the
+// windows stacked beneath it, read from their own pixels. For those to
+// exist behind the overlay, the top-level windows are redirected while
+// windows are excluded (Composite, automatic mode: the server keeps each
+// window's pixels and composes the screen itself, so the user sees no
+// difference); under a compositing manager they are redirected already.
+// The overlay itself is never touched: no flicker for the Host's user.
+//
+// What is not reproduced beneath the overlay: the root window's own
+// background where no window covers it (the grab keeps the overlay there),
+// translucency and shapes of the windows beneath.
 //
 // setWindows() from any thread; patch() on the capture thread.
 
@@ -31,18 +34,21 @@ public:
     // Lifts the redirection (closing the connection would too).
     ~X11WindowExclusion();
 
-    // Needs the SHAPE extension.
-    bool available() const { return m_hasShape; }
+    // Needs the Composite extension.
+    bool available() const { return m_hasComposite; }
     void setWindows(std::vector<std::uint32_t> windowIds);
 
     // `pixels` hold the grab of `area` (tightly packed 32-bit rows): where an
-    // excluded, mapped window lies over it, they are replaced by what lies
-    // beneath the window.
+    // excluded, mapped window lies over it, they are replaced by the
+    // windows beneath it.
     void patch(std::uint8_t* pixels, const protocol::PixelRect& area);
 
 private:
     void redirect(bool on);
     void patchWindow(xcb_window_t window, std::uint8_t* pixels, const protocol::PixelRect& area);
+    void copyFrom(xcb_window_t window, const protocol::PixelRect& windowRect,
+                  const protocol::PixelRect& part, std::uint8_t* pixels,
+                  const protocol::PixelRect& area);
 
     xcb_connection_t* m_connection;
     xcb_window_t m_root;
