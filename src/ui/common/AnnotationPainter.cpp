@@ -75,6 +75,64 @@ void paintStroke(QPainter& painter, const QRectF& picture,
     painter.restore();
 }
 
+void StrokeCache::paint(QPainter& painter, const QRectF& picture, const std::string& id,
+                        const std::vector<collab::NormalizedPoint>& points, bool laser,
+                        QColor color, double alpha) {
+    if (points.empty() || alpha <= collab::kInvisibleAlpha)
+        return;
+    Entry& entry = m_entries[id];
+    entry.used = true;
+    if (entry.image.isNull() || entry.pointCount != points.size() || entry.color != color.rgb() ||
+        entry.picture != picture) {
+        m_bytes -= static_cast<std::size_t>(entry.image.sizeInBytes());
+        entry.image = QImage();
+        // The stroke's extent, with room for the glow and the laser's head.
+        QPointF low = place(picture, points.front());
+        QPointF high = low;
+        for (const auto& point : points) {
+            const QPointF p = place(picture, point);
+            low = {std::min(low.x(), p.x()), std::min(low.y(), p.y())};
+            high = {std::max(high.x(), p.x()), std::max(high.y(), p.y())};
+        }
+        const double margin = (laser ? 12 : 10) / 2.0 + 2;
+        const QRect area =
+            QRectF(low - QPointF(margin, margin), high + QPointF(margin, margin)).toAlignedRect();
+        const auto bytes = static_cast<std::size_t>(area.width()) * area.height() * 4;
+        entry.pointCount = points.size();
+        entry.color = color.rgb();
+        entry.picture = picture;
+        if (m_bytes + bytes <= kMaxBytes) {
+            entry.image = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+            entry.image.fill(Qt::transparent);
+            entry.origin = area.topLeft();
+            QPainter layer(&entry.image);
+            layer.translate(-entry.origin);
+            paintStroke(layer, picture, points, laser, color, 1.0);
+            m_bytes += bytes;
+        }
+    }
+    if (entry.image.isNull()) {
+        paintStroke(painter, picture, points, laser, color, alpha);
+        return;
+    }
+    painter.save();
+    painter.setOpacity(alpha);
+    painter.drawImage(entry.origin, entry.image);
+    painter.restore();
+}
+
+void StrokeCache::endFrame() {
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (!it->second.used) {
+            m_bytes -= static_cast<std::size_t>(it->second.image.sizeInBytes());
+            it = m_entries.erase(it);
+        } else {
+            it->second.used = false;
+            ++it;
+        }
+    }
+}
+
 void paintRemoteCursor(QPainter& painter, QPointF tip, const QString& name, double alpha) {
     const double x = tip.x();
     const double y = tip.y();

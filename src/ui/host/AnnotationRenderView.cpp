@@ -115,8 +115,9 @@ void AnnotationRenderView::redraw() {
             paintSpotlight(painter, bounds, bounds, a.spotlightPoint(), a.spotlightRadius(),
                            a.spotlightOpacity());
         for (const collab::OverlayStroke& stroke : a.strokes())
-            paintStroke(painter, bounds, stroke.points, stroke.isLaser(),
-                        annotationColor(stroke.color), a.alpha(stroke, now));
+            m_strokeCache.paint(painter, bounds, stroke.id, stroke.points, stroke.isLaser(),
+                                annotationColor(stroke.color), a.alpha(stroke, now));
+        m_strokeCache.endFrame();
         if (const auto alpha = a.cursorAlpha(now); alpha && *alpha > collab::kInvisibleAlpha)
             paintRemoteCursor(painter,
                               {a.cursorPoint()->x * bounds.width(), a.cursorPoint()->y * bounds.height()},

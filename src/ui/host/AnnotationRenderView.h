@@ -11,6 +11,7 @@
 // it paints (those at least half opaque). GUI thread only.
 
 #include "collab/OverlayAnnotations.h"
+#include "ui/common/AnnotationPainter.h"
 
 #include <QImage>
 #include <QTimer>
@@ -56,6 +57,7 @@ private:
     collab::OverlayAnnotations m_annotations;
     QTimer m_timer;
     QImage m_frame;
+    StrokeCache m_strokeCache;
     bool m_showAllowed = false;
     bool m_composited = true;
 };

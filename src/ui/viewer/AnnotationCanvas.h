@@ -10,6 +10,7 @@
 // was drawn whatever the shape of the Viewer's window. GUI thread only.
 
 #include "collab/AnnotationStore.h"
+#include "ui/common/AnnotationPainter.h"
 
 #include <QRectF>
 #include <QSizeF>
@@ -59,6 +60,7 @@ private:
     QWidget* m_display;
     std::optional<collab::AnnotationTool> m_tool;
     bool m_dragging = false;
+    StrokeCache m_strokeCache;
     QTimer m_animation;
     QTimer m_prune;
 };
