@@ -25,6 +25,10 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <xcb/xcb.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -116,7 +120,36 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 20; ++i)
         overlay.apply(penStroke(i, 20));
     pump(200);
-    report("capture grab, overlay with 20 pen strokes left out", measure(grab));
+    {
+        // What the Host's user sees meanwhile, sampled from a connection of
+        // its own: the overlay's stroke must never be missing (flicker).
+        std::atomic<bool> grabbing{true};
+        long samples = 0, missing = 0;
+        std::thread watcher([&] {
+            xcb_connection_t* c = xcb_connect(xvfb.display().c_str(), nullptr);
+            const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+            const auto point = penStroke(0, 20).points[50];
+            const auto x = static_cast<std::int16_t>(point.x * 1920);
+            const auto y = static_cast<std::int16_t>(point.y * 1080);
+            while (grabbing) {
+                xcb_get_image_reply_t* reply = xcb_get_image_reply(
+                    c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, 1, 1, ~0u),
+                    nullptr);
+                if (reply) {
+                    const std::uint8_t* p = xcb_get_image_data(reply);
+                    ++samples;
+                    missing += !(p[2] > 200 && p[1] < 120 && p[0] < 120);
+                    std::free(reply);
+                }
+            }
+            xcb_disconnect(c);
+        });
+        report("capture grab, overlay with 20 pen strokes left out", measure(grab));
+        grabbing = false;
+        watcher.join();
+        std::printf("stroke missing on screen during grabs: %ld of %ld samples\n", missing,
+                    samples);
+    }
     const long leftOut = redPixels(source);
     source.setExcludedWindows({});
     std::printf("stroke pixels in the grab: %ld left out, %ld shown\n", leftOut,

@@ -1,6 +1,7 @@
 #include "ui/host/AnnotationOverlayWindow.h"
 
 #include <QGuiApplication>
+#include <QRectF>
 #include <QScreen>
 
 #include <chrono>
@@ -25,10 +26,17 @@ AnnotationOverlayWindow::AnnotationOverlayWindow(AreaSource capturedArea,
 AnnotationOverlayWindow::~AnnotationOverlayWindow() = default;
 
 QRect AnnotationOverlayWindow::targetGeometry() const {
+    const QScreen* screen = QGuiApplication::primaryScreen();
     if (m_capturedArea)
-        if (const auto area = m_capturedArea(); area && !area->isEmpty())
-            return *area;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        if (const auto area = m_capturedArea(); area && !area->isEmpty()) {
+            // The capture counts device pixels, window geometry counts
+            // logical ones (the same unless the desktop is scaled).
+            const double ratio = screen ? screen->devicePixelRatio() : 1.0;
+            return QRectF(area->x() / ratio, area->y() / ratio, area->width() / ratio,
+                          area->height() / ratio)
+                .toAlignedRect();
+        }
+    if (screen)
         return screen->geometry();
     return {0, 0, 1920, 1080};
 }

@@ -19,8 +19,8 @@ namespace velmarin::ui {
 
 class AnnotationOverlayWindow final : public AnnotationOverlay {
 public:
-    // Where the captured monitor lies on the screen, nothing while none is
-    // captured (the primary screen is covered then).
+    // Where the captured monitor lies on the X screen, in device pixels;
+    // nothing while none is captured (the primary screen is covered then).
     using AreaSource = std::function<std::optional<QRect>()>;
 
     explicit AnnotationOverlayWindow(AreaSource capturedArea,
