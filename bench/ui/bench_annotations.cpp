@@ -23,16 +23,16 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <thread>
-#include <xcb/xcb.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -84,8 +84,8 @@ void pump(int ms) {
 
 // A wavy pen stroke of 100 points across the screen, one per row band.
 protocol::DrawMessage penStroke(int index, int bands) {
-    protocol::DrawMessage message{.tool = "pen", .strokeId = "s" + std::to_string(index),
-                                  .color = "#FF3B30"};
+    protocol::DrawMessage message{
+        .tool = "pen", .strokeId = "s" + std::to_string(index), .color = "#FF3B30"};
     const double y = (index + 0.5) / bands;
     for (int i = 0; i < 100; ++i)
         message.points.push_back({0.05 + 0.9 * i / 99.0, y + 0.01 * std::sin(i * 0.3)});
@@ -133,8 +133,7 @@ int main(int argc, char** argv) {
             const auto y = static_cast<std::int16_t>(point.y * 1080);
             while (grabbing) {
                 xcb_get_image_reply_t* reply = xcb_get_image_reply(
-                    c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, 1, 1, ~0u),
-                    nullptr);
+                    c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, x, y, 1, 1, ~0u), nullptr);
                 if (reply) {
                     const std::uint8_t* p = xcb_get_image_data(reply);
                     ++samples;
@@ -152,8 +151,7 @@ int main(int argc, char** argv) {
     }
     const long leftOut = redPixels(source);
     source.setExcludedWindows({});
-    std::printf("stroke pixels in the grab: %ld left out, %ld shown\n", leftOut,
-                redPixels(source));
+    std::printf("stroke pixels in the grab: %ld left out, %ld shown\n", leftOut, redPixels(source));
     source.setExcludedWindows({*overlay.windowId()});
 
     overlay.clearStrokes();
@@ -173,7 +171,8 @@ int main(int argc, char** argv) {
     QWidget display;
     display.resize(1920, 1080);
     collab::AnnotationStore store;
-    ui::AnnotationCanvas canvas(store, [] { return QSizeF(1920, 1080); }, &display);
+    ui::AnnotationCanvas canvas(
+        store, [] { return QSizeF(1920, 1080); }, &display);
     store.setTool(collab::AnnotationTool::pen);
     for (int s = 0; s < 50; ++s) {
         const auto stroke = penStroke(s, 50);

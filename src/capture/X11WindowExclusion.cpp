@@ -38,8 +38,7 @@ void X11WindowExclusion::redirect(bool on) {
     if (on)
         xcb_composite_redirect_subwindows(m_connection, m_root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     else
-        xcb_composite_unredirect_subwindows(m_connection, m_root,
-                                            XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+        xcb_composite_unredirect_subwindows(m_connection, m_root, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
     xcb_flush(m_connection);
     m_redirected = on;
 }
@@ -73,9 +72,8 @@ void X11WindowExclusion::patchWindow(xcb_window_t window, std::uint8_t* pixels,
     const auto treeCookie = xcb_query_tree(c, m_root);
     const auto attributesCookie = xcb_get_window_attributes(c, window);
     const auto geometryCookie = xcb_get_geometry(c, window);
-    const auto shapeCookie = m_hasShape
-                                 ? xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING)
-                                 : xcb_shape_get_rectangles_cookie_t{0};
+    const auto shapeCookie = m_hasShape ? xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING)
+                                        : xcb_shape_get_rectangles_cookie_t{0};
     XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, treeCookie, nullptr));
     XcbReply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
@@ -94,13 +92,12 @@ void X11WindowExclusion::patchWindow(xcb_window_t window, std::uint8_t* pixels,
     if (shape) {
         const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(shape.get());
         const int count = xcb_shape_get_rectangles_rectangles_length(shape.get());
-        int left = area.x + area.width, top = area.y + area.height, right = area.x,
-            bottom = area.y;
+        int left = area.x + area.width, top = area.y + area.height, right = area.x, bottom = area.y;
         for (int i = 0; i < count; ++i) {
-            const protocol::PixelRect r = protocol::PixelRect{whole.x + rects[i].x,
-                                                              whole.y + rects[i].y, rects[i].width,
-                                                              rects[i].height}
-                                              .intersected(area);
+            const protocol::PixelRect r =
+                protocol::PixelRect{whole.x + rects[i].x, whole.y + rects[i].y, rects[i].width,
+                                    rects[i].height}
+                    .intersected(area);
             if (r.isEmpty())
                 continue;
             left = std::min(left, r.x);

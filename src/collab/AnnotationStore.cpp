@@ -125,9 +125,9 @@ void AnnotationStore::prune() {
 }
 
 bool AnnotationStore::isAnimating() const {
-    return m_spotlightPoint ||
-           std::any_of(m_strokes.begin(), m_strokes.end(),
-                       [&](const auto& s) { return alpha(s) > kInvisibleAlpha; });
+    return m_spotlightPoint || std::any_of(m_strokes.begin(), m_strokes.end(), [&](const auto& s) {
+               return alpha(s) > kInvisibleAlpha;
+           });
 }
 
 void AnnotationStore::changed() {

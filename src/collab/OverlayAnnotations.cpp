@@ -30,7 +30,8 @@ void OverlayAnnotations::apply(const protocol::DrawMessage& message, double now)
             stroke->points.push_back(clampToUnit({point.x, point.y}));
     if (stroke->points.size() > kMaxPointsPerStroke)
         stroke->points.erase(stroke->points.begin(),
-                             stroke->points.end() - static_cast<std::ptrdiff_t>(kMaxPointsPerStroke));
+                             stroke->points.end() -
+                                 static_cast<std::ptrdiff_t>(kMaxPointsPerStroke));
     stroke->lastUpdate = now;
     stroke->ended = message.ended;
 }
@@ -39,8 +40,8 @@ void OverlayAnnotations::setSpotlight(const protocol::SpotlightMessage& message)
     if (!finite(message.x, message.y))
         return;
     m_spotlightPoint = clampToUnit({message.x, message.y});
-    m_spotlightRadius =
-        std::isfinite(message.radius) ? std::clamp(message.radius, 0.0, 1.0) : kDefaultSpotlightRadius;
+    m_spotlightRadius = std::isfinite(message.radius) ? std::clamp(message.radius, 0.0, 1.0)
+                                                      : kDefaultSpotlightRadius;
     m_spotlightActive = message.active;
 }
 

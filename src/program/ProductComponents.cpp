@@ -31,8 +31,8 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
         components.makeOverlay = [capturedArea] {
             return std::make_unique<ui::AnnotationOverlayWindow>([capturedArea] {
                 const auto area = capturedArea->get();
-                return area ? std::optional<QRect>(QRect(area->x, area->y, area->width,
-                                                         area->height))
+                return area ? std::optional<QRect>(
+                                  QRect(area->x, area->y, area->width, area->height))
                             : std::nullopt;
             });
         };

@@ -26,9 +26,8 @@ struct Recorded {
     }
 };
 
-DrawMessage draw(const std::string& id, std::vector<protocol::DrawPoint> points,
-                 bool ended = false, const std::string& tool = "pen",
-                 const std::string& color = "#34C759") {
+DrawMessage draw(const std::string& id, std::vector<protocol::DrawPoint> points, bool ended = false,
+                 const std::string& tool = "pen", const std::string& color = "#34C759") {
     return DrawMessage{
         .tool = tool, .strokeId = id, .points = std::move(points), .color = color, .ended = ended};
 }
@@ -71,7 +70,7 @@ TEST(AnnotationStore, PenSendsOneMessagePerPointAndClampsThem) {
 }
 
 TEST(AnnotationStore, LaserIsCutIntoSegmentsThatFadeByAge) {
-    Recorded r; // the laser is the first tool
+    Recorded r;                     // the laser is the first tool
     for (int i = 0; i <= 30; ++i) { // 0.3 s at 100 points per second
         r.store.addPoint({i / 30.0, 0.5});
         r.now += 0.01;
@@ -121,8 +120,10 @@ TEST(AnnotationStore, PenFadesOnlyOnceEndedAndSpotlightEndsOnce) {
     r.store.endSpotlight();
     r.store.endSpotlight();
     ASSERT_EQ(r.spotlights.size(), 2u);
-    EXPECT_EQ(r.spotlights[0], (SpotlightMessage{.x = 1, .y = 0.25, .radius = 0.12, .active = true}));
-    EXPECT_EQ(r.spotlights[1], (SpotlightMessage{.x = 1, .y = 0.25, .radius = 0.12, .active = false}));
+    EXPECT_EQ(r.spotlights[0],
+              (SpotlightMessage{.x = 1, .y = 0.25, .radius = 0.12, .active = true}));
+    EXPECT_EQ(r.spotlights[1],
+              (SpotlightMessage{.x = 1, .y = 0.25, .radius = 0.12, .active = false}));
 }
 
 TEST(AnnotationColor, SixHexDigitsOrRed) {

@@ -6,10 +6,10 @@
 #include "app/AppCoordinator.h"
 #include "capture/CapturedArea.h"
 #include "capture/HostScreenCapture.h"
+#include "support/WaitUntil.h"
 #include "support/capture/CaptureProbe.h"
 #include "support/capture/X11Painter.h"
 #include "support/relay/RelayProcess.h"
-#include "support/WaitUntil.h"
 #include "support/x11/XTestClient.h"
 #include "ui/host/AnnotationOverlayWindow.h"
 #include "ui/viewer/AnnotationCanvas.h"
@@ -53,13 +53,12 @@ void savePicture(const QImage& image, const char* name) {
 QImage screenImage(xcb_connection_t* c, int x, int y, int width, int height) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
-        xcb_get_image_reply(c,
-                            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root,
-                                          static_cast<std::int16_t>(x),
-                                          static_cast<std::int16_t>(y),
-                                          static_cast<std::uint16_t>(width),
-                                          static_cast<std::uint16_t>(height), ~0u),
-                            nullptr),
+        xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(height), ~0u),
+            nullptr),
         &std::free);
     if (!image)
         return {};
@@ -98,7 +97,8 @@ TEST(AnnotationCanvas, StrokesLandWhereDrawnAndTheToolHoldsThePointerBack) {
     collab::AnnotationStore store;
     std::vector<protocol::DrawMessage> sent;
     store.onSend = [&](const protocol::DrawMessage& m) { sent.push_back(m); };
-    ui::AnnotationCanvas canvas(store, [] { return QSizeF(1280, 800); }, display.get());
+    ui::AnnotationCanvas canvas(
+        store, [] { return QSizeF(1280, 800); }, display.get());
     auto& view = dynamic_cast<ui::DisplayView&>(*display);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(display.get()));
     EXPECT_EQ(canvas.pictureRect(), QRectF(210, 0, 480, 300));
@@ -196,9 +196,14 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
                         {{QStringLiteral("monitorId"), QVariant::fromValue(right)}});
     ASSERT_TRUE(waitUntil([&] { return area->get() && area->get()->x == 640; }));
     for (const double x : {0.2, 0.4, 0.6, 0.8})
-        viewer.sendDraw({.tool = "pen", .strokeId = "ab12cd34", .points = {{x, 0.5}},
-                         .color = "#34C759", .ended = false});
-    const auto green = [&](int x, int y) { return near(screenPixel(desktop.connection(), x, y), kGreen, 40); };
+        viewer.sendDraw({.tool = "pen",
+                         .strokeId = "ab12cd34",
+                         .points = {{x, 0.5}},
+                         .color = "#34C759",
+                         .ended = false});
+    const auto green = [&](int x, int y) {
+        return near(screenPixel(desktop.connection(), x, y), kGreen, 40);
+    };
     ASSERT_TRUE(waitUntil([&] { return green(960, 400); }, 10s))
         << "geometry " << overlay->renderView().geometry().x();
     EXPECT_EQ(overlay->renderView().geometry(), QRect(640, 0, 640, 800));
@@ -229,10 +234,12 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
         const std::lock_guard lock(received.mutex);
         before = received.count;
     }
-    ASSERT_TRUE(waitUntil([&] {
-        const std::lock_guard lock(received.mutex);
-        return received.count >= before + 10;
-    }, 15s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::lock_guard lock(received.mutex);
+            return received.count >= before + 10;
+        },
+        15s));
     video::Picture picture;
     {
         const std::lock_guard lock(received.mutex);
@@ -247,8 +254,11 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
 
     // The spotlight and the Viewer's pointer, to look at.
     viewer.sendSpotlight({.x = 0.5, .y = 0.3, .radius = 0.12, .active = true});
-    viewer.sendDraw({.tool = "laser", .strokeId = "laser001", .points = {{0.3, 0.7}, {0.5, 0.75}},
-                     .color = "#0A84FF", .ended = false});
+    viewer.sendDraw({.tool = "laser",
+                     .strokeId = "laser001",
+                     .points = {{0.3, 0.7}, {0.5, 0.75}},
+                     .color = "#0A84FF",
+                     .ended = false});
     overlay->showRemoteCursor(0.6, 0.8, QStringLiteral("Anna"));
     pumpFor(400ms);
     savePicture(overlay->renderView().frame(), "host-overlay.png");

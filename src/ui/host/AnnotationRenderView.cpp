@@ -7,7 +7,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QtGui/qguiapplication_platform.h>
-
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -23,17 +22,17 @@ constexpr int kFrameMs = 33; // 30 Hz
 } // namespace
 
 bool compositingManagerRunning() {
-    const auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                              : nullptr;
+    const auto* x11 =
+        qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->connection())
         return true; // not X11: the platform blends
     xcb_connection_t* c = x11->connection();
     // The selection a compositing manager owns for screen 0.
     const std::string name = "_NET_WM_CM_S0";
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()),
-                                                 name.c_str()),
-                              nullptr),
+        xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr),
         &std::free);
     if (!atom)
         return false;
@@ -44,9 +43,9 @@ bool compositingManagerRunning() {
 }
 
 AnnotationRenderView::AnnotationRenderView(Clock clock)
-    : QWidget(nullptr,
-              Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint |
-                  Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::Tool)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::X11BypassWindowManagerHint | Qt::WindowTransparentForInput |
+                           Qt::WindowDoesNotAcceptFocus | Qt::Tool)
     , m_clock(std::move(clock)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -119,9 +118,10 @@ void AnnotationRenderView::redraw() {
                                 annotationColor(stroke.color), a.alpha(stroke, now));
         m_strokeCache.endFrame();
         if (const auto alpha = a.cursorAlpha(now); alpha && *alpha > collab::kInvisibleAlpha)
-            paintRemoteCursor(painter,
-                              {a.cursorPoint()->x * bounds.width(), a.cursorPoint()->y * bounds.height()},
-                              QString::fromStdString(a.cursorName()), *alpha);
+            paintRemoteCursor(
+                painter,
+                {a.cursorPoint()->x * bounds.width(), a.cursorPoint()->y * bounds.height()},
+                QString::fromStdString(a.cursorName()), *alpha);
     }
     bool anythingShown = !m_annotations.isIdle();
     if (!m_composited && anythingShown) {

@@ -140,10 +140,9 @@ void AnnotationCanvas::paintEvent(QPaintEvent*) {
     if (const auto& spot = m_store.spotlightPoint())
         paintSpotlight(painter, QRectF(rect()), picture, *spot, m_store.spotlightRadius(), 1.0);
     for (const collab::AnnotationStroke& stroke : m_store.strokes())
-        m_strokeCache.paint(painter, picture, stroke.id, stroke.points,
-                            stroke.tool == AnnotationTool::laser,
-                            annotationColor(collab::parseAnnotationColor(stroke.colorHex)),
-                            m_store.alpha(stroke));
+        m_strokeCache.paint(
+            painter, picture, stroke.id, stroke.points, stroke.tool == AnnotationTool::laser,
+            annotationColor(collab::parseAnnotationColor(stroke.colorHex)), m_store.alpha(stroke));
     m_strokeCache.endFrame();
 }
 
