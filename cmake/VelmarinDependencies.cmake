@@ -11,7 +11,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(VELMARIN_FFMPEG_CODEC REQUIRED IMPORTED_TARGET libavcodec libavutil)
 pkg_check_modules(VELMARIN_FFMPEG_PLAYBACK REQUIRED IMPORTED_TARGET libavformat libswscale)
 pkg_check_modules(VELMARIN_XCB_CAPTURE REQUIRED IMPORTED_TARGET
-  xcb xcb-shm xcb-randr xcb-xfixes xcb-damage)
+  xcb xcb-shm xcb-randr xcb-xfixes xcb-damage xcb-shape xcb-composite)
 pkg_check_modules(VELMARIN_XCB_XTEST REQUIRED IMPORTED_TARGET xcb xcb-xtest)
 pkg_check_modules(VELMARIN_LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 # libyuv (Debian's libyuv-dev has no pkg-config file).

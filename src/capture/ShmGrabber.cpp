@@ -55,11 +55,15 @@ ShmGrabber::~ShmGrabber() {
 }
 
 std::uint8_t* ShmGrabber::grab(const protocol::PixelRect& rect) {
+    return grab(rect, m_root);
+}
+
+std::uint8_t* ShmGrabber::grab(const protocol::PixelRect& rect, xcb_drawable_t drawable) {
     const auto bytes = static_cast<std::size_t>(rect.width) * rect.height * 4;
     if (m_segment && bytes <= m_sharedBytes) {
         XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
             m_connection,
-            xcb_shm_get_image(m_connection, m_root, static_cast<std::int16_t>(rect.x),
+            xcb_shm_get_image(m_connection, drawable, static_cast<std::int16_t>(rect.x),
                               static_cast<std::int16_t>(rect.y),
                               static_cast<std::uint16_t>(rect.width),
                               static_cast<std::uint16_t>(rect.height), ~0u,
@@ -69,7 +73,7 @@ std::uint8_t* ShmGrabber::grab(const protocol::PixelRect& rect) {
     }
     XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
         m_connection,
-        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root,
+        xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable,
                       static_cast<std::int16_t>(rect.x), static_cast<std::int16_t>(rect.y),
                       static_cast<std::uint16_t>(rect.width),
                       static_cast<std::uint16_t>(rect.height), ~0u),

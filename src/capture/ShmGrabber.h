@@ -29,6 +29,8 @@ public:
     // The pixels of `rect` (32 bits each, tightly packed rows) or null when
     // the server refused. Valid until the next grab.
     std::uint8_t* grab(const protocol::PixelRect& rect);
+    // The same from another drawable (a window), `rect` in its coordinates.
+    std::uint8_t* grab(const protocol::PixelRect& rect, xcb_drawable_t drawable);
 
 private:
     bool attach(std::size_t bytes);

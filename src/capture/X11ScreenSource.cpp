@@ -4,6 +4,7 @@
 #include "log/LogSink.h"
 
 #include <xcb/randr.h>
+#include <xcb/shape.h>
 #include <xcb/shm.h>
 
 #include <algorithm>
@@ -86,7 +87,8 @@ X11ScreenSource::X11ScreenSource(XcbConnection connection, xcb_screen_t* screen,
     : m_connection(std::move(connection))
     , m_root(screen->root)
     , m_screenWidthMm(screen->width_in_millimeters)
-    , m_wakeFd(wakeFd) {}
+    , m_wakeFd(wakeFd)
+    , m_exclusion(m_connection.get(), m_root) {}
 
 X11ScreenSource::~X11ScreenSource() {
     stop();
@@ -99,6 +101,7 @@ void X11ScreenSource::queryExtensions() {
     xcb_prefetch_extension_data(c, &xcb_randr_id);
     xcb_prefetch_extension_data(c, &xcb_xfixes_id);
     xcb_prefetch_extension_data(c, &xcb_damage_id);
+    xcb_prefetch_extension_data(c, &xcb_shape_id);
 
     // Each extension wants its version negotiated before any other request.
     if (const auto* randr = xcb_get_extension_data(c, &xcb_randr_id); randr && randr->present) {
@@ -383,6 +386,7 @@ std::variant<BgraImage, CaptureError> X11ScreenSource::grab() {
         m_dirty = true; // try again next time, changed or not
         return unavailable();
     }
+    m_exclusion.patch(pixels, m_rect);
     drawPointer(pixels);
     return BgraImage{pixels, m_rect.width, m_rect.height, m_rect.width * 4};
 }
@@ -404,10 +408,11 @@ void X11ScreenSource::drawPointer(std::uint8_t* pixels) {
 }
 
 void X11ScreenSource::setExcludedWindows(std::vector<std::uint32_t> windowIds) {
-    if (!windowIds.empty())
+    if (!windowIds.empty() && !m_exclusion.available())
         logging::log(logging::Level::warning, "capture",
-                     "X11 cannot leave windows out of a screen grab; %zu window(s) stay visible",
+                     "SHAPE not available: %zu excluded window(s) stay in the picture",
                      windowIds.size());
+    m_exclusion.setWindows(std::move(windowIds));
 }
 
 std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {

@@ -5,12 +5,12 @@
 // image drawn in, and XDamage to tell whether anything changed, so that an
 // unchanged screen costs no grab and no frame.
 //
-// What X11 cannot do: leave a window out of a grab. The root window's
-// pixels are what the screen shows, overlays included; without a
-// compositing manager there is no per-window content to leave out.
+// Windows of ours (the annotation overlay) are left out of the picture by
+// X11WindowExclusion.
 
 #include "capture/ScreenSource.h"
 #include "capture/ShmGrabber.h"
+#include "capture/X11WindowExclusion.h"
 #include "capture/XcbHandles.h"
 
 #include <xcb/damage.h>
@@ -37,7 +37,7 @@ public:
     bool waitForChange(std::chrono::steady_clock::time_point deadline) override;
     void wake() override;
     std::variant<BgraImage, CaptureError> grab() override;
-    bool canExcludeWindows() const override { return false; }
+    bool canExcludeWindows() const override { return m_exclusion.available(); }
     void setExcludedWindows(std::vector<std::uint32_t> windowIds) override;
 
 private:
@@ -65,6 +65,8 @@ private:
     // Monitor name atom → ID; 0 stands for the whole root window.
     std::map<xcb_atom_t, std::int64_t> m_ids;
     std::int64_t m_nextId = 1;
+
+    X11WindowExclusion m_exclusion;
 
     // Capture thread only, between start() and stop().
     protocol::PixelRect m_rect;

@@ -3,6 +3,7 @@
 #include "capture/HostScreenCapture.h"
 #include "collab/QtClipboard.h"
 #include "program/ProductInput.h"
+#include "ui/host/AnnotationOverlayWindow.h"
 #include "ui/viewer/RecordingManager.h"
 #include "ui/viewer/VideoRenderer.h"
 
@@ -31,6 +32,15 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     // session on a display.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         components.clipboard = std::make_unique<collab::QtClipboardSync>();
+    if (mode == ProductMode::desktop) // a window needs the desktop application
+        components.makeOverlay = [capturedArea] {
+            return std::make_unique<ui::AnnotationOverlayWindow>([capturedArea] {
+                const auto area = capturedArea->get();
+                return area ? std::optional<QRect>(
+                                  QRect(area->x, area->y, area->width, area->height))
+                            : std::nullopt;
+            });
+        };
     components.display = std::make_unique<ui::VideoRenderer>(displayBridge);
     ui::RecordingManager::Options recording;
     // Only a desktop user has a file manager to look at the recording in.

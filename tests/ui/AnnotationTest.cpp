@@ -1,0 +1,276 @@
+// Annotations on a private Xvfb: the Viewer's canvas over a display widget,
+// and a Viewer coordinator drawing through the real relay on a Host
+// coordinator whose overlay covers the captured monitor, lets clicks
+// through and stays out of the video the Host sends.
+
+#include "app/AppCoordinator.h"
+#include "capture/CapturedArea.h"
+#include "capture/HostScreenCapture.h"
+#include "support/WaitUntil.h"
+#include "support/capture/CaptureProbe.h"
+#include "support/capture/X11Painter.h"
+#include "support/relay/RelayProcess.h"
+#include "support/x11/XTestClient.h"
+#include "ui/host/AnnotationOverlayWindow.h"
+#include "ui/viewer/AnnotationCanvas.h"
+#include "ui/viewer/DisplayView.h"
+#include "ui/viewer/DisplayViewFactory.h"
+#include "ui/viewer/RemoteDisplayBridge.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <mutex>
+
+using namespace velmarin;
+using namespace velmarin::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint32_t kGreen = 0x34C759;
+constexpr std::uint32_t kGrey = 0x404040;
+
+std::string display() {
+    return std::getenv("DISPLAY");
+}
+
+// Pictures are looked at by a person before a change is called done.
+void savePicture(const QImage& image, const char* name) {
+    const QString dir = QDir::temp().filePath(QStringLiteral("velmarin-annotations"));
+    QDir().mkpath(dir);
+    image.save(dir + QLatin1Char('/') + QLatin1String(name));
+}
+
+// What the screen shows in (x, y, width, height).
+QImage screenImage(xcb_connection_t* c, int x, int y, int width, int height) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
+        xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
+                          static_cast<std::uint16_t>(height), ~0u),
+            nullptr),
+        &std::free);
+    if (!image)
+        return {};
+    return QImage(xcb_get_image_data(image.get()), width, height, width * 4, QImage::Format_RGB32)
+        .copy();
+}
+
+Rgb screenPixel(xcb_connection_t* c, int x, int y) {
+    const QRgb pixel = screenImage(c, x, y, 1, 1).pixel(0, 0);
+    return {qRed(pixel), qGreen(pixel), qBlue(pixel)};
+}
+
+// The Viewer's display: keeps the newest decoded picture.
+class LatestPicture final : public VideoDisplay {
+public:
+    void render(const video::Picture& picture) override {
+        const std::lock_guard lock(mutex);
+        latest = picture;
+        ++count;
+    }
+    void resetSession() override {}
+    std::mutex mutex;
+    video::Picture latest;
+    std::size_t count = 0;
+};
+
+} // namespace
+
+TEST(AnnotationCanvas, StrokesLandWhereDrawnAndTheToolHoldsThePointerBack) {
+    ::setenv("VELMARIN_DISPLAY", "software", 1);
+    ui::RemoteDisplayBridge bridge;
+    const std::unique_ptr<QWidget> display = ui::makeRemoteDisplayView(bridge);
+    // A window much wider than the Host's 16:10 screen: bars left and right.
+    display->resize(900, 300);
+    display->show();
+    collab::AnnotationStore store;
+    std::vector<protocol::DrawMessage> sent;
+    store.onSend = [&](const protocol::DrawMessage& m) { sent.push_back(m); };
+    ui::AnnotationCanvas canvas(
+        store, [] { return QSizeF(1280, 800); }, display.get());
+    auto& view = dynamic_cast<ui::DisplayView&>(*display);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(display.get()));
+    EXPECT_EQ(canvas.pictureRect(), QRectF(210, 0, 480, 300));
+
+    canvas.setTool(collab::AnnotationTool::pen);
+    EXPECT_TRUE(view.captureSuspended);
+    // The picture's corners, and a drag on into the bar on the left.
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(210, 0));
+    QTest::mouseMove(&canvas, QPoint(689, 299));
+    QTest::mouseMove(&canvas, QPoint(100, 150));
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(100, 150));
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].points[0], (protocol::DrawPoint{0, 0}));
+    EXPECT_NEAR(sent[1].points[0].x, 1.0, 1.0 / 480);
+    EXPECT_NEAR(sent[1].points[0].y, 1.0, 1.0 / 300);
+    EXPECT_EQ(sent[2].points[0], (protocol::DrawPoint{0, 0.5}));
+    EXPECT_TRUE(sent[3].ended);
+
+    // A spotlight, then the tool cleared: the spotlight ends, input is back.
+    canvas.setTool(collab::AnnotationTool::spotlight);
+    QTest::mouseMove(&canvas, QPoint(450, 150));
+    ASSERT_TRUE(store.spotlightPoint());
+    EXPECT_NEAR(store.spotlightPoint()->x, 0.5, 1e-9);
+    savePicture(display->grab().toImage(), "viewer-canvas.png");
+    canvas.setTool(std::nullopt);
+    EXPECT_FALSE(view.captureSuspended);
+    EXPECT_FALSE(store.spotlightPoint());
+    EXPECT_TRUE(canvas.testAttribute(Qt::WA_TransparentForMouseEvents));
+}
+
+TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) {
+    // Two monitors side by side, a window under both that records clicks.
+    XTestClient desktop(display());
+    X11Painter painter(display());
+    painter.fill(0, 0, 1280, 800, kGrey);
+    painter.setMonitor("LEFT", 0, 0, 640, 800, true);
+    painter.setMonitor("RIGHT", 640, 0, 640, 800, false);
+    desktop.openWindow(0, 0, 1280, 800);
+
+    RelayProcess relay;
+    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+    QTemporaryDir dir;
+
+    // The Host, as the desktop application wires it.
+    auto area = std::make_shared<capture::CapturedArea>();
+    ui::AnnotationOverlayWindow* overlay = nullptr;
+    SessionComponents hostParts;
+    hostParts.makeCapture = [area] {
+        auto options = captureOptionsOn(display());
+        options.capturedArea = area;
+        return std::make_unique<capture::HostScreenCapture>(std::move(options));
+    };
+    hostParts.makeOverlay = [area, &overlay] {
+        auto made = std::make_unique<ui::AnnotationOverlayWindow>([area] {
+            const auto r = area->get();
+            return r ? std::optional<QRect>(QRect(r->x, r->y, r->width, r->height)) : std::nullopt;
+        });
+        overlay = made.get();
+        return made;
+    };
+    CommandBus hostCommands;
+    ConnectionState hostState;
+    AppSettings hostSettings{dir.filePath("host.conf"), nullptr};
+    AppCoordinator host(hostCommands, std::move(hostParts));
+    host.setup(hostState, hostSettings, nullptr);
+    hostState.setLocalPassword(QStringLiteral("k7m2pq"));
+    hostState.setIsSharing(true);
+    hostCommands.post(Command::startHosting);
+    ASSERT_TRUE(waitUntil([&] { return hostState.status() == Status::waitingForViewer(); }, 20s));
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->targetGeometry(), QRect(0, 0, 640, 800)); // the primary monitor
+
+    SessionComponents viewerParts;
+    auto pictures = std::make_unique<LatestPicture>();
+    LatestPicture& received = *pictures;
+    viewerParts.display = std::move(pictures);
+    CommandBus viewerCommands;
+    ConnectionState viewerState;
+    AppSettings viewerSettings{dir.filePath("viewer.conf"), nullptr};
+    AppCoordinator viewer(viewerCommands, std::move(viewerParts));
+    viewer.setup(viewerState, viewerSettings, nullptr);
+    viewerState.setMode(Mode::viewer);
+    viewerState.setRemoteID(hostState.localID());
+    viewerState.setRemotePassword(QStringLiteral("k7m2pq"));
+    viewerCommands.post(Command::startViewing);
+    ASSERT_TRUE(waitUntil([&] { return viewerState.availableMonitors().size() >= 2; }, 20s));
+
+    // The Viewer watches the right monitor; the overlay follows it.
+    std::int64_t right = 0;
+    for (const auto& monitor : viewerState.availableMonitors())
+        if (monitor.x == 640)
+            right = monitor.id;
+    viewerCommands.post(Command::selectMonitor,
+                        {{QStringLiteral("monitorId"), QVariant::fromValue(right)}});
+    ASSERT_TRUE(waitUntil([&] { return area->get() && area->get()->x == 640; }));
+    for (const double x : {0.2, 0.4, 0.6, 0.8})
+        viewer.sendDraw({.tool = "pen",
+                         .strokeId = "ab12cd34",
+                         .points = {{x, 0.5}},
+                         .color = "#34C759",
+                         .ended = false});
+    const auto green = [&](int x, int y) {
+        return near(screenPixel(desktop.connection(), x, y), kGreen, 40);
+    };
+    ASSERT_TRUE(waitUntil([&] { return green(960, 400); }, 10s))
+        << "geometry " << overlay->renderView().geometry().x();
+    EXPECT_EQ(overlay->renderView().geometry(), QRect(640, 0, 640, 800));
+    EXPECT_FALSE(green(320, 400)); // nothing on the other monitor
+    EXPECT_FALSE(green(960, 300)); // nor off the line: transparent
+    savePicture(screenImage(desktop.connection(), 0, 0, 1280, 800), "host-screen.png");
+
+    // A click on the stroke reaches the window below.
+    desktop.clearEvents();
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("mousemove"), QStringLiteral("960"), QStringLiteral("400"),
+                   QStringLiteral("click"), QStringLiteral("1")});
+    ASSERT_TRUE(xdotool.waitForFinished(10'000));
+    const auto& clicks = desktop.waitForEvents(2, 5s);
+    ASSERT_GE(clicks.size(), 1u);
+    EXPECT_EQ(clicks[0].kind, ReceivedEvent::Kind::buttonPress);
+    EXPECT_EQ(clicks[0].x, 960);
+    EXPECT_EQ(clicks[0].y, 400);
+    // The pointer goes elsewhere: the picture shows it.
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("mousemove"), QStringLiteral("700"), QStringLiteral("700")});
+    ASSERT_TRUE(xdotool.waitForFinished(10'000));
+
+    // Pictures decoded on the Viewer since the stroke show the desktop there.
+    std::size_t before = 0;
+    {
+        const std::lock_guard lock(received.mutex);
+        before = received.count;
+    }
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::lock_guard lock(received.mutex);
+            return received.count >= before + 10;
+        },
+        15s));
+    video::Picture picture;
+    {
+        const std::lock_guard lock(received.mutex);
+        picture = received.latest;
+    }
+    ASSERT_EQ(picture.width(), 640);
+    for (const int x : {200, 320, 440}) {
+        const Rgb seen = colourAt(picture, x, 400);
+        EXPECT_FALSE(near(seen, kGreen, 40)) << x;
+        EXPECT_TRUE(near(seen, kGrey, 24)) << x << ": " << seen.r << "," << seen.g << "," << seen.b;
+    }
+
+    // The spotlight and the Viewer's pointer, to look at.
+    viewer.sendSpotlight({.x = 0.5, .y = 0.3, .radius = 0.12, .active = true});
+    viewer.sendDraw({.tool = "laser",
+                     .strokeId = "laser001",
+                     .points = {{0.3, 0.7}, {0.5, 0.75}},
+                     .color = "#0A84FF",
+                     .ended = false});
+    overlay->showRemoteCursor(0.6, 0.8, QStringLiteral("Anna"));
+    pumpFor(400ms);
+    savePicture(overlay->renderView().frame(), "host-overlay.png");
+    savePicture(screenImage(desktop.connection(), 0, 0, 1280, 800), "host-screen-spotlight.png");
+
+    // Cleared: the overlay stops animating and gets out of the way.
+    viewer.sendDrawClear();
+    EXPECT_TRUE(waitUntil([&] {
+        return !overlay->renderView().isAnimating() && !overlay->renderView().isVisible();
+    }));
+    EXPECT_FALSE(green(960, 400));
+    viewerCommands.post(Command::stopViewing);
+    hostCommands.post(Command::stopHosting);
+    waitUntil([&] { return hostState.status() == Status::disconnected(); });
+}
