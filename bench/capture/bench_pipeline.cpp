@@ -154,7 +154,7 @@ Samples run(capture::ScreenSource& source, const std::function<void(int)>& chang
     for (int frame = 0; frame < kFrames; ++frame) {
         change(frame);
         const auto start = Clock::now();
-        const auto image = std::get<capture::BgraImage>(source.grab());
+        const auto image = source.grab().value();
         const auto grabbed = Clock::now();
         const auto picture = converter.convert(image, {kWidth, kHeight}, encoder.preferredFormat());
         const auto converted = Clock::now();
@@ -184,9 +184,12 @@ int main() {
     Scene scene(x.display());
     scene.desktop();
     auto opened = capture::X11ScreenSource::open(x.display());
-    auto& source = *std::get<0>(opened);
+    if (!opened)
+        return 1;
+    auto& source = **opened;
     const auto displays = source.displays();
-    source.start(displays.front());
+    if (displays.empty() || !source.start(displays.front()))
+        return 1;
 
     std::printf("CPU: %s\n1080p, x264 on one thread, %d frames each; milliseconds\n",
                 cpuModel().c_str(), kFrames);

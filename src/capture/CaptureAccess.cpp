@@ -4,21 +4,21 @@
 
 namespace velmarin::capture {
 
-std::optional<CaptureError> checkCaptureAccess(const std::string& displayName) {
+Expected<void, CaptureError> checkCaptureAccess(const std::string& displayName) {
     auto opened = X11ScreenSource::open(displayName);
-    if (const auto* error = std::get_if<CaptureError>(&opened))
-        return *error;
-    X11ScreenSource& source = *std::get<0>(opened);
+    if (!opened)
+        return unexpected(opened.error());
+    X11ScreenSource& source = **opened;
     const auto displays = source.displays();
     if (displays.empty())
-        return CaptureError{CaptureError::Kind::noDisplay};
-    if (auto error = source.start(displays.front()))
-        return error;
+        return unexpected(CaptureError{CaptureError::Kind::noDisplay});
+    if (auto started = source.start(displays.front()); !started)
+        return started;
     const auto grabbed = source.grab();
     source.stop();
-    if (const auto* error = std::get_if<CaptureError>(&grabbed))
-        return *error;
-    return std::nullopt;
+    if (!grabbed)
+        return unexpected(grabbed.error());
+    return {};
 }
 
 } // namespace velmarin::capture

@@ -5,14 +5,14 @@
 // few milliseconds (one connection, one grab).
 
 #include "capture/CaptureError.h"
+#include "common/Expected.h"
 
-#include <optional>
 #include <string>
 
 namespace velmarin::capture {
 
-// Nothing when the screen can be captured, otherwise why not.
+// Succeeds when the screen can be captured, otherwise says why not.
 // `displayName` empty means DISPLAY.
-std::optional<CaptureError> checkCaptureAccess(const std::string& displayName = {});
+Expected<void, CaptureError> checkCaptureAccess(const std::string& displayName = {});
 
 } // namespace velmarin::capture

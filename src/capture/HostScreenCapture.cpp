@@ -61,11 +61,12 @@ void HostScreenCapture::publish() {
 
 QCoro::Task<Expected<void, CaptureFailure>> HostScreenCapture::startCapture() {
     co_return co_await onControlThread([this]() -> Expected<void, CaptureFailure> {
-        const auto error = m_manager.startCapture();
-        if (!error)
+        const auto started = m_manager.startCapture();
+        if (started)
             return {};
-        CaptureFailure failure{.description = QString::fromStdString(error->description())};
-        if (const auto* capture = std::get_if<CaptureError>(&error->reason))
+        const StartError& error = started.error();
+        CaptureFailure failure{.description = QString::fromStdString(error.description())};
+        if (const auto* capture = std::get_if<CaptureError>(&error.reason))
             failure.kind = capture->kind == CaptureError::Kind::noDisplay
                                ? CaptureFailure::Kind::noDisplay
                                : CaptureFailure::Kind::notPermitted;

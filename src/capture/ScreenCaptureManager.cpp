@@ -31,20 +31,20 @@ ScreenCaptureManager::~ScreenCaptureManager() {
     stopStream();
 }
 
-std::optional<CaptureError> ScreenCaptureManager::ensureSource() {
+Expected<void, CaptureError> ScreenCaptureManager::ensureSource() {
     if (m_source)
-        return std::nullopt;
+        return {};
     auto source = m_options.makeSource();
-    if (auto* error = std::get_if<CaptureError>(&source))
-        return *error;
-    m_source = std::move(std::get<0>(source));
+    if (!source)
+        return unexpected(source.error());
+    m_source = std::move(*source);
     m_sourceToWake = m_source.get();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<StartError> ScreenCaptureManager::startCapture() {
-    if (auto error = ensureSource())
-        return StartError{*error};
+Expected<void, StartError> ScreenCaptureManager::startCapture() {
+    if (auto ready = ensureSource(); !ready)
+        return unexpected(StartError{ready.error()});
     m_availableDisplays = m_source->displays();
     const auto byId = [](std::int64_t id) {
         return [id](const DisplayInfo& display) { return display.id == id; };
@@ -59,21 +59,21 @@ std::optional<StartError> ScreenCaptureManager::startCapture() {
     if (chosen == m_availableDisplays.end())
         chosen = m_availableDisplays.begin();
     if (chosen == m_availableDisplays.end())
-        return StartError{CaptureError{CaptureError::Kind::noDisplay}};
+        return unexpected(StartError{CaptureError{CaptureError::Kind::noDisplay}});
     return startStream(*chosen);
 }
 
-std::optional<StartError> ScreenCaptureManager::startStream(const DisplayInfo& display) {
+Expected<void, StartError> ScreenCaptureManager::startStream(const DisplayInfo& display) {
     stopStream();
     m_currentDisplay = display;
     m_captureSize = captureSizeFor(display.frame.width, display.frame.height);
 
     m_source->setExcludedWindows(m_excludedWindowIds);
-    if (auto error = m_source->start(display))
-        return StartError{*error};
+    if (auto started = m_source->start(display); !started)
+        return unexpected(StartError{started.error()});
     if (auto opened = m_encoder.setup(m_captureSize.width, m_captureSize.height); !opened) {
         m_source->stop();
-        return StartError{opened.error()};
+        return unexpected(StartError{opened.error()});
     }
     m_encoder.updateFrameRate(m_targetFPS.load());
     if (m_options.capturedArea)
@@ -83,7 +83,7 @@ std::optional<StartError> ScreenCaptureManager::startStream(const DisplayInfo& d
     logging::log(logging::Level::info, "capture", "Screen capture started: %ldx%ld @ %ldfps",
                  static_cast<long>(m_captureSize.width), static_cast<long>(m_captureSize.height),
                  static_cast<long>(m_targetFPS.load()));
-    return std::nullopt;
+    return {};
 }
 
 void ScreenCaptureManager::stopStream() {
@@ -112,16 +112,16 @@ void ScreenCaptureManager::selectMonitor(std::int64_t id) {
                                     [id](const DisplayInfo& display) { return display.id == id; });
     if (found == m_availableDisplays.end() || (m_currentDisplay && m_currentDisplay->id == id))
         return;
-    if (auto error = startStream(*found))
+    if (auto started = startStream(*found); !started)
         logging::log(logging::Level::error, "capture", "Failed to switch display: %s",
-                     error->description().c_str());
+                     started.error().description().c_str());
     else
         logging::log(logging::Level::info, "capture", "Switched to display %ld",
                      static_cast<long>(id));
 }
 
 void ScreenCaptureManager::refreshDisplays() {
-    if (ensureSource())
+    if (!ensureSource())
         return;
     auto displays = m_source->displays();
     if (displays.empty())
@@ -232,10 +232,10 @@ void ScreenCaptureManager::run() {
         if (changed) {
             m_keyframePending = false; // this picture carries a requested key frame
             auto grabbed = m_source->grab();
-            if (auto* error = std::get_if<CaptureError>(&grabbed)) {
+            if (!grabbed) {
                 if (++failures > kMaxGrabFailures) {
                     logging::log(logging::Level::error, "capture", "Stream stopped with error: %s",
-                                 error->description().c_str());
+                                 grabbed.error().description().c_str());
                     return;
                 }
                 nextFrame = started + frameInterval();
@@ -244,7 +244,7 @@ void ScreenCaptureManager::run() {
             failures = 0;
             const Clock::time_point grabbedAt = Clock::now();
             video::Picture picture =
-                m_converter.convert(std::get<BgraImage>(grabbed), m_captureSize, format);
+                m_converter.convert(*grabbed, m_captureSize, format);
             timings.grab = grabbedAt - started;
             timings.convert = Clock::now() - grabbedAt;
             if (picture.isNull())

@@ -61,7 +61,7 @@ struct FrameTimings {
 class ScreenCaptureManager {
 public:
     using SourceFactory =
-        std::function<std::variant<std::unique_ptr<ScreenSource>, CaptureError>()>;
+        std::function<Expected<std::unique_ptr<ScreenSource>, CaptureError>()>;
 
     static constexpr int kDefaultFPS = 30;
 
@@ -80,7 +80,7 @@ public:
 
     // Picks the display (the current one if still attached, else the
     // primary, else the first) and starts capturing it.
-    std::optional<StartError> startCapture();
+    Expected<void, StartError> startCapture();
     void stopCapture();
     // Unknown IDs and the current display change nothing.
     void selectMonitor(std::int64_t id);
@@ -106,8 +106,8 @@ public:
     bool canExcludeWindows() const;
 
 private:
-    std::optional<CaptureError> ensureSource();
-    std::optional<StartError> startStream(const DisplayInfo& display);
+    Expected<void, CaptureError> ensureSource();
+    Expected<void, StartError> startStream(const DisplayInfo& display);
     void stopStream();
     void run();
     std::chrono::nanoseconds frameInterval() const;

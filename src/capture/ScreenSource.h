@@ -10,6 +10,7 @@
 // capture thread.
 
 #include "capture/CaptureError.h"
+#include "common/Expected.h"
 #include "capture/CaptureGeometry.h"
 
 #include <chrono>
@@ -17,7 +18,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace velmarin::capture {
@@ -51,7 +51,7 @@ public:
     virtual std::vector<DisplayInfo> displays() = 0;
 
     // Prepares grabs of `display` (stopping an earlier start).
-    virtual std::optional<CaptureError> start(const DisplayInfo& display) = 0;
+    virtual Expected<void, CaptureError> start(const DisplayInfo& display) = 0;
     virtual void stop() = 0;
 
     // Blocks until the display's picture (or the pointer over it) may have
@@ -62,7 +62,7 @@ public:
     virtual void wake() = 0;
 
     // The started display's pixels with the pointer composited in.
-    virtual std::variant<BgraImage, CaptureError> grab() = 0;
+    virtual Expected<BgraImage, CaptureError> grab() = 0;
 
     // Windows (platform window IDs) to leave out of the picture. A backend
     // that cannot do it says so with `canExcludeWindows`; the windows are
@@ -72,6 +72,6 @@ public:
 };
 
 // The backend for the session this process runs in: X11 on DISPLAY.
-std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource();
+Expected<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource();
 
 } // namespace velmarin::capture

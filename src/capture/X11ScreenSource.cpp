@@ -24,8 +24,8 @@ namespace {
 // pointer move is visible in the captured rectangle.
 constexpr int kPointerReach = 64;
 
-CaptureError unavailable() {
-    return CaptureError{CaptureError::Kind::captureNotAvailable};
+Unexpected<CaptureError> unavailable() {
+    return unexpected(CaptureError{CaptureError::Kind::captureNotAvailable});
 }
 
 // The grab code reads B, G, R, X bytes: a little-endian 32-bit pixel with
@@ -53,7 +53,7 @@ bool hasReadablePixels(const xcb_setup_t* setup, const xcb_screen_t* screen) {
 
 } // namespace
 
-std::variant<std::unique_ptr<X11ScreenSource>, CaptureError>
+Expected<std::unique_ptr<X11ScreenSource>, CaptureError>
 X11ScreenSource::open(const std::string& displayName) {
     int screenNumber = 0;
     XcbConnection connection(
@@ -68,7 +68,7 @@ X11ScreenSource::open(const std::string& displayName) {
     for (int i = 0; i < screenNumber && screens.rem; ++i)
         xcb_screen_next(&screens);
     if (!screens.rem)
-        return CaptureError{CaptureError::Kind::noDisplay};
+        return unexpected(CaptureError{CaptureError::Kind::noDisplay});
     if (!hasReadablePixels(setup, screens.data)) {
         logging::log(logging::Level::error, "capture", "Unsupported X pixel format (depth %d)",
                      screens.data->root_depth);
@@ -252,12 +252,12 @@ std::vector<DisplayInfo> X11ScreenSource::displays() {
     return result;
 }
 
-std::optional<CaptureError> X11ScreenSource::start(const DisplayInfo& display) {
+Expected<void, CaptureError> X11ScreenSource::start(const DisplayInfo& display) {
     stop();
     xcb_connection_t* c = m_connection.get();
     m_rect = display.frame.intersected(rootRect());
     if (m_rect.isEmpty())
-        return CaptureError{CaptureError::Kind::noDisplay};
+        return unexpected(CaptureError{CaptureError::Kind::noDisplay});
     m_grabber = std::make_unique<ShmGrabber>(
         c, m_root, static_cast<std::size_t>(m_rect.width) * m_rect.height * 4);
     if (m_hasDamage) {
@@ -269,7 +269,7 @@ std::optional<CaptureError> X11ScreenSource::start(const DisplayInfo& display) {
     xcb_flush(c);
     m_dirty = true; // the first grab always goes out
     m_damagePending = false;
-    return std::nullopt;
+    return {};
 }
 
 void X11ScreenSource::stop() {
@@ -376,7 +376,7 @@ bool X11ScreenSource::waitForChange(std::chrono::steady_clock::time_point deadli
     }
 }
 
-std::variant<BgraImage, CaptureError> X11ScreenSource::grab() {
+Expected<BgraImage, CaptureError> X11ScreenSource::grab() {
     if (!m_grabber)
         return unavailable();
     // Cleared first: damage during the grab makes the next one.
@@ -415,11 +415,11 @@ void X11ScreenSource::setExcludedWindows(std::vector<std::uint32_t> windowIds) {
     m_exclusion.setWindows(std::move(windowIds));
 }
 
-std::variant<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {
+Expected<std::unique_ptr<ScreenSource>, CaptureError> makeScreenSource() {
     auto source = X11ScreenSource::open();
-    if (auto* error = std::get_if<CaptureError>(&source))
-        return *error;
-    return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+    if (!source)
+        return unexpected(source.error());
+    return std::unique_ptr<ScreenSource>(std::move(*source));
 }
 
 } // namespace velmarin::capture

@@ -26,17 +26,17 @@ class X11ScreenSource final : public ScreenSource {
 public:
     // Connects to `displayName` (DISPLAY when empty) and checks that its
     // pixels can be read: a 24- or 32-bit true-colour screen.
-    static std::variant<std::unique_ptr<X11ScreenSource>, CaptureError>
+    static Expected<std::unique_ptr<X11ScreenSource>, CaptureError>
     open(const std::string& displayName = {});
 
     ~X11ScreenSource() override;
 
     std::vector<DisplayInfo> displays() override;
-    std::optional<CaptureError> start(const DisplayInfo& display) override;
+    Expected<void, CaptureError> start(const DisplayInfo& display) override;
     void stop() override;
     bool waitForChange(std::chrono::steady_clock::time_point deadline) override;
     void wake() override;
-    std::variant<BgraImage, CaptureError> grab() override;
+    Expected<BgraImage, CaptureError> grab() override;
     bool canExcludeWindows() const override { return m_exclusion.available(); }
     void setExcludedWindows(std::vector<std::uint32_t> windowIds) override;
 

@@ -38,7 +38,7 @@ void useStoredRelay(const AppSettings& settings) {
 // session without an X display cannot share at all yet.
 ui::PermissionManager::Probes desktopProbes() {
     ui::PermissionManager::Probes probes;
-    probes.screenRecording = [] { return !capture::checkCaptureAccess(); };
+    probes.screenRecording = [] { return capture::checkCaptureAccess().hasValue(); };
     probes.accessibility = [] { return input::XTestInputSink::open().hasValue(); };
     probes.unsupported = []() -> std::optional<QString> {
         if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||

@@ -46,7 +46,7 @@ int main(int argc, char* argv[]) {
     const bool session = std::holds_alternative<HostOptions>(*command) ||
                          std::holds_alternative<ViewOptions>(*command);
     std::unique_ptr<QCoreApplication> app;
-    if (session && !qEnvironmentVariableIsEmpty("DISPLAY") && !capture::checkCaptureAccess()) {
+    if (session && !qEnvironmentVariableIsEmpty("DISPLAY") && capture::checkCaptureAccess()) {
         qputenv("QT_QPA_PLATFORM", "xcb");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {

@@ -120,7 +120,7 @@ TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
         });
     });
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_FALSE(manager.startCapture());
+    ASSERT_TRUE(manager.startCapture());
     // Enough frames for a queue to pile up, however long a busy machine
     // takes to encode them.
     while (produced.load() < 30 && std::chrono::steady_clock::now() < started + 30s)

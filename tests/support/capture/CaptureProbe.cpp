@@ -12,11 +12,11 @@ namespace velmarin::testing {
 capture::ScreenCaptureManager::Options captureOptionsOn(const std::string& display) {
     using namespace capture;
     ScreenCaptureManager::Options options;
-    options.makeSource = [display]() -> std::variant<std::unique_ptr<ScreenSource>, CaptureError> {
+    options.makeSource = [display]() -> Expected<std::unique_ptr<ScreenSource>, CaptureError> {
         auto source = X11ScreenSource::open(display);
-        if (auto* error = std::get_if<CaptureError>(&source))
-            return *error;
-        return std::unique_ptr<ScreenSource>(std::move(std::get<0>(source)));
+        if (!source)
+            return unexpected(source.error());
+        return std::unique_ptr<ScreenSource>(std::move(*source));
     };
     return options;
 }
