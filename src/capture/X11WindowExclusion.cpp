@@ -21,6 +21,11 @@ X11WindowExclusion::X11WindowExclusion(xcb_connection_t* connection, xcb_window_
             connection, xcb_composite_query_version(connection, 0, 4), nullptr));
         m_hasComposite = version != nullptr;
     }
+    static constexpr char kWallpaper[] = "_XROOTPMAP_ID";
+    XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof kWallpaper - 1, kWallpaper), nullptr));
+    if (atom)
+        m_wallpaperAtom = atom->atom;
 }
 
 X11WindowExclusion::~X11WindowExclusion() {
@@ -74,12 +79,18 @@ void X11WindowExclusion::patchWindow(xcb_window_t window, std::uint8_t* pixels,
     const auto geometryCookie = xcb_get_geometry(c, window);
     const auto shapeCookie = m_hasShape ? xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING)
                                         : xcb_shape_get_rectangles_cookie_t{0};
+    // The desktop's wallpaper, where the desktop publishes it (most do, for
+    // programs that draw on it).
+    const auto wallpaperCookie =
+        xcb_get_property(c, 0, m_root, m_wallpaperAtom, XCB_ATOM_PIXMAP, 0, 1);
     XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, treeCookie, nullptr));
     XcbReply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
     XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
     XcbReply<xcb_shape_get_rectangles_reply_t> shape(
         m_hasShape ? xcb_shape_get_rectangles_reply(c, shapeCookie, nullptr) : nullptr);
+    XcbReply<xcb_get_property_reply_t> wallpaper(
+        xcb_get_property_reply(c, wallpaperCookie, nullptr));
     if (!tree || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry)
         return;
 
@@ -134,11 +145,17 @@ void X11WindowExclusion::patchWindow(xcb_window_t window, std::uint8_t* pixels,
         if (rect.intersects(covered))
             beneath.push_back({children[i], rect});
     }
+    // Bottom up: the wallpaper where no window covers it, then the windows.
+    if (wallpaper && wallpaper->type == XCB_ATOM_PIXMAP && wallpaper->format == 32 &&
+        xcb_get_property_value_length(wallpaper.get()) == 4) {
+        const auto pixmap = *static_cast<const xcb_pixmap_t*>(xcb_get_property_value(wallpaper.get()));
+        copyFrom(pixmap, {0, 0, area.x + area.width, area.y + area.height}, covered, pixels, area);
+    }
     for (const Placed& placed : beneath)
         copyFrom(placed.window, placed.rect, placed.rect.intersected(covered), pixels, area);
 }
 
-void X11WindowExclusion::copyFrom(xcb_window_t window, const protocol::PixelRect& windowRect,
+void X11WindowExclusion::copyFrom(xcb_drawable_t drawable, const protocol::PixelRect& drawableRect,
                                   const protocol::PixelRect& part, std::uint8_t* pixels,
                                   const protocol::PixelRect& area) {
     const std::size_t bytes = static_cast<std::size_t>(area.width) * area.height * 4;
@@ -148,7 +165,7 @@ void X11WindowExclusion::copyFrom(xcb_window_t window, const protocol::PixelRect
     }
     // A redirected window's own pixels, also where others cover it.
     const std::uint8_t* source = m_grabber->grab(
-        {part.x - windowRect.x, part.y - windowRect.y, part.width, part.height}, window);
+        {part.x - drawableRect.x, part.y - drawableRect.y, part.width, part.height}, drawable);
     if (!source)
         return;
     const std::size_t rowBytes = static_cast<std::size_t>(part.width) * 4;

@@ -10,9 +10,10 @@
 // difference); under a compositing manager they are redirected already.
 // The overlay itself is never touched: no flicker for the Host's user.
 //
-// What is not reproduced beneath the overlay: the root window's own
-// background where no window covers it (the grab keeps the overlay there),
-// translucency and shapes of the windows beneath.
+// Where no window lies beneath, the desktop's wallpaper is taken from the
+// pixmap the desktop publishes on the root window (_XROOTPMAP_ID). What is
+// not reproduced: a background drawn without such a pixmap (the grab keeps
+// the overlay there), translucency and shapes of the windows beneath.
 //
 // setWindows() from any thread; patch() on the capture thread.
 
@@ -46,7 +47,8 @@ public:
 private:
     void redirect(bool on);
     void patchWindow(xcb_window_t window, std::uint8_t* pixels, const protocol::PixelRect& area);
-    void copyFrom(xcb_window_t window, const protocol::PixelRect& windowRect,
+    // `drawableRect`: where the window or pixmap lies, root coordinates.
+    void copyFrom(xcb_drawable_t drawable, const protocol::PixelRect& drawableRect,
                   const protocol::PixelRect& part, std::uint8_t* pixels,
                   const protocol::PixelRect& area);
 
@@ -55,6 +57,7 @@ private:
     bool m_hasShape = false;
     bool m_hasComposite = false;
     bool m_redirected = false; // capture thread
+    xcb_atom_t m_wallpaperAtom = XCB_ATOM_NONE;
     std::mutex m_mutex;
     std::vector<std::uint32_t> m_windows;
     std::unique_ptr<ShmGrabber> m_grabber; // capture thread

@@ -280,3 +280,53 @@ TEST(X11Capture, UnreachableDisplayIsReportedInDutch) {
     manager.updateQuality(500'000, 15);
     EXPECT_EQ(manager.targetFPS(), 30);
 }
+
+// The annotation overlay over bare desktop: the grab shows the wallpaper the
+// desktop publishes, not the overlay.
+TEST(X11Capture, AnExcludedWindowOverTheBareDesktopShowsTheWallpaper) {
+    XvfbProcess x(640, 480);
+    xcb_connection_t* c = xcb_connect(x.display().c_str(), nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const auto filled = [&](xcb_drawable_t drawable, std::uint32_t rgb, std::uint16_t width,
+                            std::uint16_t height) {
+        const xcb_gcontext_t gc = xcb_generate_id(c);
+        xcb_create_gc(c, gc, drawable, XCB_GC_FOREGROUND, &rgb);
+        const xcb_rectangle_t all{0, 0, width, height};
+        xcb_poly_fill_rectangle(c, drawable, gc, 1, &all);
+        xcb_free_gc(c, gc);
+    };
+    const xcb_pixmap_t wallpaper = xcb_generate_id(c);
+    xcb_create_pixmap(c, screen->root_depth, wallpaper, screen->root, 640, 480);
+    filled(wallpaper, 0x0000ff, 640, 480);
+    const char name[] = "_XROOTPMAP_ID";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, screen->root, atom->atom, XCB_ATOM_PIXMAP, 32,
+                        1, &wallpaper);
+    free(atom);
+    const xcb_window_t overlay = xcb_generate_id(c);
+    const std::uint32_t overrideRedirect = 1;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, overlay, screen->root, 100, 100, 200, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT,
+                      &overrideRedirect);
+    xcb_map_window(c, overlay);
+    filled(overlay, 0xff0000, 200, 100);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+
+    auto source = X11ScreenSource::open(x.display());
+    ASSERT_TRUE(source);
+    const auto displays = (*source)->displays();
+    ASSERT_FALSE(displays.empty());
+    ASSERT_TRUE((*source)->start(displays.front()));
+    (*source)->setExcludedWindows({overlay});
+    // The redirection starts with the first grab; the overlay repaints then.
+    ASSERT_TRUE((*source)->grab());
+    filled(overlay, 0xff0000, 200, 100);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    const auto grabbed = (*source)->grab();
+    ASSERT_TRUE(grabbed);
+    const std::uint8_t* pixel = grabbed->data + 150 * grabbed->stride + 200 * 4; // B, G, R
+    EXPECT_GT(pixel[0], 200) << "the overlay's red stayed in the picture";
+    EXPECT_LT(pixel[2], 50);
+    xcb_disconnect(c);
+}
