@@ -1,10 +1,13 @@
 #include "program/ProductComponents.h"
 
 #include "capture/HostScreenCapture.h"
+#include "collab/FileTransferManager.h"
 #include "program/ProductInput.h"
 #include "ui/viewer/RecordingManager.h"
+#include "ui/viewer/RemoteDisplayBridge.h"
 #include "ui/viewer/VideoRenderer.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -25,7 +28,22 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
                                                   std::function<QSizeF()> hostScreenSize) {
         return input::makeViewerInput(webSocket, std::move(hostScreenSize), displayBridge);
     };
-    // Clipboard, file transfer and the overlay are not built yet.
+    // Received files go to the user's Downloads folder; the first file
+    // dropped on the remote display is sent.
+    collab::FileTransferManager::Options transfer{
+        .downloads = QFile::encodeName(
+                         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
+                         .toStdString()};
+    // The benchmark compares the window with one chunk per acknowledgement.
+    if (const int window = qEnvironmentVariableIntValue("VELMARIN_FILE_WINDOW"); window > 0)
+        transfer.window = std::min(window, 64);
+    auto files = std::make_unique<collab::FileTransferManager>(std::move(transfer));
+    displayBridge.onFilesDropped = [sender = files.get()](const QStringList& paths) {
+        if (!paths.isEmpty())
+            sender->startSending(QFile::encodeName(paths.front()).toStdString());
+    };
+    components.fileTransfer = std::move(files);
+    // Clipboard and the overlay are not built yet.
     components.display = std::make_unique<ui::VideoRenderer>(displayBridge);
     ui::RecordingManager::Options recording;
     // Only a desktop user has a file manager to look at the recording in.
