@@ -5,7 +5,10 @@
 //     Verbonden" on the Viewer) to the Viewer's exit after file_complete,
 //     with the sender's window of 8 chunks and with one chunk per
 //     acknowledgement (VELMARIN_FILE_WINDOW=1, what a strict peer does);
-//   - the peak resident memory (VmHWM) of both processes.
+//   - the peak resident memory (VmHWM) of both processes;
+//   - processor time of the Host, the Viewer and the relay over the same
+//     span, in ms per MiB: what the transfer costs whatever else the
+//     machine is doing (on a busy machine MB/s falls, these do not).
 //
 //   build/bench/collab/bench_file_transfer [--mib 1024] [--runs 1]
 //
@@ -13,6 +16,7 @@
 // Downloads folder, removed after each run. Target: at least 50 MB/s with
 // the window.
 
+#include "ProcessProbe.h"
 #include "support/host/HostProcess.h"
 #include "support/x11/XvfbProcess.h"
 
@@ -47,6 +51,10 @@ struct Run {
     double seconds = 0;
     long hostMib = 0;
     long viewerMib = 0;
+    // Processor time from the session standing to the end.
+    double hostCpuMs = 0;
+    double viewerCpuMs = 0;
+    double relayCpuMs = 0;
 };
 
 Run transfer(const RelayProcess& relay, const XvfbProcess& x, const fs::path& root,
@@ -68,13 +76,26 @@ Run transfer(const RelayProcess& relay, const XvfbProcess& x, const fs::path& ro
                   QString::fromStdString(source.string())});
     std::optional<Clock::time_point> connected;
     QString output;
+    const auto hostPid = static_cast<pid_t>(host.process().processId());
+    const auto viewerPid = static_cast<pid_t>(viewer.processId());
+    double hostStart = 0, viewerStart = 0, relayStart = 0;
     while (viewer.state() != QProcess::NotRunning || viewer.canReadLine()) {
         viewer.waitForReadyRead(100);
         while (viewer.canReadLine()) {
             const QString line = QString::fromUtf8(viewer.readLine());
             output += line;
-            if (!connected && line.startsWith(QStringLiteral("Status: Verbonden")))
+            if (!connected && line.startsWith(QStringLiteral("Status: Verbonden"))) {
                 connected = Clock::now();
+                hostStart = velmarin::bench::cpuMs(hostPid);
+                viewerStart = velmarin::bench::cpuMs(viewerPid);
+                relayStart = velmarin::bench::cpuMs(relay.pid());
+            }
+        }
+        // The last readings before the Viewer exits count.
+        if (connected && viewer.state() != QProcess::NotRunning) {
+            run.hostCpuMs = velmarin::bench::cpuMs(hostPid) - hostStart;
+            run.viewerCpuMs = std::max(run.viewerCpuMs, velmarin::bench::cpuMs(viewerPid) - viewerStart);
+            run.relayCpuMs = velmarin::bench::cpuMs(relay.pid()) - relayStart;
         }
         run.hostMib = std::max(run.hostMib, peakMib(host.process().processId()));
         run.viewerMib = std::max(run.viewerMib, peakMib(viewer.processId()));
@@ -113,17 +134,19 @@ int main(int argc, char** argv) {
 
     const RelayProcess relay;
     const XvfbProcess x(320, 240);
-    std::printf("%-28s %8s %10s %10s %12s\n", "run", "seconds", "MB/s", "Host MiB",
-                "Viewer MiB");
+    std::printf("%-24s %8s %8s %9s %11s %22s\n", "run", "seconds", "MB/s", "Host MiB",
+                "Viewer MiB", "ms CPU/MiB H / V / R");
     bool ok = true;
     for (const int window : {8, 1}) {
         for (int i = 0; i < runs; ++i) {
             const Run run = transfer(relay, x, root, source, window);
             ok = ok && run.ok;
             const double mbps = run.seconds > 0 ? static_cast<double>(mib << 20) / 1e6 / run.seconds : 0;
-            std::printf("%-28s %8.1f %10.1f %10ld %12ld\n",
+            const auto perMib = [&](double ms) { return ms / static_cast<double>(mib); };
+            std::printf("%-24s %8.1f %8.1f %9ld %11ld %8.1f / %4.1f / %4.1f\n",
                         (std::to_string(mib) + " MiB, window " + std::to_string(window)).c_str(),
-                        run.seconds, mbps, run.hostMib, run.viewerMib);
+                        run.seconds, mbps, run.hostMib, run.viewerMib, perMib(run.hostCpuMs),
+                        perMib(run.viewerCpuMs), perMib(run.relayCpuMs));
             std::fflush(stdout);
         }
     }
