@@ -94,7 +94,8 @@ Run transfer(const RelayProcess& relay, const XvfbProcess& x, const fs::path& ro
         // The last readings before the Viewer exits count.
         if (connected && viewer.state() != QProcess::NotRunning) {
             run.hostCpuMs = velmarin::bench::cpuMs(hostPid) - hostStart;
-            run.viewerCpuMs = std::max(run.viewerCpuMs, velmarin::bench::cpuMs(viewerPid) - viewerStart);
+            run.viewerCpuMs =
+                std::max(run.viewerCpuMs, velmarin::bench::cpuMs(viewerPid) - viewerStart);
             run.relayCpuMs = velmarin::bench::cpuMs(relay.pid()) - relayStart;
         }
         run.hostMib = std::max(run.hostMib, peakMib(host.process().processId()));
@@ -134,14 +135,15 @@ int main(int argc, char** argv) {
 
     const RelayProcess relay;
     const XvfbProcess x(320, 240);
-    std::printf("%-24s %8s %8s %9s %11s %22s\n", "run", "seconds", "MB/s", "Host MiB",
-                "Viewer MiB", "ms CPU/MiB H / V / R");
+    std::printf("%-24s %8s %8s %9s %11s %22s\n", "run", "seconds", "MB/s", "Host MiB", "Viewer MiB",
+                "ms CPU/MiB H / V / R");
     bool ok = true;
     for (const int window : {8, 1}) {
         for (int i = 0; i < runs; ++i) {
             const Run run = transfer(relay, x, root, source, window);
             ok = ok && run.ok;
-            const double mbps = run.seconds > 0 ? static_cast<double>(mib << 20) / 1e6 / run.seconds : 0;
+            const double mbps =
+                run.seconds > 0 ? static_cast<double>(mib << 20) / 1e6 / run.seconds : 0;
             const auto perMib = [&](double ms) { return ms / static_cast<double>(mib); };
             std::printf("%-24s %8.1f %8.1f %9ld %11ld %8.1f / %4.1f / %4.1f\n",
                         (std::to_string(mib) + " MiB, window " + std::to_string(window)).c_str(),

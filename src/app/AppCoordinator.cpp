@@ -2,6 +2,7 @@
 
 #include "app/QtLogSink.h"
 #include "collab/Chat.h"
+#include "collab/ReceivedFileName.h"
 #include "interfaces/Log.h"
 
 #include <QCoreApplication>
@@ -316,7 +317,9 @@ void AppCoordinator::installFileTransferHandlers() {
         m_state->setFileTransferName(std::nullopt);
     };
     m_router->onFileOffer = [this, files](const FileOfferMessage& message) {
-        m_state->setFileTransferName(QString::fromStdString(message.fileName));
+        // The peer's name as it would be stored: no paths or control characters on screen.
+        m_state->setFileTransferName(
+            QString::fromStdString(collab::safeFileName(message.fileName)));
         files->handleOffer(message);
     };
     m_router->onFileAccept = [files](const FileAcceptMessage& message) {

@@ -220,7 +220,8 @@ bool MessageRouter::handleFeatureMessage(const std::string& type, const ParsedMe
     } else if (type == ClipboardMessage::kType) {
         decoded<ClipboardMessage>(parsed, [&](const auto& m) { call(onClipboard, m); });
     } else if (type == MonitorListMessage::kType) {
-        decoded<MonitorListMessage>(parsed, [&](const auto& m) { call(onMonitorList, m.monitors); });
+        decoded<MonitorListMessage>(parsed,
+                                    [&](const auto& m) { call(onMonitorList, m.monitors); });
     } else if (type == SystemInfoMessage::kType) {
         decoded<SystemInfoMessage>(parsed, [&](const auto& m) { call(onSystemInfo, m); });
     } else if (type == SelectMonitorMessage::kType) {

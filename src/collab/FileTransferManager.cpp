@@ -4,6 +4,7 @@
 #include "collab/ReceivedFileName.h"
 #include "protocol/ProtocolEncoder.h"
 
+#include <QFile>
 #include <QUuid>
 
 #include <cerrno>
@@ -116,10 +117,14 @@ void FileTransferManager::peerHeard() {
 }
 
 bool FileTransferManager::startSending(const std::string& path) {
-    const std::string name = path.substr(path.rfind('/') + 1);
+    // Offered as valid UTF-8 whatever bytes the local name holds.
+    const std::string name =
+        QFile::decodeName(QByteArray::fromStdString(path.substr(path.rfind('/') + 1)))
+            .toStdString();
     const auto refuse = [&](std::string reason) {
         if (onFinished)
-            onFinished(Outcome{.kind = Kind::failed, .fileName = name, .reason = std::move(reason)});
+            onFinished(
+                Outcome{.kind = Kind::failed, .fileName = name, .reason = std::move(reason)});
         return false;
     };
     if (isActive())
@@ -129,7 +134,8 @@ bool FileTransferManager::startSending(const std::string& path) {
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return refuse("Bestand " + name + " kan niet worden gelezen.");
     Sending sending{
-        .transferId = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toLower().toStdString(),
+        .transferId =
+            QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toLower().toStdString(),
         .fileName = name,
         .file = std::move(file),
         .size = status.st_size,
@@ -184,16 +190,16 @@ bool FileTransferManager::sendChunk(std::int64_t index) {
     const std::int64_t length = std::min(kFileChunkBytes, s.size - offset);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::int64_t>(length, 0)));
     const int fd = s.file.get();
-    const bool read = wholeIo(
-        [&](std::int64_t done, std::size_t count, std::int64_t at) {
-            return ::pread(fd, bytes.data() + done, count, at);
-        },
-        length, offset);
+    const bool read =
+        wholeIo([&](std::int64_t done, std::size_t count,
+                    std::int64_t at) { return ::pread(fd, bytes.data() + done, count, at); },
+                length, offset);
     if (!read) {
         cancel(Kind::failed, "Bestand " + s.fileName + " kan niet worden gelezen.");
         return false;
     }
-    send(FileChunkMessage{.transferId = s.transferId, .chunkIndex = index, .data = toBase64(bytes)});
+    send(
+        FileChunkMessage{.transferId = s.transferId, .chunkIndex = index, .data = toBase64(bytes)});
     return true;
 }
 
@@ -208,7 +214,8 @@ void FileTransferManager::handleOffer(const FileOfferMessage& message) {
         send(FileCancelMessage{.transferId = message.transferId});
         m_progress = 0;
         if (onFinished)
-            onFinished(Outcome{.kind = Kind::failed, .fileName = name, .reason = std::move(reason)});
+            onFinished(
+                Outcome{.kind = Kind::failed, .fileName = name, .reason = std::move(reason)});
     };
     if (message.fileSize < 0 || message.totalChunks != chunkCount(message.fileSize))
         return refuse(stopped(name, ": ongeldige gegevens ontvangen."));
@@ -260,11 +267,10 @@ void FileTransferManager::handleChunk(const FileChunkMessage& message) {
 void FileTransferManager::storeChunk(std::int64_t index, const std::vector<std::uint8_t>& bytes) {
     Receiving& r = *m_receiving;
     const int fd = r.file.get();
-    const bool written = wholeIo(
-        [&](std::int64_t done, std::size_t count, std::int64_t at) {
-            return ::pwrite(fd, bytes.data() + done, count, at);
-        },
-        static_cast<std::int64_t>(bytes.size()), index * kFileChunkBytes);
+    const bool written =
+        wholeIo([&](std::int64_t done, std::size_t count,
+                    std::int64_t at) { return ::pwrite(fd, bytes.data() + done, count, at); },
+                static_cast<std::int64_t>(bytes.size()), index * kFileChunkBytes);
     if (!written)
         return cancel(Kind::failed, failedWrite(r.fileName, errno ? errno : EIO));
 
@@ -306,7 +312,8 @@ std::optional<std::string> FileTransferManager::moveIntoPlace() {
         const std::string name =
             attempt == 0 ? r.fileName : alternativeName(r.fileName, seconds, attempt);
         const int folder = r.folder.get();
-        int result = ::renameat2(folder, r.partName.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+        int result =
+            ::renameat2(folder, r.partName.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
         // File systems without the flag: a hard link refuses an existing name too.
         if (result != 0 && errno == EINVAL) {
             result = ::linkat(folder, r.partName.c_str(), folder, name.c_str(), 0);
@@ -362,7 +369,9 @@ void FileTransferManager::cancel(Outcome::Kind kind, std::string reason) {
 
 void FileTransferManager::finish(Outcome::Kind kind, std::string reason, std::string savedPath) {
     m_silence.stop();
-    Outcome outcome{.kind = kind, .fileName = activeName(), .savedPath = std::move(savedPath),
+    Outcome outcome{.kind = kind,
+                    .fileName = activeName(),
+                    .savedPath = std::move(savedPath),
                     .reason = std::move(reason)};
     if (m_receiving && !m_receiving->partName.empty())
         ::unlinkat(m_receiving->folder.get(), m_receiving->partName.c_str(), 0);

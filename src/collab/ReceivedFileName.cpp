@@ -35,8 +35,8 @@ std::string safeFileName(std::string_view offered) {
         const std::string extension =
             dot != std::string::npos && name.size() - dot <= 16 ? name.substr(dot) : std::string();
         const std::string_view stem(name.data(), name.size() - extension.size());
-        name = std::string(stem.substr(
-                   0, utf8Boundary(stem, kMaxStoredNameBytes - extension.size()))) +
+        name = std::string(
+                   stem.substr(0, utf8Boundary(stem, kMaxStoredNameBytes - extension.size()))) +
                extension;
     }
     return name;

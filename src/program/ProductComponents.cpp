@@ -31,9 +31,9 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     // Received files go to the user's Downloads folder; the first file
     // dropped on the remote display is sent.
     collab::FileTransferManager::Options transfer{
-        .downloads = QFile::encodeName(
-                         QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
-                         .toStdString()};
+        .downloads =
+            QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
+                .toStdString()};
     // The benchmark compares the window with one chunk per acknowledgement.
     if (const int window = qEnvironmentVariableIntValue("VELMARIN_FILE_WINDOW"); window > 0)
         transfer.window = std::min(window, 64);

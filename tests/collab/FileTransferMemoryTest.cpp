@@ -2,8 +2,8 @@
 // relay: the file streams from disk to disk, so neither side's resident
 // memory grows with it.
 
-#include "support/host/HostProcess.h"
 #include "support/WaitUntil.h"
+#include "support/host/HostProcess.h"
 #include "support/x11/XvfbProcess.h"
 
 #include <QTemporaryDir>
@@ -62,7 +62,8 @@ TEST(FileTransferMemory, TwoGibibytesPassWithBoundedMemoryOnBothSides) {
         hostPeak = std::max(hostPeak, peakMib(host.process().processId()));
         viewerPeak = std::max(viewerPeak, peakMib(viewer.processId()));
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const QString output = QString::fromUtf8(viewer.readAll() + viewer.readAllStandardError());
     ASSERT_EQ(viewer.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("Voortgang: "))) << output.toStdString();

@@ -67,7 +67,8 @@ protected:
     }
     static collab::FileTransferManager::Options into(const fs::path& downloads,
                                                      std::chrono::milliseconds silence = 30s) {
-        return {.downloads = downloads, .silenceTimeout = silence, .unixSeconds = [] { return kNow; }};
+        return {
+            .downloads = downloads, .silenceTimeout = silence, .unixSeconds = [] { return kNow; }};
     }
     // Every outcome the side reports, after the coordinator handled it.
     static std::shared_ptr<std::vector<Outcome>> outcomes(Side& side) {
@@ -111,7 +112,8 @@ public:
     // The next message of `type` (pings, video and the rest are skipped);
     // nothing when another file message comes first or none in time.
     template <Message M>
-    std::optional<M> next(std::string_view type = M::kType, std::chrono::milliseconds timeout = 10s) {
+    std::optional<M> next(std::string_view type = M::kType,
+                          std::chrono::milliseconds timeout = 10s) {
         const auto text = nextFileMessage(type, timeout);
         return text ? ProtocolEncoder::decode<M>(*text) : std::nullopt;
     }
@@ -142,7 +144,8 @@ private:
 };
 
 TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) {
-    const fs::path source = folder("bron"), hostFiles = folder("host"), viewerFiles = folder("viewer");
+    const fs::path source = folder("bron"), hostFiles = folder("host"),
+                   viewerFiles = folder("viewer");
     Side host({.files = into(hostFiles)});
     Side viewer({.withCapture = false, .files = into(viewerFiles)});
     const QString id = hosting(host);
@@ -157,11 +160,13 @@ TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) 
         return waitUntil([&] { return !from.files->isActive(); });
     };
     for (const unsigned size : {0u, 65536u, 65537u, 200000u}) {
-        const std::string name = "f" + std::to_string(size) + ".bin", bytes = randomBytes(size, size);
+        const std::string name = "f" + std::to_string(size) + ".bin",
+                          bytes = randomBytes(size, size);
         ASSERT_TRUE(transfer(viewer, name, bytes));
         EXPECT_EQ(sent->back().kind, Outcome::Kind::sent) << sent->back().reason;
         EXPECT_EQ(readFile(hostFiles / name), bytes) << name;
-        EXPECT_TRUE(host.state.debugLog().contains(QString::fromStdString("Bestand ontvangen: " + name)));
+        EXPECT_TRUE(
+            host.state.debugLog().contains(QString::fromStdString("Bestand ontvangen: " + name)));
         // The receiver keeps showing the finished file; the sender clears.
         EXPECT_EQ(host.state.fileTransferName(), QString::fromStdString(name));
         EXPECT_EQ(host.state.fileTransferProgress(), 1.0);
@@ -244,18 +249,22 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
     // Path parts, a repeated chunk (its new bytes count once), and a chunk
     // that is not Base64 (not acknowledged) before its good copy.
     const std::string bytes = randomBytes(200000, 5);
-    peer.send(FileOfferMessage{.transferId = "a1", .fileName = "../../etc/kopie", .fileSize = 200000,
-                               .totalChunks = 4, .sender = "viewer"});
+    peer.send(FileOfferMessage{.transferId = "a1",
+                               .fileName = "../../etc/kopie",
+                               .fileSize = 200000,
+                               .totalChunks = 4,
+                               .sender = "viewer"});
     ASSERT_TRUE(peer.next<FileAcceptMessage>());
-    peer.send(FileChunkMessage{.transferId = "a1", .chunkIndex = 0, .data = chunk(std::string(65536, 'x'))});
+    peer.send(FileChunkMessage{
+        .transferId = "a1", .chunkIndex = 0, .data = chunk(std::string(65536, 'x'))});
     ASSERT_TRUE(peer.next<FileAckMessage>());
     for (std::int64_t i = 0; i < 4; ++i) {
         if (i == 1) {
             peer.send(FileChunkMessage{.transferId = "a1", .chunkIndex = 1, .data = "@@@="});
             EXPECT_TRUE(peer.quietFor(300ms));
         }
-        peer.send(FileChunkMessage{.transferId = "a1", .chunkIndex = i,
-                                   .data = chunk(bytes.substr(i * 65536, 65536))});
+        peer.send(FileChunkMessage{
+            .transferId = "a1", .chunkIndex = i, .data = chunk(bytes.substr(i * 65536, 65536))});
         const auto ack = peer.next<FileAckMessage>();
         ASSERT_TRUE(ack);
         EXPECT_EQ(ack->chunkIndex, i);
@@ -266,14 +275,15 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
     // Names that would leave the folder, hide the file or read as an option.
     const std::vector<std::string> offered{"/", "..", ".verborgen", "-rf", "a/b\\c.txt", "x\x01y"};
     for (const auto& name : offered) {
-        peer.send(FileOfferMessage{.transferId = "n", .fileName = name, .fileSize = 0, .totalChunks = 1});
+        peer.send(
+            FileOfferMessage{.transferId = "n", .fileName = name, .fileSize = 0, .totalChunks = 1});
         ASSERT_TRUE(peer.next<FileAcceptMessage>());
         peer.send(FileChunkMessage{.transferId = "n", .chunkIndex = 0, .data = ""});
         ASSERT_TRUE(peer.next<FileAckMessage>());
         ASSERT_TRUE(peer.next<FileCompleteMessage>());
     }
     EXPECT_EQ(names(downloads), (std::vector<std::string>{"bestand", "bestand_1700000000.", "c.txt",
-                                                         "kopie", "rf", "verborgen", "xy"}));
+                                                          "kopie", "rf", "verborgen", "xy"}));
 
     // Refused with file_cancel, nothing stored: a chunk count that does not
     // fit the size, an index out of range, a chunk of the wrong length.
@@ -286,30 +296,40 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
         const auto cancel = peer.next<FileCancelMessage>();
         return cancel && cancel->transferId == offer.transferId;
     };
-    EXPECT_TRUE(refused({.transferId = "c1", .fileName = "c", .fileSize = 200000, .totalChunks = 3}, {}));
-    EXPECT_TRUE(refused({.transferId = "c2", .fileName = "c", .fileSize = 200000, .totalChunks = 5}, {}));
-    EXPECT_TRUE(refused({.transferId = "c3", .fileName = "c", .fileSize = 10, .totalChunks = 1},
-                        FileChunkMessage{.transferId = "c3", .chunkIndex = 1, .data = chunk("0123456789")}));
-    EXPECT_TRUE(refused({.transferId = "c4", .fileName = "c", .fileSize = 10, .totalChunks = 1},
-                        FileChunkMessage{.transferId = "c4", .chunkIndex = 0, .data = chunk("0123456789A")}));
+    EXPECT_TRUE(
+        refused({.transferId = "c1", .fileName = "c", .fileSize = 200000, .totalChunks = 3}, {}));
+    EXPECT_TRUE(
+        refused({.transferId = "c2", .fileName = "c", .fileSize = 200000, .totalChunks = 5}, {}));
+    EXPECT_TRUE(refused(
+        {.transferId = "c3", .fileName = "c", .fileSize = 10, .totalChunks = 1},
+        FileChunkMessage{.transferId = "c3", .chunkIndex = 1, .data = chunk("0123456789")}));
+    EXPECT_TRUE(refused(
+        {.transferId = "c4", .fileName = "c", .fileSize = 10, .totalChunks = 1},
+        FileChunkMessage{.transferId = "c4", .chunkIndex = 0, .data = chunk("0123456789A")}));
     EXPECT_TRUE(refused({.transferId = "c5", .fileName = "c", .fileSize = 65537, .totalChunks = 2},
-                        FileChunkMessage{.transferId = "c5", .chunkIndex = 0, .data = chunk(std::string(65537, 'x'))}));
+                        FileChunkMessage{.transferId = "c5",
+                                         .chunkIndex = 0,
+                                         .data = chunk(std::string(65537, 'x'))}));
     EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("ongeldige gegevens ontvangen")));
 
     // Busy: a second offer is rejected (its name is shown); the first one
     // ends by the sender's cancel, or by 2 s of silence.
-    peer.send(FileOfferMessage{.transferId = "b1", .fileName = "een", .fileSize = 70000, .totalChunks = 2});
+    peer.send(FileOfferMessage{
+        .transferId = "b1", .fileName = "een", .fileSize = 70000, .totalChunks = 2});
     ASSERT_TRUE(peer.next<FileAcceptMessage>());
-    peer.send(FileOfferMessage{.transferId = "b2", .fileName = "twee", .fileSize = 1, .totalChunks = 1});
+    peer.send(
+        FileOfferMessage{.transferId = "b2", .fileName = "twee", .fileSize = 1, .totalChunks = 1});
     const auto reject = peer.next<FileRejectMessage>();
     ASSERT_TRUE(reject);
     EXPECT_EQ(reject->transferId, "b2");
     EXPECT_EQ(host.state.fileTransferName(), QStringLiteral("twee"));
     peer.send(FileCancelMessage{.transferId = "b1"});
     ASSERT_TRUE(waitUntil([&] { return !host.files->isActive(); }));
-    peer.send(FileOfferMessage{.transferId = "s1", .fileName = "stil", .fileSize = 70000, .totalChunks = 2});
+    peer.send(FileOfferMessage{
+        .transferId = "s1", .fileName = "stil", .fileSize = 70000, .totalChunks = 2});
     ASSERT_TRUE(peer.next<FileAcceptMessage>());
-    peer.send(FileChunkMessage{.transferId = "s1", .chunkIndex = 0, .data = chunk(std::string(65536, 's'))});
+    peer.send(FileChunkMessage{
+        .transferId = "s1", .chunkIndex = 0, .data = chunk(std::string(65536, 's'))});
     ASSERT_TRUE(peer.next<FileAckMessage>());
     const auto cancel = peer.next<FileCancelMessage>("file_cancel", 5s);
     ASSERT_TRUE(cancel);
@@ -392,7 +412,8 @@ TEST_F(FileTransfer, HeadlessViewerExitsZeroOnlyWhenTheHostStoredTheFile) {
     writeFile(source / "los.bin", bytes);
     const auto [code, output] = run(hosting(host), source / "los.bin");
     EXPECT_EQ(code, 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("Bestand verstuurd: los.bin"))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("Bestand verstuurd: los.bin")))
+        << output.toStdString();
     EXPECT_EQ(readFile(downloads / "los.bin"), bytes);
 
     ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::disconnected; }));
