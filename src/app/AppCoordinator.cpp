@@ -2,6 +2,7 @@
 
 #include "app/QtLogSink.h"
 #include "collab/Chat.h"
+#include "collab/ReceivedFileName.h"
 #include "interfaces/Log.h"
 
 #include <QCoreApplication>
@@ -300,33 +301,61 @@ void AppCoordinator::installFileTransferHandlers() {
         mainTask(
             [this, json = std::move(json)]() mutable { m_webSocket->sendText(std::move(json)); });
     };
+    files->onFinished = [this](const FileTransferHandler::Outcome& outcome) {
+        using Kind = FileTransferHandler::Outcome::Kind;
+        if (outcome.kind == Kind::received) {
+            const std::string& path = outcome.savedPath;
+            const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
+            m_state->log(QStringLiteral("Bestand ontvangen: ") + name);
+            // The name and 1.0 stay on screen until the next transfer.
+            m_state->setFileTransferProgress(1.0);
+            return;
+        }
+        if (!outcome.reason.empty())
+            m_state->log(QString::fromStdString(outcome.reason));
+        m_state->setFileTransferProgress(std::nullopt);
+        m_state->setFileTransferName(std::nullopt);
+    };
     m_router->onFileOffer = [this, files](const FileOfferMessage& message) {
-        m_state->setFileTransferName(QString::fromStdString(message.fileName));
+        // The peer's name as it would be stored: no paths or control characters on screen.
+        m_state->setFileTransferName(
+            QString::fromStdString(collab::safeFileName(message.fileName)));
         files->handleOffer(message);
     };
     m_router->onFileAccept = [files](const FileAcceptMessage& message) {
         files->handleAccept(message.transferId);
     };
-    const auto cancelled = [this, files](const std::string& transferId) {
-        files->handleCancel(transferId);
+    m_router->onFileReject = [this, files](const FileRejectMessage& message) {
+        files->handleReject(message.transferId);
         m_state->setFileTransferProgress(std::nullopt);
         m_state->setFileTransferName(std::nullopt);
     };
-    m_router->onFileReject = [cancelled](const FileRejectMessage& m) { cancelled(m.transferId); };
-    m_router->onFileCancel = [cancelled](const FileCancelMessage& m) { cancelled(m.transferId); };
+    m_router->onFileCancel = [this, files](const FileCancelMessage& message) {
+        files->handleCancel(message.transferId);
+        m_state->setFileTransferProgress(std::nullopt);
+        m_state->setFileTransferName(std::nullopt);
+    };
     m_router->onFileChunk = [this, files](const FileChunkMessage& message) {
         files->handleChunk(message);
-        m_state->setFileTransferProgress(files->progress());
+        if (files->isActive())
+            m_state->setFileTransferProgress(files->progress());
     };
     m_router->onFileAck = [this, files](const FileAckMessage& message) {
         files->handleAck(message.transferId, message.chunkIndex);
-        m_state->setFileTransferProgress(files->progress());
+        if (files->isActive())
+            m_state->setFileTransferProgress(files->progress());
     };
-    m_router->onFileComplete = [this, files](const FileCompleteMessage&) {
+    m_router->onFileComplete = [this, files](const FileCompleteMessage& message) {
         m_state->setFileTransferProgress(std::nullopt);
         m_state->setFileTransferName(std::nullopt);
-        files->clearActiveTransfer();
+        files->handleComplete(message.transferId);
     };
+    // A transfer lives as long as the pairing it started in: the peer
+    // leaving, a lost connection or a stopped session ends it.
+    connect(m_state, &ConnectionState::statusChanged, this, [files](const Status& status) {
+        if (status.kind() != Status::Kind::connected)
+            files->endSession();
+    });
 }
 
 void AppCoordinator::sendDraw(const DrawMessage& message) {

@@ -20,10 +20,10 @@ template <class F, class... Args> void call(const F& callback, Args&&... args) {
         callback(std::forward<Args>(args)...);
 }
 
-// Decodes `text` as M and runs `effect`; a text that does not decode is
+// Reads `parsed` as M and runs `effect`; a message that does not decode is
 // dropped silently.
-template <class M, class Effect> void decoded(const std::string& text, Effect&& effect) {
-    if (auto message = ProtocolEncoder::decode<M>(text))
+template <class M, class Effect> void decoded(const ParsedMessage& parsed, Effect&& effect) {
+    if (auto message = ProtocolEncoder::decode<M>(parsed))
         effect(*message);
 }
 
@@ -120,24 +120,26 @@ void MessageRouter::handleDisconnect(const transport::WebSocketResult& error) {
 }
 
 void MessageRouter::handleControlMessage(const std::string& text) {
-    const auto type = ProtocolEncoder::decodeType(text);
-    if (!type) {
+    // Parsed once: a file chunk is large, and every step reads the same tree.
+    const auto parsed = ProtocolEncoder::parse(text);
+    if (!parsed) {
         qCDebug(Log::network, "Unknown message format");
         return;
     }
-    if (!acceptedInRole(*type)) {
-        qCWarning(Log::network, "Dropped %s: not for this side of the session", type->c_str());
+    const std::string& type = parsed->type();
+    if (!acceptedInRole(type)) {
+        qCWarning(Log::network, "Dropped %s: not for this side of the session", type.c_str());
         return;
     }
-    if (handleSessionMessage(*type, text) || handleFeatureMessage(*type, text))
+    if (handleSessionMessage(type, *parsed) || handleFeatureMessage(type, *parsed))
         return;
-    qCDebug(Log::network, "Unhandled message type: %s", type->c_str());
+    qCDebug(Log::network, "Unhandled message type: %s", type.c_str());
 }
 
-bool MessageRouter::handleSessionMessage(const std::string& type, const std::string& text) {
+bool MessageRouter::handleSessionMessage(const std::string& type, const ParsedMessage& parsed) {
     const bool fixedCredentials = m_settings && m_settings->useFixedCredentials();
     if (type == RegisteredMessage::kType) {
-        decoded<RegisteredMessage>(text, [&](const RegisteredMessage& message) {
+        decoded<RegisteredMessage>(parsed, [&](const RegisteredMessage& message) {
             const QString id = IDFormatter::normalize(fromStd(message.id));
             m_state.setLocalID(id);
             qCInfo(Log::network, "Registered with ID %s", qPrintable(IDFormatter::format(id)));
@@ -153,14 +155,14 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
                 m_settings->setFixedID(id);
         });
     } else if (type == ChallengeMessage::kType) {
-        decoded<ChallengeMessage>(text, [&](const ChallengeMessage& message) {
+        decoded<ChallengeMessage>(parsed, [&](const ChallengeMessage& message) {
             m_state.setStatus(Status::authenticating());
             call(onChallenge, message.nonce);
         });
     } else if (type == ConnectedMessage::kType) {
         m_state.setStatus(Status::connected());
     } else if (type == ViewerConnectedMessage::kType) {
-        if (ProtocolEncoder::decode<ViewerConnectedMessage>(text)) {
+        if (ProtocolEncoder::decode<ViewerConnectedMessage>(parsed)) {
             m_state.setConnectedPeerName(std::nullopt);
             qCInfo(Log::network, "Viewer connected to us (%s)", "anonymous");
         }
@@ -184,11 +186,11 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
         else
             m_commands.post(Command::stopHosting);
     } else if (type == PingMessage::kType) {
-        decoded<PingMessage>(text, [&](const PingMessage& ping) { answerPing(ping); });
+        decoded<PingMessage>(parsed, [&](const PingMessage& ping) { answerPing(ping); });
     } else if (type == PongMessage::kType) {
-        decoded<PongMessage>(text, [&](const PongMessage& pong) { storePong(pong); });
+        decoded<PongMessage>(parsed, [&](const PongMessage& pong) { storePong(pong); });
     } else if (type == ErrorMessage::kType) {
-        decoded<ErrorMessage>(text, [&](const ErrorMessage& message) {
+        decoded<ErrorMessage>(parsed, [&](const ErrorMessage& message) {
             qCCritical(Log::network, "Server error: %s", message.message.c_str());
             m_state.setStatus(Status::error(fromStd(message.message)));
         });
@@ -198,54 +200,55 @@ bool MessageRouter::handleSessionMessage(const std::string& type, const std::str
     return true;
 }
 
-bool MessageRouter::handleFeatureMessage(const std::string& type, const std::string& text) {
+bool MessageRouter::handleFeatureMessage(const std::string& type, const ParsedMessage& parsed) {
     if (type == MouseEventMessage::kType) {
-        decoded<MouseEventMessage>(text, [&](const auto& m) { call(onMouseEvent, m); });
+        decoded<MouseEventMessage>(parsed, [&](const auto& m) { call(onMouseEvent, m); });
     } else if (type == KeyEventMessage::kType) {
-        decoded<KeyEventMessage>(text, [&](const auto& m) { call(onKeyEvent, m); });
+        decoded<KeyEventMessage>(parsed, [&](const auto& m) { call(onKeyEvent, m); });
     } else if (type == ScreenInfoMessage::kType) {
-        decoded<ScreenInfoMessage>(text, [&](const ScreenInfoMessage& m) {
+        decoded<ScreenInfoMessage>(parsed, [&](const ScreenInfoMessage& m) {
             m_state.setRemoteScreenSize(
                 QSizeF(static_cast<double>(m.width), static_cast<double>(m.height)));
             call(onScreenInfo, m);
         });
     } else if (type == QualitySettingMessage::kType) {
-        decoded<QualitySettingMessage>(text, [&](const auto& m) { call(onQualitySetting, m); });
+        decoded<QualitySettingMessage>(parsed, [&](const auto& m) { call(onQualitySetting, m); });
     } else if (type == RequestKeyframeMessage::kType) {
         call(onRequestKeyframe);
     } else if (type == ChatMessage::kType) {
-        decoded<ChatMessage>(text, [&](const auto& m) { call(onChatMessage, m); });
+        decoded<ChatMessage>(parsed, [&](const auto& m) { call(onChatMessage, m); });
     } else if (type == ClipboardMessage::kType) {
-        decoded<ClipboardMessage>(text, [&](const auto& m) { call(onClipboard, m); });
+        decoded<ClipboardMessage>(parsed, [&](const auto& m) { call(onClipboard, m); });
     } else if (type == MonitorListMessage::kType) {
-        decoded<MonitorListMessage>(text, [&](const auto& m) { call(onMonitorList, m.monitors); });
+        decoded<MonitorListMessage>(parsed,
+                                    [&](const auto& m) { call(onMonitorList, m.monitors); });
     } else if (type == SystemInfoMessage::kType) {
-        decoded<SystemInfoMessage>(text, [&](const auto& m) { call(onSystemInfo, m); });
+        decoded<SystemInfoMessage>(parsed, [&](const auto& m) { call(onSystemInfo, m); });
     } else if (type == SelectMonitorMessage::kType) {
-        decoded<SelectMonitorMessage>(text,
+        decoded<SelectMonitorMessage>(parsed,
                                       [&](const auto& m) { call(onSelectMonitor, m.monitorId); });
     } else if (type == SpecialKeysMessage::kType) {
-        decoded<SpecialKeysMessage>(text, [&](const auto& m) { call(onSpecialKeys, m.combo); });
+        decoded<SpecialKeysMessage>(parsed, [&](const auto& m) { call(onSpecialKeys, m.combo); });
     } else if (type == DrawMessage::kType) {
-        decoded<DrawMessage>(text, [&](const auto& m) { call(onDraw, m); });
+        decoded<DrawMessage>(parsed, [&](const auto& m) { call(onDraw, m); });
     } else if (type == DrawClearMessage::kType) {
         call(onDrawClear);
     } else if (type == SpotlightMessage::kType) {
-        decoded<SpotlightMessage>(text, [&](const auto& m) { call(onSpotlight, m); });
+        decoded<SpotlightMessage>(parsed, [&](const auto& m) { call(onSpotlight, m); });
     } else if (type == FileOfferMessage::kType) {
-        decoded<FileOfferMessage>(text, [&](const auto& m) { call(onFileOffer, m); });
+        decoded<FileOfferMessage>(parsed, [&](const auto& m) { call(onFileOffer, m); });
     } else if (type == FileAcceptMessage::kType) {
-        decoded<FileAcceptMessage>(text, [&](const auto& m) { call(onFileAccept, m); });
+        decoded<FileAcceptMessage>(parsed, [&](const auto& m) { call(onFileAccept, m); });
     } else if (type == FileRejectMessage::kType) {
-        decoded<FileRejectMessage>(text, [&](const auto& m) { call(onFileReject, m); });
+        decoded<FileRejectMessage>(parsed, [&](const auto& m) { call(onFileReject, m); });
     } else if (type == FileChunkMessage::kType) {
-        decoded<FileChunkMessage>(text, [&](const auto& m) { call(onFileChunk, m); });
+        decoded<FileChunkMessage>(parsed, [&](const auto& m) { call(onFileChunk, m); });
     } else if (type == FileAckMessage::kType) {
-        decoded<FileAckMessage>(text, [&](const auto& m) { call(onFileAck, m); });
+        decoded<FileAckMessage>(parsed, [&](const auto& m) { call(onFileAck, m); });
     } else if (type == FileCancelMessage::kType) {
-        decoded<FileCancelMessage>(text, [&](const auto& m) { call(onFileCancel, m); });
+        decoded<FileCancelMessage>(parsed, [&](const auto& m) { call(onFileCancel, m); });
     } else if (type == FileCompleteMessage::kType) {
-        decoded<FileCompleteMessage>(text, [&](const auto& m) { call(onFileComplete, m); });
+        decoded<FileCompleteMessage>(parsed, [&](const auto& m) { call(onFileComplete, m); });
     } else {
         return false;
     }

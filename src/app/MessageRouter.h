@@ -15,6 +15,7 @@
 #include "app/AppSettings.h"
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
+#include "protocol/ProtocolEncoder.h"
 #include "protocol/ProtocolMessages.h"
 #include "transport/WebSocketManager.h"
 
@@ -86,8 +87,8 @@ public:
 private:
     void handleControlMessage(const std::string& text);
     bool acceptedInRole(const std::string& type) const;
-    bool handleSessionMessage(const std::string& type, const std::string& text);
-    bool handleFeatureMessage(const std::string& type, const std::string& text);
+    bool handleSessionMessage(const std::string& type, const protocol::ParsedMessage& parsed);
+    bool handleFeatureMessage(const std::string& type, const protocol::ParsedMessage& parsed);
     void answerPing(const protocol::PingMessage& ping);
     void storePong(const protocol::PongMessage& pong);
 

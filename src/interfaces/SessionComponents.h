@@ -114,20 +114,41 @@ public:
     std::function<void(const QString& text)> onClipboardChanged;
 };
 
-// Both sides: one file transfer at a time, in acknowledged chunks.
+// Both sides: one file transfer at a time, in acknowledged chunks. Received
+// files land in the Downloads folder.
 class FileTransferHandler {
 public:
+    // How a transfer ended. `reason` is the Dutch text for the user (empty
+    // for `sent` and `received`).
+    struct Outcome {
+        enum class Kind { sent, received, rejected, cancelled, failed };
+        Kind kind = Kind::failed;
+        std::string fileName;  // as offered or sent
+        std::string savedPath; // received: where the file is now
+        std::string reason;
+    };
+
     virtual ~FileTransferHandler() = default;
+    // Offers the local file at `path` to the peer. False when a transfer is
+    // running or the file cannot be read (onFinished says why).
+    virtual bool startSending(const std::string& path) = 0;
     virtual void handleOffer(const protocol::FileOfferMessage& message) = 0;
     virtual void handleAccept(const std::string& transferId) = 0;
+    virtual void handleReject(const std::string& transferId) = 0;
     virtual void handleCancel(const std::string& transferId) = 0;
     virtual void handleChunk(const protocol::FileChunkMessage& message) = 0;
     virtual void handleAck(const std::string& transferId, std::int64_t chunkIndex) = 0;
+    // The peer stored the file; ends the active transfer whatever the id.
+    virtual void handleComplete(const std::string& transferId) = 0;
+    // The session with the peer ended: the transfer ends without a word.
+    virtual void endSession() = 0;
     // 0 to 1 for the active transfer.
     virtual double progress() const = 0;
-    virtual void clearActiveTransfer() = 0;
+    virtual bool isActive() const = 0;
     // A control message (JSON text) the manager wants sent (GUI thread).
     std::function<void(std::string json)> sendMessage;
+    // A transfer ended, or a start failed (GUI thread).
+    std::function<void(const Outcome& outcome)> onFinished;
 };
 
 // Host: the transparent window that shows the Viewer's annotations.

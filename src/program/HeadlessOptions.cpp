@@ -71,6 +71,10 @@ HeadlessCommand parseView(const QStringList& args) {
             if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
                 return UsageError{QStringLiteral("--chat verwacht een tekst.")};
             options.chat = args[++i].trimmed();
+        } else if (arg == QStringLiteral("--send-file")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                return UsageError{QStringLiteral("--send-file verwacht een bestandsnaam.")};
+            options.sendFile = QFileInfo(args[++i]).absoluteFilePath();
         } else if (arg == QStringLiteral("--device")) {
             if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
                 return UsageError{QStringLiteral("--device verwacht een naam of ID.")};
@@ -174,9 +178,13 @@ QString headlessUsage() {
         "      wachtwoord vast en verbindt de host zelf opnieuw met de server; het\n"
         "      opgegeven wachtwoord wordt niet getoond.\n"
         "  velmarin view ID WACHTWOORD [--seconds N] [--record BESTAND] [--chat TEKST]\n"
+        "                [--send-file BESTAND]\n"
         "      Verbindt met een host en toont wat er binnenkomt; stopt na N seconden.\n"
         "      Met --record wordt het beeld opgenomen in BESTAND (MP4); --chat stuurt\n"
         "      een chatregel. Ontvangen chatregels verschijnen als: chat AFZENDER UU:MM TEKST\n"
+        "      --send-file stuurt BESTAND naar de map Downloads van de host, toont elke\n"
+        "      seconde de voortgang en stopt daarna (0: ontvangen, 1: mislukt).\n"
+        "      Ontvangen bestanden verschijnen als: Bestand ontvangen: PAD\n"
         "  velmarin view --device NAAM-OF-ID [--seconds N] [--record BESTAND]\n"
         "      Verbindt met een opgeslagen apparaat met het bewaarde wachtwoord.\n"
         "  velmarin devices list\n"

@@ -2,7 +2,7 @@
 
 // The command lines of the headless modes:
 //   velmarin host [--password P] [--id ID]
-//   velmarin view ID PASSWORD [--seconds N] [--record FILE] [--chat TEXT]
+//   velmarin view ID PASSWORD [--seconds N] [--record FILE] [--chat TEXT] [--send-file PATH]
 //   velmarin view --device NAME-OR-ID [--seconds N] [--record FILE]
 //   velmarin devices list | add NAME ID [--password-file FILE] [--note TEXT]
 //                         | rename NAME-OR-ID NEW-NAME | remove NAME-OR-ID
@@ -31,6 +31,8 @@ struct ViewOptions {
     std::optional<QString> recordFile;
     // One chat line to send once connected.
     std::optional<QString> chat;
+    // A file to send once connected (absolute path); the run ends with it.
+    std::optional<QString> sendFile;
 };
 
 struct DevicesOptions {

@@ -9,6 +9,7 @@
 #include "program/VideoReceiveStats.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -112,6 +113,24 @@ void printIncomingChat(AppCoordinator& coordinator) {
     };
 }
 
+using FileOutcome = FileTransferHandler::Outcome;
+
+// Prints each received file with the path it was saved under, after the
+// coordinator has handled the outcome; `then` sees every outcome.
+void printFileTransfers(FileTransferHandler* files,
+                        std::function<void(const FileOutcome&)> then = {}) {
+    if (!files)
+        return;
+    files->onFinished = [handle = files->onFinished, then = std::move(then)](const FileOutcome& o) {
+        if (handle)
+            handle(o);
+        if (o.kind == FileOutcome::Kind::received)
+            out(QStringLiteral("Bestand ontvangen: ") + QFile::decodeName(o.savedPath.c_str()));
+        if (then)
+            then(o);
+    };
+}
+
 } // namespace
 
 int runHeadlessHost(const HostOptions& options, SessionComponents components) {
@@ -119,6 +138,7 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
     AppSettings& settings = run.settings;
     ConnectionState state;
     CommandBus commands;
+    FileTransferHandler* const files = components.fileTransfer.get();
     AppCoordinator coordinator(commands, std::move(components));
 
     if (options.password || options.id) {
@@ -186,6 +206,7 @@ int runHeadlessHost(const HostOptions& options, SessionComponents components) {
 
     coordinator.setup(state, settings, nullptr);
     printIncomingChat(coordinator);
+    printFileTransfers(files);
     if (!unattended) {
         state.setIsSharing(true);
         commands.post(Command::startHosting);
@@ -219,6 +240,7 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     ConnectionState state;
     CommandBus commands;
     SessionRecorder* const recorder = components.recorder.get();
+    FileTransferHandler* const files = components.fileTransfer.get();
     AppCoordinator coordinator(commands, std::move(components));
 
     int exitCode = 0;
@@ -304,6 +326,39 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
                 commands.post(Command::sendChat, {{QStringLiteral("text"), *options.chat}});
         });
     }
+    // The file, once the session stands; the run ends with its transfer.
+    bool fileOffered = false;
+    bool fileSent = false;
+    QTimer fileProgress;
+    printFileTransfers(files, [&](const FileOutcome& outcome) {
+        if (!options.sendFile || outcome.kind == FileOutcome::Kind::received)
+            return;
+        fileProgress.stop();
+        if (outcome.kind == FileOutcome::Kind::sent) {
+            fileSent = true;
+            out(QStringLiteral("Bestand verstuurd: ") + QString::fromStdString(outcome.fileName));
+            finish(0);
+        } else {
+            err(QString::fromStdString(outcome.reason));
+            finish(1);
+        }
+    });
+    if (options.sendFile) {
+        if (!files) {
+            err(QStringLiteral("Bestanden versturen is in deze versie niet beschikbaar."));
+            return 1;
+        }
+        QObject::connect(&state, &ConnectionState::statusChanged, [&](const Status& status) {
+            if (status.kind() != Status::Kind::connected || fileOffered)
+                return;
+            fileOffered = true;
+            if (files->startSending(QFile::encodeName(*options.sendFile).toStdString()))
+                fileProgress.start(std::chrono::seconds(1));
+        });
+        QObject::connect(&fileProgress, &QTimer::timeout, [&] {
+            out(QStringLiteral("Voortgang: %1 %").arg(qRound(files->progress() * 100)));
+        });
+    }
     if (MessageRouter* router = coordinator.messageRouter()) {
         router->onVideoFrame =
             [&stats, decode = router->onVideoFrame](const std::vector<std::uint8_t>& frame) {
@@ -324,7 +379,9 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
         state.setRemotePassword(options.password);
         commands.post(Command::startViewing);
     }
-    return QCoreApplication::exec();
+    const int code = QCoreApplication::exec();
+    // Only the Host's word that it stored the file makes a file run succeed.
+    return options.sendFile && !fileSent ? 1 : code;
 }
 
 } // namespace velmarin

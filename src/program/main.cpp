@@ -15,11 +15,18 @@
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 
 using namespace velmarin;
 
 int main(int argc, char* argv[]) {
+    // Messages of up to a few hundred kB (file chunks, key frames) pass
+    // through several buffers each: keep the freed heap instead of handing
+    // it back after every message and faulting it in again, which cost half
+    // the processor time of a file transfer.
+    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    mallopt(M_TOP_PAD, 4 << 20);
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

@@ -343,40 +343,58 @@ std::optional<Json> parseObject(std::string_view text) {
 
 } // namespace
 
+struct ParsedMessage::Document {
+    Json value;
+};
+
+ParsedMessage::ParsedMessage(std::string type, std::unique_ptr<Document> document)
+    : m_type(std::move(type))
+    , m_document(std::move(document)) {}
+ParsedMessage::ParsedMessage(ParsedMessage&&) noexcept = default;
+ParsedMessage& ParsedMessage::operator=(ParsedMessage&&) noexcept = default;
+ParsedMessage::~ParsedMessage() = default;
+
 namespace ProtocolEncoder {
 
-std::optional<std::string> decodeType(std::string_view text) {
+std::optional<ParsedMessage> parse(std::string_view text) {
     try {
-        const auto j = parseObject(text);
+        auto j = parseObject(text);
         if (!j)
             return std::nullopt;
         std::string type;
         const auto it = j->find("type");
         if (it == j->end() || !read(*it, type))
             return std::nullopt;
-        return type;
+        return ParsedMessage(std::move(type),
+                             std::make_unique<ParsedMessage::Document>(std::move(*j)));
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> decodeType(std::string_view text) {
+    auto message = parse(text);
+    if (!message)
+        return std::nullopt;
+    return message->type();
+}
+
+// `type` is a required member of every record; its value was already used to
+// pick the record and is not compared again.
+template <Message M> std::optional<M> decode(const ParsedMessage& message) {
+    try {
+        M record{};
+        if (!read(message.document().value, record))
+            return std::nullopt;
+        return record;
     } catch (...) {
         return std::nullopt;
     }
 }
 
 template <Message M> std::optional<M> decode(std::string_view text) {
-    try {
-        const auto j = parseObject(text);
-        if (!j)
-            return std::nullopt;
-        // `type` is a required member of every record; its value was already
-        // used to pick the record and is not compared again.
-        const auto it = j->find("type");
-        if (it == j->end() || !it->is_string())
-            return std::nullopt;
-        M message{};
-        if (!read(*j, message))
-            return std::nullopt;
-        return message;
-    } catch (...) {
-        return std::nullopt;
-    }
+    const auto message = parse(text);
+    return message ? decode<M>(*message) : std::nullopt;
 }
 
 template <Message M> std::optional<std::string> encode(const M& message) {
@@ -394,6 +412,7 @@ template <Message M> std::optional<std::string> encode(const M& message) {
 
 #define VELMARIN_INSTANTIATE(M)                                                                    \
     template std::optional<M> decode<M>(std::string_view);                                         \
+    template std::optional<M> decode<M>(const ParsedMessage&);                                     \
     template std::optional<std::string> encode<M>(const M&);
 
 VELMARIN_INSTANTIATE(RegisterMessage)

@@ -11,6 +11,7 @@
 
 #include "protocol/ProtocolMessages.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,33 @@ concept Message = requires {
     M::kType;
 };
 
+// A received text parsed once: its `type`, and the record it holds decoded
+// from the parsed form, so that a large message (a file chunk) is not parsed
+// twice to be routed and read.
+class ParsedMessage {
+public:
+    struct Document; // the parsed JSON, known to the decoder only
+    ParsedMessage(std::string type, std::unique_ptr<Document> document);
+    ParsedMessage(ParsedMessage&&) noexcept;
+    ParsedMessage& operator=(ParsedMessage&&) noexcept;
+    ~ParsedMessage();
+
+    const std::string& type() const { return m_type; }
+    const Document& document() const { return *m_document; }
+
+private:
+    std::string m_type;
+    std::unique_ptr<Document> m_document;
+};
+
 namespace ProtocolEncoder {
+
+// The text parsed, when it is a JSON object with a string `type` (the same
+// texts decodeType accepts).
+std::optional<ParsedMessage> parse(std::string_view text);
+
+// The parsed message read as record M, or nothing.
+template <Message M> std::optional<M> decode(const ParsedMessage& message);
 
 // The `type` of a received text, or nothing when the text is not a JSON
 // object with a string `type`.

@@ -105,6 +105,11 @@ Side::Side(Config config) {
         input->modifierReleases = &modifierReleases;
         return input;
     };
+    if (config.files) {
+        auto manager = std::make_unique<collab::FileTransferManager>(std::move(*config.files));
+        files = manager.get();
+        components.fileTransfer = std::move(manager);
+    }
     coordinator = std::make_unique<AppCoordinator>(commands, std::move(components),
                                                    std::move(config.options));
 }

@@ -6,6 +6,7 @@
 // have no display to capture).
 
 #include "app/AppCoordinator.h"
+#include "collab/FileTransferManager.h"
 #include "support/relay/RelayProcess.h"
 #include "support/WaitUntil.h"
 #include "video/H264Encoder.h"
@@ -77,6 +78,8 @@ public:
         bool autoStart = false;
         QString fixedPassword;
         CoordinatorOptions options = fastOptions();
+        // With a file transfer manager receiving into `downloads`.
+        std::optional<collab::FileTransferManager::Options> files;
     };
 
     explicit Side(Config config);
@@ -92,6 +95,7 @@ public:
     std::shared_ptr<CaptureLog> capture = std::make_shared<CaptureLog>();
     std::vector<protocol::KeyEventMessage> injectedKeys;
     int modifierReleases = 0;
+    collab::FileTransferManager* files = nullptr; // owned by the coordinator
     std::unique_ptr<AppCoordinator> coordinator;
 
     void setup() { coordinator->setup(state, *settings, nullptr); }

@@ -1,0 +1,429 @@
+// File transfer through the real relay: between two coordinators, between
+// ours and a peer that speaks the wire protocol one message at a time, and
+// from the headless Viewer.
+
+#include "app/CoordinatorHarness.h"
+#include "collab/Base64.h"
+#include "protocol/CryptoHelper.h"
+#include "support/relay/RelayTestClient.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <random>
+#include <sys/resource.h>
+
+namespace velmarin::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace protocol;
+namespace fs = std::filesystem;
+using Outcome = FileTransferHandler::Outcome;
+
+constexpr std::int64_t kNow = 1'700'000'000;
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every name in `folder`, hidden ones too, sorted.
+std::vector<std::string> names(const fs::path& folder) {
+    std::vector<std::string> result;
+    for (const auto& entry : fs::directory_iterator(folder))
+        result.push_back(entry.path().filename().string());
+    std::ranges::sort(result);
+    return result;
+}
+
+std::string chunk(const std::string& bytes) {
+    return collab::toBase64({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+}
+
+class FileTransfer : public ::testing::Test {
+protected:
+    RelayEnvironment env;
+    QTemporaryDir temp;
+
+    fs::path folder(const std::string& name) {
+        const fs::path path = fs::path(temp.path().toStdString()) / name;
+        fs::create_directories(path);
+        return path;
+    }
+    static collab::FileTransferManager::Options into(const fs::path& downloads,
+                                                     std::chrono::milliseconds silence = 30s) {
+        return {
+            .downloads = downloads, .silenceTimeout = silence, .unixSeconds = [] { return kNow; }};
+    }
+    // Every outcome the side reports, after the coordinator handled it.
+    static std::shared_ptr<std::vector<Outcome>> outcomes(Side& side) {
+        auto list = std::make_shared<std::vector<Outcome>>();
+        side.files->onFinished = [list, handle = side.files->onFinished](const Outcome& o) {
+            handle(o);
+            list->push_back(o);
+        };
+        return list;
+    }
+    static QString hosting(Side& host) {
+        host.setup();
+        host.startHosting();
+        EXPECT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
+        return host.state.localID();
+    }
+};
+
+// A peer written strictly to the protocol, played by a plain test client in
+// this thread; while it waits, the event loop (and so our side) runs.
+class WirePeer {
+public:
+    explicit WirePeer(const RelayProcess& relay)
+        : m_client(relay.port(), relay.caFile()) {}
+
+    void viewerOf(const QString& id, const std::string& password) {
+        m_client.send(ConnectMessage{.targetId = id.toStdString()});
+        const auto challenge = next<ChallengeMessage>("challenge");
+        ASSERT_TRUE(challenge);
+        m_client.send(ChallengeResponseMessage{
+            .response = CryptoHelper::challengeResponse(password, challenge->nonce)});
+        ASSERT_TRUE(next<ConnectedMessage>("connected"));
+    }
+    QString host(const std::string& password) {
+        m_client.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
+        const auto registered = next<RegisteredMessage>("registered");
+        return registered ? QString::fromStdString(registered->id) : QString();
+    }
+    template <Message M> void send(const M& message) { m_client.send(message); }
+
+    // The next message of `type` (pings, video and the rest are skipped);
+    // nothing when another file message comes first or none in time.
+    template <Message M>
+    std::optional<M> next(std::string_view type = M::kType,
+                          std::chrono::milliseconds timeout = 10s) {
+        const auto text = nextFileMessage(type, timeout);
+        return text ? ProtocolEncoder::decode<M>(*text) : std::nullopt;
+    }
+    // Nothing but our side's chatter arrives for `duration`.
+    bool quietFor(std::chrono::milliseconds duration) {
+        return !nextFileMessage("file_", duration).has_value();
+    }
+
+private:
+    std::optional<std::string> nextFileMessage(std::string_view type,
+                                               std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pumpFor(2ms);
+            const auto message = m_client.receive(5ms);
+            if (!message || message->binary)
+                continue;
+            const std::string got = ProtocolEncoder::decodeType(message->data).value_or("");
+            if (got.starts_with(type))
+                return message->data;
+            if (got.starts_with("file_"))
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    RelayTestClient m_client;
+};
+
+TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) {
+    const fs::path source = folder("bron"), hostFiles = folder("host"),
+                   viewerFiles = folder("viewer");
+    Side host({.files = into(hostFiles)});
+    Side viewer({.withCapture = false, .files = into(viewerFiles)});
+    const QString id = hosting(host);
+    viewer.setup();
+    const auto sent = outcomes(viewer);
+    viewer.startViewing(id, QStringLiteral("k7m2pq"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+
+    const auto transfer = [&](Side& from, const std::string& name, const std::string& bytes) {
+        writeFile(source / name, bytes);
+        EXPECT_TRUE(from.files->startSending((source / name).string()));
+        return waitUntil([&] { return !from.files->isActive(); });
+    };
+    for (const unsigned size : {0u, 65536u, 65537u, 200000u}) {
+        const std::string name = "f" + std::to_string(size) + ".bin",
+                          bytes = randomBytes(size, size);
+        ASSERT_TRUE(transfer(viewer, name, bytes));
+        EXPECT_EQ(sent->back().kind, Outcome::Kind::sent) << sent->back().reason;
+        EXPECT_EQ(readFile(hostFiles / name), bytes) << name;
+        EXPECT_TRUE(
+            host.state.debugLog().contains(QString::fromStdString("Bestand ontvangen: " + name)));
+        // The receiver keeps showing the finished file; the sender clears.
+        EXPECT_EQ(host.state.fileTransferName(), QString::fromStdString(name));
+        EXPECT_EQ(host.state.fileTransferProgress(), 1.0);
+        EXPECT_FALSE(viewer.state.fileTransferProgress().has_value());
+    }
+    // Taken names: the time, then a counter; never an overwrite.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(transfer(viewer, "rapport.pdf", randomBytes(10, i)));
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(transfer(viewer, "README", randomBytes(10, 7 + i)));
+    EXPECT_EQ(readFile(hostFiles / "rapport_1700000000_2.pdf"), randomBytes(10, 2));
+    EXPECT_EQ(readFile(hostFiles / "README_1700000000."), randomBytes(10, 8));
+    EXPECT_EQ(names(hostFiles),
+              (std::vector<std::string>{"README", "README_1700000000.", "f0.bin", "f200000.bin",
+                                        "f65536.bin", "f65537.bin", "rapport.pdf",
+                                        "rapport_1700000000.pdf", "rapport_1700000000_2.pdf"}));
+
+    // The Host sends too.
+    ASSERT_TRUE(transfer(host, "terug.bin", randomBytes(150000, 3)));
+    EXPECT_EQ(readFile(viewerFiles / "terug.bin"), randomBytes(150000, 3));
+
+    // A session that stops ends its transfer on both sides, and the
+    // receiver keeps nothing of it.
+    const fs::path big = source / "groot.bin";
+    std::ofstream(big).close();
+    fs::resize_file(big, std::int64_t{1} << 30);
+    ASSERT_TRUE(viewer.files->startSending(big.string()));
+    ASSERT_TRUE(waitUntil([&] { return host.state.fileTransferProgress().value_or(0) > 0; }));
+    viewer.commands.post(Command::stopViewing);
+    ASSERT_TRUE(waitUntil([&] { return !host.files->isActive() && !viewer.files->isActive(); }));
+    EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
+    EXPECT_FALSE(fs::exists(hostFiles / "groot.bin"));
+    EXPECT_EQ(names(hostFiles).size(), 9u);
+}
+
+TEST_F(FileTransfer, ReceiverThatCannotWriteCancelsAndKeepsNothing) {
+    const fs::path source = folder("bron"), downloads = folder("host");
+    writeFile(source / "a.bin", randomBytes(200000, 1));
+    Side host({.files = into(downloads)});
+    Side viewer({.withCapture = false, .files = into(folder("viewer"))});
+    const QString id = hosting(host);
+    viewer.setup();
+    const auto sent = outcomes(viewer);
+    viewer.startViewing(id, QStringLiteral("k7m2pq"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+    const auto refused = [&](const QString& why) {
+        EXPECT_TRUE(viewer.files->startSending((source / "a.bin").string()));
+        EXPECT_TRUE(waitUntil([&] { return !viewer.files->isActive(); }));
+        EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
+        EXPECT_TRUE(host.state.debugLog().contains(
+            QStringLiteral("Bestand a.bin kon niet worden opgeslagen: ") + why))
+            << host.state.debugLog().toStdString();
+    };
+
+    // The disk fills up half-way (a file size limit for this process).
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit original{};
+    ::getrlimit(RLIMIT_FSIZE, &original);
+    rlimit small = original;
+    small.rlim_cur = 100000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    refused(QStringLiteral("het bestand is te groot voor de schijf."));
+    ::setrlimit(RLIMIT_FSIZE, &original);
+    EXPECT_TRUE(names(downloads).empty());
+
+    // No Downloads folder can be made where a file is in the way.
+    fs::remove(downloads);
+    writeFile(downloads, "x");
+    refused(QStringLiteral("de map Downloads kan niet worden gemaakt."));
+}
+
+// Our receiver against a sender that waits for each acknowledgement, and
+// everything a sender may get wrong.
+TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
+    const fs::path downloads = folder("host");
+    Side host({.files = into(downloads, 2s)});
+    WirePeer peer(env.relay);
+    peer.viewerOf(hosting(host), "k7m2pq");
+
+    // Path parts, a repeated chunk (its new bytes count once), and a chunk
+    // that is not Base64 (not acknowledged) before its good copy.
+    const std::string bytes = randomBytes(200000, 5);
+    peer.send(FileOfferMessage{.transferId = "a1",
+                               .fileName = "../../etc/kopie",
+                               .fileSize = 200000,
+                               .totalChunks = 4,
+                               .sender = "viewer"});
+    ASSERT_TRUE(peer.next<FileAcceptMessage>());
+    peer.send(FileChunkMessage{
+        .transferId = "a1", .chunkIndex = 0, .data = chunk(std::string(65536, 'x'))});
+    ASSERT_TRUE(peer.next<FileAckMessage>());
+    for (std::int64_t i = 0; i < 4; ++i) {
+        if (i == 1) {
+            peer.send(FileChunkMessage{.transferId = "a1", .chunkIndex = 1, .data = "@@@="});
+            EXPECT_TRUE(peer.quietFor(300ms));
+        }
+        peer.send(FileChunkMessage{
+            .transferId = "a1", .chunkIndex = i, .data = chunk(bytes.substr(i * 65536, 65536))});
+        const auto ack = peer.next<FileAckMessage>();
+        ASSERT_TRUE(ack);
+        EXPECT_EQ(ack->chunkIndex, i);
+    }
+    ASSERT_TRUE(peer.next<FileCompleteMessage>());
+    EXPECT_EQ(readFile(downloads / "kopie"), bytes);
+
+    // Names that would leave the folder, hide the file or read as an option.
+    const std::vector<std::string> offered{"/", "..", ".verborgen", "-rf", "a/b\\c.txt", "x\x01y"};
+    for (const auto& name : offered) {
+        peer.send(
+            FileOfferMessage{.transferId = "n", .fileName = name, .fileSize = 0, .totalChunks = 1});
+        ASSERT_TRUE(peer.next<FileAcceptMessage>());
+        peer.send(FileChunkMessage{.transferId = "n", .chunkIndex = 0, .data = ""});
+        ASSERT_TRUE(peer.next<FileAckMessage>());
+        ASSERT_TRUE(peer.next<FileCompleteMessage>());
+    }
+    EXPECT_EQ(names(downloads), (std::vector<std::string>{"bestand", "bestand_1700000000.", "c.txt",
+                                                          "kopie", "rf", "verborgen", "xy"}));
+
+    // Refused with file_cancel, nothing stored: a chunk count that does not
+    // fit the size, an index out of range, a chunk of the wrong length.
+    const auto refused = [&](FileOfferMessage offer, std::optional<FileChunkMessage> bad) {
+        peer.send(offer);
+        if (bad) {
+            EXPECT_TRUE(peer.next<FileAcceptMessage>());
+            peer.send(*bad);
+        }
+        const auto cancel = peer.next<FileCancelMessage>();
+        return cancel && cancel->transferId == offer.transferId;
+    };
+    EXPECT_TRUE(
+        refused({.transferId = "c1", .fileName = "c", .fileSize = 200000, .totalChunks = 3}, {}));
+    EXPECT_TRUE(
+        refused({.transferId = "c2", .fileName = "c", .fileSize = 200000, .totalChunks = 5}, {}));
+    EXPECT_TRUE(refused(
+        {.transferId = "c3", .fileName = "c", .fileSize = 10, .totalChunks = 1},
+        FileChunkMessage{.transferId = "c3", .chunkIndex = 1, .data = chunk("0123456789")}));
+    EXPECT_TRUE(refused(
+        {.transferId = "c4", .fileName = "c", .fileSize = 10, .totalChunks = 1},
+        FileChunkMessage{.transferId = "c4", .chunkIndex = 0, .data = chunk("0123456789A")}));
+    EXPECT_TRUE(refused({.transferId = "c5", .fileName = "c", .fileSize = 65537, .totalChunks = 2},
+                        FileChunkMessage{.transferId = "c5",
+                                         .chunkIndex = 0,
+                                         .data = chunk(std::string(65537, 'x'))}));
+    EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("ongeldige gegevens ontvangen")));
+
+    // Busy: a second offer is rejected (its name is shown); the first one
+    // ends by the sender's cancel, or by 2 s of silence.
+    peer.send(FileOfferMessage{
+        .transferId = "b1", .fileName = "een", .fileSize = 70000, .totalChunks = 2});
+    ASSERT_TRUE(peer.next<FileAcceptMessage>());
+    peer.send(
+        FileOfferMessage{.transferId = "b2", .fileName = "twee", .fileSize = 1, .totalChunks = 1});
+    const auto reject = peer.next<FileRejectMessage>();
+    ASSERT_TRUE(reject);
+    EXPECT_EQ(reject->transferId, "b2");
+    EXPECT_EQ(host.state.fileTransferName(), QStringLiteral("twee"));
+    peer.send(FileCancelMessage{.transferId = "b1"});
+    ASSERT_TRUE(waitUntil([&] { return !host.files->isActive(); }));
+    peer.send(FileOfferMessage{
+        .transferId = "s1", .fileName = "stil", .fileSize = 70000, .totalChunks = 2});
+    ASSERT_TRUE(peer.next<FileAcceptMessage>());
+    peer.send(FileChunkMessage{
+        .transferId = "s1", .chunkIndex = 0, .data = chunk(std::string(65536, 's'))});
+    ASSERT_TRUE(peer.next<FileAckMessage>());
+    const auto cancel = peer.next<FileCancelMessage>("file_cancel", 5s);
+    ASSERT_TRUE(cancel);
+    EXPECT_EQ(cancel->transferId, "s1");
+    EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("reageert niet meer")));
+    EXPECT_EQ(names(downloads).size(), 7u); // no partial file of any of these
+}
+
+// Our sender, with its window, against a receiver that answers each chunk
+// as it comes and otherwise waits.
+TEST_F(FileTransfer, OurSenderServesAStrictReceiver) {
+    const fs::path source = folder("bron");
+    WirePeer peer(env.relay);
+    const QString id = peer.host("k7m2pq");
+    Side viewer({.withCapture = false, .files = into(folder("viewer"), 2s)});
+    viewer.setup();
+    const auto sent = outcomes(viewer);
+    viewer.startViewing(id, QStringLiteral("k7m2pq"));
+    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+
+    const std::string bytes = randomBytes(20 * 65536 + 3, 9);
+    writeFile(source / "data.bin", bytes);
+    ASSERT_TRUE(viewer.files->startSending((source / "data.bin").string()));
+    const auto offer = peer.next<FileOfferMessage>();
+    ASSERT_TRUE(offer);
+    EXPECT_EQ(offer->fileSize, static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(offer->totalChunks, 21);
+    EXPECT_EQ(offer->sender, "viewer");
+    EXPECT_EQ(offer->transferId.size(), 8u);
+    peer.send(FileAcceptMessage{.transferId = offer->transferId});
+    std::string received;
+    for (std::int64_t i = 0; i < 21; ++i) {
+        const auto piece = peer.next<FileChunkMessage>();
+        ASSERT_TRUE(piece);
+        ASSERT_EQ(piece->chunkIndex, i); // in order, each once
+        const auto decoded = collab::fromBase64(piece->data);
+        ASSERT_TRUE(decoded);
+        received.append(decoded->begin(), decoded->end());
+        peer.send(FileAckMessage{.transferId = offer->transferId, .chunkIndex = i});
+    }
+    EXPECT_TRUE(peer.quietFor(200ms));
+    EXPECT_TRUE(viewer.files->isActive()); // until the receiver's word
+    peer.send(FileCompleteMessage{.transferId = offer->transferId});
+    ASSERT_TRUE(waitUntil([&] { return !viewer.files->isActive(); }));
+    EXPECT_EQ(sent->back().kind, Outcome::Kind::sent);
+    EXPECT_EQ(received, bytes);
+
+    // The receiver's cancel ends the transfer; so does its silence (with a
+    // cancel to it).
+    ASSERT_TRUE(viewer.files->startSending((source / "data.bin").string()));
+    const auto second = peer.next<FileOfferMessage>();
+    ASSERT_TRUE(second);
+    peer.send(FileCancelMessage{.transferId = second->transferId});
+    ASSERT_TRUE(waitUntil([&] { return !viewer.files->isActive(); }));
+    EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
+    ASSERT_TRUE(viewer.files->startSending((source / "data.bin").string()));
+    const auto third = peer.next<FileOfferMessage>();
+    ASSERT_TRUE(third);
+    const auto cancel = peer.next<FileCancelMessage>("file_cancel", 5s);
+    ASSERT_TRUE(cancel);
+    EXPECT_EQ(cancel->transferId, third->transferId);
+    EXPECT_EQ(sent->back().kind, Outcome::Kind::failed);
+}
+
+TEST_F(FileTransfer, HeadlessViewerExitsZeroOnlyWhenTheHostStoredTheFile) {
+    const fs::path source = folder("bron"), downloads = folder("host");
+    Side host({.files = into(downloads)});
+    const auto run = [&](const QString& id, const fs::path& file) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(VELMARIN_BINARY),
+                      {"view", id, "k7m2pq", "--send-file", QString::fromStdString(file.string())});
+        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s));
+        return std::pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() +
+                                                               process.readAllStandardError()));
+    };
+    const std::string bytes = randomBytes(300000, 4);
+    writeFile(source / "los.bin", bytes);
+    const auto [code, output] = run(hosting(host), source / "los.bin");
+    EXPECT_EQ(code, 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("Bestand verstuurd: los.bin")))
+        << output.toStdString();
+    EXPECT_EQ(readFile(downloads / "los.bin"), bytes);
+
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::disconnected; }));
+    host.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
+    const auto [failed, why] = run(host.state.localID(), source / "ontbreekt.bin");
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(why.contains(QStringLiteral("Bestand ontbreekt.bin kan niet worden gelezen.")))
+        << why.toStdString();
+}
+
+} // namespace
+} // namespace velmarin::testing
