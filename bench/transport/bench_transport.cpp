@@ -45,7 +45,7 @@ void BM_SendFrame(benchmark::State& state) {
     peers.viewer.manager().setOnMessage([&](transport::WebSocketMessage) { ++received; });
     std::int64_t sent = 0;
     for (auto _ : state) {
-        if (peers.host.sendData(frame))
+        if (!peers.host.sendData(frame))
             state.SkipWithError("send failed");
         ++sent;
     }

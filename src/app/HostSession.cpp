@@ -73,11 +73,11 @@ QCoro::Task<bool> HostSession::start() {
     const auto url = transport::parseWebSocketURL(m_context.options.relayURL);
     m_state.log(QStringLiteral("Verbinden met ") + fromStd(url ? url->host : std::string()) +
                 QStringLiteral("..."));
-    auto error = co_await awaitConnect(m_webSocket);
+    auto result = co_await awaitConnect(m_webSocket);
     if (!self)
         co_return false;
-    if (error)
-        co_return co_await failStart(fromStd(error->description()));
+    if (!result)
+        co_return co_await failStart(fromStd(result.error().description()));
     m_state.log(QStringLiteral("WebSocket verbonden!"));
     m_context.router.startRouting();
 
@@ -87,11 +87,11 @@ QCoro::Task<bool> HostSession::start() {
         co_return true;
     }
     m_state.log(QStringLiteral("Registratie versturen..."));
-    error = co_await awaitSendText(m_webSocket, std::move(*text));
+    result = co_await awaitSendText(m_webSocket, std::move(*text));
     if (!self)
         co_return false;
-    if (error)
-        co_return co_await failStart(fromStd(error->description()));
+    if (!result)
+        co_return co_await failStart(fromStd(result.error().description()));
     m_state.log(QStringLiteral("Registratie verstuurd, wacht op antwoord..."));
     registered();
     co_return true;
@@ -395,22 +395,22 @@ QCoro::Task<void> HostSession::reconnectLoop(std::stop_token stop) {
             m_state.setStatus(Status::error(kReconnectGaveUp, Status::Reason::reconnectGaveUp));
             co_return;
         }
-        auto error = co_await awaitConnect(m_webSocket);
+        auto result = co_await awaitConnect(m_webSocket);
         if (ended())
             co_return;
-        if (!error) {
+        if (result) {
             // A new connection: no Viewer is paired on it yet.
             m_context.router.setRole(MessageRouter::Role::host);
             m_context.router.startRouting();
             if (auto text = ProtocolEncoder::encode(registerMessage(true))) {
-                error = co_await awaitSendText(m_webSocket, std::move(*text));
+                result = co_await awaitSendText(m_webSocket, std::move(*text));
                 if (ended())
                     co_return;
             }
         }
-        if (error) {
+        if (!result) {
             m_state.log(QStringLiteral("Herverbinden poging mislukt: ") +
-                        fromStd(error->description()));
+                        fromStd(result.error().description()));
             detachRouter(m_webSocket);
             m_webSocket.disconnect();
             continue;

@@ -94,10 +94,10 @@ void MessageRouter::startRouting() {
             },
             Qt::QueuedConnection);
     });
-    m_webSocket.setOnDisconnect([self](transport::WebSocketResult error) {
+    m_webSocket.setOnDisconnect([self](const transport::WebSocketError& error) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, error = std::move(error)] {
+            [self, error] {
                 if (self)
                     self->handleDisconnect(error);
             },
@@ -112,9 +112,9 @@ void MessageRouter::handleMessage(const transport::WebSocketMessage& message) {
         call(onVideoFrame, message.data);
 }
 
-void MessageRouter::handleDisconnect(const transport::WebSocketResult& error) {
-    const QString description = error ? fromStd(error->description()) : QStringLiteral("onbekend");
-    m_state.setStatus(Status::error(QStringLiteral("Verbinding verbroken: ") + description));
+void MessageRouter::handleDisconnect(const transport::WebSocketError& error) {
+    m_state.setStatus(
+        Status::error(QStringLiteral("Verbinding verbroken: ") + fromStd(error.description())));
     m_viewerPaired = false;
     call(onDisconnect);
 }

@@ -51,7 +51,7 @@ public:
     // here; tests call it directly).
     void handleMessage(const transport::WebSocketMessage& message);
     // The connection was lost (GUI thread).
-    void handleDisconnect(const transport::WebSocketResult& error);
+    void handleDisconnect(const transport::WebSocketError& error);
 
     // Every callback is called on the GUI thread.
     std::function<void(const std::vector<std::uint8_t>&)> onVideoFrame;

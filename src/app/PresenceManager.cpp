@@ -69,7 +69,7 @@ void PresenceManager::start(const QStringList& ids) {
             },
             Qt::QueuedConnection);
     });
-    m_webSocket->setOnDisconnect([self](transport::WebSocketResult) {
+    m_webSocket->setOnDisconnect([self](const transport::WebSocketError&) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self] {
@@ -104,11 +104,11 @@ QCoro::Task<void> PresenceManager::pollLoop(QPointer<PresenceManager> self, std:
         if (!ids.isEmpty()) {
             bool ready = true;
             if (!self->m_connected) {
-                const WebSocketResult error = co_await awaitConnect(*self->m_webSocket);
+                const WebSocketResult connected = co_await awaitConnect(*self->m_webSocket);
                 if (!self || stop.stop_requested())
                     co_return;
-                self->m_connected = !error;
-                if (error) {
+                self->m_connected = connected.hasValue();
+                if (!connected) {
                     self->m_webSocket->disconnect();
                     ready = false;
                 }
@@ -118,10 +118,10 @@ QCoro::Task<void> PresenceManager::pollLoop(QPointer<PresenceManager> self, std:
                 query.ids.push_back(id.toStdString());
             const auto text = ProtocolEncoder::encode(query);
             if (ready && text) {
-                const WebSocketResult error = co_await awaitSendText(*self->m_webSocket, *text);
+                const WebSocketResult sent = co_await awaitSendText(*self->m_webSocket, *text);
                 if (!self || stop.stop_requested())
                     co_return;
-                if (error) {
+                if (!sent) {
                     self->m_connected = false;
                     self->m_webSocket->disconnect();
                 }

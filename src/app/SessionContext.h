@@ -58,7 +58,7 @@ QCoro::Task<transport::WebSocketResult> sendMessageAwaited(transport::WebSocketM
                                                            M message) {
     auto text = protocol::ProtocolEncoder::encode(message);
     if (!text)
-        co_return std::nullopt;
+        co_return {};
     co_return co_await awaitSendText(webSocket, std::move(*text));
 }
 

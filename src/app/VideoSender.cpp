@@ -34,11 +34,11 @@ void startDetached(std::shared_ptr<FrameQueue> queue,
             const auto manager = webSocket.lock();
             if (!manager)
                 return SendOutcome::gone;
-            const auto error =
+            const auto sent =
                 transport::waitFor([&](transport::WebSocketManager::Completion done) {
                     manager->sendData(std::move(frame), std::move(done));
                 });
-            return error ? SendOutcome::failed : SendOutcome::sent;
+            return sent ? SendOutcome::sent : SendOutcome::failed;
         });
     }).detach();
 }

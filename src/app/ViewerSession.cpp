@@ -71,11 +71,11 @@ QCoro::Task<void> ViewerSession::start() {
     m_state.setStatus(Status::connecting());
     m_state.setRemoteSystemInfo(std::nullopt);
 
-    auto error = co_await awaitConnect(m_webSocket);
+    auto result = co_await awaitConnect(m_webSocket);
     if (!self)
         co_return;
-    if (error) {
-        m_state.setStatus(Status::error(connectFailure(*error)));
+    if (!result) {
+        m_state.setStatus(Status::error(connectFailure(result.error())));
         co_return;
     }
     m_context.router.startRouting();
@@ -83,11 +83,11 @@ QCoro::Task<void> ViewerSession::start() {
     auto text = ProtocolEncoder::encode(ConnectMessage{.targetId = m_state.remoteID().toStdString()});
     if (!text)
         co_return;
-    error = co_await awaitSendText(m_webSocket, std::move(*text));
+    result = co_await awaitSendText(m_webSocket, std::move(*text));
     if (!self)
         co_return;
-    if (error) {
-        m_state.setStatus(Status::error(connectFailure(*error)));
+    if (!result) {
+        m_state.setStatus(Status::error(connectFailure(result.error())));
         co_return;
     }
 

@@ -4,8 +4,8 @@
 // completes on its own thread; these resume the caller on the thread that
 // awaited.
 //
-//   if (auto error = co_await awaitConnect(webSocket))
-//       state.setStatus(Status::error(QString::fromStdString(error->description())));
+//   if (auto connected = co_await awaitConnect(webSocket); !connected)
+//       state.setStatus(Status::error(QString::fromStdString(connected.error().description())));
 
 #include "transport/WebSocketManager.h"
 

@@ -30,11 +30,11 @@ std::unique_ptr<ViewerInput> makeViewerInput(transport::WebSocketManager& webSoc
     using Kind = RemoteInputCapture::MessageKind;
     auto send = [&webSocket](std::string json, Kind kind) {
         webSocket.sendText(std::move(json), [kind](transport::WebSocketResult result) {
-            if (!result || kind == Kind::modifierRelease)
+            if (result || kind == Kind::modifierRelease)
                 return;
             qCCritical(Log::network,
                        kind == Kind::mouse ? "Mouse send failed: %s" : "Key send failed: %s",
-                       result->description().c_str());
+                       result.error().description().c_str());
         });
     };
     auto install = [&bridge](RemoteInputCapture::MouseHandler mouse,

@@ -2,6 +2,8 @@
 
 // Failures of the relay connection, with the Dutch text shown to the user.
 
+#include "common/Expected.h"
+
 #include <boost/system/error_code.hpp>
 
 #include <optional>
@@ -41,8 +43,7 @@ private:
     std::string m_reason;
 };
 
-// Empty on success.
-using WebSocketResult = std::optional<WebSocketError>;
+using WebSocketResult = Expected<void, WebSocketError>;
 
 // A short Dutch explanation of a network, TLS or WebSocket error code, lower
 // case so that it reads after "Verbinding mislukt: ".

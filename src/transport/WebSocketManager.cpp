@@ -50,7 +50,7 @@ void WebSocketManager::connect(Completion done) {
     const auto fail = [this, &done](const std::string& reason) {
         log(logging::Level::error, "WebSocket connection failed: " + reason);
         if (done)
-            done(WebSocketError::connectionFailed(reason));
+            done(unexpected(WebSocketError::connectionFailed(reason)));
     };
     auto endpoint = parseWebSocketURL(m_serverURL);
     if (!endpoint) {
@@ -108,7 +108,7 @@ void WebSocketManager::connect(Completion done) {
         if (!error && stillCurrent) {
             log(logging::Level::info, "WebSocket connected to " + m_serverURL);
             if (done)
-                done(std::nullopt);
+                done({});
             return;
         }
         // A connection replaced while its pong was on the way counts as
@@ -116,7 +116,7 @@ void WebSocketManager::connect(Completion done) {
         const std::string reason = describeError(error ? error : asio::error::operation_aborted);
         log(logging::Level::error, "WebSocket connection failed: " + reason);
         if (done)
-            done(WebSocketError::connectionFailed(reason));
+            done(unexpected(WebSocketError::connectionFailed(reason)));
     });
 }
 
@@ -164,7 +164,7 @@ void WebSocketManager::send(bool binary, std::string text, std::vector<std::uint
     }
     if (!connection) {
         if (done)
-            done(WebSocketError::notConnected());
+            done(unexpected(WebSocketError::notConnected()));
         return;
     }
     connection->write(binary, std::move(text), std::move(data),
@@ -172,9 +172,9 @@ void WebSocketManager::send(bool binary, std::string text, std::vector<std::uint
                           if (!done)
                               return;
                           if (error)
-                              done(WebSocketError::failed(describeError(error)));
+                              done(unexpected(WebSocketError::failed(describeError(error))));
                           else
-                              done(std::nullopt);
+                              done({});
                       });
 }
 

@@ -30,7 +30,8 @@ class WebSocketManager {
 public:
     using Completion = std::function<void(WebSocketResult)>;
     using MessageHandler = std::function<void(WebSocketMessage)>;
-    using DisconnectHandler = std::function<void(WebSocketResult)>;
+    // Why the connection ended under us.
+    using DisconnectHandler = std::function<void(const WebSocketError&)>;
 
     // Nothing is opened yet. Lines go to `log` in category "network", or to
     // the process-wide sink when it is null.

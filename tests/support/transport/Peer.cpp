@@ -35,9 +35,9 @@ Peer::Peer(const std::string& url)
         m_inbox.push_back(std::move(message));
         m_changed.notify_all();
     });
-    m_manager->setOnDisconnect([this](WebSocketResult error) {
+    m_manager->setOnDisconnect([this](const transport::WebSocketError& error) {
         std::lock_guard lock(m_mutex);
-        m_disconnects.push_back(std::move(error));
+        m_disconnects.push_back(error);
         m_changed.notify_all();
     });
 }
@@ -75,7 +75,7 @@ bool Peer::waitForDisconnects(int count, std::chrono::milliseconds timeout) {
                               [&] { return static_cast<int>(m_disconnects.size()) >= count; });
 }
 
-std::vector<WebSocketResult> Peer::disconnects() const {
+std::vector<transport::WebSocketError> Peer::disconnects() const {
     std::lock_guard lock(m_mutex);
     return m_disconnects;
 }
@@ -83,7 +83,7 @@ std::vector<WebSocketResult> Peer::disconnects() const {
 PairedPeers::PairedPeers(const std::string& url, const std::string& password)
     : host(url)
     , viewer(url) {
-    if (host.connect() || viewer.connect())
+    if (!host.connect() || !viewer.connect())
         throw std::runtime_error("peers could not connect");
     host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
     const auto registered = host.nextOf<RegisteredMessage>();

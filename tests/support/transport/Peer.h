@@ -37,8 +37,9 @@ public:
     transport::WebSocketResult connect();
     transport::WebSocketResult sendText(std::string text);
     transport::WebSocketResult sendData(std::vector<std::uint8_t> bytes);
-    template <protocol::Message M> transport::WebSocketResult send(const M& message) {
-        return sendText(*protocol::ProtocolEncoder::encode(message));
+    // Whether the message went out.
+    template <protocol::Message M> bool send(const M& message) {
+        return sendText(*protocol::ProtocolEncoder::encode(message)).hasValue();
     }
 
     // The next received message, or nothing within `timeout`.
@@ -64,7 +65,7 @@ public:
 
     // Waits until at least `count` disconnect reports arrived.
     bool waitForDisconnects(int count, std::chrono::milliseconds timeout);
-    std::vector<transport::WebSocketResult> disconnects() const;
+    std::vector<transport::WebSocketError> disconnects() const;
 
     transport::WebSocketManager& manager() { return *m_manager; }
     RecordingLog& log() { return *m_log; }
@@ -74,7 +75,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<transport::WebSocketMessage> m_inbox;
-    std::vector<transport::WebSocketResult> m_disconnects;
+    std::vector<transport::WebSocketError> m_disconnects;
     std::unique_ptr<transport::WebSocketManager> m_manager;
 };
 
