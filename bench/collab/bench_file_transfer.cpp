@@ -37,13 +37,9 @@ using namespace velmarin::testing;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+// The peak resident set in MiB; 0 once the process is gone.
 long peakMib(qint64 pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:"))
-            return std::stol(line.substr(6)) / 1024;
-    return 0;
+    return std::max(0L, velmarin::bench::statusKib(static_cast<pid_t>(pid), "VmHWM:") / 1024);
 }
 
 struct Run {
