@@ -66,6 +66,10 @@ MessageRouter::MessageRouter(transport::WebSocketManager& webSocket,
     , m_settings(appSettings)
     , m_commands(commands) {}
 
+MessageRouter::~MessageRouter() {
+    m_backlog->close();
+}
+
 void MessageRouter::setRole(Role role) {
     m_role = role;
     m_viewerPaired = false;
@@ -81,16 +85,23 @@ bool MessageRouter::acceptedInRole(const std::string& type) const {
     return true;
 }
 
+// GCC 12 reports a use after free inside QPointer's copy in these lambdas
+// that is not there (the same QPointer copies elsewhere pass).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
 void MessageRouter::startRouting() {
     // The handlers run on the transport thread; they post to the GUI thread
     // in arrival order, where the router is looked up again.
     const QPointer<MessageRouter> self(this);
-    m_webSocket.setOnMessage([self](transport::WebSocketMessage message) {
+    m_webSocket.setOnMessage([self, backlog = m_backlog](transport::WebSocketMessage message) {
+        const std::size_t size = message.text.size() + message.data.size();
+        backlog->add(size);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, message = std::move(message)] {
+            [backlog, size, self, message = std::move(message)] {
                 if (self)
                     self->handleMessage(message);
+                backlog->remove(size);
             },
             Qt::QueuedConnection);
     });
@@ -104,6 +115,7 @@ void MessageRouter::startRouting() {
             Qt::QueuedConnection);
     });
 }
+#pragma GCC diagnostic pop
 
 void MessageRouter::handleMessage(const transport::WebSocketMessage& message) {
     if (message.isText())

@@ -15,6 +15,7 @@
 #include "app/AppSettings.h"
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
+#include "app/ReceiveBacklog.h"
 #include "protocol/ProtocolEncoder.h"
 #include "protocol/ProtocolMessages.h"
 #include "transport/WebSocketManager.h"
@@ -23,6 +24,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,8 @@ public:
     // skipped, the router's own effects still happen.
     MessageRouter(transport::WebSocketManager& webSocket, ConnectionState& connectionState,
                   AppSettings* appSettings, CommandBus& commands, QObject* parent = nullptr);
+    // Lets a transport thread that waits for this router go on.
+    ~MessageRouter() override;
 
     enum class Role { none, host, viewer };
     // The side this connection plays; a new role starts unpaired. Messages
@@ -46,6 +50,8 @@ public:
     // Installs the router as the connection's receiver. The installed
     // handlers reach the router only while it exists.
     void startRouting();
+    // Received and not yet handled.
+    std::size_t backlogBytes() const { return m_backlog->bytes(); }
 
     // One received message, on the GUI thread (startRouting's handlers end
     // here; tests call it directly).
@@ -93,6 +99,8 @@ private:
     void storePong(const protocol::PongMessage& pong);
 
     transport::WebSocketManager& m_webSocket;
+    // Shared with the transport thread's handler, which may outlive us.
+    std::shared_ptr<ReceiveBacklog> m_backlog = std::make_shared<ReceiveBacklog>();
     ConnectionState& m_state;
     QPointer<AppSettings> m_settings;
     CommandBus& m_commands;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 namespace velmarin {
 namespace {
@@ -79,6 +80,43 @@ TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnce) {
     ASSERT_TRUE(waitUntil([&] { return (pong = viewer.nextOf<PongMessage>(10ms)).has_value(); }));
     EXPECT_EQ(pong->timestamp, 5u);
     EXPECT_FALSE(viewer.next(300ms)) << "exactly one answer";
+}
+
+// A peer that sends faster than the GUI thread handles is held back by TCP:
+// what waits for the GUI thread stays bounded, and nothing is lost.
+TEST_F(RelayIntegrationTest, AFloodingPeerIsHeldBackWithoutLoss) {
+    relay.stop();
+    testing::RelayProcess roomy({"--control-queue-bytes", "536870912"});
+    ::setenv("VELMARIN_RELAY_HOST", roomy.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", roomy.caFile().c_str(), 1);
+    WebSocketManager webSocket(transport::relayURL(), qtLogSink());
+    ConnectionState state;
+    CommandBus commands;
+    MessageRouter router(webSocket, state, nullptr, commands);
+    int chats = 0;
+    router.onChatMessage = [&](const ChatMessage&) { ++chats; };
+    ASSERT_TRUE(QCoro::waitFor(awaitConnect(webSocket)));
+    router.setRole(MessageRouter::Role::host);
+    router.startRouting();
+    ASSERT_TRUE(QCoro::waitFor(awaitSendText(
+        webSocket, *ProtocolEncoder::encode(RegisterMessage{
+                       .passwordHash = CryptoHelper::sha256hex("abc234")}))));
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
+    Peer viewer(transport::relayURL());
+    pairViewer(viewer, state.localID().toStdString());
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
+
+    constexpr int kMessages = 160; // of 1 MiB: two and a half times the limit
+    std::thread flood([&] {
+        for (int i = 0; i < kMessages; ++i)
+            viewer.send(ChatMessage{.sender = "viewer", .text = std::string(1 << 20, 'x')});
+    });
+    // The GUI thread is busy elsewhere meanwhile.
+    std::this_thread::sleep_for(3s);
+    EXPECT_LE(router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
+    EXPECT_GE(router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
+    EXPECT_TRUE(waitUntil([&] { return chats == kMessages; }, 60s)) << chats;
+    flood.join();
 }
 
 TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevicesAndNeedsSome) {

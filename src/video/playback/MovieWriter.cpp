@@ -106,9 +106,10 @@ MovieWriter::MovieWriter(OutputFile file, int width, int height)
     , m_file(std::move(file)) {}
 
 MovieWriter::~MovieWriter() {
-    // A writer dropped while still open closes the file properly.
+    // A writer dropped while still open closes the file properly; nobody
+    // is left to hear how that went.
     if (m_headerWritten && !m_finished && !m_failed)
-        finish();
+        static_cast<void>(finish());
 }
 
 Expected<std::unique_ptr<MovieWriter>, RecordingError>
