@@ -47,6 +47,26 @@ protected:
         ASSERT_TRUE(viewer.nextOf<ConnectedMessage>());
     }
 
+    // This process as a Host on the relay, its messages through a router.
+    struct RoutedHost {
+        WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
+        ConnectionState state;
+        CommandBus commands;
+        MessageRouter router{webSocket, state, nullptr, commands};
+    };
+
+    static void registerAndPair(RoutedHost& host, Peer& viewer) {
+        ASSERT_TRUE(QCoro::waitFor(awaitConnect(host.webSocket)));
+        host.router.setRole(MessageRouter::Role::host);
+        host.router.startRouting();
+        ASSERT_TRUE(QCoro::waitFor(awaitSendText(
+            host.webSocket, *ProtocolEncoder::encode(RegisterMessage{
+                                .passwordHash = CryptoHelper::sha256hex("abc234")}))));
+        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::waitingForViewer(); }));
+        pairViewer(viewer, host.state.localID().toStdString());
+        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::connected(); }));
+    }
+
     testing::RelayProcess relay;
 };
 
@@ -54,26 +74,13 @@ protected:
 // coordinator's; here: over a real connection a paired Host answers a
 // Viewer's ping exactly once.
 TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnce) {
-    WebSocketManager webSocket(transport::relayURL(), qtLogSink());
-    ConnectionState state;
-    CommandBus commands;
-    MessageRouter router(webSocket, state, nullptr, commands);
-
+    RoutedHost host;
     // The GUI thread awaits the transport without blocking its loop.
-    const auto early = QCoro::waitFor(awaitSendText(webSocket, "{}"));
+    const auto early = QCoro::waitFor(awaitSendText(host.webSocket, "{}"));
     ASSERT_FALSE(early);
     EXPECT_EQ(early.error().kind(), WebSocketError::Kind::notConnected);
-    ASSERT_TRUE(QCoro::waitFor(awaitConnect(webSocket)));
-    router.setRole(MessageRouter::Role::host);
-    router.startRouting();
-    ASSERT_TRUE(QCoro::waitFor(awaitSendText(
-                  webSocket, *ProtocolEncoder::encode(RegisterMessage{
-                                 .passwordHash = CryptoHelper::sha256hex("abc234")}))));
-    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
-
     Peer viewer(transport::relayURL());
-    pairViewer(viewer, state.localID().toStdString());
-    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
+    registerAndPair(host, viewer);
 
     viewer.send(PingMessage{.timestamp = 5});
     std::optional<PongMessage> pong;
@@ -89,22 +96,11 @@ TEST_F(RelayIntegrationTest, AFloodingPeerIsHeldBackWithoutLoss) {
     testing::RelayProcess roomy({"--control-queue-bytes", "536870912"});
     ::setenv("VELMARIN_RELAY_HOST", roomy.hostPort().c_str(), 1);
     ::setenv("VELMARIN_RELAY_CA", roomy.caFile().c_str(), 1);
-    WebSocketManager webSocket(transport::relayURL(), qtLogSink());
-    ConnectionState state;
-    CommandBus commands;
-    MessageRouter router(webSocket, state, nullptr, commands);
+    RoutedHost host;
     int chats = 0;
-    router.onChatMessage = [&](const ChatMessage&) { ++chats; };
-    ASSERT_TRUE(QCoro::waitFor(awaitConnect(webSocket)));
-    router.setRole(MessageRouter::Role::host);
-    router.startRouting();
-    ASSERT_TRUE(QCoro::waitFor(awaitSendText(
-        webSocket, *ProtocolEncoder::encode(RegisterMessage{
-                       .passwordHash = CryptoHelper::sha256hex("abc234")}))));
-    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
+    host.router.onChatMessage = [&](const ChatMessage&) { ++chats; };
     Peer viewer(transport::relayURL());
-    pairViewer(viewer, state.localID().toStdString());
-    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
+    registerAndPair(host, viewer);
 
     constexpr int kMessages = 160; // of 1 MiB: two and a half times the limit
     std::thread flood([&] {
@@ -113,8 +109,8 @@ TEST_F(RelayIntegrationTest, AFloodingPeerIsHeldBackWithoutLoss) {
     });
     // The GUI thread is busy elsewhere meanwhile.
     std::this_thread::sleep_for(3s);
-    EXPECT_LE(router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
-    EXPECT_GE(router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
+    EXPECT_LE(host.router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
+    EXPECT_GE(host.router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
     EXPECT_TRUE(waitUntil([&] { return chats == kMessages; }, 60s)) << chats;
     flood.join();
 }
