@@ -1,9 +1,9 @@
 #include "collab/FileTransferManager.h"
 
-#include "collab/Base64.h"
 #include "collab/ReceivedFileName.h"
 #include "protocol/ProtocolEncoder.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QUuid>
 
@@ -199,7 +199,12 @@ bool FileTransferManager::sendChunk(std::int64_t index) {
         return false;
     }
     send(
-        FileChunkMessage{.transferId = s.transferId, .chunkIndex = index, .data = toBase64(bytes)});
+        FileChunkMessage{.transferId = s.transferId,
+                         .chunkIndex = index,
+                         .data = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                         static_cast<qsizetype>(bytes.size()))
+                                     .toBase64()
+                                     .toStdString()});
     return true;
 }
 
@@ -251,20 +256,24 @@ void FileTransferManager::handleChunk(const FileChunkMessage& message) {
     if (!m_receiving || m_receiving->transferId != message.transferId)
         return;
     // Not Base64: dropped without an acknowledgement; the sender may repeat it.
-    const auto bytes = fromBase64(message.data);
-    if (!bytes)
+    const auto decoded = QByteArray::fromBase64Encoding(
+        QByteArray::fromRawData(message.data.data(), static_cast<qsizetype>(message.data.size())),
+        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
         return;
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(decoded.decoded.constData()),
+                          static_cast<std::size_t>(decoded.decoded.size()));
     Receiving& r = *m_receiving;
     const std::int64_t index = message.chunkIndex;
     // Chunk i holds exactly the bytes [i × 64 KiB, min((i + 1) × 64 KiB, size)).
     if (index < 0 || index >= r.totalChunks ||
-        static_cast<std::int64_t>(bytes->size()) !=
+        static_cast<std::int64_t>(bytes.size()) !=
             std::min(kFileChunkBytes, r.size - index * kFileChunkBytes))
         return cancel(Kind::failed, stopped(r.fileName, ": ongeldige gegevens ontvangen."));
-    storeChunk(index, *bytes);
+    storeChunk(index, bytes);
 }
 
-void FileTransferManager::storeChunk(std::int64_t index, const std::vector<std::uint8_t>& bytes) {
+void FileTransferManager::storeChunk(std::int64_t index, std::span<const std::uint8_t> bytes) {
     Receiving& r = *m_receiving;
     const int fd = r.file.get();
     const bool written =

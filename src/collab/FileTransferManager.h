@@ -27,6 +27,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 
 namespace velmarin::collab {
@@ -115,7 +116,7 @@ private:
     void finish(Outcome::Kind kind, std::string reason, std::string savedPath = {});
     // Ends it with file_cancel to the peer.
     void cancel(Outcome::Kind kind, std::string reason);
-    void storeChunk(std::int64_t index, const std::vector<std::uint8_t>& bytes);
+    void storeChunk(std::int64_t index, std::span<const std::uint8_t> bytes);
     std::optional<std::string> moveIntoPlace();
     std::string activeName() const;
     void peerHeard();

@@ -3,10 +3,10 @@
 // from the headless Viewer.
 
 #include "app/CoordinatorHarness.h"
-#include "collab/Base64.h"
 #include "protocol/CryptoHelper.h"
 #include "support/relay/RelayTestClient.h"
 
+#include <QByteArray>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ std::vector<std::string> names(const fs::path& folder) {
 }
 
 std::string chunk(const std::string& bytes) {
-    return collab::toBase64({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    return QByteArray::fromStdString(bytes).toBase64().toStdString();
 }
 
 class FileTransfer : public ::testing::Test {
@@ -365,9 +365,10 @@ TEST_F(FileTransfer, OurSenderServesAStrictReceiver) {
         const auto piece = peer.next<FileChunkMessage>();
         ASSERT_TRUE(piece);
         ASSERT_EQ(piece->chunkIndex, i); // in order, each once
-        const auto decoded = collab::fromBase64(piece->data);
+        const auto decoded = QByteArray::fromBase64Encoding(
+            QByteArray::fromStdString(piece->data), QByteArray::AbortOnBase64DecodingErrors);
         ASSERT_TRUE(decoded);
-        received.append(decoded->begin(), decoded->end());
+        received.append(decoded.decoded.toStdString());
         peer.send(FileAckMessage{.transferId = offer->transferId, .chunkIndex = i});
     }
     EXPECT_TRUE(peer.quietFor(200ms));
