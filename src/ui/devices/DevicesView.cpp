@@ -6,6 +6,7 @@
 #include "devices/DeviceBookManager.h"
 #include "devices/DeviceConnect.h"
 #include "ui/common/IDInput.h"
+#include "ui/common/ListRows.h"
 #include "ui/common/Symbols.h"
 #include "ui/common/Widgets.h"
 #include "ui/devices/RelativeTime.h"
@@ -37,30 +38,6 @@ Presence presenceOf(std::optional<DeviceStatus> status) {
         break;
     }
     return {QStringLiteral("Offline"), QColor(0x8e, 0x8e, 0x93)};
-}
-
-// A row whose rename and delete buttons show while the pointer is over it.
-class DeviceRow : public RoundedPanel {
-public:
-    explicit DeviceRow(QWidget* parent)
-        : RoundedPanel(8, QPalette::AlternateBase, parent) {}
-    QWidget* hoverActions = nullptr;
-
-protected:
-    void enterEvent(QEnterEvent*) override { setHover(true); }
-    void leaveEvent(QEvent*) override { setHover(false); }
-
-private:
-    void setHover(bool on) {
-        if (hoverActions)
-            hoverActions->setVisible(on);
-    }
-};
-
-QPushButton* textButton(const QString& text, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
 }
 
 } // namespace
@@ -187,7 +164,7 @@ QWidget* DevicesView::buildEmptyState() {
 }
 
 QWidget* DevicesView::buildRow(const devices::SavedDevice& device) {
-    auto* row = new DeviceRow(m_list);
+    auto* row = new HoverRow(m_list);
     row->setObjectName(QStringLiteral("device-") + device.hostID);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(12, 8, 12, 8);
@@ -233,20 +210,16 @@ QWidget* DevicesView::buildRow(const devices::SavedDevice& device) {
     auto* actionRow = new QHBoxLayout(actions);
     actionRow->setContentsMargins(0, 0, 0, 0);
     if (m_deleteConfirmation == id) {
-        auto* remove = textButton(QStringLiteral("Verwijderen"), actions);
-        remove->setObjectName(QStringLiteral("confirmDelete"));
-        remove->setStyleSheet(QStringLiteral("color: #ff3b30;"));
-        connect(remove, &QPushButton::clicked, this, [this, id] {
-            m_deleteConfirmation.reset();
-            m_book.remove(id);
-        });
-        auto* cancel = textButton(QStringLiteral("Annuleer"), actions);
-        connect(cancel, &QPushButton::clicked, this, [this] {
-            m_deleteConfirmation.reset();
-            showDevices();
-        });
-        actionRow->addWidget(remove);
-        actionRow->addWidget(cancel);
+        actionRow->addWidget(deleteConfirmation(
+            actions,
+            [this, id] {
+                m_deleteConfirmation.reset();
+                m_book.remove(id);
+            },
+            [this] {
+                m_deleteConfirmation.reset();
+                showDevices();
+            }));
     } else {
         auto* rename = iconButton(symbolIcon(Symbol::pencil), QStringLiteral("Hernoemen"), actions);
         rename->setObjectName(QStringLiteral("rename"));
@@ -263,8 +236,7 @@ QWidget* DevicesView::buildRow(const devices::SavedDevice& device) {
         });
         actionRow->addWidget(rename);
         actionRow->addWidget(remove);
-        row->hoverActions = actions;
-        actions->setVisible(row->underMouse());
+        row->setHoverActions(actions);
     }
     layout->addWidget(actions);
 
@@ -314,15 +286,7 @@ void DevicesView::followBook() {
 
 void DevicesView::showDevices() {
     m_rowByHostID.clear();
-    // Later: the button or field that asked for this may be mid-signal.
-    while (QLayoutItem* item = m_rows->takeAt(0)) {
-        if (QWidget* row = item->widget()) {
-            row->hide();
-            row->setParent(nullptr);
-            row->deleteLater();
-        }
-        delete item;
-    }
+    clearRows(m_rows);
     const QList<devices::SavedDevice>& devices = m_book.devices();
     // A row whose device went away takes its edit or confirmation with it.
     const auto present = [&](const std::optional<QUuid>& id) {
