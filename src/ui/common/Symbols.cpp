@@ -46,6 +46,8 @@ SymbolSource source(Symbol symbol) {
     case Symbol::xmark: return {"xmark", "window-close"};
     case Symbol::pencil: return {"pencil", "document-edit"};
     case Symbol::trash: return {"trash", "edit-delete"};
+    case Symbol::eye: return {"eye", ""};
+    case Symbol::eyeSlash: return {"eye-slash", ""};
     }
     return {"logo", ""};
 }

@@ -34,6 +34,8 @@ enum class Symbol {
     xmark,       // cancel the form
     pencil,      // rename
     trash,       // delete
+    eye,         // show the password
+    eyeSlash,    // hide it again
 };
 
 // The theme icon when one fits and no colour is asked for; the bundled
