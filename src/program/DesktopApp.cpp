@@ -12,6 +12,7 @@
 #include "ui/common/Appearance.h"
 #include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
+#include "ui/viewer/ConnectView.h"
 #include "ui/viewer/DisplayViewFactory.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 #include "ui/window/MainWindow.h"
@@ -85,6 +86,8 @@ int runDesktop(int& argc, char** argv) {
     ui::SharingIndicator indicator(state, commands);
     window.setDevicesScreen(
         new ui::DevicesView(state, commands, userDevices.book, presence, userDevices.secrets));
+    window.setConnectScreen(
+        new ui::ConnectView(state, commands, userDevices.recents, userDevices.secrets));
 
     QObject::connect(&window, &ui::MainWindow::firstAppeared, &coordinator,
                      [&] { coordinator.setup(state, settings, &userDevices.recents); });

@@ -252,6 +252,14 @@ void MainWindow::setDevicesScreen(QWidget* screen) {
     m_tabs->setCurrentIndex(static_cast<int>(m_tab));
 }
 
+void MainWindow::setConnectScreen(QWidget* screen) {
+    QWidget* old = m_connecting->widget(0);
+    m_connecting->insertWidget(0, screen);
+    m_connecting->removeWidget(old);
+    delete old;
+    updateConnectingTab();
+}
+
 void MainWindow::updateConnectingTab() {
     m_connecting->setCurrentIndex(m_state.isSharing() ? 1 : 0);
 }

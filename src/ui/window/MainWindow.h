@@ -54,6 +54,8 @@ public:
     void setRemoteScreen(QWidget* screen);
     // The devices tab; the window takes it.
     void setDevicesScreen(QWidget* screen);
+    // The connecting tab's form, shown while not sharing; the window takes it.
+    void setConnectScreen(QWidget* screen);
 
     // The usable part of the screen the window is on.
     QRect availableArea() const;
