@@ -8,16 +8,22 @@
 #include "app/ConnectionState.h"
 #include "app/PresenceManager.h"
 #include "devices/DeviceBookManager.h"
+#include "devices/RecentConnectionsManager.h"
 #include "secrets/SecretServiceStore.h"
 #include "ui/common/Appearance.h"
 #include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
+#include "ui/viewer/ConnectView.h"
 #include "ui/window/MainWindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,13 +74,39 @@ struct Devices {
     secrets::SecretServiceStore secrets{{.timeout = std::chrono::milliseconds(200)}};
     devices::DeviceBookManager book{store, secrets};
     PresenceManager presence{"wss://127.0.0.1:1", std::chrono::hours(1)};
+    // When the recent connections saved next happened.
+    QDateTime now = QDateTime::currentDateTimeUtc();
+    devices::RecentConnectionsManager recents{store, secrets, [this] { return now; }};
 };
+
+// A small made-up desktop with one window on it, as the Viewer would keep
+// it of a Host's screen.
+QByteArray sampleThumbnail() {
+    QImage screen(160, 100, QImage::Format_RGB32);
+    QPainter painter(&screen);
+    QLinearGradient sky(0, 0, 160, 100);
+    sky.setColorAt(0, QColor(0x2b, 0x5f, 0x8a));
+    sky.setColorAt(1, QColor(0x6a, 0x3d, 0x8f));
+    painter.fillRect(screen.rect(), sky);
+    painter.fillRect(QRect(0, 92, 160, 8), QColor(0x20, 0x20, 0x24));
+    painter.fillRect(QRect(28, 16, 96, 64), QColor(0xf4, 0xf4, 0xf6));
+    painter.fillRect(QRect(28, 16, 96, 10), QColor(0xd8, 0xd8, 0xdd));
+    for (int line = 0; line < 5; ++line)
+        painter.fillRect(QRect(36, 34 + line * 8, 50 + (line * 17) % 30, 3), QColor(0x9a, 0x9a, 0xa2));
+    painter.end();
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    screen.save(&buffer, "JPEG", 80);
+    return jpeg;
+}
 
 // One window per state, built from fresh state objects.
 void render(const Gallery& gallery, const QString& name, bool permissionsGranted,
             const std::function<void(ConnectionState&, ui::MainWindow&)>& prepare,
             const std::function<QPixmap(ui::MainWindow&)>& grab = screenOf,
-            const std::function<void(devices::DeviceBookManager&)>& saved = {}) {
+            const std::function<void(devices::DeviceBookManager&)>& saved = {},
+            const std::function<void(Devices&)>& recent = {}) {
     QTemporaryDir dir;
     AppSettings settings(dir.filePath(QStringLiteral("velmarin.conf")), nullptr);
     ConnectionState state;
@@ -83,10 +115,14 @@ void render(const Gallery& gallery, const QString& name, bool permissionsGranted
     Devices devices(dir.filePath(QStringLiteral("devices.conf")));
     if (saved)
         saved(devices.book);
+    if (recent)
+        recent(devices);
     ui::MainWindow window(state, settings, permissions, commands,
                           {QStringLiteral("0.1.0"), QStringLiteral("1a2b3c4d5e6f")});
     window.setDevicesScreen(new ui::DevicesView(state, commands, devices.book, devices.presence,
                                                 devices.secrets));
+    window.setConnectScreen(
+        new ui::ConnectView(state, commands, devices.recents, devices.secrets));
     window.move(40, 40);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -171,5 +207,34 @@ int main(int argc, char** argv) {
            twoDevices);
     render(gallery, QStringLiteral("devices-confirm-delete"), true, devicesTab("delete"), screenOf,
            twoDevices);
+    const auto connectTab = [](ConnectionState&, ui::MainWindow& window) {
+        window.selectTab(ui::MainWindow::Tab::connecting);
+    };
+    const auto threeRecents = [](Devices& devices) {
+        const QDateTime now = devices.now;
+        devices.now = now.addDays(-9);
+        devices.recents.save(QStringLiteral("731004592"), QStringLiteral("x"), {});
+        devices.now = now.addSecs(-3 * 3600);
+        devices.recents.save(QStringLiteral("205118734"), QStringLiteral("x"), {});
+        devices.now = now.addSecs(-5 * 60);
+        devices.recents.save(QStringLiteral("482913067"), QStringLiteral("x"), sampleThumbnail());
+    };
+    render(gallery, QStringLiteral("connect-recents"), true, connectTab, screenOf, {},
+           threeRecents);
+    render(gallery, QStringLiteral("connect-typed"), true,
+           [](ConnectionState&, ui::MainWindow& window) {
+               window.selectTab(ui::MainWindow::Tab::connecting);
+               settle();
+               QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("partnerID")),
+                                QStringLiteral("482913067"));
+               QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("password")),
+                                QStringLiteral("k7m2pq"));
+               window.findChild<QAction*>(QStringLiteral("togglePassword"))->trigger();
+           });
+    render(gallery, QStringLiteral("connect-error"), true,
+           [](ConnectionState& state, ui::MainWindow& window) {
+               window.selectTab(ui::MainWindow::Tab::connecting);
+               state.setStatus(Status::error(QStringLiteral("Onjuist wachtwoord.")));
+           });
     return 0;
 }
