@@ -56,10 +56,13 @@ protected:
             // A tint of the secondary text colour suits light and dark alike.
             const QColor ink = palette().color(QPalette::PlaceholderText);
             QColor tint = ink;
-            tint.setAlpha(60);
+            tint.setAlphaF(ink.alphaF() * 0.25f);
             painter.fillRect(rect(), tint);
             const QRect symbol(QPoint(0, 0), QSize(20, 20));
-            symbolIcon(Symbol::desktop, ink)
+            // Symbols are drawn opaque: the colour's own transparency (the
+            // default secondary text has some) goes to the painter.
+            painter.setOpacity(ink.alphaF());
+            symbolIcon(Symbol::desktop, QColor(ink.red(), ink.green(), ink.blue()))
                 .paint(&painter, symbol.translated(rect().center() - symbol.center()));
             return;
         }
@@ -266,6 +269,9 @@ QWidget* ConnectView::buildRow(const devices::RecentConnection& connection) {
         row->setHoverActions(actions);
     }
     layout->addWidget(actions);
+    // The question takes the place of "Verbinden": the row is narrow.
+    if (m_deleteConfirmation == id)
+        return row;
 
     auto* connectButton = textButton(QStringLiteral("Verbinden"), row);
     connectButton->setIcon(symbolIcon(Symbol::link));

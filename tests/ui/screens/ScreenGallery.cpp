@@ -221,6 +221,17 @@ int main(int argc, char** argv) {
     };
     render(gallery, QStringLiteral("connect-recents"), true, connectTab, screenOf, {},
            threeRecents);
+    render(
+        gallery, QStringLiteral("connect-confirm-delete"), true,
+        [](ConnectionState&, ui::MainWindow& window) {
+            window.selectTab(ui::MainWindow::Tab::connecting);
+            settle();
+            // The first row's delete button.
+            window.findChild<QWidget*>(QStringLiteral("recentList"))
+                ->findChild<QAbstractButton*>(QStringLiteral("delete"))
+                ->click();
+        },
+        screenOf, {}, threeRecents);
     render(gallery, QStringLiteral("connect-typed"), true,
            [](ConnectionState&, ui::MainWindow& window) {
                window.selectTab(ui::MainWindow::Tab::connecting);
