@@ -11,7 +11,6 @@
 #include "ui/common/Widgets.h"
 #include "ui/devices/RelativeTime.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
