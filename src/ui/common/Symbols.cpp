@@ -46,6 +46,8 @@ SymbolSource source(Symbol symbol) {
     case Symbol::xmark: return {"xmark", "window-close"};
     case Symbol::pencil: return {"pencil", "document-edit"};
     case Symbol::trash: return {"trash", "edit-delete"};
+    case Symbol::chats: return {"chats", ""};
+    case Symbol::send: return {"send", ""};
     }
     return {"logo", ""};
 }

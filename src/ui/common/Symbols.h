@@ -34,6 +34,8 @@ enum class Symbol {
     xmark,       // cancel the form
     pencil,      // rename
     trash,       // delete
+    chats,       // the chat panel's title
+    send,        // send a chat message
 };
 
 // The theme icon when one fits and no colour is asked for; the bundled
