@@ -85,7 +85,7 @@ TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
     for (int i = 0; i < 20; ++i)
         messages.append({"host", "bericht " + std::to_string(i), at + i});
     state.setChatMessages(messages);
-    QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+    EXPECT_TRUE(QTest::qWaitFor([bar] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
     const auto bubbles = panel.findChildren<QLabel*>("chatBubble");
     ASSERT_EQ(bubbles.size(), 23);
     EXPECT_EQ(bubbles.back()->text(), QStringLiteral("bericht 19"));
