@@ -55,6 +55,15 @@ public:
         colors.setColor(QPalette::BrightText, Qt::white);
         setPalette(colors);
     }
+    // As wide as the text on one line; the row narrows it to what is left
+    // beside the gap, and the text wraps there.
+    QSize sizeHint() const override {
+        const QRect lines = fontMetrics().boundingRect(QRect(0, 0, 100'000, 100'000),
+                                                       Qt::TextExpandTabs, text());
+        const QMargins margins = contentsMargins();
+        const int width = lines.width() + margins.left() + margins.right() + 1;
+        return {width, heightForWidth(width)};
+    }
     void setOwn(bool own) {
         m_own = own;
         setForegroundRole(own ? QPalette::BrightText : QPalette::Text);
@@ -118,7 +127,7 @@ public:
         m_bubble->setText(QString::fromStdString(message.text));
         m_bubble->setOwn(own);
         m_time->setText(QString::fromStdString(collab::formatTime(message.timestamp)));
-        const auto grow = QSizePolicy::Expanding;
+        const auto grow = QSizePolicy::MinimumExpanding;
         const auto keep = QSizePolicy::Fixed;
         m_leading->changeSize(own ? kFarSideGap : 0, 0, own ? grow : keep);
         m_trailing->changeSize(own ? 0 : kFarSideGap, 0, own ? keep : grow);
@@ -160,6 +169,12 @@ ChatPanelView::ChatPanelView(ConnectionState& state, CommandBus& commands, QWidg
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->verticalScrollBar()->setStyleSheet(QStringLiteral(
+        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
+        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.45);"
+        " border-radius: 2px; min-height: 24px; }"
+        "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
     auto* list = new QWidget(m_scroll);
     list->setObjectName(QStringLiteral("chatList"));
     list->setAutoFillBackground(false);

@@ -120,11 +120,17 @@ RemoteSystemInfoView::RemoteSystemInfoView(ConnectionState& state, QWidget* pare
     header->setSpacing(2);
     m_deviceName = headingLabel({}, 14, m_details);
     m_deviceName->setTextFormat(Qt::PlainText);
+    m_deviceName->setWordWrap(true);
     header->addWidget(m_deviceName);
     m_system = secondaryLabel({}, 11, m_details);
     m_system->setTextFormat(Qt::PlainText);
     header->addWidget(m_system);
     rows->addLayout(header);
+    auto* line = new QFrame(m_details);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Mid);
+    rows->addWidget(line);
 
     m_processor = addUsageRow(QStringLiteral("Processor"));
     m_cores = addValueRow(QStringLiteral("Logische cores"));
@@ -151,6 +157,7 @@ RemoteSystemInfoView::UsageRow RemoteSystemInfoView::addUsageRow(const QString& 
     grid->addWidget(row.bar, 1, 0, 1, 2);
     row.detail = secondaryLabel({}, 10, m_details);
     row.detail->setTextFormat(Qt::PlainText);
+    row.detail->setWordWrap(true);
     grid->addWidget(row.detail, 2, 0, 1, 2);
     static_cast<QVBoxLayout*>(m_details->layout())->addLayout(grid);
     return row;
