@@ -39,7 +39,7 @@ protected:
         QApplication::processEvents();
         const QWidget* list = panel.findChild<QWidget*>("chatList");
         QString result;
-        for (QLabel* bubble : panel.findChildren<QLabel*>("chatBubble")) {
+        for (QWidget* bubble : panel.findChildren<QWidget*>("chatBubble")) {
             const int left = bubble->mapTo(list, QPoint(0, 0)).x();
             const int right = list->width() - left - bubble->width();
             result += left <= 10 && right >= 50 ? 'L' : right <= 10 && left >= 50 ? 'R' : '?';
@@ -79,10 +79,20 @@ TEST_F(ChatPanel, SendsTheTrimmedTextAndLeavesBlankInputAsTyped) {
 TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
     const std::uint64_t at = 1'800'000'000'000;
     state.setIsSharing(true);
-    state.setChatMessages({{"viewer", "hoi", at}, {"host", "hallo", at}, {"host", "hallo", at}});
-    EXPECT_EQ(sides(), QStringLiteral("LRR"));
+    // A link longer than a line wraps inside its bubble as well.
+    const std::string link = "https://velmarin.app/hulp/" + std::string(90, 'x');
+    state.setChatMessages({{"viewer", "hoi", at}, {"host", "hallo", at}, {"host", "hallo", at},
+                           {"host", link, at}});
+    EXPECT_EQ(sides(), QStringLiteral("LRRR"));
+    // … all of it: its lines (10 and 6 padding) hold the text's whole length.
+    const QWidget* wrapped = panel.findChildren<QWidget*>("chatBubble").back();
+    const QFontMetrics metrics(wrapped->font());
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return (wrapped->width() - 20) * ((wrapped->height() - 12) / metrics.height()) >=
+               metrics.horizontalAdvance(QString::fromStdString(link));
+    })) << wrapped->width() << " x " << wrapped->height();
     state.setIsSharing(false);
-    EXPECT_EQ(sides(), QStringLiteral("RLL"));
+    EXPECT_EQ(sides(), QStringLiteral("RLLL"));
 
     // A long conversation scrolls to its newest message.
     QScrollBar* bar = panel.findChild<QScrollArea*>()->verticalScrollBar();
@@ -91,9 +101,9 @@ TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
         messages.append({"host", "bericht " + std::to_string(i), at + i});
     state.setChatMessages(messages);
     EXPECT_TRUE(QTest::qWaitFor([bar] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
-    const auto bubbles = panel.findChildren<QLabel*>("chatBubble");
-    ASSERT_EQ(bubbles.size(), 23);
-    EXPECT_EQ(bubbles.back()->text(), QStringLiteral("bericht 19"));
+    const auto bubbles = panel.findChildren<QWidget*>("chatBubble");
+    ASSERT_EQ(bubbles.size(), 24);
+    EXPECT_EQ(bubbles.back()->accessibleName(), QStringLiteral("bericht 19"));
 }
 
 TEST_F(ChatPanel, ShowingMarksReadAndFocusesTheField) {

@@ -16,7 +16,11 @@
 #include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextLayout>
 #include <QVBoxLayout>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace velmarin::ui {
 
@@ -36,42 +40,73 @@ QColor secondaryColor(const QWidget& widget) {
     return widget.palette().color(QPalette::PlaceholderText);
 }
 
+// The lines of `text` at `width`, broken at word boundaries, and inside a
+// word (a long link) only where it does not fit on a line by itself; the
+// size the lines take.
+QSizeF layOutText(QTextLayout& layout, const QString& text, const QFont& font, qreal width) {
+    QString lines = text;
+    lines.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(lines);
+    layout.setFont(font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    qreal widest = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    return {widest, height};
+}
+
 // The text of one message on its rounded background: the accent colour
 // for own messages, the control background (with a hairline, as the panel
-// has the same colour) for the peer's.
-class ChatBubble : public QLabel {
+// has the same colour) for the peer's. As wide as the text on one line;
+// the row narrows it to what is left beside the gap, and the text wraps.
+class ChatBubble : public QWidget {
 public:
+    static constexpr int kPadX = 10;
+    static constexpr int kPadY = 6;
+
     explicit ChatBubble(QWidget* parent)
-        : QLabel(parent) {
+        : QWidget(parent) {
         setObjectName(QStringLiteral("chatBubble"));
-        setTextFormat(Qt::PlainText);
-        setWordWrap(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse);
-        setContentsMargins(10, 6, 10, 6);
         QFont font = this->font();
         font.setPixelSize(12);
         setFont(font);
-        QPalette colors = palette();
-        colors.setColor(QPalette::BrightText, Qt::white);
-        setPalette(colors);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
     }
-    // As wide as the text on one line; the row narrows it to what is left
-    // beside the gap, and the text wraps there.
+    void setMessage(const QString& text, bool own) {
+        m_text = text;
+        m_own = own;
+        setAccessibleName(text);
+        updateGeometry();
+        update();
+    }
     QSize sizeHint() const override {
-        const QRect lines = fontMetrics().boundingRect(QRect(0, 0, 100'000, 100'000),
-                                                       Qt::TextExpandTabs, text());
-        const QMargins margins = contentsMargins();
-        const int width = lines.width() + margins.left() + margins.right() + 1;
+        QTextLayout layout;
+        const QSizeF lines = layOutText(layout, m_text, font(), 1e6);
+        const int width = qCeil(lines.width()) + 2 * kPadX + 1;
         return {width, heightForWidth(width)};
     }
-    void setOwn(bool own) {
-        m_own = own;
-        setForegroundRole(own ? QPalette::BrightText : QPalette::Text);
-        update();
+    QSize minimumSizeHint() const override {
+        return {2 * kPadX + fontMetrics().averageCharWidth(), fontMetrics().height() + 2 * kPadY};
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        QTextLayout layout;
+        return qCeil(layOutText(layout, m_text, font(), width - 2 * kPadX).height()) + 2 * kPadY;
     }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
+    void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         if (m_own) {
@@ -82,11 +117,14 @@ protected:
             painter.setBrush(palette().color(QPalette::Base));
         }
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
-        painter.end();
-        QLabel::paintEvent(event);
+        QTextLayout layout;
+        layOutText(layout, m_text, font(), width() - 2 * kPadX);
+        painter.setPen(m_own ? QColor(Qt::white) : palette().color(QPalette::Text));
+        layout.draw(&painter, QPointF(kPadX, kPadY));
     }
 
 private:
+    QString m_text;
     bool m_own = false;
 };
 
@@ -124,8 +162,7 @@ public:
     }
 
     void setMessage(const protocol::ChatMessage& message, bool own) {
-        m_bubble->setText(QString::fromStdString(message.text));
-        m_bubble->setOwn(own);
+        m_bubble->setMessage(QString::fromStdString(message.text), own);
         m_time->setText(QString::fromStdString(collab::formatTime(message.timestamp)));
         const auto grow = QSizePolicy::MinimumExpanding;
         const auto keep = QSizePolicy::Fixed;
