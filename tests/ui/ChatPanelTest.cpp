@@ -81,8 +81,8 @@ TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
     state.setIsSharing(true);
     // A link longer than a line wraps inside its bubble as well.
     const std::string link = "https://velmarin.app/hulp/" + std::string(90, 'x');
-    state.setChatMessages({{"viewer", "hoi", at}, {"host", "hallo", at}, {"host", "hallo", at},
-                           {"host", link, at}});
+    state.setChatMessages(
+        {{"viewer", "hoi", at}, {"host", "hallo", at}, {"host", "hallo", at}, {"host", link, at}});
     EXPECT_EQ(sides(), QStringLiteral("LRRR"));
     // … all of it: its lines (10 and 6 padding) hold the text's whole length.
     const QWidget* wrapped = panel.findChildren<QWidget*>("chatBubble").back();
@@ -90,7 +90,7 @@ TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return (wrapped->width() - 20) * ((wrapped->height() - 12) / metrics.height()) >=
                metrics.horizontalAdvance(QString::fromStdString(link));
-    })) << wrapped->width() << " x " << wrapped->height();
+    }));
     state.setIsSharing(false);
     EXPECT_EQ(sides(), QStringLiteral("RLLL"));
 
@@ -100,7 +100,8 @@ TEST_F(ChatPanel, OwnMessagesGoRightAndEqualTimeStampsAllShow) {
     for (int i = 0; i < 20; ++i)
         messages.append({"host", "bericht " + std::to_string(i), at + i});
     state.setChatMessages(messages);
-    EXPECT_TRUE(QTest::qWaitFor([bar] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([bar] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
     const auto bubbles = panel.findChildren<QWidget*>("chatBubble");
     ASSERT_EQ(bubbles.size(), 24);
     EXPECT_EQ(bubbles.back()->accessibleName(), QStringLiteral("bericht 19"));

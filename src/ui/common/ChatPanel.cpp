@@ -206,12 +206,12 @@ ChatPanelView::ChatPanelView(ConnectionState& state, CommandBus& commands, QWidg
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
-    m_scroll->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.45);"
-        " border-radius: 2px; min-height: 24px; }"
-        "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
-        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
+    m_scroll->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 2px; }"
+                       "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 0.45);"
+                       " border-radius: 2px; min-height: 24px; }"
+                       "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
+                       "QScrollBar::add-page, QScrollBar::sub-page { background: none; }"));
     auto* list = new QWidget(m_scroll);
     list->setObjectName(QStringLiteral("chatList"));
     list->setAutoFillBackground(false);

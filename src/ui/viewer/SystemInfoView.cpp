@@ -181,9 +181,9 @@ void RemoteSystemInfoView::showInfo() {
         return;
     const auto text = [](const std::string& value) { return QString::fromStdString(value); };
     m_deviceName->setText(text(info->deviceName));
-    m_system->setText(QStringLiteral("%1 %2 · %3")
-                          .arg(text(info->operatingSystem), text(info->osVersion),
-                               text(info->architecture)));
+    m_system->setText(
+        QStringLiteral("%1 %2 · %3")
+            .arg(text(info->operatingSystem), text(info->osVersion), text(info->architecture)));
 
     m_processor.percent->setText(formatPercent(info->cpuUsagePercent));
     m_processor.bar->setPercent(info->cpuUsagePercent);
