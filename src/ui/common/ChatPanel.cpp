@@ -86,6 +86,7 @@ public:
     void setMessage(const QString& text, bool own) {
         m_text = text;
         m_own = own;
+        m_heightWidth = -1;
         setAccessibleName(text);
         updateGeometry();
         update();
@@ -100,9 +101,15 @@ public:
         return {2 * kPadX + fontMetrics().averageCharWidth(), fontMetrics().height() + 2 * kPadY};
     }
     bool hasHeightForWidth() const override { return true; }
+    // Layouts ask this many times per pass, for every message in the list.
     int heightForWidth(int width) const override {
-        QTextLayout layout;
-        return qCeil(layOutText(layout, m_text, font(), width - 2 * kPadX).height()) + 2 * kPadY;
+        if (width != m_heightWidth) {
+            QTextLayout layout;
+            const QSizeF lines = layOutText(layout, m_text, font(), width - 2 * kPadX);
+            m_heightWidth = width;
+            m_height = qCeil(lines.height()) + 2 * kPadY;
+        }
+        return m_height;
     }
 
 protected:
@@ -126,6 +133,8 @@ protected:
 private:
     QString m_text;
     bool m_own = false;
+    mutable int m_heightWidth = -1;
+    mutable int m_height = 0;
 };
 
 } // namespace
