@@ -48,6 +48,8 @@ SymbolSource source(Symbol symbol) {
     case Symbol::trash: return {"trash", "edit-delete"};
     case Symbol::eye: return {"eye", ""};
     case Symbol::eyeSlash: return {"eye-slash", ""};
+    case Symbol::chats: return {"chats", ""};
+    case Symbol::send: return {"send", ""};
     }
     return {"logo", ""};
 }

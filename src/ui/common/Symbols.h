@@ -36,6 +36,8 @@ enum class Symbol {
     trash,       // delete
     eye,         // show the password
     eyeSlash,    // hide it again
+    chats,       // the chat panel's title
+    send,        // send a chat message
 };
 
 // The theme icon when one fits and no colour is asked for; the bundled

@@ -4,6 +4,7 @@
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
 #include "app/IDFormatter.h"
+#include "ui/common/ChatPanel.h"
 #include "ui/common/Symbols.h"
 #include "ui/common/Widgets.h"
 #include "ui/permissions/PermissionManager.h"
@@ -126,7 +127,14 @@ HostView::HostView(ConnectionState& state, AppSettings& settings, PermissionMana
     m_shareButton->setCursor(Qt::PointingHandCursor);
     connect(m_shareButton, &QPushButton::clicked, this, &HostView::toggleSharing);
     layout->addWidget(m_shareButton);
-    layout->addWidget(buildBottomRow());
+    QWidget* bottomRow = buildBottomRow();
+    layout->addWidget(bottomRow);
+
+    // Floats at the right, just above the bottom row with the chat button.
+    m_chatPanel = new ChatPanelView(state, commands, this);
+    m_chatPanel->anchorBottomRight(layout->contentsMargins().right(),
+                                   layout->contentsMargins().bottom() +
+                                       bottomRow->sizeHint().height() + 6);
 
     connect(&state, &ConnectionState::statusChanged, this, &HostView::showStatus);
     connect(&state, &ConnectionState::localIDChanged, this, &HostView::showCredentials);
@@ -135,6 +143,7 @@ HostView::HostView(ConnectionState& state, AppSettings& settings, PermissionMana
     connect(&state, &ConnectionState::latencyMsChanged, this,
             [this](double ms) { m_latency->setText(QString::asprintf("%.0f ms", ms)); });
     connect(&state, &ConnectionState::unreadChatCountChanged, this, &HostView::showChatBadge);
+    connect(&state, &ConnectionState::showChatChanged, this, &HostView::showChatPanel);
     connect(&settings, &AppSettings::useFixedCredentialsChanged, m_fixedSwitch,
             &ToggleSwitch::setChecked);
     connect(&settings, &AppSettings::autoStartHostingChanged, m_autoStartSwitch,
@@ -148,6 +157,7 @@ HostView::HostView(ConnectionState& state, AppSettings& settings, PermissionMana
     showSharing();
     showPermissions();
     showChatBadge();
+    showChatPanel();
 }
 
 QWidget* HostView::buildCard() {
@@ -300,6 +310,10 @@ void HostView::showPermissions() {
 
 void HostView::showChatBadge() {
     static_cast<ChatButton*>(m_chatButton)->setBadge(m_state.unreadChatCount() >= 1);
+}
+
+void HostView::showChatPanel() {
+    m_chatPanel->setVisible(m_state.showChat());
 }
 
 void HostView::showEvent(QShowEvent* event) {

@@ -2,9 +2,10 @@
 
 // The sharing tab: status, the ID and password a Viewer needs, the switches
 // for fixed credentials and automatic start, the start/stop button, the
-// latency and the chat button. It keeps no state of its own: it shows the
-// shared state objects and writes to them, and asks the coordinator to start
-// or stop sharing through the command bus.
+// latency and the chat button, with the chat panel floating above them. It
+// keeps no state of its own: it shows the shared state objects and writes to
+// them, and asks the coordinator to start or stop sharing through the
+// command bus.
 
 #include <QWidget>
 
@@ -20,6 +21,7 @@ class ConnectionState;
 
 namespace velmarin::ui {
 
+class ChatPanelView;
 class PermissionManager;
 class PermissionsView;
 class StatusDot;
@@ -53,6 +55,7 @@ private:
     void showSharing();
     void showPermissions();
     void showChatBadge();
+    void showChatPanel();
 
     ConnectionState& m_state;
     AppSettings& m_settings;
@@ -71,6 +74,7 @@ private:
     QPushButton* m_shareButton = nullptr;
     QLabel* m_latency = nullptr;
     QAbstractButton* m_chatButton = nullptr;
+    ChatPanelView* m_chatPanel = nullptr;
 };
 
 } // namespace velmarin::ui

@@ -14,12 +14,14 @@
 #include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
 #include "ui/viewer/ConnectView.h"
+#include "ui/viewer/SystemInfoView.h"
 #include "ui/window/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -132,6 +134,32 @@ void render(const Gallery& gallery, const QString& name, bool permissionsGranted
     settle();
     gallery.save(name, grab(window));
     permissions.stopPolling();
+}
+
+// The Viewer's system information popover alone, with a plausible report.
+void renderSystemInfo(const Gallery& gallery) {
+    ConnectionState state;
+    protocol::SystemInfoMessage info;
+    info.deviceName = "Kantoor-pc";
+    info.operatingSystem = "Linux";
+    info.osVersion = "6.1.0";
+    info.architecture = "x86_64";
+    info.processorName = "AMD Ryzen 7 5800U with Radeon Graphics";
+    info.logicalProcessorCount = 16;
+    info.cpuUsagePercent = 37.4;
+    info.memoryUsedBytes = 9'663'676'416;
+    info.memoryTotalBytes = 16'518'803'456;
+    info.diskUsedBytes = 187'904'819'200;
+    info.diskTotalBytes = 502'468'108'288;
+    info.uptimeSeconds = 2 * 86400 + 5 * 3600 + 17 * 60;
+    state.setRemoteSystemInfo(info);
+    ui::RemoteSystemInfoView view(state);
+    view.move(40, 40);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        std::fprintf(stderr, "window not exposed\n");
+    settle();
+    gallery.save(QStringLiteral("system-info"), view.grab());
 }
 
 } // namespace
@@ -247,5 +275,23 @@ int main(int argc, char** argv) {
                window.selectTab(ui::MainWindow::Tab::connecting);
                state.setStatus(Status::error(QStringLiteral("Onjuist wachtwoord.")));
            });
+    render(gallery, QStringLiteral("chat-open"), true, [](ConnectionState& state, ui::MainWindow&) {
+        state.setIsSharing(true);
+        state.setLocalID(QStringLiteral("482913067"));
+        state.setStatus(Status::connected());
+        state.setLatencyMs(23.4);
+        const auto at = [](int hour, int minute) {
+            return static_cast<std::uint64_t>(
+                QDateTime(QDate::currentDate(), QTime(hour, minute)).toMSecsSinceEpoch());
+        };
+        state.setChatMessages({
+            {"viewer", "Hoi! Ik zie je scherm nu.", at(14, 2)},
+            {"host", "Top. Het gaat om de printerinstellingen.", at(14, 3)},
+            {"viewer", "Open eens het menu rechtsboven, dan kijk ik mee.", at(14, 3)},
+            {"host", "Gedaan", at(14, 5)},
+        });
+        state.setShowChat(true);
+    });
+    renderSystemInfo(gallery);
     return 0;
 }
