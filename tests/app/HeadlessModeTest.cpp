@@ -6,8 +6,6 @@
 #include "support/host/HostProcess.h"
 #include "support/x11/XvfbProcess.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,27 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct ProcessRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs velmarin with `args` while this process keeps its own event loop
-// (and so its Host) running.
-ProcessRun runVelmarin(const QStringList& args, const RelayProcess& relay) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
-                       QString::fromStdString(relay.hostPort()));
-    environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
-    // No screen to share, also when the tests run inside a desktop session.
-    environment.remove(QStringLiteral("DISPLAY"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VELMARIN_BINARY), args);
-    EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+// The velmarin binary without a screen, pointed at the test's relay.
+VelmarinRun runHeadless(const QStringList& args, const RelayProcess& relay) {
+    return runVelmarin(velmarinEnvironment({}, relay), args);
 }
 
 class HeadlessMode : public ::testing::Test {
@@ -51,20 +31,20 @@ TEST_F(HeadlessMode, ViewerWithAWrongPasswordFailsWithTheRelaysText) {
     host.startHosting();
     ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
 
-    const ProcessRun run = runVelmarin({"view", host.state.localID(), "raden2"}, env.relay);
+    const VelmarinRun run = runHeadless({"view", host.state.localID(), "raden2"}, env.relay);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("Fout: Onjuist wachtwoord.")))
         << run.err.toStdString();
 }
 
 TEST_F(HeadlessMode, HostWithoutCaptureBackendEndsWithTheCaptureError) {
-    const ProcessRun run = runVelmarin({"host", "--password", "geheim"}, env.relay);
+    const VelmarinRun run = runHeadless({"host", "--password", "geheim"}, env.relay);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral(
         "Fout: Screen capture niet beschikbaar. Geef toestemming in Systeeminstellingen.")))
         << run.err.toStdString();
 
-    const ProcessRun usage = runVelmarin({"view", "12-34", "geheim"}, env.relay);
+    const VelmarinRun usage = runHeadless({"view", "12-34", "geheim"}, env.relay);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_TRUE(usage.err.contains(QStringLiteral("Ongeldig ID"))) << usage.err.toStdString();
 }
@@ -85,7 +65,7 @@ TEST_F(HeadlessMode, FixedHostComesBackUnderItsIdBeforeTheRelayNoticesAndHidesIt
               QStringLiteral("723456789"))
         << second.transcript().toStdString();
 
-    const ProcessRun view = runVelmarin({"view", id, "vast-k7m9q", "--seconds", "2"}, env.relay);
+    const VelmarinRun view = runHeadless({"view", id, "vast-k7m9q", "--seconds", "2"}, env.relay);
     EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
     ::kill(static_cast<pid_t>(first.process().processId()), SIGKILL);
     second.process().terminate();

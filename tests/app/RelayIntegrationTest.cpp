@@ -29,22 +29,13 @@ protected:
     }
 
     // A Host connection registered with the relay; returns its ID.
-    static std::string registerHost(Peer& host, const std::string& password = "abc234") {
+    static std::string registerHost(Peer& host) {
         EXPECT_TRUE(host.connect());
-        host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
-        const auto registered = host.nextOf<RegisteredMessage>();
-        return registered ? registered->id : std::string();
+        return registerPeer(host, "abc234");
     }
-
-    static void pairViewer(Peer& viewer, const std::string& hostID,
-                           const std::string& password = "abc234") {
+    static void pairViewer(Peer& viewer, const std::string& hostID) {
         ASSERT_TRUE(viewer.connect());
-        viewer.send(ConnectMessage{.targetId = hostID});
-        const auto challenge = viewer.nextOf<ChallengeMessage>();
-        ASSERT_TRUE(challenge);
-        viewer.send(ChallengeResponseMessage{
-            .response = CryptoHelper::challengeResponse(password, challenge->nonce)});
-        ASSERT_TRUE(viewer.nextOf<ConnectedMessage>());
+        ASSERT_TRUE(pairPeer(viewer, hostID, "abc234"));
     }
 
     // This process as a Host on the relay, its messages through a router.

@@ -1,14 +1,12 @@
 #include "app/SystemInfoCollector.h"
 
+#include "support/Shell.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 #include <sys/statvfs.h>
-#include <thread>
 #include <unistd.h>
 
 namespace velmarin {
@@ -92,12 +90,7 @@ TEST_F(FakeRoot, ReadsDistributionProcessorAndUptimeWithFallbacksForMissingSourc
 }
 
 std::string run(const char* command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
-    std::string out;
-    char buffer[256];
-    while (pipe && fgets(buffer, sizeof buffer, pipe.get()))
-        out += buffer;
-    return out;
+    return testing::runShell(command).first;
 }
 
 TEST(SystemInfoCollector, AgreesWithTheRealSystem) {

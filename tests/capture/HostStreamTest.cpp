@@ -4,10 +4,10 @@
 #include "app/FrameQueue.h"
 #include "app/VideoSender.h"
 #include "capture/ScreenCaptureManager.h"
-#include "support/capture/CaptureProbe.h"
-#include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
+#include "support/capture/CaptureProbe.h"
+#include "support/capture/X11Painter.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayProcess.h"
 #include "support/x11/XvfbProcess.h"
@@ -52,13 +52,10 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     ASSERT_FALSE(password.isEmpty())
         << host.transcript().toStdString() << host.process().readAllStandardError().toStdString();
 
-    QProcess view;
-    view.setProcessEnvironment(host.environment());
-    view.start(QStringLiteral(VELMARIN_BINARY), {QStringLiteral("view"), id, password,
-                                                 QStringLiteral("--seconds"), QStringLiteral("6")});
-    ASSERT_TRUE(view.waitForFinished(40'000));
-    const QString out = QString::fromUtf8(view.readAllStandardOutput());
-    EXPECT_EQ(view.exitCode(), 0) << view.readAllStandardError().toStdString();
+    const VelmarinRun view =
+        runVelmarin(host.environment(), {"view", id, password, "--seconds", "6"});
+    const QString& out = view.out;
+    EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("Scherm van de host: 1920x1080"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("Monitoren: 1: Scherm 1 1920x1080 (primair)")));
 

@@ -19,14 +19,18 @@ using namespace std::chrono_literals;
 // More than two polls.
 constexpr auto kQuiet = 1200ms;
 
+// xclip on `display`, this process's own when empty.
+void onDisplay(QProcess& xclip, const QString& display) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    xclip.setProcessEnvironment(environment);
+}
+
 void copyWithXclip(const QByteArray& data, const QString& display = {},
                    const QString& type = QStringLiteral("UTF8_STRING")) {
     QProcess xclip;
-    if (!display.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), display);
-        xclip.setProcessEnvironment(environment);
-    }
+    onDisplay(xclip, display);
     // xclip stays in the background serving the selection until someone
     // else takes it.
     xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-i"});
@@ -37,11 +41,7 @@ void copyWithXclip(const QByteArray& data, const QString& display = {},
 
 QString pasteWithXclip(const QString& display = {}) {
     QProcess xclip;
-    if (!display.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), display);
-        xclip.setProcessEnvironment(environment);
-    }
+    onDisplay(xclip, display);
     xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-o"});
     // This process may own the selection: it answers from its event loop.
     waitUntil([&] { return xclip.state() == QProcess::NotRunning; }, 10s);

@@ -4,10 +4,10 @@
 
 #include "app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
+#include "support/host/HostProcess.h"
 #include "support/relay/RelayTestClient.h"
 
 #include <QByteArray>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -399,15 +399,10 @@ TEST_F(FileTransfer, HeadlessViewerExitsZeroOnlyWhenTheHostStoredTheFile) {
     const fs::path source = folder("bron"), downloads = folder("host");
     Side host({.files = into(downloads)});
     const auto run = [&](const QString& id, const fs::path& file) {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("DISPLAY"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VELMARIN_BINARY),
-                      {"view", id, "k7m2pq", "--send-file", QString::fromStdString(file.string())});
-        EXPECT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s));
-        return std::pair(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput() +
-                                                               process.readAllStandardError()));
+        const auto done = runVelmarin(
+            velmarinEnvironment({}, env.relay),
+            {"view", id, "k7m2pq", "--send-file", QString::fromStdString(file.string())});
+        return std::pair(done.exitCode, done.out + done.err);
     };
     const std::string bytes = randomBytes(300000, 4);
     writeFile(source / "los.bin", bytes);

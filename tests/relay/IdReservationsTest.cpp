@@ -62,3 +62,12 @@ TEST(IdReservations, TheLongestUnusedGoFirstWhenFull) {
     EXPECT_TRUE(reservations.held_for_other("111111111", kOtherHash, now));
     EXPECT_FALSE(reservations.held_for_other("222222222", kOtherHash, now));
 }
+
+TEST(IdReservations, AnIdIsHeldForItsPasswordOnlyUntilItsTimeIsUp) {
+    id_reservations reservations(60s, 10);
+    const auto now = id_reservations::clock::now();
+    reservations.record("700000004", kHash, now - 61s);
+    EXPECT_FALSE(reservations.held_for_other("700000004", kOtherHash, now));
+    EXPECT_TRUE(reservations.held_for_other("700000004", kOtherHash, now - 30s));
+    EXPECT_FALSE(reservations.held_for_other("700000004", kHash, now - 30s));
+}

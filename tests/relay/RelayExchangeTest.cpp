@@ -16,6 +16,10 @@ TEST(RelayExchange, PairingNeedsTheRootPathAKnownIdAFreeHostAndTheRightPassword)
     EXPECT_TRUE(host->ping()); // WebSocket pings are answered before any message
     const auto id = registerHost(*host, "k7m2pq");
     EXPECT_TRUE(std::regex_match(id, std::regex("[1-9][0-9]{8}"))) << id;
+    // A requested ID that is no ID gets a random one (a free, valid one is
+    // honoured: RelayIds, and the fixed-ID tests of the coordinator).
+    const auto instead = registerHost(*client(relay), "k7m2pq", "12345");
+    EXPECT_TRUE(std::regex_match(instead, std::regex("[1-9][0-9]{8}"))) << instead;
 
     auto intruder = client(relay);
     EXPECT_EQ(connectViewer(*intruder, id, "k7m2pr"), "Onjuist wachtwoord.");
@@ -107,24 +111,6 @@ TEST(RelayExchange, ViewerLeavingKeepsTheHostAndHostLeavingFreesTheId) {
     // Messages after the end of the session go nowhere and draw no error.
     t.viewer->send(proto::MouseEventMessage{.action = "move"});
     EXPECT_FALSE(t.viewer->receive(200ms).has_value());
-}
-
-TEST(RelayExchange, RequestedIdIsHonouredAndReusedAfterTheHostReconnects) {
-    RelayProcess relay;
-    auto first = client(relay);
-    EXPECT_EQ(registerHost(*first, "abc234", "555123456"), "555123456");
-    EXPECT_EQ(registerHost(*client(relay), "abc234", "12345").size(), 9u); // not nine digits
-    first->close();
-    // The closed connection may take a moment to be noticed.
-    std::unique_ptr<RelayTestClient> again;
-    std::string id;
-    for (int attempt = 0; attempt < 50 && id != "555123456"; ++attempt) {
-        std::this_thread::sleep_for(attempt ? 20ms : 0ms);
-        again = client(relay);
-        id = registerHost(*again, "abc234", "555123456");
-    }
-    EXPECT_EQ(id, "555123456");
-    EXPECT_EQ(connectViewer(*client(relay), id, "abc234"), "connected");
 }
 
 TEST(RelayExchange, PresenceReportsOnlineBusyAndOfflineOnAnyConnection) {

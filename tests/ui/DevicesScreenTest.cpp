@@ -137,6 +137,7 @@ TEST_F(DevicesScreen, ConnectingNeedsTheStoredPasswordAndNoSharing) {
                       Qt::LeftButton);
     EXPECT_TRUE(posted.isEmpty());
     EXPECT_TRUE(child<QLabel>("devicesProblem")->text().contains(devices::kNoStoredPassword));
+    EXPECT_FALSE(book.find("777888999")->lastConnected);
 
     state.setIsSharing(true);
     QTest::mouseClick(child("device-111222333")->findChild<QPushButton*>("connect"),
@@ -150,6 +151,7 @@ TEST_F(DevicesScreen, ConnectingNeedsTheStoredPasswordAndNoSharing) {
     EXPECT_EQ(posted.front().front().toString(), Command::startViewing);
     EXPECT_EQ(state.remoteID(), QStringLiteral("111222333"));
     EXPECT_EQ(state.remotePassword(), QStringLiteral("vast-k7m9q"));
+    EXPECT_TRUE(book.find("111222333")->lastConnected);
 }
 
 TEST(RelativeTime, ShortDutchUnitsRoundedDown) {

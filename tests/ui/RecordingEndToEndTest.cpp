@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -38,9 +37,7 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
     ASSERT_FALSE(password.isEmpty()) << host.transcript().toStdString();
 
     const QString file = dir.filePath("sessie.mp4");
-    QProcess view;
-    view.setProcessEnvironment(host.environment());
-    view.start(VELMARIN_BINARY, {"view", id, password, "--seconds", "4", "--record", file});
+    VelmarinRun view;
     {
         // Something moving on the boundary, away from the points read below,
         // so the Host keeps sending.
@@ -51,10 +48,11 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
             painter.fill(left, 380, 40, 20, 0xff0000);
             painter.fill(left, 400, 40, 20, 0x0000ff);
         });
-        ASSERT_TRUE(view.waitForFinished(40'000));
+        view = runVelmarin(host.environment(),
+                           {"view", id, password, "--seconds", "4", "--record", file});
     }
-    const QString out = QString::fromUtf8(view.readAllStandardOutput());
-    EXPECT_EQ(view.exitCode(), 0) << view.readAllStandardError().toStdString();
+    const QString& out = view.out;
+    EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
     EXPECT_TRUE(out.contains("Opname gestart: " + file)) << out.toStdString();
     EXPECT_TRUE(out.contains("Opname beëindigd: " + file)) << out.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("sessie-onvoltooid.mp4")));
@@ -86,17 +84,13 @@ TEST(RecordingEndToEnd, ARecordingIntoAMissingFolderIsRefusedBeforeConnecting) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
     QTemporaryDir dir;
-    QProcess view;
-    view.start(VELMARIN_BINARY, {"view", "123-456-789", "geheim", "--record",
-                                 dir.filePath("bestaat-niet/sessie.mp4")});
-    ASSERT_TRUE(view.waitForFinished(15'000));
-    EXPECT_EQ(view.exitCode(), 2);
-    EXPECT_TRUE(
-        QString::fromUtf8(view.readAllStandardError())
-            .startsWith("De map voor de opname bestaat niet: " + dir.filePath("bestaat-niet")));
-
-    view.start(VELMARIN_BINARY, {"view", "123-456-789", "geheim", "--record"});
-    ASSERT_TRUE(view.waitForFinished(15'000));
-    EXPECT_EQ(view.exitCode(), 2);
-    EXPECT_TRUE(view.readAllStandardError().startsWith("--record verwacht een bestandsnaam."));
+    const auto environment = QProcessEnvironment::systemEnvironment();
+    const auto missing = runVelmarin(environment, {"view", "123-456-789", "geheim", "--record",
+                                                   dir.filePath("bestaat-niet/sessie.mp4")});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.startsWith("De map voor de opname bestaat niet: " +
+                                       dir.filePath("bestaat-niet")));
+    const auto bare = runVelmarin(environment, {"view", "123-456-789", "geheim", "--record"});
+    EXPECT_EQ(bare.exitCode, 2);
+    EXPECT_TRUE(bare.err.startsWith("--record verwacht een bestandsnaam."));
 }

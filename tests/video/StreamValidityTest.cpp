@@ -2,14 +2,14 @@
 // tools accept, as any Viewer or recording relies on.
 
 #include "protocol/VideoFrame.h"
+#include "support/Shell.h"
 #include "support/video/CodecHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -20,14 +20,11 @@ using namespace testing;
 
 // ffprobe's output lines, its complaints included.
 std::vector<std::string> ffprobe(const std::string& arguments) {
-    const std::string command = "ffprobe -v error " + arguments + " 2>&1";
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::istringstream out(
+        velmarin::testing::runShell("ffprobe -v error " + arguments + " 2>&1").first);
     std::vector<std::string> lines;
-    char buffer[512];
-    while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) {
-        lines.emplace_back(buffer);
-        lines.back().erase(lines.back().find_last_not_of("\r\n") + 1);
-    }
+    for (std::string line; std::getline(out, line);)
+        lines.push_back(line);
     return lines;
 }
 

@@ -1,11 +1,6 @@
 #include "support/capture/X11Painter.h"
 
-#include "support/x11/RandrMonitor.h"
-
-#include <xcb/randr.h>
-
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 namespace velmarin::testing {
@@ -17,9 +12,6 @@ X11Painter::X11Painter(const std::string& display)
     m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
     m_gc = xcb_generate_id(m_connection);
     xcb_create_gc(m_connection, m_gc, m_root, 0, nullptr);
-    auto* version = xcb_randr_query_version_reply(
-        m_connection, xcb_randr_query_version(m_connection, 1, 5), nullptr);
-    std::free(version);
 }
 
 X11Painter::~X11Painter() {
@@ -36,20 +28,6 @@ void X11Painter::fill(int x, int y, int width, int height, std::uint32_t rgb) {
                                static_cast<std::uint16_t>(height)};
     xcb_poly_fill_rectangle(m_connection, m_root, m_gc, 1, &rect);
     sync();
-}
-
-void X11Painter::setMonitor(const std::string& name, int x, int y, int width, int height,
-                            bool primary) {
-    auto* atom = xcb_intern_atom_reply(
-        m_connection,
-        xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-        nullptr);
-    if (!atom)
-        throw std::runtime_error("intern atom failed");
-    const xcb_atom_t nameAtom = atom->atom;
-    std::free(atom);
-    if (!setRandrMonitor(m_connection, m_root, nameAtom, x, y, width, height, primary))
-        throw std::runtime_error("RRSetMonitor failed");
 }
 
 void X11Painter::movePointer(int x, int y) {

@@ -4,6 +4,8 @@
 // rectangles on the root window, RandR monitors (which live as long as this
 // connection), and pointer moves.
 
+#include "support/x11/RandrMonitor.h"
+
 #include <xcb/xcb.h>
 
 #include <atomic>
@@ -25,7 +27,9 @@ public:
     // `rgb` is 0xRRGGBB. Returns once the server has drawn it.
     void fill(int x, int y, int width, int height, std::uint32_t rgb);
     // Defines (or replaces) the RandR monitor `name`.
-    void setMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
+    void setMonitor(const std::string& name, int x, int y, int width, int height, bool primary) {
+        setRandrMonitor(m_connection, name, x, y, width, height, primary);
+    }
     void movePointer(int x, int y);
     void sync();
 

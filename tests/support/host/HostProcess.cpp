@@ -1,5 +1,7 @@
 #include "support/host/HostProcess.h"
 
+#include "support/WaitUntil.h"
+
 #include <chrono>
 
 namespace velmarin::testing {
@@ -9,13 +11,29 @@ using namespace std::chrono_literals;
 QProcessEnvironment velmarinEnvironment(const std::string& display, const RelayProcess& relay,
                                         const QString& configHome) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
+    if (display.empty())
+        environment.remove(QStringLiteral("DISPLAY"));
+    else
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
     environment.insert(QStringLiteral("VELMARIN_RELAY_HOST"),
                        QString::fromStdString(relay.hostPort()));
     environment.insert(QStringLiteral("VELMARIN_RELAY_CA"), QString::fromStdString(relay.caFile()));
     if (!configHome.isEmpty())
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     return environment;
+}
+
+VelmarinRun runVelmarin(const QProcessEnvironment& environment, const QStringList& arguments,
+                        const QByteArray& input) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VELMARIN_BINARY), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    const bool ended = waitUntil([&] { return process.state() == QProcess::NotRunning; }, 40s);
+    const bool normal = ended && process.exitStatus() == QProcess::NormalExit;
+    return {normal ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,

@@ -30,10 +30,22 @@
 
 namespace velmarin::testing {
 
-// The environment of a `velmarin` process on `display` that reaches `relay`;
+// The environment of a `velmarin` process on `display` (none when empty:
+// no screen to share, also inside a desktop session) that reaches `relay`;
 // `configHome`, when given, becomes its XDG_CONFIG_HOME.
 QProcessEnvironment velmarinEnvironment(const std::string& display, const RelayProcess& relay,
                                         const QString& configHome = {});
+
+struct VelmarinRun {
+    int exitCode = -1; // -1 when it crashed or did not end in time
+    QString out;
+    QString err;
+};
+// Runs `velmarin arguments` to its end (40 s at most) with `input` on its
+// standard input. The event loop keeps turning meanwhile, so a Host or
+// Viewer in this process goes on serving it.
+VelmarinRun runVelmarin(const QProcessEnvironment& environment, const QStringList& arguments,
+                        const QByteArray& input = {});
 
 class HostProcess {
 public:

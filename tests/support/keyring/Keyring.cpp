@@ -1,6 +1,7 @@
 #include "support/keyring/Keyring.h"
 
-#include <cstdio>
+#include "support/Shell.h"
+
 #include <gio/gio.h>
 #include <memory>
 #include <sstream>
@@ -9,23 +10,6 @@
 namespace velmarin::testing::keyring {
 
 namespace {
-
-struct PipeClose {
-    void operator()(FILE* pipe) const { pclose(pipe); }
-};
-
-// Runs a shell command; its standard output and exit status.
-std::pair<std::string, int> run(const std::string& command) {
-    std::unique_ptr<FILE, PipeClose> pipe(popen(command.c_str(), "r"));
-    if (!pipe)
-        throw std::runtime_error("cannot run " + command);
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;)
-        out.append(buffer, n);
-    const int status = pclose(pipe.release());
-    return {out, status};
-}
 
 std::string quoted(const std::string& text) {
     std::string out = "'";
@@ -63,8 +47,8 @@ VariantPtr call(const char* destination, const char* path, const char* interface
 } // namespace
 
 std::optional<std::string> lookup(const std::string& service, const std::string& account) {
-    auto [out, status] = run("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
-                             quoted(service) + " account " + quoted(account) + " 2>/dev/null");
+    auto [out, status] = runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
+                                  quoted(service) + " account " + quoted(account) + " 2>/dev/null");
     if (status != 0)
         return std::nullopt;
     return out;
@@ -72,8 +56,8 @@ std::optional<std::string> lookup(const std::string& service, const std::string&
 
 int itemCount(const std::string& service, const std::string& account) {
     const auto [out, status] =
-        run("env -u SECRET_SERVICE_BUS_NAME secret-tool search --all service " + quoted(service) +
-            " account " + quoted(account) + " 2>&1");
+        runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool search --all service " +
+                 quoted(service) + " account " + quoted(account) + " 2>&1");
     int count = 0;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);)

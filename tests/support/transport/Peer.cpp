@@ -80,23 +80,29 @@ std::vector<transport::WebSocketError> Peer::disconnects() const {
     return m_disconnects;
 }
 
+std::string registerPeer(Peer& host, const std::string& password) {
+    host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
+    const auto registered = host.nextOf<RegisteredMessage>();
+    return registered ? registered->id : std::string();
+}
+
+bool pairPeer(Peer& viewer, const std::string& hostID, const std::string& password) {
+    viewer.send(ConnectMessage{.targetId = hostID});
+    const auto challenge = viewer.nextOf<ChallengeMessage>();
+    return challenge &&
+           viewer.send(ChallengeResponseMessage{
+               .response = CryptoHelper::challengeResponse(password, challenge->nonce)}) &&
+           viewer.nextOf<ConnectedMessage>();
+}
+
 PairedPeers::PairedPeers(const std::string& url, const std::string& password)
     : host(url)
     , viewer(url) {
     if (!host.connect() || !viewer.connect())
         throw std::runtime_error("peers could not connect");
-    host.send(RegisterMessage{.passwordHash = CryptoHelper::sha256hex(password)});
-    const auto registered = host.nextOf<RegisteredMessage>();
-    if (!registered)
-        throw std::runtime_error("host was not registered");
-    hostID = registered->id;
-    viewer.send(ConnectMessage{.targetId = hostID});
-    const auto challenge = viewer.nextOf<ChallengeMessage>();
-    if (!challenge)
-        throw std::runtime_error("viewer got no challenge");
-    viewer.send(ChallengeResponseMessage{
-        .response = CryptoHelper::challengeResponse(password, challenge->nonce)});
-    if (!viewer.nextOf<ConnectedMessage>() || !host.nextOf<ViewerConnectedMessage>())
+    hostID = registerPeer(host, password);
+    if (hostID.empty() || !pairPeer(viewer, hostID, password) ||
+        !host.nextOf<ViewerConnectedMessage>())
         throw std::runtime_error("peers were not paired");
 }
 

@@ -79,6 +79,11 @@ private:
     std::unique_ptr<transport::WebSocketManager> m_manager;
 };
 
+// A connected Host's registration with `password`: its ID, or "" when refused.
+std::string registerPeer(Peer& host, const std::string& password);
+// A connected Viewer's connect, challenge and answer: whether it was paired.
+bool pairPeer(Peer& viewer, const std::string& hostID, const std::string& password);
+
 // A Host registered with `password` and a Viewer paired with it through the
 // relay at `url`.
 struct PairedPeers {

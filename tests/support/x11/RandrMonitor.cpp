@@ -5,12 +5,28 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
 #include <sys/uio.h>
 
 namespace velmarin::testing {
 
-bool setRandrMonitor(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t name, int x, int y,
-                     int width, int height, bool primary) {
+void setRandrMonitor(xcb_connection_t* connection, const std::string& name, int x, int y, int width,
+                     int height, bool primary) {
+    // Monitors need RandR 1.5; the server holds a client to the version it asked for.
+    const std::unique_ptr<xcb_randr_query_version_reply_t, decltype(&std::free)> version(
+        xcb_randr_query_version_reply(connection, xcb_randr_query_version(connection, 1, 6),
+                                      nullptr),
+        &std::free);
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr),
+        &std::free);
+    if (!version || !atom)
+        throw std::runtime_error("RandR unavailable");
+
     // Sent by hand: libxcb 1.15's xcb_randr_set_monitor miscounts the
     // request length, which aborts or breaks the connection.
     struct Request {
@@ -19,9 +35,9 @@ bool setRandrMonitor(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t
         std::uint16_t length = 0;
         xcb_window_t window = 0;
     } request;
-    request.window = root;
+    request.window = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     xcb_randr_monitor_info_t info{};
-    info.name = name;
+    info.name = atom->atom;
     info.primary = primary;
     info.x = static_cast<std::int16_t>(x);
     info.y = static_cast<std::int16_t>(y);
@@ -38,9 +54,8 @@ bool setRandrMonitor(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t
         xcb_send_request(connection, XCB_REQUEST_CHECKED, parts + 2, &protocol)};
     if (auto* error = xcb_request_check(connection, cookie)) {
         std::free(error);
-        return false;
+        throw std::runtime_error("RandR refused monitor " + name);
     }
-    return true;
 }
 
 } // namespace velmarin::testing

@@ -1,24 +1,25 @@
 #pragma once
 
 // Defines a RandR monitor on a test X server, as `xrandr --setmonitor`
-// would. The monitor lives as long as `connection`; the connection must have
-// asked for RandR 1.5 or later first (xcb_randr_query_version).
+// would. The monitor lives as long as `connection`.
 //
 // Usage (link the CMake target `velmarin_test_x11`):
 //
 //     #include "support/x11/RandrMonitor.h"
 //
-//     if (!velmarin::testing::setRandrMonitor(connection, root, nameAtom, 1280, 0, 1280, 800))
-//         ... the server refused it ...
+//     velmarin::testing::setRandrMonitor(connection, "RIGHT", 1280, 0, 1280, 800);
 
 #include <xcb/xcb.h>
 
+#include <string>
+
 namespace velmarin::testing {
 
-// Sends RRSetMonitor and waits for the server's answer; false when it
-// refused the monitor. The physical size is a quarter of a millimetre per
-// pixel.
-bool setRandrMonitor(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t name, int x, int y,
-                     int width, int height, bool primary = false);
+// Asks for RandR 1.6 on `connection`, sends RRSetMonitor for the first
+// screen's root and waits for the server's answer; throws
+// std::runtime_error when it refused the monitor. The physical size is a
+// quarter of a millimetre per pixel.
+void setRandrMonitor(xcb_connection_t* connection, const std::string& name, int x, int y, int width,
+                     int height, bool primary = false);
 
 } // namespace velmarin::testing

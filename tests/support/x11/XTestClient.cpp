@@ -1,9 +1,5 @@
 #include "support/x11/XTestClient.h"
 
-#include "support/x11/RandrMonitor.h"
-
-#include <xcb/randr.h>
-
 #include <cstdlib>
 #include <poll.h>
 #include <stdexcept>
@@ -49,20 +45,6 @@ void XTestClient::openWindow(int x, int y, int width, int height) {
     xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
     // A round trip: the window is mapped and focused before anything is injected.
     free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-}
-
-void XTestClient::setMonitor(const std::string& name, int x, int y, int width, int height) {
-    // Monitors need RandR 1.5; the server holds a client to the version it asked for.
-    auto version = reply(xcb_randr_query_version_reply(
-        m_connection, xcb_randr_query_version(m_connection, 1, 6), nullptr));
-    auto atom = reply(xcb_intern_atom_reply(
-        m_connection,
-        xcb_intern_atom(m_connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-        nullptr));
-    if (!version || !atom)
-        throw std::runtime_error("RandR unavailable");
-    if (!setRandrMonitor(m_connection, m_screen->root, atom->atom, x, y, width, height))
-        throw std::runtime_error("RandR refused monitor " + name);
 }
 
 void XTestClient::drain(bool block) {

@@ -4,6 +4,8 @@
 // and button events it receives (with the keysym the keymap gives them), and
 // read-backs of the server's pointer and keyboard state.
 
+#include "support/x11/RandrMonitor.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
@@ -34,7 +36,9 @@ public:
     // keyboard focus and starts recording its events.
     void openWindow(int x, int y, int width, int height);
     // Defines a RandR monitor; it lives as long as this client.
-    void setMonitor(const std::string& name, int x, int y, int width, int height);
+    void setMonitor(const std::string& name, int x, int y, int width, int height) {
+        setRandrMonitor(m_connection, name, x, y, width, height);
+    }
 
     // Waits until `count` events have arrived (or `timeout` passed) and
     // returns all recorded so far.
