@@ -6,6 +6,8 @@
 #include "interfaces/Log.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 namespace velmarin {
@@ -307,12 +309,21 @@ void AppCoordinator::installFileTransferHandlers() {
             const std::string& path = outcome.savedPath;
             const QString name = QString::fromStdString(path.substr(path.rfind('/') + 1));
             m_state->log(QStringLiteral("Bestand ontvangen: ") + name);
+            m_state->setFileTransferNotice(QStringLiteral("Bestand ontvangen: ") + name);
             // The name and 1.0 stay on screen until the next transfer.
             m_state->setFileTransferProgress(1.0);
             return;
         }
-        if (!outcome.reason.empty())
-            m_state->log(QString::fromStdString(outcome.reason));
+        if (outcome.kind == Kind::sent) {
+            m_state->setFileTransferNotice(QStringLiteral("Bestand verstuurd: ") +
+                                           QString::fromStdString(outcome.fileName));
+        } else {
+            const QString reason = outcome.reason.empty()
+                                       ? QStringLiteral("Het bestand is niet verstuurd.")
+                                       : QString::fromStdString(outcome.reason);
+            m_state->log(reason);
+            m_state->setFileTransferNotice(reason);
+        }
         m_state->setFileTransferProgress(std::nullopt);
         m_state->setFileTransferName(std::nullopt);
     };
@@ -372,6 +383,28 @@ void AppCoordinator::sendSpotlight(const SpotlightMessage& message) {
 
 void AppCoordinator::sendSpecialKeys(const QString& combo) {
     sendMessage(SpecialKeysMessage{.combo = combo.toStdString()});
+}
+
+bool AppCoordinator::sendFile(const QString& path) {
+    FileTransferHandler* const files = m_components.fileTransfer.get();
+    if (!files || !m_state || m_state->status().kind() != Status::Kind::connected)
+        return false;
+    m_state->setFileTransferNotice(std::nullopt);
+    if (!files->startSending(QFile::encodeName(path).toStdString()))
+        return false; // the outcome says why
+    m_state->setFileTransferName(QFileInfo(path).fileName());
+    m_state->setFileTransferProgress(0.0);
+    return true;
+}
+
+void AppCoordinator::setRecording(bool on) {
+    SessionRecorder* const recorder = m_components.recorder.get();
+    if (!recorder)
+        return;
+    if (on && m_viewer)
+        recorder->start({});
+    else if (!on)
+        recorder->stop();
 }
 
 void AppCoordinator::terminate() {

@@ -55,6 +55,12 @@ public:
     void sendDrawClear();
     void sendSpotlight(const protocol::SpotlightMessage& message);
     void sendSpecialKeys(const QString& combo);
+    // Offers a local file to the peer while connected; its name and progress
+    // show in the state, how it ended in fileTransferNotice. False when it
+    // does not start (another transfer runs, the file cannot be read).
+    bool sendFile(const QString& path);
+    // Starts (while viewing) or stops recording into the Videos folder.
+    void setRecording(bool on);
 
     // The process is ending: stops a reconnect and closes the connection.
     void terminate();

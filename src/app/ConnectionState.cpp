@@ -126,6 +126,10 @@ void ConnectionState::setFileTransferName(const std::optional<QString>& value) {
     assign(this, m_fileTransferName, value, &ConnectionState::fileTransferNameChanged);
 }
 
+void ConnectionState::setFileTransferNotice(const std::optional<QString>& value) {
+    assign(this, m_fileTransferNotice, value, &ConnectionState::fileTransferNoticeChanged);
+}
+
 void ConnectionState::setTimeFormatter(std::function<QString()> formatter) {
     m_timeFormatter = std::move(formatter);
 }

@@ -75,6 +75,10 @@ public:
     void setFileTransferProgress(const std::optional<double>& value);
     const std::optional<QString>& fileTransferName() const { return m_fileTransferName; }
     void setFileTransferName(const std::optional<QString>& value);
+    // How the last transfer ended, in Dutch ("Bestand verstuurd: …", or why
+    // it failed); cleared when the next one starts.
+    const std::optional<QString>& fileTransferNotice() const { return m_fileTransferNotice; }
+    void setFileTransferNotice(const std::optional<QString>& value);
 
     // The connection log: "[time] message\n" lines, newest first.
     const QString& debugLog() const { return m_debugLog; }
@@ -109,6 +113,7 @@ signals:
     void remoteSystemInfoChanged(const std::optional<protocol::SystemInfoMessage>& value);
     void fileTransferProgressChanged(const std::optional<double>& value);
     void fileTransferNameChanged(const std::optional<QString>& value);
+    void fileTransferNoticeChanged(const std::optional<QString>& value);
     void debugLogChanged(const QString& value);
 
 private:
@@ -134,6 +139,7 @@ private:
     std::optional<protocol::SystemInfoMessage> m_remoteSystemInfo;
     std::optional<double> m_fileTransferProgress;
     std::optional<QString> m_fileTransferName;
+    std::optional<QString> m_fileTransferNotice;
     QString m_debugLog;
     std::function<QString()> m_timeFormatter;
 };
