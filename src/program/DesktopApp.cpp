@@ -15,6 +15,7 @@
 #include "ui/viewer/ConnectView.h"
 #include "ui/viewer/DisplayViewFactory.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
+#include "ui/viewer/ViewerScreen.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/SharingIndicator.h"
 
@@ -52,6 +53,26 @@ ui::PermissionManager::Probes desktopProbes() {
     };
     probes.openPage = [](const QString& page) { QDesktopServices::openUrl(QUrl(page)); };
     return probes;
+}
+
+ui::ViewerScreen* makeViewerScreen(ConnectionState& state, CommandBus& commands,
+                                   AppCoordinator& coordinator, ui::RemoteDisplayBridge& bridge,
+                                   ui::MainWindow& window) {
+    ui::ViewerActions actions{
+        .sendDraw = [&](const protocol::DrawMessage& message) { coordinator.sendDraw(message); },
+        .sendDrawClear = [&] { coordinator.sendDrawClear(); },
+        .sendSpotlight =
+            [&](const protocol::SpotlightMessage& message) { coordinator.sendSpotlight(message); },
+        .sendSpecialKeys = [&](const QString& combo) { coordinator.sendSpecialKeys(combo); },
+        .setRecording = [&](bool on) { coordinator.setRecording(on); },
+        .sendFile = [&](const QString& path) { return coordinator.sendFile(path); },
+    };
+    auto* screen = new ui::ViewerScreen(state, commands, std::move(actions),
+                                        ui::makeRemoteDisplayView(bridge).release(),
+                                        [&] { return coordinator.hostScreenSize(); });
+    screen->toggleFullScreen = [&window] { window.toggleFullScreen(); };
+    bridge.onFilesDropped = [screen](const QStringList& paths) { screen->dropFiles(paths); };
+    return screen;
 }
 
 } // namespace
@@ -93,11 +114,12 @@ int runDesktop(int& argc, char** argv) {
                      [&] { coordinator.setup(state, settings, &userDevices.recents); });
     QObject::connect(&window, &ui::MainWindow::viewerConnectedChanged, &window,
                      [&](bool connected) { delegate.isViewerActive = connected; });
-    // The display widget is made when the first viewing session starts, so
+    // The Viewer's screen is made when the first viewing session starts, so
     // a Host never pays for an OpenGL context.
     QObject::connect(&state, &ConnectionState::isViewingChanged, &window, [&](bool viewing) {
         if (viewing && !displayBridge.displayView())
-            window.setRemoteScreen(ui::makeRemoteDisplayView(displayBridge).release());
+            window.setRemoteScreen(makeViewerScreen(state, commands, coordinator, displayBridge,
+                                                    window));
     });
     window.shouldClose = [&] {
         if (delegate.windowShouldClose() == AppDelegate::CloseAction::close)

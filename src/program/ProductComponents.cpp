@@ -35,8 +35,7 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     // session on a display.
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         components.clipboard = std::make_unique<collab::QtClipboardSync>();
-    // Received files go to the user's Downloads folder; the first file
-    // dropped on the remote display is sent.
+    // Received files go to the user's Downloads folder.
     collab::FileTransferManager::Options transfer{
         .downloads =
             QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
@@ -44,12 +43,7 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     // The benchmark compares the window with one chunk per acknowledgement.
     if (const int window = qEnvironmentVariableIntValue("VELMARIN_FILE_WINDOW"); window > 0)
         transfer.window = std::min(window, 64);
-    auto files = std::make_unique<collab::FileTransferManager>(std::move(transfer));
-    displayBridge.onFilesDropped = [sender = files.get()](const QStringList& paths) {
-        if (!paths.isEmpty())
-            sender->startSending(QFile::encodeName(paths.front()).toStdString());
-    };
-    components.fileTransfer = std::move(files);
+    components.fileTransfer = std::make_unique<collab::FileTransferManager>(std::move(transfer));
     if (mode == ProductMode::desktop) // a window needs the desktop application
         components.makeOverlay = [capturedArea] {
             return std::make_unique<ui::AnnotationOverlayWindow>([capturedArea] {

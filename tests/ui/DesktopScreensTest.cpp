@@ -175,7 +175,7 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     EXPECT_EQ(state.unreadChatCount(), 0);
 }
 
-TEST_F(DesktopScreens, AnEndedSessionAlertsAndViewingEndsAtTheStartingSize) {
+TEST_F(DesktopScreens, ViewingTakesMostOfTheScreenAndAnEndedSessionAlertsAndReturnsToTheStartingSize) {
     auto window = openWindow();
     auto* remote = new QLabel("remote");
     window->setRemoteScreen(remote);
@@ -188,13 +188,17 @@ TEST_F(DesktopScreens, AnEndedSessionAlertsAndViewingEndsAtTheStartingSize) {
     state.setStatus(Status::connected());
     EXPECT_TRUE(viewerActive);
     EXPECT_TRUE(remote->isVisible());
+    // Connected: 80 % of the screen, centred.
+    const QRect area = window->screen()->availableGeometry();
+    const QRect large = centredFrame(QSize(area.width() * 8 / 10, area.height() * 8 / 10), area);
+    EXPECT_TRUE(waitUntil([&] { return window->geometry() == large; }));
 
     state.setDisconnectMessage(QStringLiteral("De host heeft de verbinding verbroken."));
     state.setIsViewing(false);
     EXPECT_FALSE(viewerActive);
     EXPECT_FALSE(remote->isVisible());
-    const QRect area = window->screen()->availableGeometry();
-    EXPECT_EQ(window->geometry(), centredFrame(kMainWindowSize, area));
+    EXPECT_TRUE(
+        waitUntil([&] { return window->geometry() == centredFrame(kMainWindowSize, area); }));
 
     ASSERT_TRUE(waitUntil([&] { return window->alert() && window->alert()->isVisible(); }));
     EXPECT_EQ(window->alert()->informativeText(), "De host heeft de verbinding verbroken.");

@@ -50,6 +50,18 @@ SymbolSource source(Symbol symbol) {
     case Symbol::eyeSlash: return {"eye-slash", ""};
     case Symbol::chats: return {"chats", ""};
     case Symbol::send: return {"send", ""};
+    case Symbol::monitor: return {"monitor", "video-display"};
+    case Symbol::laser: return {"laser", ""};
+    case Symbol::penTip: return {"pen-tip", ""};
+    case Symbol::spotlight: return {"spotlight", ""};
+    case Symbol::keyboard: return {"keyboard", "input-keyboard"};
+    case Symbol::info: return {"info-circle", ""};
+    case Symbol::gauge: return {"gauge", ""};
+    case Symbol::record: return {"record", ""};
+    case Symbol::recordStop: return {"record-stop", ""};
+    case Symbol::fullScreen: return {"fullscreen", "view-fullscreen"};
+    case Symbol::document: return {"document", ""};
+    case Symbol::documentDrop: return {"document-download", ""};
     }
     return {"logo", ""};
 }

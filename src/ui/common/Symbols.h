@@ -33,11 +33,23 @@ enum class Symbol {
     plus,        // add a device
     xmark,       // cancel the form
     pencil,      // rename
-    trash,       // delete
+    trash,       // delete; clear the drawing
     eye,         // show the password
     eyeSlash,    // hide it again
     chats,       // the chat panel's title
     send,        // send a chat message
+    monitor,     // the Viewer toolbar: monitor menu
+    laser,       // … laser pointer
+    penTip,      // … pen
+    spotlight,   // … spotlight
+    keyboard,    // … Ctrl-Alt-Del
+    info,        // … system information
+    gauge,       // … quality
+    record,      // … start recording
+    recordStop,  // … stop recording
+    fullScreen,  // … full screen
+    document,    // a file being transferred
+    documentDrop, // a file dragged over the remote screen
 };
 
 // The theme icon when one fits and no colour is asked for; the bundled

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPropertyAnimation>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -277,8 +278,37 @@ void MainWindow::updateViewerConnected() {
         m_pages->setCurrentWidget(m_home);
     }
     emit viewerConnectedChanged(connected);
-    if (!connected && isVisible() && !isMinimized())
-        setGeometry(centredFrame(kMainWindowSize, availableArea()));
+    if (!isVisible() || isMinimized())
+        return;
+    if (!connected && isFullScreen())
+        showNormal();
+    if (isFullScreen())
+        return;
+    // Connected: most of the screen for the Host's picture; afterwards the
+    // window's own size again.
+    const QRect area = availableArea();
+    const QSize size = connected ? QSize(area.width() * 8 / 10, area.height() * 8 / 10)
+                                 : kMainWindowSize;
+    animateGeometry(centredFrame(size, area));
+}
+
+void MainWindow::animateGeometry(const QRect& frame) {
+    if (!m_resize) {
+        m_resize = new QPropertyAnimation(this, "geometry", this);
+        m_resize->setDuration(kResizeAnimationMs);
+        m_resize->setEasingCurve(QEasingCurve::OutCubic);
+    }
+    m_resize->stop();
+    m_resize->setStartValue(geometry());
+    m_resize->setEndValue(frame);
+    m_resize->start();
+}
+
+void MainWindow::toggleFullScreen() {
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
 }
 
 void MainWindow::applyFirstAppearanceRules() {

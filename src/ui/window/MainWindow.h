@@ -15,6 +15,7 @@
 
 class QButtonGroup;
 class QMenu;
+class QPropertyAnimation;
 
 class QStackedWidget;
 class QToolButton;
@@ -31,6 +32,7 @@ class PermissionManager;
 
 inline constexpr QSize kMainWindowSize{820, 550};
 inline constexpr QSize kMinimumContentSize{500, 500};
+inline constexpr int kResizeAnimationMs = 200;
 
 // `size` centred in `area`: the exact middle, where QRect::center() would
 // round towards the top left.
@@ -60,6 +62,9 @@ public:
     // The usable part of the screen the window is on.
     QRect availableArea() const;
 
+    // Full screen and back (the Viewer toolbar's button).
+    void toggleFullScreen();
+
     void showAbout();
     void showSettings();
     AboutWindow* aboutWindow() const { return m_about; }
@@ -88,6 +93,7 @@ private:
     void updateConnectingTab();
     void updateViewerConnected();
     void showDisconnectAlert();
+    void animateGeometry(const QRect& frame);
 
     ConnectionState& m_state;
     AppSettings& m_settings;
@@ -107,6 +113,7 @@ private:
     QMenu* m_menu = nullptr;
     QPointer<QMessageBox> m_alert;
     QPointer<AboutWindow> m_about;
+    QPropertyAnimation* m_resize = nullptr;
 };
 
 } // namespace velmarin::ui
