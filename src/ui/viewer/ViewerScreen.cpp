@@ -4,11 +4,13 @@
 #include "app/ConnectionState.h"
 #include "ui/common/ChatPanel.h"
 #include "ui/common/Symbols.h"
+#include "ui/common/Widgets.h"
 #include "ui/viewer/AnnotationCanvas.h"
 #include "ui/viewer/SystemInfoView.h"
 
 #include <QActionGroup>
 #include <QDragEnterEvent>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -163,11 +165,6 @@ ViewerScreen::ViewerScreen(ConnectionState& state, CommandBus& commands, ViewerA
     , m_commands(commands)
     , m_actions(std::move(actions))
     , m_display(display) {
-    setAutoFillBackground(true);
-    QPalette black = palette();
-    black.setColor(QPalette::Window, Qt::black);
-    setPalette(black);
-
     m_display->setParent(this);
     m_display->installEventFilter(this);
     m_store.onSend = [this](const protocol::DrawMessage& message) {
@@ -190,7 +187,18 @@ ViewerScreen::ViewerScreen(ConnectionState& state, CommandBus& commands, ViewerA
     m_chatPanel = chat;
     m_chatPanel->hide();
 
-    m_systemInfo = new RemoteSystemInfoView(m_state, this);
+    // A popover: the report on a rounded card of the window's colour.
+    m_systemInfo = new RoundedPanel(10, QPalette::Window, this);
+    {
+        auto* layout = new QVBoxLayout(m_systemInfo);
+        layout->setContentsMargins(16, 14, 16, 14);
+        layout->addWidget(new RemoteSystemInfoView(m_state, m_systemInfo));
+        auto* shadow = new QGraphicsDropShadowEffect(m_systemInfo);
+        shadow->setBlurRadius(18);
+        shadow->setOffset(0, 3);
+        shadow->setColor(QColor(0, 0, 0, 64));
+        m_systemInfo->setGraphicsEffect(shadow);
+    }
     m_systemInfo->hide();
 
     m_dropHint = new QWidget(this);
@@ -288,6 +296,11 @@ QToolButton* ViewerScreen::addToolButton(QHBoxLayout* row, int symbol, const QSt
 
 QWidget* ViewerScreen::buildToolbar() {
     m_toolbar = new ToolbarPanel(this);
+    m_toolbar->setStyleSheet(QStringLiteral(
+        "QToolButton { border: none; border-radius: 6px; padding: 3px; }"
+        "QToolButton:hover { background: rgba(255, 255, 255, 36); }"
+        "QToolButton:checked { background: rgba(10, 132, 255, 70); }"
+        "QToolButton::menu-indicator { image: none; }"));
     auto* row = new QHBoxLayout(m_toolbar);
     row->setContentsMargins(12, 3, 12, 3);
     row->setSpacing(2);
@@ -296,7 +309,6 @@ QWidget* ViewerScreen::buildToolbar() {
     m_monitorMenu = new QMenu(m_monitorButton);
     m_monitorButton->setMenu(m_monitorMenu);
     m_monitorButton->setPopupMode(QToolButton::InstantPopup);
-    m_monitorButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     connect(m_monitorMenu, &QMenu::aboutToShow, this, &ViewerScreen::fillMonitorMenu);
     row->addWidget(divider(m_toolbar));
 
@@ -332,7 +344,6 @@ QWidget* ViewerScreen::buildToolbar() {
     m_qualityMenu = new QMenu(quality);
     quality->setMenu(m_qualityMenu);
     quality->setPopupMode(QToolButton::InstantPopup);
-    quality->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     connect(m_qualityMenu, &QMenu::aboutToShow, this, &ViewerScreen::fillQualityMenu);
     m_recordButton = addToolButton(row, int(Symbol::record), QStringLiteral("Start opname"));
     connect(m_recordButton, &QToolButton::clicked, this, [this] {
@@ -542,6 +553,11 @@ void ViewerScreen::placeOverlays() {
     m_dropHint->setGeometry(rect().adjusted(40, 70, -40, -40));
     m_capsule->move((width() - m_capsule->width()) / 2,
                     height() - m_capsule->height() - 2 * kMargin);
+}
+
+void ViewerScreen::paintEvent(QPaintEvent*) {
+    // Black around the picture, whatever the palette (the overlays keep it).
+    QPainter(this).fillRect(rect(), Qt::black);
 }
 
 void ViewerScreen::resizeEvent(QResizeEvent* event) {

@@ -15,6 +15,7 @@
 #include "ui/permissions/PermissionManager.h"
 #include "ui/viewer/ConnectView.h"
 #include "ui/viewer/SystemInfoView.h"
+#include "ui/viewer/ViewerScreen.h"
 #include "ui/window/MainWindow.h"
 
 #include <QAbstractButton>
@@ -23,6 +24,9 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
@@ -30,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -137,8 +142,7 @@ void render(const Gallery& gallery, const QString& name, bool permissionsGranted
 }
 
 // The Viewer's system information popover alone, with a plausible report.
-void renderSystemInfo(const Gallery& gallery) {
-    ConnectionState state;
+protocol::SystemInfoMessage sampleSystemInfo() {
     protocol::SystemInfoMessage info;
     info.deviceName = "Kantoor-pc";
     info.operatingSystem = "Linux";
@@ -152,7 +156,12 @@ void renderSystemInfo(const Gallery& gallery) {
     info.diskUsedBytes = 187'904'819'200;
     info.diskTotalBytes = 502'468'108'288;
     info.uptimeSeconds = 2 * 86400 + 5 * 3600 + 17 * 60;
-    state.setRemoteSystemInfo(info);
+    return info;
+}
+
+void renderSystemInfo(const Gallery& gallery) {
+    ConnectionState state;
+    state.setRemoteSystemInfo(sampleSystemInfo());
     ui::RemoteSystemInfoView view(state);
     view.move(40, 40);
     view.show();
@@ -160,6 +169,83 @@ void renderSystemInfo(const Gallery& gallery) {
         std::fprintf(stderr, "window not exposed\n");
     settle();
     gallery.save(QStringLiteral("system-info"), view.grab());
+}
+
+// A Host's desktop as the Viewer shows it: a plain stand-in for the
+// display widget with a made-up 1280 × 800 screen.
+QWidget* sampleRemoteDisplay() {
+    QImage screen(1280, 800, QImage::Format_RGB32);
+    QPainter painter(&screen);
+    painter.drawImage(screen.rect(), QImage::fromData(sampleThumbnail()));
+    painter.end();
+    auto* display = new QLabel;
+    display->setPixmap(QPixmap::fromImage(screen.scaled(1000, 625)));
+    display->setAlignment(Qt::AlignCenter);
+    display->setAcceptDrops(true); // as the real display widget
+    return display;
+}
+
+// The Viewer's screen while connected, as the window shows it.
+void renderViewing(const Gallery& gallery, const QString& name,
+                   const std::function<void(ConnectionState&, ui::ViewerScreen&)>& prepare) {
+    ConnectionState state;
+    CommandBus commands;
+    state.setIsViewing(true);
+    state.setStatus(Status::connected());
+    ui::ViewerScreen screen(state, commands, {}, sampleRemoteDisplay(),
+                            [] { return QSizeF(1280, 800); });
+    screen.resize(1000, 625);
+    screen.move(40, 40);
+    screen.show();
+    if (!QTest::qWaitForWindowExposed(&screen))
+        std::fprintf(stderr, "window not exposed\n");
+    prepare(state, screen);
+    settle();
+    gallery.save(name, screenOf(screen));
+}
+
+void renderViewerStates(const Gallery& gallery) {
+    renderViewing(gallery, QStringLiteral("viewing"), [](ConnectionState&, ui::ViewerScreen&) {});
+    renderViewing(gallery, QStringLiteral("viewing-annotations"),
+                  [](ConnectionState& state, ui::ViewerScreen& screen) {
+                      state.setUnreadChatCount(1);
+                      screen.toggleTool(collab::AnnotationTool::pen);
+                      auto& store = screen.annotationStore();
+                      for (int i = 0; i <= 20; ++i)
+                          store.addPoint({0.25 + i * 0.01, 0.35 + 0.05 * std::sin(i / 3.0)});
+                      store.endStroke();
+                      screen.setDrawColor(QStringLiteral("#0A84FF"));
+                      for (int i = 0; i <= 12; ++i)
+                          store.addPoint({0.6, 0.3 + i * 0.02});
+                      store.endStroke();
+                  });
+    renderViewing(gallery, QStringLiteral("viewing-chat"),
+                  [](ConnectionState& state, ui::ViewerScreen&) {
+                      state.setChatMessages({
+                          {"host", "Zie je mijn scherm?", 1'700'000'000'000},
+                          {"viewer", "Ja, scherp en vlot. Ik teken even waar je moet klikken.",
+                           1'700'000'060'000},
+                      });
+                      state.setShowChat(true);
+                  });
+    renderViewing(gallery, QStringLiteral("viewing-transfer"),
+                  [](ConnectionState& state, ui::ViewerScreen&) {
+                      state.setFileTransferName(QStringLiteral("Kwartaalrapport 2026-Q3.pdf"));
+                      state.setFileTransferProgress(0.42);
+                  });
+    renderViewing(gallery, QStringLiteral("viewing-system-info"),
+                  [](ConnectionState& state, ui::ViewerScreen& screen) {
+                      state.setRemoteSystemInfo(sampleSystemInfo());
+                      screen.toggleSystemInfo();
+                  });
+    renderViewing(gallery, QStringLiteral("viewing-drop"),
+                  [](ConnectionState&, ui::ViewerScreen& screen) {
+                      QMimeData data;
+                      data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/notities.txt"))});
+                      QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data,
+                                            Qt::LeftButton, {});
+                      QCoreApplication::sendEvent(screen.display(), &enter);
+                  });
 }
 
 } // namespace
@@ -293,5 +379,6 @@ int main(int argc, char** argv) {
         state.setShowChat(true);
     });
     renderSystemInfo(gallery);
+    renderViewerStates(gallery);
     return 0;
 }
