@@ -243,6 +243,8 @@ void AppCoordinator::installDisplayHandlers() {
 
 void AppCoordinator::installChatHandlers() {
     m_router->onChatMessage = [this](const ChatMessage& message) {
+        qCInfo(Log::network, "Chat message received from the %s (%zu bytes)",
+               message.sender == "host" ? "host" : "viewer", message.text.size());
         auto messages = m_state->chatMessages();
         collab::appendChatMessage(messages, message);
         m_state->setChatMessages(messages);

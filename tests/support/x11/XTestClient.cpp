@@ -30,17 +30,25 @@ XTestClient::~XTestClient() {
     xcb_disconnect(m_connection);
 }
 
-void XTestClient::openWindow(int x, int y, int width, int height) {
+void XTestClient::openWindow(int x, int y, int width, int height,
+                             std::optional<std::uint32_t> background) {
     m_window = xcb_generate_id(m_connection);
-    const std::uint32_t values[] = {1, // override-redirect: placed exactly where asked
-                                    XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
-                                        XCB_EVENT_MASK_BUTTON_PRESS |
-                                        XCB_EVENT_MASK_BUTTON_RELEASE};
+    const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                                 XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
+    // Override-redirect: placed exactly where asked. The values go in the
+    // order of their mask bits.
+    std::vector<std::uint32_t> values;
+    std::uint32_t mask = XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
+    if (background) {
+        mask |= XCB_CW_BACK_PIXEL;
+        values.push_back(*background); // a 24-bit TrueColor root visual
+    }
+    values.push_back(1);
+    values.push_back(events);
     xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_screen->root,
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                       static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual,
-                      XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, mask, values.data());
     xcb_map_window(m_connection, m_window);
     xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
     // A round trip: the window is mapped and focused before anything is injected.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <optional>
 #include <vector>
 
 namespace velmarin::testing {
@@ -34,7 +35,9 @@ public:
 
     // Maps a window covering (x, y, width, height) of the root, gives it the
     // keyboard focus and starts recording its events.
-    void openWindow(int x, int y, int width, int height);
+    // With `background` (0xRRGGBB) it is filled with that colour.
+    void openWindow(int x, int y, int width, int height,
+                    std::optional<std::uint32_t> background = std::nullopt);
     // Defines a RandR monitor; it lives as long as this client.
     void setMonitor(const std::string& name, int x, int y, int width, int height) {
         setRandrMonitor(m_connection, name, x, y, width, height);
