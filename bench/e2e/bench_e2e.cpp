@@ -38,7 +38,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -106,11 +105,12 @@ xcb_window_t rootOf(xcb_connection_t* connection) {
 class Painter {
 public:
     Painter(const std::string& display, int fps)
-        : m_connection(connectTo(display)), m_interval(std::chrono::microseconds(1'000'000 / fps)) {
+        : m_connection(connectTo(display))
+        , m_interval(std::chrono::microseconds(1'000'000 / fps)) {
         xcb_connection_t* c = m_connection.get();
         const xcb_window_t root = rootOf(c);
-        for (auto [gc, colour] : {std::pair{&m_black, 0x000000u}, {&m_white, 0xffffffu},
-                                  {&m_grey, 0x808080u}}) {
+        for (auto [gc, colour] :
+             {std::pair{&m_black, 0x000000u}, {&m_white, 0xffffffu}, {&m_grey, 0x808080u}}) {
             *gc = xcb_generate_id(c);
             const std::uint32_t values[] = {colour, XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS};
             xcb_create_gc(c, *gc, root, XCB_GC_FOREGROUND | XCB_GC_SUBWINDOW_MODE, values);
@@ -161,7 +161,8 @@ private:
 class ScreenReader {
 public:
     explicit ScreenReader(const std::string& display)
-        : m_connection(connectTo(display)), m_root(rootOf(m_connection.get())) {
+        : m_connection(connectTo(display))
+        , m_root(rootOf(m_connection.get())) {
         m_shmId = shmget(IPC_PRIVATE, kCodeWidth * kCodeHeight * 4, IPC_CREAT | 0600);
         m_pixels = static_cast<const std::uint8_t*>(shmat(m_shmId, nullptr, SHM_RDONLY));
         m_segment = xcb_generate_id(m_connection.get());
@@ -297,7 +298,8 @@ std::optional<Result> measure(const std::string& displayMode, int seconds, const
         const auto before = Clock::now();
         const auto code = reader.read();
         const std::uint32_t seenAt = nowMs();
-        result.grabMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+        result.grabMs.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - before).count());
         if (!code || code == last)
             continue;
         last = code;
@@ -312,7 +314,8 @@ std::optional<Result> measure(const std::string& displayMode, int seconds, const
     result.viewerCpuPercent =
         100 * (velmarin::bench::cpuMs(static_cast<pid_t>(viewer.processId())) - viewerCpu) /
         elapsedMs;
-    result.viewerXCpuPercent = 100 * (velmarin::bench::cpuMs(viewerX.pid()) - viewerXCpu) / elapsedMs;
+    result.viewerXCpuPercent =
+        100 * (velmarin::bench::cpuMs(viewerX.pid()) - viewerXCpu) / elapsedMs;
     result.relayUs = relayForwardUs(relay);
     viewer.terminate();
     viewer.waitForFinished(10'000);
@@ -368,13 +371,12 @@ int main(int argc, char** argv) {
                     "(target p50 <= 25, p99 <= 50: %s)\n",
                     mode.c_str(), result->latencyMs.size(),
                     static_cast<double>(result->latencyMs.size()) / seconds, p50, p99,
-                    percentile(result->latencyMs, 1),
-                    p50 <= 25 && p99 <= 50 ? "met" : "MISSED");
-        std::printf("         reader grab p50 %.1f ms every 1 ms; relay forward p50 %ld us, p99 %ld us; "
-                    "processor: host %.0f %%, viewer %.0f %%, its X server %.0f %% (of one core)\n",
-                    percentile(result->grabMs, 0.5), result->relayUs.first,
-                    result->relayUs.second, result->hostCpuPercent, result->viewerCpuPercent,
-                    result->viewerXCpuPercent);
+                    percentile(result->latencyMs, 1), p50 <= 25 && p99 <= 50 ? "met" : "MISSED");
+        std::printf(
+            "         reader grab p50 %.1f ms every 1 ms; relay forward p50 %ld us, p99 %ld us; "
+            "processor: host %.0f %%, viewer %.0f %%, its X server %.0f %% (of one core)\n",
+            percentile(result->grabMs, 0.5), result->relayUs.first, result->relayUs.second,
+            result->hostCpuPercent, result->viewerCpuPercent, result->viewerXCpuPercent);
     }
     std::printf("load average at end: %s\n", loadAverage().c_str());
     return ok ? 0 : 1;

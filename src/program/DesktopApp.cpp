@@ -1,8 +1,10 @@
 #include "program/DesktopApp.h"
 
 #include "app/AppCoordinator.h"
+#include "app/PresenceManager.h"
 #include "app/QtLogSink.h"
 #include "capture/CaptureAccess.h"
+#include "devices/DeviceConnect.h"
 #include "input/XTestInputSink.h"
 #include "program/AppDelegate.h"
 #include "program/BuildId.h"
@@ -10,8 +12,6 @@
 #include "program/HeadlessRunner.h"
 #include "program/ProductComponents.h"
 #include "program/UserDevices.h"
-#include "app/PresenceManager.h"
-#include "devices/DeviceConnect.h"
 #include "ui/common/Appearance.h"
 #include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
@@ -187,8 +187,8 @@ int runDesktop(int& argc, char** argv, const ViewOptions* viewing) {
                           ui::BuildInfo{QStringLiteral(VELMARIN_VERSION), buildId()});
     ui::SharingIndicator indicator(state, commands);
     if (!viewing)
-        window.setDevicesScreen(
-            new ui::DevicesView(state, commands, userDevices->book, presence, userDevices->secrets));
+        window.setDevicesScreen(new ui::DevicesView(state, commands, userDevices->book, presence,
+                                                    userDevices->secrets));
     std::optional<ViewingRun> viewingRun;
     if (viewing) {
         window.selectTab(ui::MainWindow::Tab::connecting);

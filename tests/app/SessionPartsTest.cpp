@@ -143,8 +143,8 @@ TEST(HeadlessOptions, ParsesBothModesAndRefusesBadInput) {
     EXPECT_EQ(std::get<ViewOptions>(*view).seconds, 4);
     EXPECT_FALSE(std::get<ViewOptions>(*view).window);
 
-    const auto window = parseHeadlessCommand({"view", "--device", "kantoor", "--fullscreen",
-                                              "--window"});
+    const auto window =
+        parseHeadlessCommand({"view", "--device", "kantoor", "--fullscreen", "--window"});
     ASSERT_TRUE(window && std::holds_alternative<ViewOptions>(*window));
     EXPECT_TRUE(std::get<ViewOptions>(*window).window && std::get<ViewOptions>(*window).fullscreen);
 

@@ -112,8 +112,8 @@ double shareOfScreenIn(const XvfbProcess& x, std::uint32_t rgb) {
     const std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
         xcb_get_image_reply(connection.get(),
                             xcb_get_image(connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
-                                          0, 0, screen->width_in_pixels,
-                                          screen->height_in_pixels, ~0u),
+                                          0, 0, screen->width_in_pixels, screen->height_in_pixels,
+                                          ~0u),
                             nullptr),
         std::free);
     if (!image)
@@ -152,14 +152,16 @@ TEST(DesktopEndToEnd, TheWindowShowsAHostFullScreenUntilTheHostStops) {
         EXPECT_TRUE(wrong.process().readAll().contains("Fout: Onjuist wachtwoord."));
     }
 
-    DesktopProcess viewer(viewerX, relay, dir,
-                          {"view", credentials.id, credentials.password, "--window", "--fullscreen"});
+    DesktopProcess viewer(
+        viewerX, relay, dir,
+        {"view", credentials.id, credentials.password, "--window", "--fullscreen"});
     // Full screen: the Host's picture fills the Viewer's screen (and one
     // screen into the other at the same size leaves no letterbox).
     double share = 0;
-    EXPECT_TRUE(waitUntil([&] { return (share = shareOfScreenIn(viewerX, kHostColour)) > 0.95; },
-                          30s))
-        << "share of the Host's colour: " << share << "\n" << viewer.transcript().toStdString();
+    EXPECT_TRUE(
+        waitUntil([&] { return (share = shareOfScreenIn(viewerX, kHostColour)) > 0.95; }, 30s))
+        << "share of the Host's colour: " << share << "\n"
+        << viewer.transcript().toStdString();
 
     host.process().terminate();
     ASSERT_TRUE(viewer.process().waitForFinished(20'000)) << "the window outlived its session";
