@@ -1,14 +1,17 @@
 #include "program/DesktopApp.h"
 
 #include "app/AppCoordinator.h"
+#include "app/PresenceManager.h"
 #include "app/QtLogSink.h"
 #include "capture/CaptureAccess.h"
+#include "devices/DeviceConnect.h"
 #include "input/XTestInputSink.h"
 #include "program/AppDelegate.h"
 #include "program/BuildId.h"
+#include "program/HeadlessOptions.h"
+#include "program/HeadlessRunner.h"
 #include "program/ProductComponents.h"
 #include "program/UserDevices.h"
-#include "app/PresenceManager.h"
 #include "ui/common/Appearance.h"
 #include "ui/devices/DevicesView.h"
 #include "ui/permissions/PermissionManager.h"
@@ -21,20 +24,91 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
 
 namespace velmarin {
 
 namespace {
 
 // The settings' relay, unless the environment names one (tests, scripts).
-void useStoredRelay(const AppSettings& settings) {
-    if (!qEnvironmentVariableIsSet("VELMARIN_RELAY_HOST") && !settings.relayHost().isEmpty())
-        qputenv("VELMARIN_RELAY_HOST", settings.relayHost().toUtf8());
-    if (!qEnvironmentVariableIsSet("VELMARIN_RELAY_CA") && !settings.relayCAFile().isEmpty())
-        qputenv("VELMARIN_RELAY_CA", settings.relayCAFile().toUtf8());
+void useStoredRelay(const QString& host, const QString& caFile) {
+    if (!qEnvironmentVariableIsSet("VELMARIN_RELAY_HOST") && !host.isEmpty())
+        qputenv("VELMARIN_RELAY_HOST", host.toUtf8());
+    if (!qEnvironmentVariableIsSet("VELMARIN_RELAY_CA") && !caFile.isEmpty())
+        qputenv("VELMARIN_RELAY_CA", caFile.toUtf8());
 }
+
+// Ends the event loop with `code` once it runs (the session may fail while
+// the window first appears, before it does).
+void exitSoon(int code) {
+    QMetaObject::invokeMethod(
+        qApp, [code] { QApplication::exit(code); }, Qt::QueuedConnection);
+}
+
+// A window opened on one session ends the process with it: 0 when it ends
+// as the user or the Host wanted, 1 with the reason on stderr when it
+// fails. An alert would wait for a click nobody makes in a script.
+class ViewingRun {
+public:
+    ViewingRun(ConnectionState& state, CommandBus& commands, ui::MainWindow& window,
+               const ViewOptions& options)
+        : m_commands(commands) {
+        QObject::connect(&state, &ConnectionState::statusChanged, &window,
+                         [this](const Status& status) {
+                             if (status.kind() == Status::Kind::error) {
+                                 std::fprintf(stderr, "%s\n", qPrintable(status.displayText()));
+                                 finish(1);
+                             } else if (status.kind() == Status::Kind::disconnected) {
+                                 if (m_started)
+                                     exitSoon(m_exitCode);
+                             } else {
+                                 m_started = true;
+                             }
+                         });
+        if (options.fullscreen) {
+            QObject::connect(&window, &ui::MainWindow::viewerConnectedChanged, &window,
+                             [&window](bool connected) {
+                                 // After whatever the window itself does on connecting.
+                                 if (connected)
+                                     QTimer::singleShot(0, &window,
+                                                        [&window] {
+                                                            if (!window.isFullScreen())
+                                                                window.toggleFullScreen();
+                                                        });
+                             });
+        }
+        if (options.seconds)
+            QTimer::singleShot(std::chrono::seconds(*options.seconds), &window,
+                               [this] { finish(0); });
+    }
+
+private:
+    void finish(int code) {
+        if (m_finishing)
+            return;
+        m_finishing = true;
+        m_exitCode = code;
+        if (!m_started) {
+            exitSoon(code);
+            return;
+        }
+        m_commands.post(Command::stopViewing);
+        // The stop ends in "disconnected"; should it not, the run ends anyway.
+        QTimer::singleShot(std::chrono::seconds(5), [code] { exitSoon(code); });
+    }
+
+    CommandBus& m_commands;
+    bool m_started = false;
+    bool m_finishing = false;
+    int m_exitCode = 0;
+};
 
 // On X11: the screen can be grabbed, and XTEST takes input. A Wayland
 // session without an X display cannot share at all yet.
@@ -77,7 +151,7 @@ ui::ViewerScreen* makeViewerScreen(ConnectionState& state, CommandBus& commands,
 
 } // namespace
 
-int runDesktop(int& argc, char** argv) {
+int runDesktop(int& argc, char** argv, const ViewOptions* viewing) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessamund"));
     QApplication::setApplicationName(QStringLiteral("Velmarin"));
@@ -87,15 +161,37 @@ int runDesktop(int& argc, char** argv) {
     if (const auto scheme = ui::preferredColorScheme())
         ui::applyColorScheme(app, *scheme);
 
-    AppSettings settings;
-    useStoredRelay(settings);
-    const QSettings store(settings.fileName(), QSettings::IniFormat);
+    // A run opened on one session keeps its settings to itself: it never
+    // hosts by itself, never starts minimised, and stores nothing.
+    QTemporaryDir runDir;
+    const auto ownSettings =
+        viewing ? std::make_unique<AppSettings>(runDir.filePath(QStringLiteral("velmarin.conf")),
+                                                nullptr)
+                : std::make_unique<AppSettings>();
+    AppSettings& settings = *ownSettings;
+    const QSettings store(viewing ? QSettings(QSettings::IniFormat, QSettings::UserScope,
+                                              QApplication::organizationName(),
+                                              QApplication::applicationName())
+                                        .fileName()
+                                  : settings.fileName(),
+                          QSettings::IniFormat);
+    useStoredRelay(store.value(QStringLiteral("relayHost")).toString(),
+                   store.value(QStringLiteral("relayCAFile")).toString());
     AppDelegate delegate;
-    delegate.finishLaunching(QApplication::arguments(), store);
+    if (!viewing)
+        delegate.finishLaunching(QApplication::arguments(), store);
 
     ConnectionState state;
     CommandBus commands;
-    UserDevices userDevices;
+    // The user's devices and recent connections: the desktop's, and those
+    // of a run that connects to a saved device.
+    std::optional<UserDevices> userDevices;
+    const devices::SavedDevice* device = nullptr;
+    if (!viewing || viewing->device) {
+        userDevices.emplace();
+        if (viewing && !(device = savedDeviceToView(*viewing->device, *userDevices)))
+            return 1;
+    }
     ui::PermissionManager permissions(desktopProbes());
     // Outlives the coordinator and the window: both hold on to it.
     ui::RemoteDisplayBridge displayBridge;
@@ -105,13 +201,29 @@ int runDesktop(int& argc, char** argv) {
     ui::MainWindow window(state, settings, permissions, commands,
                           ui::BuildInfo{QStringLiteral(VELMARIN_VERSION), buildId()});
     ui::SharingIndicator indicator(state, commands);
-    window.setDevicesScreen(
-        new ui::DevicesView(state, commands, userDevices.book, presence, userDevices.secrets));
-    window.setConnectScreen(
-        new ui::ConnectView(state, commands, userDevices.recents, userDevices.secrets));
+    if (!viewing) {
+        window.setDevicesScreen(new ui::DevicesView(state, commands, userDevices->book, presence,
+                                                    userDevices->secrets));
+        window.setConnectScreen(
+            new ui::ConnectView(state, commands, userDevices->recents, userDevices->secrets));
+    }
+    std::optional<ViewingRun> viewingRun;
+    if (viewing) {
+        window.selectTab(ui::MainWindow::Tab::connecting);
+        viewingRun.emplace(state, commands, window, *viewing);
+    }
 
-    QObject::connect(&window, &ui::MainWindow::firstAppeared, &coordinator,
-                     [&] { coordinator.setup(state, settings, &userDevices.recents); });
+    QObject::connect(&window, &ui::MainWindow::firstAppeared, &coordinator, [&] {
+        coordinator.setup(state, settings, userDevices ? &userDevices->recents : nullptr);
+        if (device) {
+            devices::connectToDevice(*device, state, commands, userDevices->book,
+                                     userDevices->secrets);
+        } else if (viewing) {
+            state.setRemoteID(viewing->id);
+            state.setRemotePassword(viewing->password);
+            commands.post(Command::startViewing);
+        }
+    });
     QObject::connect(&window, &ui::MainWindow::viewerConnectedChanged, &window,
                      [&](bool connected) { delegate.isViewerActive = connected; });
     // The Viewer's screen is made when the first viewing session starts, so
@@ -136,7 +248,7 @@ int runDesktop(int& argc, char** argv) {
     // brings it back); anyone else quits with the window.
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [&] {
-        if (shouldTerminateAfterLastWindowClosed(true, store))
+        if (viewing || shouldTerminateAfterLastWindowClosed(true, store))
             QApplication::quit();
     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &coordinator,

@@ -79,12 +79,22 @@ HeadlessCommand parseView(const QStringList& args) {
             if (i + 1 >= args.size() || args[i + 1].trimmed().isEmpty())
                 return UsageError{QStringLiteral("--device verwacht een naam of ID.")};
             options.device = args[++i];
+        } else if (arg == QStringLiteral("--window")) {
+            options.window = true;
+        } else if (arg == QStringLiteral("--fullscreen")) {
+            options.fullscreen = true;
         } else if (arg.startsWith(QStringLiteral("--"))) {
             return UsageError{QStringLiteral("Onbekende optie: %1").arg(arg)};
         } else {
             positional.append(arg);
         }
     }
+    if (options.fullscreen && !options.window)
+        return UsageError{QStringLiteral("--fullscreen hoort bij --window.")};
+    // The window has its own ways to record, chat and send files.
+    if (options.window && (options.recordFile || options.chat || options.sendFile))
+        return UsageError{QStringLiteral("--record, --chat en --send-file horen bij de sessie "
+                                         "zonder venster, niet bij --window.")};
     if (options.device) {
         if (!positional.isEmpty())
             return UsageError{QStringLiteral("Geef een opgeslagen apparaat of een ID en "
@@ -187,6 +197,11 @@ QString headlessUsage() {
         "      Ontvangen bestanden verschijnen als: Bestand ontvangen: PAD\n"
         "  velmarin view --device NAAM-OF-ID [--seconds N] [--record BESTAND]\n"
         "      Verbindt met een opgeslagen apparaat met het bewaarde wachtwoord.\n"
+        "  velmarin view ID WACHTWOORD --window [--fullscreen] [--seconds N]\n"
+        "  velmarin view --device NAAM-OF-ID --window [--fullscreen] [--seconds N]\n"
+        "      Toont de host in het programmavenster, met --fullscreen schermvullend\n"
+        "      zodra de verbinding staat. Stopt met 0 als de sessie eindigt (venster\n"
+        "      gesloten, host gestopt) en met 1 en de foutmelding als verbinden mislukt.\n"
         "  velmarin devices list\n"
         "      Toont de opgeslagen apparaten, of ze online zijn en de laatste verbinding.\n"
         "  velmarin devices add NAAM ID [--password-file BESTAND] [--note TEKST]\n"

@@ -4,6 +4,7 @@
 //   velmarin host [--password P] [--id ID]
 //   velmarin view ID PASSWORD [--seconds N] [--record FILE] [--chat TEXT] [--send-file PATH]
 //   velmarin view --device NAME-OR-ID [--seconds N] [--record FILE]
+//   velmarin view ID PASSWORD | --device NAME-OR-ID --window [--fullscreen] [--seconds N]
 //   velmarin devices list | add NAME ID [--password-file FILE] [--note TEXT]
 //                         | rename NAME-OR-ID NEW-NAME | remove NAME-OR-ID
 
@@ -33,6 +34,10 @@ struct ViewOptions {
     std::optional<QString> chat;
     // A file to send once connected (absolute path); the run ends with it.
     std::optional<QString> sendFile;
+    // The session in the desktop window instead of status lines; the
+    // window goes full screen once connected.
+    bool window = false;
+    bool fullscreen = false;
 };
 
 struct DevicesOptions {

@@ -133,6 +133,21 @@ void printFileTransfers(FileTransferHandler* files,
 
 } // namespace
 
+const devices::SavedDevice* savedDeviceToView(const QString& nameOrID, UserDevices& user) {
+    const devices::SavedDevice* device = user.book.find(nameOrID);
+    if (!device) {
+        err(QStringLiteral("Geen opgeslagen apparaat met de naam of het ID \"%1\".").arg(nameOrID));
+        return nullptr;
+    }
+    const auto stored = user.secrets.find(
+        {devices::Keychain::devicesService.toStdString(), device->hostID.toStdString()});
+    if (!stored || !*stored) {
+        err(stored ? devices::kNoStoredPassword : secretStoreProblem(stored.error()));
+        return nullptr;
+    }
+    return device;
+}
+
 int runHeadlessHost(const HostOptions& options, SessionComponents components) {
     RunSettings run;
     AppSettings& settings = run.settings;
@@ -223,18 +238,9 @@ int runHeadlessView(const ViewOptions& options, SessionComponents components) {
     const devices::SavedDevice* device = nullptr;
     if (options.device) {
         user.emplace();
-        device = user->book.find(*options.device);
-        if (!device) {
-            err(QStringLiteral("Geen opgeslagen apparaat met de naam of het ID \"%1\".")
-                    .arg(*options.device));
+        device = savedDeviceToView(*options.device, *user);
+        if (!device)
             return 1;
-        }
-        const auto stored = user->secrets.find(
-            {devices::Keychain::devicesService.toStdString(), device->hostID.toStdString()});
-        if (!stored || !*stored) {
-            err(stored ? devices::kNoStoredPassword : secretStoreProblem(stored.error()));
-            return 1;
-        }
     }
     RunSettings run;
     ConnectionState state;

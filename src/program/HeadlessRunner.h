@@ -11,6 +11,15 @@
 
 namespace velmarin {
 
+struct UserDevices;
+namespace devices {
+struct SavedDevice;
+}
+
+// The saved device `nameOrID` with a password stored for it; nothing, with
+// the reason printed on stderr, otherwise.
+const devices::SavedDevice* savedDeviceToView(const QString& nameOrID, UserDevices& user);
+
 int runHeadlessHost(const HostOptions& options, SessionComponents components);
 int runHeadlessView(const ViewOptions& options, SessionComponents components);
 

@@ -48,6 +48,8 @@ int main(int argc, char* argv[]) {
         }
         return runDesktop(argc, argv);
     }
+    if (const auto* view = std::get_if<ViewOptions>(&*command); view && view->window)
+        return runDesktop(argc, argv, view);
     // On a display the sessions keep its clipboard in step with the peer's,
     // which takes a GUI application on that display.
     const bool session = std::holds_alternative<HostOptions>(*command) ||

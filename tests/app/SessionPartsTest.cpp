@@ -141,12 +141,20 @@ TEST(HeadlessOptions, ParsesBothModesAndRefusesBadInput) {
     ASSERT_TRUE(view && std::holds_alternative<ViewOptions>(*view));
     EXPECT_EQ(std::get<ViewOptions>(*view).id, QStringLiteral("123456789"));
     EXPECT_EQ(std::get<ViewOptions>(*view).seconds, 4);
+    EXPECT_FALSE(std::get<ViewOptions>(*view).window);
+
+    const auto window =
+        parseHeadlessCommand({"view", "--device", "kantoor", "--fullscreen", "--window"});
+    ASSERT_TRUE(window && std::holds_alternative<ViewOptions>(*window));
+    EXPECT_TRUE(std::get<ViewOptions>(*window).window && std::get<ViewOptions>(*window).fullscreen);
 
     for (const QStringList& bad :
          {QStringList{"host", "--password"}, QStringList{"host", "--password", " "},
           QStringList{"host", "--id", "12345"}, QStringList{"host", "--verbose"},
           QStringList{"view", "123456789"}, QStringList{"view", "12345678a", "pw"},
-          QStringList{"view", "123456789", "pw", "--seconds", "0"}}) {
+          QStringList{"view", "123456789", "pw", "--seconds", "0"},
+          QStringList{"view", "123456789", "pw", "--fullscreen"},
+          QStringList{"view", "123456789", "pw", "--window", "--chat", "hoi"}}) {
         const auto parsed = parseHeadlessCommand(bad);
         ASSERT_TRUE(parsed) << bad.join(' ').toStdString();
         EXPECT_TRUE(std::holds_alternative<UsageError>(*parsed)) << bad.join(' ').toStdString();

@@ -2,9 +2,11 @@
 // on a private X server, its "Start delen" button clicked with xdotool, the
 // password taken from the clipboard through the copy button, a headless
 // `velmarin view` connecting through the real relay, and "Stop delen"
-// ending that session.
+// ending that session; and `velmarin view --window` showing a headless
+// Host's screen on a second X server until that Host stops.
 
 #include "support/WaitUntil.h"
+#include "support/capture/X11Painter.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayProcess.h"
 #include "support/x11/XvfbProcess.h"
@@ -16,6 +18,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -35,7 +41,8 @@ constexpr QPoint kCopyButton{764, 346};
 // desktop), its network lines on stderr.
 class DesktopProcess {
 public:
-    DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QTemporaryDir& dir)
+    DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QTemporaryDir& dir,
+                   const QStringList& arguments = {})
         : m_environment(velmarinEnvironment(x.display(), relay, dir.filePath("config"))) {
         const QString runtime = dir.filePath("runtime");
         QDir().mkpath(runtime);
@@ -46,7 +53,7 @@ public:
         m_environment.insert("QT_LOGGING_RULES", "com.tessamund.velmarin.network.info=true");
         m_process.setProcessEnvironment(m_environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(VELMARIN_BINARY, QStringList{});
+        m_process.start(VELMARIN_BINARY, arguments);
     }
     ~DesktopProcess() {
         m_process.terminate();
@@ -96,7 +103,71 @@ QString clipboardText(const QProcessEnvironment& environment) {
     return QString::fromUtf8(xclip.readAllStandardOutput()).trimmed();
 }
 
+// The share of the pixels on `x`'s screen within 40 of `rgb` in each channel
+// (the picture went through H.264); -1 when the screen cannot be read.
+double shareOfScreenIn(const XvfbProcess& x, std::uint32_t rgb) {
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
+        xcb_connect(x.display().c_str(), nullptr), xcb_disconnect);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection.get())).data;
+    const std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
+        xcb_get_image_reply(connection.get(),
+                            xcb_get_image(connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root,
+                                          0, 0, screen->width_in_pixels, screen->height_in_pixels,
+                                          ~0u),
+                            nullptr),
+        std::free);
+    if (!image)
+        return -1;
+    const std::uint8_t* pixels = xcb_get_image_data(image.get()); // B, G, R, X
+    const int count = xcb_get_image_data_length(image.get()) / 4;
+    int matching = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t* p = pixels + 4 * i;
+        matching += std::abs(p[2] - int(rgb >> 16 & 0xff)) <= 40 &&
+                    std::abs(p[1] - int(rgb >> 8 & 0xff)) <= 40 &&
+                    std::abs(p[0] - int(rgb & 0xff)) <= 40;
+    }
+    return count ? double(matching) / count : -1;
+}
+
 } // namespace
+
+TEST(DesktopEndToEnd, TheWindowShowsAHostFullScreenUntilTheHostStops) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    constexpr std::uint32_t kHostColour = 0xd04010; // appears nowhere in the window itself
+    XvfbProcess hostX(1280, 800);
+    X11Painter(hostX.display()).fill(0, 0, 1280, 800, kHostColour);
+    RelayProcess relay;
+    QTemporaryDir dir;
+    HostProcess host(hostX.display(), relay, dir.filePath("host"));
+    const auto credentials = host.readCredentials();
+    ASSERT_FALSE(credentials.password.isEmpty()) << host.transcript().toStdString();
+
+    XvfbProcess viewerX(1280, 800);
+    {
+        DesktopProcess wrong(viewerX, relay, dir, {"view", credentials.id, "fout12", "--window"});
+        ASSERT_TRUE(wrong.process().waitForFinished(20'000)) << "it stayed open on the error";
+        EXPECT_EQ(wrong.process().exitCode(), 1);
+        EXPECT_TRUE(wrong.process().readAll().contains("Fout: Onjuist wachtwoord."));
+    }
+
+    DesktopProcess viewer(
+        viewerX, relay, dir,
+        {"view", credentials.id, credentials.password, "--window", "--fullscreen"});
+    // Full screen: the Host's picture fills the Viewer's screen (and one
+    // screen into the other at the same size leaves no letterbox).
+    double share = 0;
+    EXPECT_TRUE(
+        waitUntil([&] { return (share = shareOfScreenIn(viewerX, kHostColour)) > 0.95; }, 30s))
+        << "share of the Host's colour: " << share << "\n"
+        << viewer.transcript().toStdString();
+
+    host.process().terminate();
+    ASSERT_TRUE(viewer.process().waitForFinished(20'000)) << "the window outlived its session";
+    EXPECT_EQ(viewer.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.process().exitCode(), 0) << viewer.process().readAll().toStdString();
+}
 
 TEST(DesktopEndToEnd, TheWindowSharesWithAViewerUntilStopDelenIsClicked) {
     int argc = 0;

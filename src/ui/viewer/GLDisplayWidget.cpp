@@ -104,6 +104,12 @@ void GLDisplayWidget::paintGL() {
         return;
     if (!m_uploaded)
         upload();
+    // Other drawing in this context since the last upload (the window's own
+    // composition after a resize) may have bound other textures to the units.
+    for (std::size_t i = 0; i < m_textures.size(); ++i) {
+        glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
+        glBindTexture(GL_TEXTURE_2D, m_textures[i]);
+    }
 
     const qreal ratio = devicePixelRatioF();
     const int areaWidth = static_cast<int>(std::lround(width() * ratio));

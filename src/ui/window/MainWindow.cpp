@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -305,10 +306,23 @@ void MainWindow::animateGeometry(const QRect& frame) {
 }
 
 void MainWindow::toggleFullScreen() {
-    if (isFullScreen())
+    if (m_resize)
+        m_resize->stop();
+    if (isFullScreen()) {
         showNormal();
-    else
-        showFullScreen();
+        // Without a window manager nobody gives the old frame back.
+        if (m_normalFrame.isValid() && geometry() != m_normalFrame)
+            setGeometry(m_normalFrame);
+        return;
+    }
+    m_normalFrame = geometry();
+    showFullScreen();
+    // … nor the screen's.
+    QTimer::singleShot(300, this, [this] {
+        const QRect area = screen()->geometry();
+        if (isFullScreen() && geometry() != area)
+            setGeometry(area);
+    });
 }
 
 void MainWindow::applyFirstAppearanceRules() {

@@ -114,6 +114,7 @@ private:
     QPointer<QMessageBox> m_alert;
     QPointer<AboutWindow> m_about;
     QPropertyAnimation* m_resize = nullptr;
+    QRect m_normalFrame; // before full screen
 };
 
 } // namespace velmarin::ui
