@@ -70,7 +70,8 @@ protected:
         const QRect frame = viewer->windowFrame();
         if (frame.width() != kScreenWidth * 8 / 10)
             return false;
-        const QPoint at = onViewer(kClientWindow.center());
+        // Its lower left corner: the chat panel may cover the rest.
+        const QPoint at = onViewer(kClientWindow.bottomLeft() + QPoint(20, -20));
         return near(screenImage(viewerX, QRect(at, QSize(1, 1))).pixel(0, 0), 0xffff00ff, 40);
     }
     bool onViewerDisplay(const std::string& xdotool) const {
