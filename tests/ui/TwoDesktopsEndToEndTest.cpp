@@ -22,16 +22,12 @@ using namespace std::chrono_literals;
 namespace {
 
 // Places in the 820×550 window without a window manager (the gallery's
-// pictures show them): the tabs, the connect form, the sharing tab, the
-// devices tab with its form and first row.
+// pictures show them): the tabs, the connect form, the devices tab with its
+// form and first row (the sharing tab's: support/host/DesktopProcess.h).
 constexpr QPoint kConnectingTab{530, 35};
 constexpr QPoint kDevicesTab{618, 35};
 constexpr QPoint kPartnerID{530, 287};
 constexpr QPoint kPassword{510, 331};
-constexpr QPoint kShareButton{530, 485};
-constexpr QPoint kCopyButton{764, 346};
-constexpr QPoint kFixedCredentials{775, 396};
-constexpr QPoint kAutomaticStart{775, 420};
 constexpr QPoint kAddDevice{755, 88};
 constexpr QPoint kDeviceName{530, 170};
 constexpr QPoint kDeviceID{530, 198};

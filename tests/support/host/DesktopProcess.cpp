@@ -25,7 +25,7 @@ std::string quoted(const QString& text) {
 } // namespace
 
 DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay,
-                               const QString& dir, bool sessionBus)
+                               const QString& dir, bool sessionBus, const QStringList& arguments)
     : m_x(x)
     , m_home(dir + QStringLiteral("/home"))
     , m_environment(velmarinEnvironment(x.display(), relay, dir + QStringLiteral("/config"))) {
@@ -41,7 +41,7 @@ DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay,
     m_environment.insert("QT_LOGGING_RULES", "com.tessamund.velmarin.network.info=true");
     m_process.setProcessEnvironment(m_environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral(VELMARIN_BINARY), QStringList{});
+    m_process.start(QStringLiteral(VELMARIN_BINARY), arguments);
 }
 
 DesktopProcess::~DesktopProcess() {

@@ -21,10 +21,21 @@
 
 namespace velmarin::testing {
 
+// Without a window manager the 820×550 window sits at the screen's top left
+// and the Host screen stacks its controls from the bottom of the tab area
+// (x 240–820): the share button spans y 467–503, the copy button beside the
+// password is 24 px wide around x 764, the switches' knobs sit at x 775. A
+// click that misses shows up as a Host that never registers.
+constexpr QPoint kShareButton{530, 485};
+constexpr QPoint kCopyButton{764, 346};
+constexpr QPoint kFixedCredentials{775, 396};
+constexpr QPoint kAutomaticStart{775, 420};
+
 class DesktopProcess {
 public:
+    // `arguments` follow `velmarin` ("view", ID, password, "--window").
     DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QString& dir,
-                   bool sessionBus = false);
+                   bool sessionBus = false, const QStringList& arguments = {});
     ~DesktopProcess();
     DesktopProcess(const DesktopProcess&) = delete;
     DesktopProcess& operator=(const DesktopProcess&) = delete;
