@@ -8,8 +8,8 @@
 //   - `velmarin host` shares that screen through a local relay (TLS on
 //     loopback, the development certificate);
 //   - `velmarin view ID PASSWORD --window --fullscreen` shows it on a second
-//     1920x1080 Xvfb, once with the OpenGL display and once with
-//     VELMARIN_DISPLAY=software;
+//     1920x1080 Xvfb, once with the OpenGL display (VELMARIN_DISPLAY=gl)
+//     and once with VELMARIN_DISPLAY=software;
 //   - a reader grabs the code's part of the Viewer's screen with MIT-SHM
 //     every millisecond, decodes the code and compares it with the same
 //     clock. Each code counts
@@ -259,8 +259,9 @@ std::optional<Result> measure(const std::string& displayMode, int seconds, const
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.insert("XDG_RUNTIME_DIR", dir.path());
     environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.filePath("no-bus"));
-    if (displayMode == "software")
-        environment.insert("VELMARIN_DISPLAY", "software");
+    // Forced either way: without a graphics processor the application
+    // itself would choose the software display.
+    environment.insert("VELMARIN_DISPLAY", displayMode == "software" ? "software" : "gl");
     QProcess viewer;
     viewer.setProcessEnvironment(environment);
     viewer.setProcessChannelMode(QProcess::MergedChannels);

@@ -5,6 +5,7 @@
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 
 namespace velmarin::ui {
 
@@ -23,8 +24,34 @@ bool openGLAvailable() {
     return available;
 }
 
+bool openGLPreferred() {
+    const QString choice = qEnvironmentVariable("VELMARIN_DISPLAY");
+    if (choice == QLatin1String("gl"))
+        return openGLAvailable();
+    static const bool hardware = [] {
+        if (!openGLAvailable())
+            return false;
+        QOpenGLContext context;
+        QOffscreenSurface surface;
+        if (!context.create())
+            return false;
+        surface.setFormat(context.format());
+        surface.create();
+        if (!context.makeCurrent(&surface))
+            return false;
+        const auto* renderer =
+            reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+        const QByteArray name = QByteArray(renderer ? renderer : "").toLower();
+        // OpenGL drawn by the processor (Mesa's llvmpipe and softpipe) shows a
+        // 1080p picture several times slower than the software widget.
+        return !name.contains("llvmpipe") && !name.contains("softpipe") &&
+               !name.contains("software rasterizer");
+    }();
+    return openGLAvailable() && hardware;
+}
+
 std::unique_ptr<QWidget> makeRemoteDisplayView(RemoteDisplayBridge& bridge, QWidget* parent) {
-    if (openGLAvailable())
+    if (openGLPreferred())
         return std::make_unique<GLDisplayWidget>(bridge, parent);
     return std::make_unique<SoftwareDisplayWidget>(bridge, parent);
 }
