@@ -8,7 +8,6 @@
 
 #include <QAbstractButton>
 #include <QEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -198,11 +197,7 @@ ChatPanelView::ChatPanelView(ConnectionState& state, CommandBus& commands, QWidg
     , m_commands(commands) {
     setObjectName(QStringLiteral("chatPanel"));
     setFixedSize(kSize);
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, 38));
-    shadow->setBlurRadius(16);
-    shadow->setOffset(0, 3);
-    setGraphicsEffect(shadow);
+    addShadow(this, 38, 16, 3);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,6 @@
 #include "ui/common/Widgets.h"
 
+#include <QGraphicsDropShadowEffect>
 #include <QPainter>
 #include <QStyleOption>
 #include <QToolButton>
@@ -127,6 +128,37 @@ void RoundedPanel::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette().color(m_role));
     painter.drawRoundedRect(QRectF(rect()), m_radius, m_radius);
+}
+
+void addShadow(QWidget* widget, int alpha, qreal blurRadius, qreal offsetY) {
+    auto* shadow = new QGraphicsDropShadowEffect(widget);
+    shadow->setColor(QColor(0, 0, 0, alpha));
+    shadow->setBlurRadius(blurRadius);
+    shadow->setOffset(0, offsetY);
+    widget->setGraphicsEffect(shadow);
+}
+
+void BadgeButton::setBadge(bool shown) {
+    if (m_badge == shown)
+        return;
+    m_badge = shown;
+    setAccessibleDescription(shown ? QStringLiteral("Ongelezen berichten") : QString());
+    update();
+}
+
+QPointF BadgeButton::badgeCentre() const {
+    return {width() - 7.0, 7.0};
+}
+
+void BadgeButton::paintEvent(QPaintEvent* event) {
+    QToolButton::paintEvent(event);
+    if (!m_badge)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xff, 0x3b, 0x30));
+    painter.drawEllipse(badgeCentre(), 4, 4);
 }
 
 QAbstractButton* iconButton(const QIcon& icon, const QString& toolTip, QWidget* parent) {

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QToolButton>
 #include <QWidget>
 
 namespace velmarin::ui {
@@ -69,6 +70,27 @@ protected:
 private:
     qreal m_radius;
     QPalette::ColorRole m_role;
+};
+
+// A soft drop shadow under `widget` (cards, floating panels); `alpha` is the
+// shadow's opacity out of 255.
+void addShadow(QWidget* widget, int alpha, qreal blurRadius, qreal offsetY);
+
+// A tool button with a red dot at its icon's top right while something waits
+// (unread chat messages).
+class BadgeButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+    void setBadge(bool shown);
+    bool badge() const { return m_badge; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    // Where the dot's centre goes.
+    virtual QPointF badgeCentre() const;
+
+private:
+    bool m_badge = false;
 };
 
 // A flat button that shows only its icon, with a tooltip.

@@ -12,7 +12,6 @@
 
 #include <QClipboard>
 #include <QFontDatabase>
-#include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,40 +49,22 @@ QLabel* selectableValue(const QFont& font, QWidget* parent) {
 }
 
 // The chat button: the bubble, the word, and a red dot while messages wait.
-class ChatButton : public QToolButton {
+class ChatButton : public BadgeButton {
 public:
     explicit ChatButton(QWidget* parent)
-        : QToolButton(parent) {
+        : BadgeButton(parent) {
         setText(QStringLiteral("Chat"));
         setIcon(symbolIcon(Symbol::chat));
         setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         setAutoRaise(true);
         setCursor(Qt::PointingHandCursor);
     }
-    void setBadge(bool shown) {
-        if (m_badge == shown)
-            return;
-        m_badge = shown;
-        setAccessibleDescription(shown ? QStringLiteral("Ongelezen berichten") : QString());
-        update();
-    }
-    bool badge() const { return m_badge; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
-        QToolButton::paintEvent(event);
-        if (!m_badge)
-            return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0xff, 0x3b, 0x30));
+    QPointF badgeCentre() const override {
         const int x = (width() - sizeHint().width()) / 2 + iconSize().width();
-        painter.drawEllipse(QRectF(x - 4, 3, 7, 7));
+        return {x - 0.5, 6.5};
     }
-
-private:
-    bool m_badge = false;
 };
 
 } // namespace
@@ -162,11 +143,7 @@ HostView::HostView(ConnectionState& state, AppSettings& settings, PermissionMana
 
 QWidget* HostView::buildCard() {
     auto* card = new RoundedPanel(10, QPalette::Base, this);
-    auto* shadow = new QGraphicsDropShadowEffect(card);
-    shadow->setColor(QColor(0, 0, 0, 13));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 2);
-    card->setGraphicsEffect(shadow);
+    addShadow(card, 13, 12, 2);
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(20, 14, 20, 14);
     layout->setSpacing(4);

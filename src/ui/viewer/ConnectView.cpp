@@ -12,7 +12,6 @@
 #include "ui/devices/RelativeTime.h"
 
 #include <QAction>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -157,11 +156,7 @@ ConnectView::ConnectView(ConnectionState& state, CommandBus& commands,
 
 QWidget* ConnectView::buildForm() {
     auto* card = new RoundedPanel(10, QPalette::AlternateBase, this);
-    auto* shadow = new QGraphicsDropShadowEffect(card);
-    shadow->setColor(QColor(0, 0, 0, 13));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 2);
-    card->setGraphicsEffect(shadow);
+    addShadow(card, 13, 12, 2);
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(10);

@@ -10,7 +10,6 @@
 
 #include <QActionGroup>
 #include <QDragEnterEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -31,7 +30,7 @@ constexpr int kIconSize = 18;
 constexpr int kNoticeMs = 5000;
 const QColor kToolbarText(Qt::white);
 const QColor kAccent(0x0a, 0x84, 0xff);
-const QColor kBadge(0xff, 0x3b, 0x30);
+const QColor kRed(0xff, 0x3b, 0x30);
 
 // The toolbar floats over any picture the Host shows, so it has one look in
 // both palettes: light symbols on a dark, slightly transparent pill.
@@ -52,10 +51,10 @@ protected:
 
 // A toolbar button: its symbol in white, in the accent colour while active,
 // and a red dot while something waits (unread chat).
-class ToolbarButton : public QToolButton {
+class ToolbarButton : public BadgeButton {
 public:
     ToolbarButton(Symbol symbol, const QString& help, QWidget* parent)
-        : QToolButton(parent)
+        : BadgeButton(parent)
         , m_symbol(symbol) {
         setToolTip(help);
         setAccessibleName(help);
@@ -75,31 +74,12 @@ public:
         setChecked(active);
         updateIcon();
     }
-    void setBadge(bool shown) {
-        m_badge = shown;
-        setAccessibleDescription(shown ? QStringLiteral("Ongelezen berichten") : QString());
-        update();
-    }
-    bool badge() const { return m_badge; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        QToolButton::paintEvent(event);
-        if (!m_badge)
-            return;
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(kBadge);
-        painter.drawEllipse(QRectF(width() - 11, 3, 8, 8));
-    }
 
 private:
     void updateIcon() { setIcon(bundledSymbolIcon(m_symbol, m_active ? kAccent : kToolbarText)); }
 
     Symbol m_symbol;
     bool m_active = false;
-    bool m_badge = false;
 };
 
 // A colour choice: a filled circle, ringed while selected.
@@ -193,11 +173,7 @@ ViewerScreen::ViewerScreen(ConnectionState& state, CommandBus& commands, ViewerA
         auto* layout = new QVBoxLayout(m_systemInfo);
         layout->setContentsMargins(16, 14, 16, 14);
         layout->addWidget(new RemoteSystemInfoView(m_state, m_systemInfo));
-        auto* shadow = new QGraphicsDropShadowEffect(m_systemInfo);
-        shadow->setBlurRadius(18);
-        shadow->setOffset(0, 3);
-        shadow->setColor(QColor(0, 0, 0, 64));
-        m_systemInfo->setGraphicsEffect(shadow);
+        addShadow(m_systemInfo, 64, 18, 3);
     }
     m_systemInfo->hide();
 
@@ -288,8 +264,8 @@ ViewerScreen::~ViewerScreen() {
     m_store.onSpotlight = nullptr;
 }
 
-QToolButton* ViewerScreen::addToolButton(QHBoxLayout* row, int symbol, const QString& help) {
-    auto* button = new ToolbarButton(static_cast<Symbol>(symbol), help, m_toolbar);
+QToolButton* ViewerScreen::addToolButton(QHBoxLayout* row, Symbol symbol, const QString& help) {
+    auto* button = new ToolbarButton(symbol, help, m_toolbar);
     row->addWidget(button);
     return button;
 }
@@ -305,16 +281,16 @@ QWidget* ViewerScreen::buildToolbar() {
     row->setContentsMargins(12, 3, 12, 3);
     row->setSpacing(2);
 
-    m_monitorButton = addToolButton(row, int(Symbol::monitor), QStringLiteral("Monitor"));
+    m_monitorButton = addToolButton(row, Symbol::monitor, QStringLiteral("Monitor"));
     m_monitorMenu = new QMenu(m_monitorButton);
     m_monitorButton->setMenu(m_monitorMenu);
     m_monitorButton->setPopupMode(QToolButton::InstantPopup);
     connect(m_monitorMenu, &QMenu::aboutToShow, this, &ViewerScreen::fillMonitorMenu);
     row->addWidget(divider(m_toolbar));
 
-    m_laserButton = addToolButton(row, int(Symbol::laser), QStringLiteral("Laser-pointer"));
-    m_penButton = addToolButton(row, int(Symbol::penTip), QStringLiteral("Pen / tekenen"));
-    m_spotlightButton = addToolButton(row, int(Symbol::spotlight),
+    m_laserButton = addToolButton(row, Symbol::laser, QStringLiteral("Laser-pointer"));
+    m_penButton = addToolButton(row, Symbol::penTip, QStringLiteral("Pen / tekenen"));
+    m_spotlightButton = addToolButton(row, Symbol::spotlight,
                                       QStringLiteral("Spotlight — dim alles behalve je cursor"));
     for (auto [button, tool] : {std::pair{m_laserButton, AnnotationTool::laser},
                                 {m_penButton, AnnotationTool::pen},
@@ -329,45 +305,45 @@ QWidget* ViewerScreen::buildToolbar() {
         connect(swatch, &QAbstractButton::clicked, this,
                 [this, hex] { setDrawColor(QLatin1String(hex)); });
     }
-    auto* clear = addToolButton(row, int(Symbol::trash), QStringLiteral("Wis tekening"));
+    auto* clear = addToolButton(row, Symbol::trash, QStringLiteral("Wis tekening"));
     connect(clear, &QToolButton::clicked, this, [this] { m_store.clear(); });
     row->addWidget(divider(m_toolbar));
 
-    auto* keys = addToolButton(row, int(Symbol::keyboard), QStringLiteral("Ctrl-Alt-Del verzenden"));
+    auto* keys = addToolButton(row, Symbol::keyboard, QStringLiteral("Ctrl-Alt-Del verzenden"));
     connect(keys, &QToolButton::clicked, this, [this] {
         if (m_actions.sendSpecialKeys)
             m_actions.sendSpecialKeys(QStringLiteral("ctrl_alt_del"));
     });
-    m_infoButton = addToolButton(row, int(Symbol::info), QStringLiteral("Systeeminformatie"));
+    m_infoButton = addToolButton(row, Symbol::info, QStringLiteral("Systeeminformatie"));
     connect(m_infoButton, &QToolButton::clicked, this, &ViewerScreen::toggleSystemInfo);
-    auto* quality = addToolButton(row, int(Symbol::gauge), QStringLiteral("Kwaliteit"));
+    auto* quality = addToolButton(row, Symbol::gauge, QStringLiteral("Kwaliteit"));
     m_qualityMenu = new QMenu(quality);
     quality->setMenu(m_qualityMenu);
     quality->setPopupMode(QToolButton::InstantPopup);
     connect(m_qualityMenu, &QMenu::aboutToShow, this, &ViewerScreen::fillQualityMenu);
-    m_recordButton = addToolButton(row, int(Symbol::record), QStringLiteral("Start opname"));
+    m_recordButton = addToolButton(row, Symbol::record, QStringLiteral("Start opname"));
     connect(m_recordButton, &QToolButton::clicked, this, [this] {
         if (m_actions.setRecording)
             m_actions.setRecording(!m_state.isRecording());
     });
-    auto* full = addToolButton(row, int(Symbol::fullScreen), QStringLiteral("Volledig scherm"));
+    auto* full = addToolButton(row, Symbol::fullScreen, QStringLiteral("Volledig scherm"));
     connect(full, &QToolButton::clicked, this, [this] {
         if (toggleFullScreen)
             toggleFullScreen();
     });
     row->addWidget(divider(m_toolbar));
 
-    m_chatButton = addToolButton(row, int(Symbol::chat), QStringLiteral("Chat"));
+    m_chatButton = addToolButton(row, Symbol::chat, QStringLiteral("Chat"));
     m_chatButton->setIconSize(QSize(14, 14));
     connect(m_chatButton, &QToolButton::clicked, this, [this] {
         m_state.setShowChat(!m_state.showChat());
         if (m_state.showChat())
             m_state.setUnreadChatCount(0);
     });
-    auto* disconnect = addToolButton(row, int(Symbol::closeCircle),
+    auto* disconnect = addToolButton(row, Symbol::closeCircle,
                                      QStringLiteral("Verbinding verbreken"));
     static_cast<ToolbarButton*>(disconnect)->setIcon(
-        bundledSymbolIcon(Symbol::closeCircle, kBadge));
+        bundledSymbolIcon(Symbol::closeCircle, kRed));
     connect(disconnect, &QToolButton::clicked, this,
             [this] { m_commands.post(Command::stopViewing); });
 

@@ -8,6 +8,7 @@
 
 #include "collab/AnnotationStore.h"
 #include "protocol/ProtocolMessages.h"
+#include "ui/common/Symbols.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -96,7 +97,7 @@ protected:
 
 private:
     QWidget* buildToolbar();
-    QToolButton* addToolButton(QHBoxLayout* row, int symbol, const QString& help);
+    QToolButton* addToolButton(QHBoxLayout* row, Symbol symbol, const QString& help);
     void fillMonitorMenu();
     void fillQualityMenu();
     void showTools();
