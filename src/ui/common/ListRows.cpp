@@ -1,5 +1,8 @@
 #include "ui/common/ListRows.h"
 
+#include "ui/common/Symbols.h"
+#include "ui/common/Widgets.h"
+
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -44,6 +47,13 @@ QWidget* deleteConfirmation(QWidget* parent, std::function<void()> remove,
     layout->addWidget(confirm);
     layout->addWidget(back);
     return box;
+}
+
+QAbstractButton* deleteButton(QWidget* parent, std::function<void()> ask) {
+    auto* remove = iconButton(symbolIcon(Symbol::trash), QStringLiteral("Verwijder"), parent);
+    remove->setObjectName(QStringLiteral("delete"));
+    QObject::connect(remove, &QAbstractButton::clicked, parent, std::move(ask));
+    return remove;
 }
 
 void clearRows(QVBoxLayout* rows) {

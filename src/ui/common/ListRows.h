@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QAbstractButton;
 class QPushButton;
 class QVBoxLayout;
 
@@ -34,6 +35,9 @@ QPushButton* textButton(const QString& text, QWidget* parent);
 QWidget* deleteConfirmation(QWidget* parent, std::function<void()> remove,
                             std::function<void()> cancel);
 
+// The trash button (object name "delete") that asks `ask` to put the
+// question in place.
+QAbstractButton* deleteButton(QWidget* parent, std::function<void()> ask);
 // Takes every row out of `rows` and deletes it later: the button that
 // asked for the new list may still be in its signal.
 void clearRows(QVBoxLayout* rows);

@@ -227,9 +227,7 @@ QWidget* DevicesView::buildRow(const devices::SavedDevice& device) {
             m_editingName = name;
             showDevices();
         });
-        auto* remove = iconButton(symbolIcon(Symbol::trash), QStringLiteral("Verwijder"), actions);
-        remove->setObjectName(QStringLiteral("delete"));
-        connect(remove, &QAbstractButton::clicked, this, [this, id] {
+        auto* remove = deleteButton(actions, [this, id] {
             m_deleteConfirmation = id;
             showDevices();
         });

@@ -254,9 +254,7 @@ QWidget* ConnectView::buildRow(const devices::RecentConnection& connection) {
                 showRecents();
             }));
     } else {
-        auto* remove = iconButton(symbolIcon(Symbol::trash), QStringLiteral("Verwijder"), actions);
-        remove->setObjectName(QStringLiteral("delete"));
-        connect(remove, &QAbstractButton::clicked, this, [this, id] {
+        auto* remove = deleteButton(actions, [this, id] {
             m_deleteConfirmation = id;
             showRecents();
         });
