@@ -256,7 +256,12 @@ void ScreenCaptureManager::run() {
         timings.encode = Clock::now() - encodeStart;
         if (m_onFrameTimings)
             m_onFrameTimings(timings);
-        nextFrame = started + frameInterval();
+        // The limit holds on average: a picture taken after the slot it
+        // waited for does not push the next slot back (up to one interval of
+        // credit). Otherwise content that changes at the frame rate falls
+        // into step just behind the slots and every change waits for almost
+        // a whole interval.
+        nextFrame = std::max(nextFrame + frameInterval(), started);
     }
 }
 
