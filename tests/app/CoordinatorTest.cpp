@@ -269,7 +269,7 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
         RecordingViewer viewer(env.relay, id, "vast12", 3500ms);
         ASSERT_TRUE(waitUntil([&] { return viewer.done(); }));
         EXPECT_GE(viewer.count("connected"), 1);
-        EXPECT_GE(viewer.count("system_info"), 3);
+        EXPECT_GE(viewer.count("system_info"), 2); // about one a second, also when busy
         EXPECT_LE(viewer.count("system_info"), 5);
         EXPECT_EQ(viewer.count("monitor_list"), 1);
     }
