@@ -36,8 +36,8 @@ public:
 private:
     std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
     std::function<protocol::PixelRect()> m_area;
-    std::set<int> m_buttons;           // evdev buttons held
-    std::set<std::uint32_t> m_keys;    // evdev keys held
+    std::set<int> m_buttons;        // evdev buttons held
+    std::set<std::uint32_t> m_keys; // evdev keys held
     bool m_capsLock = false;
 };
 

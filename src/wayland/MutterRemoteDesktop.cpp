@@ -2,9 +2,8 @@
 
 #include "log/LogSink.h"
 
-#include <gio/gio.h>
-
 #include <chrono>
+#include <gio/gio.h>
 #include <mutex>
 #include <thread>
 
@@ -40,6 +39,7 @@ struct MutterRemoteDesktop::Bus {
     std::string streamPath;
     guint nodeSignal = 0;
     guint closedSignal = 0;
+    guint nameWatch = 0;
     std::uint32_t node = 0;
     bool nodeKnown = false;
     bool closed = false;
@@ -52,6 +52,8 @@ struct MutterRemoteDesktop::Bus {
                 g_dbus_connection_signal_unsubscribe(connection, nodeSignal);
             if (closedSignal)
                 g_dbus_connection_signal_unsubscribe(connection, closedSignal);
+            if (nameWatch)
+                g_bus_unwatch_name(nameWatch);
             g_dbus_connection_close_sync(connection, nullptr, nullptr);
             g_object_unref(connection);
         }
@@ -68,8 +70,8 @@ struct MutterRemoteDesktop::Bus {
                    ErrorHolder& error) {
         return g_dbus_connection_call_sync(
             connection, service, path.c_str(), interface, method, parameters,
-            replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NONE,
-            callTimeoutMs, nullptr, &error.error);
+            replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NONE, callTimeoutMs,
+            nullptr, &error.error);
     }
 
     // The single object path of a "(o)" reply.
@@ -119,9 +121,9 @@ MutterRemoteDesktop::open(const std::string& connector) {
         return unexpected(SessionError{error.text("cannot connect to the session bus")});
     g_dbus_connection_set_exit_on_close(bus->connection, FALSE);
 
-    auto remoteDesktop = bus->callForPath(remoteDesktopService, "/org/gnome/Mutter/RemoteDesktop",
-                                          "org.gnome.Mutter.RemoteDesktop", "CreateSession",
-                                          nullptr);
+    auto remoteDesktop =
+        bus->callForPath(remoteDesktopService, "/org/gnome/Mutter/RemoteDesktop",
+                         "org.gnome.Mutter.RemoteDesktop", "CreateSession", nullptr);
     if (!remoteDesktop)
         return unexpected(remoteDesktop.error());
     bus->remoteDesktopPath = *remoteDesktop;
@@ -180,6 +182,14 @@ MutterRemoteDesktop::open(const std::string& connector) {
            gpointer data) { static_cast<Bus*>(data)->closed = true; },
         bus.get(), nullptr);
 
+    // A mutter that exits or crashes sends no Closed.
+    bus->nameWatch = g_bus_watch_name_on_connection(
+        bus->connection, remoteDesktopService, G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+        [](GDBusConnection*, const gchar*, gpointer data) {
+            static_cast<Bus*>(data)->closed = true;
+        },
+        bus.get(), nullptr);
+
     // Starting the remote-desktop session starts the linked screen cast.
     GVariant* started = bus->call(remoteDesktopService, bus->remoteDesktopPath,
                                   remoteDesktopSession, "Start", nullptr, nullptr, error);
@@ -230,13 +240,12 @@ void MutterRemoteDesktop::notify(const char* method, void* parameters) {
     // No reply wanted: the calls go out in order and nothing waits.
     g_dbus_connection_call(m_bus->connection, remoteDesktopService,
                            m_bus->remoteDesktopPath.c_str(), remoteDesktopSession, method,
-                           static_cast<GVariant*>(parameters), nullptr, G_DBUS_CALL_FLAGS_NONE,
-                           -1, nullptr, nullptr, nullptr);
+                           static_cast<GVariant*>(parameters), nullptr, G_DBUS_CALL_FLAGS_NONE, -1,
+                           nullptr, nullptr, nullptr);
 }
 
 void MutterRemoteDesktop::pointerMotion(double x, double y) {
-    notify("NotifyPointerMotionAbsolute",
-           g_variant_new("(sdd)", m_bus->streamPath.c_str(), x, y));
+    notify("NotifyPointerMotionAbsolute", g_variant_new("(sdd)", m_bus->streamPath.c_str(), x, y));
 }
 
 void MutterRemoteDesktop::pointerButton(int evdevButton, bool pressed) {

@@ -105,7 +105,8 @@ TEST_F(WaylandSessionTest, PictureShowsTheClientAndOnlyChangesWithTheScreen) {
     // The pointer drawn into the picture is a change.
     auto before = screen->grab();
     ASSERT_TRUE(before);
-    const std::vector<std::uint8_t> old(before->data, before->data + before->stride * before->height);
+    const std::vector<std::uint8_t> old(before->data,
+                                        before->data + before->stride * before->height);
     remote->pointerMotion(40, 40);
     remote->flush();
     ASSERT_TRUE(screen->waitForChange(std::chrono::steady_clock::now() + 2s));
@@ -142,7 +143,24 @@ TEST_F(WaylandSessionTest, ClickKeyAndWheelReachTheClientWhereThePictureShowsIt)
                log.find("button: 272 (left), state: 1 (pressed)") != std::string::npos &&
                log.find("axis: 0 (vertical), discrete: 1") != std::string::npos &&
                log.find("sym: a ") != std::string::npos;
-    })) << spot << "\n" << session.wevLog();
+    })) << spot
+        << "\n"
+        << session.wevLog();
+}
+
+TEST_F(WaylandSessionTest, CaptureEndsWithoutHangingWhenMutterGoes) {
+    ASSERT_TRUE(screen->grab());
+    session.killMutter();
+
+    EXPECT_TRUE(eventually([&] { return screen->displays().empty(); }));
+    EXPECT_FALSE(screen->grab());
+    // The capture thread's wait still takes its time instead of spinning.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(screen->waitForChange(started + 200ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
+    input::MutterInputSink sink(remote, [] { return protocol::PixelRect{0, 0, 10, 10}; });
+    sink.moveTo({5, 5});
+    sink.flush();
 }
 
 } // namespace

@@ -72,7 +72,8 @@ PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
     static const pw_stream_events events = [] {
         pw_stream_events e{};
         e.version = PW_VERSION_STREAM_EVENTS;
-        e.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char* error) {
+        e.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
+                             const char* error) {
             auto* stream = static_cast<PipeWireStream*>(data);
             if (state == PW_STREAM_STATE_ERROR)
                 stream->onFailed(error ? error : "stream error");
@@ -116,16 +117,17 @@ PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
                 spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
             const spa_data& plane = buffer->datas[0];
             const Pw& pw = *self->m_pw;
-            const int stride = plane.chunk && plane.chunk->stride > 0 ? plane.chunk->stride
-                                                                       : pw.width * 4;
+            const int stride =
+                plane.chunk && plane.chunk->stride > 0 ? plane.chunk->stride : pw.width * 4;
             const bool corrupted = header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED);
             // A buffer without pixels (a pointer-only update) has nothing to
             // show; one smaller than the agreed size is not trusted.
-            const bool complete =
-                buffer->n_datas > 0 && plane.data && plane.chunk && plane.chunk->size > 0 &&
-                pw.width > 0 && pw.height > 0 && stride >= pw.width * 4 &&
-                std::uint64_t(plane.chunk->offset) + std::uint64_t(stride) * std::uint64_t(pw.height) <=
-                    plane.maxsize;
+            const bool complete = buffer->n_datas > 0 && plane.data && plane.chunk &&
+                                  plane.chunk->size > 0 && pw.width > 0 && pw.height > 0 &&
+                                  stride >= pw.width * 4 &&
+                                  std::uint64_t(plane.chunk->offset) +
+                                          std::uint64_t(stride) * std::uint64_t(pw.height) <=
+                                      plane.maxsize;
             if (complete && !corrupted)
                 self->onFrame(static_cast<const std::uint8_t*>(plane.data) + plane.chunk->offset,
                               stride, pw.format);
@@ -137,9 +139,10 @@ PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
     pw_thread_loop_lock(pw.loop);
     pw.core = pw_context_connect(pw.context, nullptr, 0);
     if (pw.core)
-        pw.stream = pw_stream_new(pw.core, "Velmarin",
-                                  pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
-                                                    "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+        pw.stream =
+            pw_stream_new(pw.core, "Velmarin",
+                          pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                            "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
     int connected = -1;
     if (pw.stream) {
         pw_stream_add_listener(pw.stream, &pw.listener, &events, self.get());
@@ -155,8 +158,7 @@ PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
             SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
                                    SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx,
                                    SPA_VIDEO_FORMAT_RGBA),
-            SPA_FORMAT_VIDEO_size,
-            SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
+            SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&defaultSize, &minSize, &maxSize),
             SPA_FORMAT_VIDEO_framerate,
             SPA_POD_CHOICE_RANGE_Fraction(&defaultRate, &minRate, &maxRate)));
         connected = pw_stream_connect(
@@ -194,7 +196,8 @@ bool PipeWireStream::healthy() const {
 
 bool PipeWireStream::waitForFrame(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(m_mutex);
-    m_changed.wait_until(lock, deadline, [&] { return m_fresh || m_woken || m_failed; });
+    // A failed stream waits out the deadline too: the caller loops on it.
+    m_changed.wait_until(lock, deadline, [&] { return m_fresh || m_woken; });
     m_woken = false;
     return m_fresh;
 }

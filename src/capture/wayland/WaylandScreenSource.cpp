@@ -26,8 +26,12 @@ WaylandScreenSource::WaylandScreenSource(std::shared_ptr<wayland::MutterRemoteDe
     : m_session(std::move(session))
     , m_stream(std::move(stream)) {}
 
+bool WaylandScreenSource::casting() const {
+    return m_stream->healthy() && m_session->alive();
+}
+
 std::vector<DisplayInfo> WaylandScreenSource::displays() {
-    if (!m_stream->healthy())
+    if (!casting())
         return {};
     DisplayInfo display;
     display.id = displayId;
@@ -38,7 +42,7 @@ std::vector<DisplayInfo> WaylandScreenSource::displays() {
 
 Expected<void, CaptureError> WaylandScreenSource::start(const DisplayInfo& display) {
     stop();
-    if (display.id != displayId || !m_stream->healthy())
+    if (display.id != displayId || !casting())
         return unexpected(CaptureError{CaptureError::Kind::noDisplay});
     m_started = true;
     m_dirty = true; // the first grab always goes out
@@ -60,7 +64,7 @@ void WaylandScreenSource::wake() {
 }
 
 Expected<BgraImage, CaptureError> WaylandScreenSource::grab() {
-    if (!m_started || !m_stream->healthy())
+    if (!m_started || !casting())
         return unexpected(CaptureError{CaptureError::Kind::captureNotAvailable});
     // Before the first frame of all has come there is nothing to show yet.
     if (!m_stream->takeNewest(m_frame) && m_frame.pixels.empty() &&

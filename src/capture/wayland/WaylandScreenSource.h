@@ -5,7 +5,8 @@
 // stream is the one display; it changes only when mutter sends a frame, which
 // it does only when the picture (or the pointer drawn into it) changed.
 //
-// Windows cannot be left out of the picture.
+// Windows cannot be left out of the picture. When mutter goes away the
+// display list becomes empty and grabs fail.
 
 #include "capture/ScreenSource.h"
 #include "capture/wayland/PipeWireStream.h"
@@ -39,6 +40,8 @@ public:
 private:
     WaylandScreenSource(std::shared_ptr<wayland::MutterRemoteDesktop> session,
                         std::unique_ptr<PipeWireStream> stream);
+    // False once mutter ended the session or the stream failed.
+    bool casting() const;
 
     std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
     std::unique_ptr<PipeWireStream> m_stream;

@@ -2,6 +2,7 @@
 
 #include "support/Shell.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -32,9 +33,10 @@ void restore(const char* name, const std::optional<std::string>& value) {
 }
 
 bool nameOwned(const char* name) {
-    return runShell(std::string("gdbus call --session --dest org.freedesktop.DBus --object-path "
-                                "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner ") +
-                    name + " 2>/dev/null")
+    return runShell(
+               std::string("gdbus call --session --dest org.freedesktop.DBus --object-path "
+                           "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner ") +
+               name + " 2>/dev/null")
                .first.find("true") != std::string::npos;
 }
 
@@ -62,10 +64,10 @@ HeadlessWayland::HeadlessWayland(int width, int height)
             return std::filesystem::exists(s.m_runtimeDir + "/pipewire-0");
         });
         spawn({"wireplumber"}, "wireplumber.log");
-        spawn({"mutter", "--headless", "--virtual-monitor",
-               std::to_string(width) + "x" + std::to_string(height), "--wayland", "--no-x11",
-               "--wayland-display=" + m_waylandDisplay},
-              "mutter.log");
+        m_mutter = spawn({"mutter", "--headless", "--virtual-monitor",
+                          std::to_string(width) + "x" + std::to_string(height), "--wayland",
+                          "--no-x11", "--wayland-display=" + m_waylandDisplay},
+                         "mutter.log");
         waitFor("mutter's screen cast", [](const HeadlessWayland&) {
             return nameOwned("org.gnome.Mutter.ScreenCast") &&
                    nameOwned("org.gnome.Mutter.RemoteDesktop");
@@ -146,6 +148,12 @@ void HeadlessWayland::startWev() {
     });
     // Mutter fades a new window in; a picture taken before shows it blended.
     std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+void HeadlessWayland::killMutter() {
+    kill(m_mutter, SIGKILL);
+    waitpid(m_mutter, nullptr, 0);
+    std::erase(m_pids, m_mutter);
 }
 
 std::string HeadlessWayland::wevLog() const {

@@ -34,6 +34,8 @@ public:
     // event) and returns once it is mapped and its fade-in is over.
     void startWev();
     std::string wevLog() const;
+    // Ends mutter, as a crash of the compositor would.
+    void killMutter();
 
 private:
     void shutdown();
@@ -45,6 +47,7 @@ private:
     std::optional<std::string> m_oldBus;
     std::optional<std::string> m_oldRuntimeDir;
     std::vector<pid_t> m_pids; // in start order
+    pid_t m_mutter = -1;
 };
 
 } // namespace velmarin::testing
