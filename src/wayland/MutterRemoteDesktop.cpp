@@ -212,9 +212,10 @@ MutterRemoteDesktop::open(const std::string& connector) {
     std::unique_ptr<MutterRemoteDesktop> session(new MutterRemoteDesktop(std::move(bus)));
     // Mutter creates the virtual pointer and keyboard on the first event of
     // each kind, and clients learn of the new device only after it: that
-    // first event never reaches them. Spend one of each here, and give the
-    // clients a moment to see the devices.
-    session->pointerMotion(0, 0);
+    // first event never reaches them. Spend one of each here (a pointer
+    // motion by nothing, so the user's pointer stays where it is), and give
+    // the clients a moment to see the devices.
+    session->notify("NotifyPointerMotionRelative", g_variant_new("(dd)", 0.0, 0.0));
     session->keyboardKeycode(warmUpKey, true);
     session->keyboardKeycode(warmUpKey, false);
     session->flush();
