@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -105,7 +106,24 @@ void HeadlessWayland::shutdown() {
 }
 
 pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std::string& logFile) {
+    // Everything the child needs is built before fork: the test process has
+    // threads (GDBus, PipeWire), and the child may not allocate.
     const std::string log = m_runtimeDir + "/" + logFile;
+    std::vector<char*> argv;
+    for (const std::string& word : command)
+        argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> variables{"WAYLAND_DISPLAY=" + m_waylandDisplay};
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string_view entry(*variable);
+        if (!entry.starts_with("WAYLAND_DISPLAY=") && !entry.starts_with("DISPLAY="))
+            variables.emplace_back(entry);
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -116,13 +134,7 @@ pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std:
             dup2(fd, STDERR_FILENO);
             close(fd);
         }
-        setenv("WAYLAND_DISPLAY", m_waylandDisplay.c_str(), 1);
-        unsetenv("DISPLAY");
-        std::vector<char*> argv;
-        for (const std::string& word : command)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     m_pids.push_back(pid);
@@ -132,9 +144,19 @@ pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std:
 void HeadlessWayland::waitFor(const char* what, bool (*ready)(const HeadlessWayland&)) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!ready(*this)) {
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error(std::string("headless Wayland: no ") + what + " (logs in " +
-                                     m_runtimeDir + ")");
+        if (std::chrono::steady_clock::now() > deadline) {
+            // The directory goes with the session: the logs go into the message.
+            std::string logs;
+            for (const auto& file : std::filesystem::directory_iterator(m_runtimeDir)) {
+                if (file.path().extension() != ".log")
+                    continue;
+                std::ifstream in(file.path());
+                std::stringstream text;
+                text << in.rdbuf();
+                logs += "\n--- " + file.path().filename().string() + "\n" + text.str();
+            }
+            throw std::runtime_error(std::string("headless Wayland: no ") + what + logs);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
