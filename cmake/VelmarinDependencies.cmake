@@ -17,6 +17,10 @@ pkg_check_modules(VELMARIN_LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 # libyuv (Debian's libyuv-dev has no pkg-config file).
 find_library(VELMARIN_LIBYUV yuv REQUIRED)
 find_path(VELMARIN_LIBYUV_INCLUDE libyuv.h REQUIRED)
+# Wayland sessions: mutter's remote-desktop and screen-cast D-Bus API through
+# GDBus, the frames through PipeWire.
+pkg_check_modules(VELMARIN_GIO REQUIRED IMPORTED_TARGET gio-2.0)
+pkg_check_modules(VELMARIN_PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)
 
 # The application.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui DBus Widgets OpenGL OpenGLWidgets Concurrent Svg)

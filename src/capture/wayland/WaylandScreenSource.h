@@ -1,0 +1,54 @@
+#pragma once
+
+// Screen capture in a GNOME Wayland session: mutter casts one monitor into a
+// PipeWire stream (MutterRemoteDesktop) and PipeWireStream receives it. The
+// stream is the one display; it changes only when mutter sends a frame, which
+// it does only when the picture (or the pointer drawn into it) changed.
+//
+// Windows cannot be left out of the picture. When mutter goes away the
+// display list becomes empty and grabs fail.
+
+#include "capture/ScreenSource.h"
+#include "capture/wayland/PipeWireStream.h"
+
+#include <memory>
+
+namespace velmarin::wayland {
+class MutterRemoteDesktop;
+}
+
+namespace velmarin::capture {
+
+class WaylandScreenSource final : public ScreenSource {
+public:
+    // Receives the screen cast of `session`, which it keeps alive.
+    static Expected<std::unique_ptr<WaylandScreenSource>, CaptureError>
+    open(std::shared_ptr<wayland::MutterRemoteDesktop> session);
+
+    std::vector<DisplayInfo> displays() override;
+    Expected<void, CaptureError> start(const DisplayInfo& display) override;
+    void stop() override;
+    bool waitForChange(std::chrono::steady_clock::time_point deadline) override;
+    void wake() override;
+    Expected<BgraImage, CaptureError> grab() override;
+    bool canExcludeWindows() const override { return false; }
+    void setExcludedWindows(std::vector<std::uint32_t>) override {}
+
+    // The ID of the one display.
+    static constexpr std::int64_t displayId = 1;
+
+private:
+    WaylandScreenSource(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+                        std::unique_ptr<PipeWireStream> stream);
+    // False once mutter ended the session or the stream failed.
+    bool casting() const;
+
+    std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
+    std::unique_ptr<PipeWireStream> m_stream;
+    // Capture thread only.
+    bool m_started = false;
+    bool m_dirty = false;
+    PipeWireFrame m_frame;
+};
+
+} // namespace velmarin::capture

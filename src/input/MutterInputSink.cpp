@@ -1,0 +1,97 @@
+#include "input/MutterInputSink.h"
+
+#include "wayland/MutterRemoteDesktop.h"
+
+#include <algorithm>
+
+namespace velmarin::input {
+
+namespace {
+
+using Axis = wayland::MutterRemoteDesktop::Axis;
+
+// linux/input-event-codes.h
+constexpr int btnLeft = 0x110;
+constexpr int btnRight = 0x111;
+constexpr int btnMiddle = 0x112;
+constexpr std::uint32_t keyCapsLock = 58;
+// X keycodes are evdev codes plus 8.
+constexpr int xKeycodeOffset = 8;
+
+} // namespace
+
+MutterInputSink::MutterInputSink(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+                                 std::function<protocol::PixelRect()> area)
+    : m_session(std::move(session))
+    , m_area(std::move(area)) {}
+
+MutterInputSink::~MutterInputSink() {
+    for (const std::uint32_t key : m_keys)
+        m_session->keyboardKeycode(key, false);
+    for (const int button : m_buttons)
+        m_session->pointerButton(button, false);
+    m_session->flush();
+}
+
+protocol::PixelRect MutterInputSink::screenArea() const {
+    return m_area();
+}
+
+void MutterInputSink::moveTo(QPoint position) {
+    // Mutter takes stream coordinates: pixels from the cast monitor's corner.
+    const protocol::PixelRect area = m_area();
+    if (area.isEmpty())
+        return;
+    const int x = std::clamp(position.x() - area.x, 0, area.width - 1);
+    const int y = std::clamp(position.y() - area.y, 0, area.height - 1);
+    m_session->pointerMotion(x, y);
+}
+
+void MutterInputSink::setButton(int button, bool pressed) {
+    switch (button) {
+    case XButton::wheelUp:
+    case XButton::wheelDown:
+    case XButton::wheelLeft:
+    case XButton::wheelRight:
+        // A wheel "button" is one step on its press; its release is nothing.
+        if (pressed)
+            m_session->pointerAxisDiscrete(
+                button <= XButton::wheelDown ? Axis::vertical : Axis::horizontal,
+                button == XButton::wheelUp || button == XButton::wheelLeft ? -1 : 1);
+        return;
+    default:
+        break;
+    }
+    const int evdev = button == XButton::left    ? btnLeft
+                      : button == XButton::right ? btnRight
+                      : button == 2              ? btnMiddle
+                                                 : 0;
+    if (evdev == 0)
+        return;
+    if (pressed ? !m_buttons.insert(evdev).second : m_buttons.erase(evdev) == 0)
+        return; // already in that state
+    m_session->pointerButton(evdev, pressed);
+}
+
+void MutterInputSink::setKey(std::uint8_t keycode, bool pressed) {
+    if (keycode < xKeycodeOffset)
+        return;
+    const std::uint32_t evdev = keycode - xKeycodeOffset;
+    if (pressed) {
+        if (m_keys.insert(evdev).second && evdev == keyCapsLock)
+            m_capsLock = !m_capsLock;
+    } else if (m_keys.erase(evdev) == 0) {
+        return; // never pressed here
+    }
+    m_session->keyboardKeycode(evdev, pressed);
+}
+
+bool MutterInputSink::capsLockOn() {
+    return m_capsLock;
+}
+
+void MutterInputSink::flush() {
+    m_session->flush();
+}
+
+} // namespace velmarin::input

@@ -1,0 +1,44 @@
+#pragma once
+
+// Injected input in a GNOME Wayland session through mutter's virtual pointer
+// and keyboard (MutterRemoteDesktop). Positions are pixels of the cast
+// monitor, X keycodes become evdev codes (X = evdev + 8), buttons 4 to 7 become
+// one wheel step each. Whatever is still held when the sink goes is released.
+
+#include "input/InputSink.h"
+
+#include <functional>
+#include <memory>
+#include <set>
+
+namespace velmarin::wayland {
+class MutterRemoteDesktop;
+}
+
+namespace velmarin::input {
+
+class MutterInputSink final : public InputSink {
+public:
+    // `area` gives the cast monitor's rectangle (the stream's size) when asked.
+    MutterInputSink(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+                    std::function<protocol::PixelRect()> area);
+    ~MutterInputSink() override;
+
+    protocol::PixelRect screenArea() const override;
+    void moveTo(QPoint position) override;
+    void setButton(int button, bool pressed) override;
+    void setKey(std::uint8_t keycode, bool pressed) override;
+    // Mutter does not tell the state of the lock keys: this is the state the
+    // Caps Lock presses sent through this sink left, starting from off.
+    bool capsLockOn() override;
+    void flush() override;
+
+private:
+    std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
+    std::function<protocol::PixelRect()> m_area;
+    std::set<int> m_buttons;        // evdev buttons held
+    std::set<std::uint32_t> m_keys; // evdev keys held
+    bool m_capsLock = false;
+};
+
+} // namespace velmarin::input

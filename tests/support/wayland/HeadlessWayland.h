@@ -1,0 +1,53 @@
+#pragma once
+
+// A private GNOME Wayland session for tests, with no display and no dialog:
+// its own session bus and runtime directory, PipeWire with WirePlumber, and
+// mutter --headless with one virtual monitor, whose screen-cast and
+// remote-desktop services answer on that bus.
+//
+// Usage (link the CMake target `velmarin_test_wayland`):
+//
+//     velmarin::testing::HeadlessWayland session(1280, 800);  // throws if it cannot start
+//     session.startWev();         // a client window that logs its input
+//     ... MutterRemoteDesktop::open() reaches this session's mutter ...
+//     session.wevLog();           // what the client received
+//
+// The constructor points DBUS_SESSION_BUS_ADDRESS and XDG_RUNTIME_DIR of
+// this process at the session (the code under test finds it there); the
+// destructor ends every process, removes the directory and restores both.
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace velmarin::testing {
+
+class HeadlessWayland {
+public:
+    HeadlessWayland(int width, int height);
+    ~HeadlessWayland();
+    HeadlessWayland(const HeadlessWayland&) = delete;
+    HeadlessWayland& operator=(const HeadlessWayland&) = delete;
+
+    // Starts wev (a window with a grey checkerboard that logs every input
+    // event) and returns once it is mapped and its fade-in is over.
+    void startWev();
+    std::string wevLog() const;
+    // Ends mutter, as a crash of the compositor would.
+    void killMutter();
+
+private:
+    void shutdown();
+    pid_t spawn(const std::vector<std::string>& command, const std::string& logFile);
+    void waitFor(const char* what, bool (*ready)(const HeadlessWayland&));
+
+    std::string m_runtimeDir;
+    std::string m_waylandDisplay = "wl-velmarin";
+    std::optional<std::string> m_oldBus;
+    std::optional<std::string> m_oldRuntimeDir;
+    std::vector<pid_t> m_pids; // in start order
+    pid_t m_mutter = -1;
+};
+
+} // namespace velmarin::testing
