@@ -225,7 +225,9 @@ MutterRemoteDesktop::open(const std::string& connector) {
 
 MutterRemoteDesktop::MutterRemoteDesktop(std::unique_ptr<Bus> bus)
     : m_bus(std::move(bus))
-    , m_node(m_bus->node) {}
+    {
+    m_node = m_bus->node;
+}
 
 MutterRemoteDesktop::~MutterRemoteDesktop() {
     if (!alive())

@@ -13,6 +13,7 @@
 // Thread-safe: the capture thread and the GUI thread may share one session.
 
 #include "common/Expected.h"
+#include "wayland/RemoteDesktopSession.h"
 
 #include <cstdint>
 #include <memory>
@@ -20,14 +21,8 @@
 
 namespace velmarin::wayland {
 
-struct SessionError {
-    std::string message; // English, for the log
-    std::string description() const { return message; }
-};
-
-class MutterRemoteDesktop {
+class MutterRemoteDesktop final : public RemoteDesktopSession {
 public:
-    enum class Axis : std::uint32_t { vertical = 0, horizontal = 1 };
 
     // Creates and starts the session on the bus of DBUS_SESSION_BUS_ADDRESS,
     // casting monitor `connector` ("" for the primary one) with the pointer
@@ -39,18 +34,13 @@ public:
     MutterRemoteDesktop(const MutterRemoteDesktop&) = delete;
     MutterRemoteDesktop& operator=(const MutterRemoteDesktop&) = delete;
 
-    std::uint32_t pipeWireNode() const { return m_node; }
+    void pointerMotion(double x, double y) override;
+    void pointerButton(int evdevButton, bool pressed) override;
+    void pointerAxisDiscrete(Axis axis, int steps) override;
+    void keyboardKeycode(std::uint32_t evdevKeycode, bool pressed) override;
+    void flush() override;
 
-    // Input, in the cast monitor's pixels and evdev codes. Sent in order
-    // without waiting for an answer; flush() pushes them out.
-    void pointerMotion(double x, double y);
-    void pointerButton(int evdevButton, bool pressed);
-    void pointerAxisDiscrete(Axis axis, int steps);
-    void keyboardKeycode(std::uint32_t evdevKeycode, bool pressed);
-    void flush();
-
-    // False once mutter closed the session (or the bus went away).
-    bool alive() const;
+    bool alive() const override;
 
 private:
     struct Bus;
@@ -58,7 +48,6 @@ private:
     void notify(const char* method, void* parameters);
 
     std::unique_ptr<Bus> m_bus;
-    std::uint32_t m_node = 0;
 };
 
 } // namespace velmarin::wayland

@@ -3,7 +3,7 @@
 
 #include "capture/wayland/WaylandScreenSource.h"
 #include "input/KeyCodeTable.h"
-#include "input/MutterInputSink.h"
+#include "input/WaylandInputSink.h"
 #include "support/wayland/HeadlessWayland.h"
 #include "wayland/MutterRemoteDesktop.h"
 
@@ -119,7 +119,7 @@ TEST_F(WaylandSessionTest, PictureShowsTheClientAndOnlyChangesWithTheScreen) {
 TEST_F(WaylandSessionTest, ClickKeyAndWheelReachTheClientWhereThePictureShowsIt) {
     const Box window = wevWindow();
     ASSERT_GT(window.count, 20000);
-    input::MutterInputSink sink(remote, [this] { return screen->displays().front().frame; });
+    input::WaylandInputSink sink(remote, [this] { return screen->displays().front().frame; });
     const QPoint centre((window.left + window.right) / 2, (window.top + window.bottom) / 2);
     sink.moveTo(centre);
     sink.setButton(input::XButton::left, true);
@@ -158,7 +158,7 @@ TEST_F(WaylandSessionTest, CaptureEndsWithoutHangingWhenMutterGoes) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(screen->waitForChange(started + 200ms));
     EXPECT_GE(std::chrono::steady_clock::now() - started, 150ms);
-    input::MutterInputSink sink(remote, [] { return protocol::PixelRect{0, 0, 10, 10}; });
+    input::WaylandInputSink sink(remote, [] { return protocol::PixelRect{0, 0, 10, 10}; });
     sink.moveTo({5, 5});
     sink.flush();
 }

@@ -58,7 +58,7 @@ PipeWireStream::~PipeWireStream() {
 }
 
 Expected<std::unique_ptr<PipeWireStream>, std::string>
-PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
+PipeWireStream::open(std::uint32_t node, int remote, std::chrono::milliseconds timeout) {
     pw_init(nullptr, nullptr);
     std::unique_ptr<PipeWireStream> self(new PipeWireStream());
     Pw& pw = *self->m_pw;
@@ -137,7 +137,8 @@ PipeWireStream::open(std::uint32_t node, std::chrono::milliseconds timeout) {
     }();
 
     pw_thread_loop_lock(pw.loop);
-    pw.core = pw_context_connect(pw.context, nullptr, 0);
+    pw.core = remote >= 0 ? pw_context_connect_fd(pw.context, remote, nullptr, 0)
+                          : pw_context_connect(pw.context, nullptr, 0);
     if (pw.core)
         pw.stream =
             pw_stream_new(pw.core, "Velmarin",

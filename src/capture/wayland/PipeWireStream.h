@@ -25,10 +25,12 @@ struct PipeWireFrame {
 
 class PipeWireStream {
 public:
-    // Connects to `node` on the PipeWire of XDG_RUNTIME_DIR and waits until
-    // the format (and so the size) is agreed.
+    // Connects to `node` through `remote` (a PipeWire connection the
+    // stream takes over, e.g. the portal's) or, with -1, the PipeWire of
+    // XDG_RUNTIME_DIR, and waits until the format (and so the size) is agreed.
     static Expected<std::unique_ptr<PipeWireStream>, std::string>
-    open(std::uint32_t node, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    open(std::uint32_t node, int remote = -1,
+         std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~PipeWireStream();
     PipeWireStream(const PipeWireStream&) = delete;
     PipeWireStream& operator=(const PipeWireStream&) = delete;

@@ -1,7 +1,7 @@
 #include "capture/wayland/WaylandScreenSource.h"
 
 #include "log/LogSink.h"
-#include "wayland/MutterRemoteDesktop.h"
+#include "wayland/RemoteDesktopSession.h"
 
 namespace velmarin::capture {
 
@@ -11,8 +11,8 @@ constexpr auto firstFrameTimeout = std::chrono::seconds(2);
 } // namespace
 
 Expected<std::unique_ptr<WaylandScreenSource>, CaptureError>
-WaylandScreenSource::open(std::shared_ptr<wayland::MutterRemoteDesktop> session) {
-    auto stream = PipeWireStream::open(session->pipeWireNode());
+WaylandScreenSource::open(std::shared_ptr<wayland::RemoteDesktopSession> session) {
+    auto stream = PipeWireStream::open(session->pipeWireNode(), session->takePipeWireRemote());
     if (!stream) {
         logging::log(logging::Level::warning, "capture", "%s", stream.error().c_str());
         return unexpected(CaptureError{CaptureError::Kind::captureNotAvailable});
@@ -21,7 +21,7 @@ WaylandScreenSource::open(std::shared_ptr<wayland::MutterRemoteDesktop> session)
         new WaylandScreenSource(std::move(session), std::move(*stream)));
 }
 
-WaylandScreenSource::WaylandScreenSource(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+WaylandScreenSource::WaylandScreenSource(std::shared_ptr<wayland::RemoteDesktopSession> session,
                                          std::unique_ptr<PipeWireStream> stream)
     : m_session(std::move(session))
     , m_stream(std::move(stream)) {}

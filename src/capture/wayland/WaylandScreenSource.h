@@ -1,11 +1,12 @@
 #pragma once
 
-// Screen capture in a GNOME Wayland session: mutter casts one monitor into a
-// PipeWire stream (MutterRemoteDesktop) and PipeWireStream receives it. The
-// stream is the one display; it changes only when mutter sends a frame, which
-// it does only when the picture (or the pointer drawn into it) changed.
+// Screen capture in a Wayland session: the compositor casts one monitor into
+// a PipeWire stream (a RemoteDesktopSession) and PipeWireStream receives it.
+// The stream is the one display; it changes only when the compositor sends a
+// frame, which it does only when the picture (or the pointer drawn into it)
+// changed.
 //
-// Windows cannot be left out of the picture. When mutter goes away the
+// Windows cannot be left out of the picture. When the compositor goes away the
 // display list becomes empty and grabs fail.
 
 #include "capture/ScreenSource.h"
@@ -14,7 +15,7 @@
 #include <memory>
 
 namespace velmarin::wayland {
-class MutterRemoteDesktop;
+class RemoteDesktopSession;
 }
 
 namespace velmarin::capture {
@@ -23,7 +24,7 @@ class WaylandScreenSource final : public ScreenSource {
 public:
     // Receives the screen cast of `session`, which it keeps alive.
     static Expected<std::unique_ptr<WaylandScreenSource>, CaptureError>
-    open(std::shared_ptr<wayland::MutterRemoteDesktop> session);
+    open(std::shared_ptr<wayland::RemoteDesktopSession> session);
 
     std::vector<DisplayInfo> displays() override;
     Expected<void, CaptureError> start(const DisplayInfo& display) override;
@@ -38,12 +39,12 @@ public:
     static constexpr std::int64_t displayId = 1;
 
 private:
-    WaylandScreenSource(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+    WaylandScreenSource(std::shared_ptr<wayland::RemoteDesktopSession> session,
                         std::unique_ptr<PipeWireStream> stream);
     // False once mutter ended the session or the stream failed.
     bool casting() const;
 
-    std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
+    std::shared_ptr<wayland::RemoteDesktopSession> m_session;
     std::unique_ptr<PipeWireStream> m_stream;
     // Capture thread only.
     bool m_started = false;

@@ -1,7 +1,7 @@
 #pragma once
 
-// Injected input in a GNOME Wayland session through mutter's virtual pointer
-// and keyboard (MutterRemoteDesktop). Positions are pixels of the cast
+// Injected input in a Wayland session through the compositor's virtual
+// pointer and keyboard (a RemoteDesktopSession). Positions are pixels of the cast
 // monitor, X keycodes become evdev codes (X = evdev + 8), buttons 4 to 7 become
 // one wheel step each. Whatever is still held when the sink goes is released.
 
@@ -12,17 +12,17 @@
 #include <set>
 
 namespace velmarin::wayland {
-class MutterRemoteDesktop;
+class RemoteDesktopSession;
 }
 
 namespace velmarin::input {
 
-class MutterInputSink final : public InputSink {
+class WaylandInputSink final : public InputSink {
 public:
     // `area` gives the cast monitor's rectangle (the stream's size) when asked.
-    MutterInputSink(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+    WaylandInputSink(std::shared_ptr<wayland::RemoteDesktopSession> session,
                     std::function<protocol::PixelRect()> area);
-    ~MutterInputSink() override;
+    ~WaylandInputSink() override;
 
     protocol::PixelRect screenArea() const override;
     void moveTo(QPoint position) override;
@@ -34,7 +34,7 @@ public:
     void flush() override;
 
 private:
-    std::shared_ptr<wayland::MutterRemoteDesktop> m_session;
+    std::shared_ptr<wayland::RemoteDesktopSession> m_session;
     std::function<protocol::PixelRect()> m_area;
     std::set<int> m_buttons;        // evdev buttons held
     std::set<std::uint32_t> m_keys; // evdev keys held

@@ -1,6 +1,6 @@
-#include "input/MutterInputSink.h"
+#include "input/WaylandInputSink.h"
 
-#include "wayland/MutterRemoteDesktop.h"
+#include "wayland/RemoteDesktopSession.h"
 
 #include <algorithm>
 
@@ -8,7 +8,7 @@ namespace velmarin::input {
 
 namespace {
 
-using Axis = wayland::MutterRemoteDesktop::Axis;
+using Axis = wayland::RemoteDesktopSession::Axis;
 
 // linux/input-event-codes.h
 constexpr int btnLeft = 0x110;
@@ -20,12 +20,12 @@ constexpr int xKeycodeOffset = 8;
 
 } // namespace
 
-MutterInputSink::MutterInputSink(std::shared_ptr<wayland::MutterRemoteDesktop> session,
+WaylandInputSink::WaylandInputSink(std::shared_ptr<wayland::RemoteDesktopSession> session,
                                  std::function<protocol::PixelRect()> area)
     : m_session(std::move(session))
     , m_area(std::move(area)) {}
 
-MutterInputSink::~MutterInputSink() {
+WaylandInputSink::~WaylandInputSink() {
     for (const std::uint32_t key : m_keys)
         m_session->keyboardKeycode(key, false);
     for (const int button : m_buttons)
@@ -33,11 +33,11 @@ MutterInputSink::~MutterInputSink() {
     m_session->flush();
 }
 
-protocol::PixelRect MutterInputSink::screenArea() const {
+protocol::PixelRect WaylandInputSink::screenArea() const {
     return m_area();
 }
 
-void MutterInputSink::moveTo(QPoint position) {
+void WaylandInputSink::moveTo(QPoint position) {
     // Mutter takes stream coordinates: pixels from the cast monitor's corner.
     const protocol::PixelRect area = m_area();
     if (area.isEmpty())
@@ -47,7 +47,7 @@ void MutterInputSink::moveTo(QPoint position) {
     m_session->pointerMotion(x, y);
 }
 
-void MutterInputSink::setButton(int button, bool pressed) {
+void WaylandInputSink::setButton(int button, bool pressed) {
     switch (button) {
     case XButton::wheelUp:
     case XButton::wheelDown:
@@ -73,7 +73,7 @@ void MutterInputSink::setButton(int button, bool pressed) {
     m_session->pointerButton(evdev, pressed);
 }
 
-void MutterInputSink::setKey(std::uint8_t keycode, bool pressed) {
+void WaylandInputSink::setKey(std::uint8_t keycode, bool pressed) {
     if (keycode < xKeycodeOffset)
         return;
     const std::uint32_t evdev = keycode - xKeycodeOffset;
@@ -86,11 +86,11 @@ void MutterInputSink::setKey(std::uint8_t keycode, bool pressed) {
     m_session->keyboardKeycode(evdev, pressed);
 }
 
-bool MutterInputSink::capsLockOn() {
+bool WaylandInputSink::capsLockOn() {
     return m_capsLock;
 }
 
-void MutterInputSink::flush() {
+void WaylandInputSink::flush() {
     m_session->flush();
 }
 
