@@ -305,7 +305,7 @@ void AppCoordinator::installFileTransferHandlers() {
         mainTask(
             [this, json = std::move(json)]() mutable { m_webSocket->sendText(std::move(json)); });
     };
-    files->onFinished = [this](const FileTransferHandler::Outcome& outcome) {
+    files->onFinished = [this, files](const FileTransferHandler::Outcome& outcome) {
         using Kind = FileTransferHandler::Outcome::Kind;
         if (outcome.kind == Kind::received) {
             const std::string& path = outcome.savedPath;
@@ -326,11 +326,15 @@ void AppCoordinator::installFileTransferHandlers() {
             m_state->log(reason);
             m_state->setFileTransferNotice(reason);
         }
+        // A second file refused while one runs: the running one stays shown.
+        if (files->isActive())
+            return;
         m_state->setFileTransferProgress(std::nullopt);
         m_state->setFileTransferName(std::nullopt);
     };
     m_router->onFileOffer = [this, files](const FileOfferMessage& message) {
         // The peer's name as it would be stored: no paths or control characters on screen.
+        m_state->setFileTransferNotice(std::nullopt);
         m_state->setFileTransferName(
             QString::fromStdString(collab::safeFileName(message.fileName)));
         files->handleOffer(message);

@@ -193,8 +193,16 @@ TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) 
     const fs::path big = source / "groot.bin";
     std::ofstream(big).close();
     fs::resize_file(big, std::int64_t{1} << 30);
-    ASSERT_TRUE(viewer.files->startSending(big.string()));
+    ASSERT_TRUE(viewer.coordinator->sendFile(QString::fromStdString(big.string())));
     ASSERT_TRUE(waitUntil([&] { return host.state.fileTransferProgress().value_or(0) > 0; }));
+    // The sender shows its own transfer; a second file meanwhile is refused
+    // and says so, without hiding the one that runs.
+    EXPECT_EQ(viewer.state.fileTransferName(), QStringLiteral("groot.bin"));
+    EXPECT_FALSE(viewer.coordinator->sendFile(QString::fromStdString((source / "terug.bin").string())));
+    EXPECT_TRUE(viewer.state.fileTransferNotice().value_or(QString()).contains(
+        QStringLiteral("er loopt al een bestandsoverdracht")));
+    EXPECT_EQ(viewer.state.fileTransferName(), QStringLiteral("groot.bin"));
+    EXPECT_TRUE(viewer.state.fileTransferProgress().has_value());
     viewer.commands.post(Command::stopViewing);
     ASSERT_TRUE(waitUntil([&] { return !host.files->isActive() && !viewer.files->isActive(); }));
     EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);

@@ -148,14 +148,15 @@ TEST_F(ViewerScreenTest, ChatAndTransfersShowOverThePicture) {
     for (auto* label : screen->transferCapsule()->findChildren<QLabel*>())
         texts.append(label->text());
     EXPECT_TRUE(texts.contains("rapport.pdf") && texts.contains("42%")) << texts.join('|').toStdString();
-    // How it ended stays a moment after the progress has gone.
-    state.setFileTransferProgress(std::nullopt);
-    state.setFileTransferName(std::nullopt);
-    state.setFileTransferNotice(QStringLiteral("De host heeft het bestand geweigerd."));
+    // A notice (a second file refused) shows for a moment, then the progress again.
+    state.setFileTransferNotice(QStringLiteral("Er loopt al een bestandsoverdracht."));
+    auto* bar = screen->transferCapsule()->findChild<QProgressBar*>();
     EXPECT_TRUE(screen->transferCapsule()->isVisible());
-    EXPECT_FALSE(screen->transferCapsule()->findChild<QProgressBar*>()->isVisible());
-    EXPECT_TRUE(velmarin::testing::waitUntil([&] { return !screen->transferCapsule()->isVisible(); },
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(velmarin::testing::waitUntil([&] { return bar->isVisible(); },
                                              std::chrono::seconds(8)));
+    state.setFileTransferProgress(std::nullopt);
+    EXPECT_FALSE(screen->transferCapsule()->isVisible());
 }
 
 } // namespace

@@ -453,7 +453,15 @@ void ViewerScreen::showTransfer() {
     const auto& notice = m_state.fileTransferNotice();
     const auto& progress = m_state.fileTransferProgress();
     const auto& name = m_state.fileTransferName();
-    if (progress && name) {
+    // How a transfer ended (or why a second one was refused) shows for a
+    // moment before the progress again.
+    if (notice) {
+        m_capsuleIcon->show();
+        m_capsuleName->setText(*notice);
+        m_capsuleName->setToolTip(*notice);
+        m_capsulePercent->hide();
+        m_capsuleBar->hide();
+    } else if (progress && name) {
         m_capsuleIcon->show();
         m_capsuleName->setText(
             m_capsuleName->fontMetrics().elidedText(*name, Qt::ElideMiddle, 260));
@@ -462,17 +470,11 @@ void ViewerScreen::showTransfer() {
         m_capsulePercent->show();
         m_capsuleBar->setValue(static_cast<int>(*progress * 1000));
         m_capsuleBar->show();
-    } else if (notice) {
-        m_capsuleIcon->show();
-        m_capsuleName->setText(*notice);
-        m_capsuleName->setToolTip(*notice);
-        m_capsulePercent->hide();
-        m_capsuleBar->hide();
     } else {
         m_capsule->hide();
         return;
     }
-    m_capsuleName->setMaximumWidth(progress && name ? 260 : 480);
+    m_capsuleName->setMaximumWidth(notice ? 480 : 260);
     m_capsule->adjustSize();
     placeOverlays();
     m_capsule->show();
