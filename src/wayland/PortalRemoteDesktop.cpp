@@ -27,6 +27,7 @@ constexpr std::uint32_t deviceKeyboard = 1;
 constexpr std::uint32_t devicePointer = 2;
 constexpr std::uint32_t persistUntilRevoked = 2;
 constexpr std::uint32_t responseCancelled = 1;
+constexpr std::uint32_t warmUpKey = 42; // evdev KEY_LEFTSHIFT
 
 struct ErrorHolder {
     GError* error = nullptr;
@@ -334,6 +335,12 @@ PortalRemoteDesktop::open(const std::string& restoreToken, Timeouts timeouts) {
     b.remote = b.openRemote(failure);
     if (b.remote < 0)
         return unexpected(SessionError{failure});
+    // GNOME's portal hands input to mutter, which creates its virtual
+    // keyboard on the first key and loses that key to the clients: spend a
+    // Shift press and release on it, long before the first real key.
+    result->keyboardKeycode(warmUpKey, true);
+    result->keyboardKeycode(warmUpKey, false);
+    result->flush();
     return result;
 }
 
