@@ -14,7 +14,11 @@ namespace velmarin::wayland {
 
 struct SessionError {
     std::string message; // English, for the log
-    std::string description() const { return message; }
+    // The person at the screen said no to the sharing dialog.
+    bool refused = false;
+    std::string description() const {
+        return refused ? "Het delen van het scherm is geweigerd." : message;
+    }
 };
 
 class RemoteDesktopSession {

@@ -172,6 +172,22 @@ void HeadlessWayland::startWev() {
     std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
+void HeadlessWayland::startService(const std::vector<std::string>& command,
+                                   const std::string& logFile, const std::string& busName) {
+    spawn(command, logFile);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!nameOwned(busName.c_str())) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::ifstream in(m_runtimeDir + "/" + logFile);
+            std::stringstream text;
+            text << in.rdbuf();
+            throw std::runtime_error("headless Wayland: " + command.front() + " did not take " +
+                                     busName + "\n" + text.str());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 void HeadlessWayland::killMutter() {
     kill(m_mutter, SIGKILL);
     waitpid(m_mutter, nullptr, 0);

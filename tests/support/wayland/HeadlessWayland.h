@@ -34,6 +34,12 @@ public:
     // event) and returns once it is mapped and its fade-in is over.
     void startWev();
     std::string wevLog() const;
+    // Starts a program of the session (it finds the session bus and the
+    // runtime directory in its environment) and returns once it owns
+    // `busName` on the session bus. Its output goes to `logFile` in the
+    // session's directory.
+    void startService(const std::vector<std::string>& command, const std::string& logFile,
+                      const std::string& busName);
     // Ends mutter, as a crash of the compositor would.
     void killMutter();
 

@@ -1,0 +1,570 @@
+// velmarin_test_portal: a desktop portal for tests, on the session bus as
+// org.freedesktop.portal.Desktop. It offers the remote-desktop session with
+// its screen cast of one monitor, answers every request through a Request
+// object's Response signal, checks the options it is given, and behind it
+// runs a real mutter remote-desktop session: the stream's node is mutter's,
+// OpenPipeWireRemote connects to the session's PipeWire, input goes to
+// mutter.
+//
+// There is no dialog. Starting a session without a restore token this
+// portal issued (and has not seen used) counts as asking the person; a
+// known token restores silently. org.velmarin.TestPortal at
+// /org/velmarin/TestPortal tells the number of asks (Asks) and makes the
+// next ask be cancelled (CancelNext).
+//
+// Usage: velmarin_test_portal WIDTH HEIGHT (the monitor's size)
+
+#include "wayland/MutterRemoteDesktop.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using velmarin::wayland::MutterRemoteDesktop;
+
+constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* controlPath = "/org/velmarin/TestPortal";
+
+constexpr const char* introspection = R"(
+<node>
+  <interface name="org.freedesktop.portal.RemoteDesktop">
+    <method name="CreateSession">
+      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/>
+    </method>
+    <method name="SelectDevices">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/>
+    </method>
+    <method name="Start">
+      <arg type="o" direction="in"/><arg type="s" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/>
+    </method>
+    <method name="NotifyPointerMotionAbsolute">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="u" direction="in"/><arg type="d" direction="in"/><arg type="d" direction="in"/>
+    </method>
+    <method name="NotifyPointerButton">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="in"/>
+    </method>
+    <method name="NotifyPointerAxisDiscrete">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="u" direction="in"/><arg type="i" direction="in"/>
+    </method>
+    <method name="NotifyKeyboardKeycode">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="i" direction="in"/><arg type="u" direction="in"/>
+    </method>
+    <property name="AvailableDeviceTypes" type="u" access="read"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.portal.ScreenCast">
+    <method name="SelectSources">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="o" direction="out"/>
+    </method>
+    <method name="OpenPipeWireRemote">
+      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
+      <arg type="h" direction="out"/>
+    </method>
+    <property name="AvailableSourceTypes" type="u" access="read"/>
+    <property name="AvailableCursorModes" type="u" access="read"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.portal.Request">
+    <method name="Close"/>
+    <signal name="Response"><arg type="u"/><arg type="a{sv}"/></signal>
+  </interface>
+  <interface name="org.freedesktop.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed"><arg type="a{sv}"/></signal>
+  </interface>
+  <interface name="org.velmarin.TestPortal">
+    <method name="Asks"><arg type="u" direction="out"/></method>
+    <method name="CancelNext"/>
+  </interface>
+</node>)";
+
+constexpr std::uint32_t monitorSource = 1;
+constexpr std::uint32_t embeddedCursor = 2;
+constexpr std::uint32_t keyboard = 1;
+constexpr std::uint32_t pointer = 2;
+constexpr std::uint32_t responseOk = 0;
+constexpr std::uint32_t responseCancelled = 1;
+constexpr std::uint32_t responseFailed = 2;
+
+struct Session {
+    std::string path;
+    std::string owner;
+    guint registration = 0;
+    bool sourcesSelected = false;
+    bool devicesSelected = false;
+    std::uint32_t devices = 0;
+    std::uint32_t persistMode = 0;
+    std::string restoreToken;
+    std::unique_ptr<MutterRemoteDesktop> mutter; // once started
+};
+
+struct Portal {
+    GDBusConnection* connection = nullptr;
+    GDBusNodeInfo* node = nullptr;
+    int width = 0;
+    int height = 0;
+    std::map<std::string, std::unique_ptr<Session>> sessions;
+    std::set<std::string> tokens; // issued and not used yet
+    std::uint32_t asks = 0;
+    bool cancelNext = false;
+} portal;
+
+GDBusInterfaceInfo* interface(const char* name) {
+    return g_dbus_node_info_lookup_interface(portal.node, name);
+}
+
+// ":1.42" as the portal's object paths spell it.
+std::string pathElement(const char* uniqueName) {
+    std::string element = uniqueName + 1;
+    for (char& c : element)
+        if (c == '.')
+            c = '_';
+    return element;
+}
+
+bool validToken(const char* token) {
+    if (!*token)
+        return false;
+    for (const char* c = token; *c; ++c)
+        if (!g_ascii_isalnum(*c) && *c != '_')
+            return false;
+    return true;
+}
+
+// An option of `type`: absent is fine (false, `value` untouched), another
+// type is an error (sets `bad`).
+bool option(GVariant* options, const char* key, const char* type, void* value, bool& bad) {
+    GVariant* found = g_variant_lookup_value(options, key, nullptr);
+    if (!found)
+        return false;
+    const bool right = g_variant_is_of_type(found, G_VARIANT_TYPE(type + (*type == '&')));
+    if (right)
+        g_variant_get(found, type, value);
+    else
+        bad = true;
+    g_variant_unref(found);
+    return right;
+}
+
+void removeSession(const std::string& path) {
+    auto found = portal.sessions.find(path);
+    if (found == portal.sessions.end())
+        return;
+    g_dbus_connection_unregister_object(portal.connection, found->second->registration);
+    portal.sessions.erase(found); // stops mutter's session
+}
+
+void onSessionCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar*,
+                   const gchar*, GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+    auto found = portal.sessions.find(path);
+    if (found != portal.sessions.end() && found->second->owner == sender)
+        removeSession(path);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+// The session `path` of `sender`, or null after answering with an error.
+Session* ownSession(GDBusMethodInvocation* invocation, const char* sender, const char* path) {
+    auto found = portal.sessions.find(path);
+    if (found == portal.sessions.end() || found->second->owner != sender) {
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.NotFound", "no such session");
+        return nullptr;
+    }
+    return found->second.get();
+}
+
+// A Request object for a call of `sender`; it answers once from the main
+// loop, after the call's reply.
+struct Request {
+    std::string path;
+    std::string sender;
+    guint registration = 0;
+    std::uint32_t response = responseOk;
+    GVariantBuilder results;
+};
+
+void requestClose(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                  GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+Request* beginRequest(GDBusMethodInvocation* invocation, const char* sender, GVariant* options) {
+    const char* token = nullptr;
+    bool bad = false;
+    char generated[32];
+    if (!option(options, "handle_token", "&s", &token, bad)) {
+        static unsigned counter = 0;
+        g_snprintf(generated, sizeof generated, "portal%u", ++counter);
+        token = generated;
+    }
+    if (bad || !validToken(token)) {
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.InvalidArgument", "bad handle_token");
+        return nullptr;
+    }
+    auto* request = new Request;
+    request->path = std::string(portalPath) + "/request/" + pathElement(sender) + "/" + token;
+    request->sender = sender;
+    g_variant_builder_init(&request->results, G_VARIANT_TYPE("a{sv}"));
+    static const GDBusInterfaceVTable vtable{requestClose, nullptr, nullptr, {}};
+    request->registration = g_dbus_connection_register_object(
+        portal.connection, request->path.c_str(), interface("org.freedesktop.portal.Request"),
+        &vtable, nullptr, nullptr, nullptr);
+    if (!request->registration) {
+        g_variant_builder_clear(&request->results);
+        delete request;
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.Failed", "request path in use");
+        return nullptr;
+    }
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request->path.c_str()));
+    return request;
+}
+
+void answer(Request* request, std::uint32_t response) {
+    request->response = response;
+    g_idle_add(
+        [](gpointer data) -> gboolean {
+            auto* r = static_cast<Request*>(data);
+            g_dbus_connection_emit_signal(portal.connection, r->sender.c_str(), r->path.c_str(),
+                                          "org.freedesktop.portal.Request", "Response",
+                                          g_variant_new("(ua{sv})", r->response, &r->results),
+                                          nullptr);
+            g_dbus_connection_unregister_object(portal.connection, r->registration);
+            delete r;
+            return G_SOURCE_REMOVE;
+        },
+        request);
+}
+
+void createSession(GDBusMethodInvocation* invocation, const char* sender, GVariant* parameters) {
+    GVariant* options = g_variant_get_child_value(parameters, 0);
+    const char* token = nullptr;
+    bool bad = false;
+    const bool given = option(options, "session_handle_token", "&s", &token, bad);
+    Request* request = beginRequest(invocation, sender, options);
+    if (request) {
+        const std::string path = std::string(portalPath) + "/session/" + pathElement(sender) + "/" +
+                                 (given ? token : "");
+        static const GDBusInterfaceVTable vtable{onSessionCall, nullptr, nullptr, {}};
+        guint registration = 0;
+        if (given && validToken(token) && !portal.sessions.count(path))
+            registration = g_dbus_connection_register_object(
+                portal.connection, path.c_str(), interface("org.freedesktop.portal.Session"),
+                &vtable, nullptr, nullptr, nullptr);
+        if (!registration) {
+            std::fprintf(stderr, "CreateSession: bad session_handle_token\n");
+            answer(request, responseFailed);
+        } else {
+            auto session = std::make_unique<Session>();
+            session->path = path;
+            session->owner = sender;
+            session->registration = registration;
+            portal.sessions[path] = std::move(session);
+            g_variant_builder_add(&request->results, "{sv}", "session_handle",
+                                  g_variant_new_string(path.c_str()));
+            answer(request, responseOk);
+        }
+    }
+    g_variant_unref(options);
+}
+
+// SelectSources, SelectDevices and Start: (o session, ..., a{sv} options).
+void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const char* method,
+                    GVariant* parameters) {
+    const char* path = nullptr;
+    g_variant_get_child(parameters, 0, "&o", &path);
+    GVariant* options = g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
+    struct Unref {
+        GVariant* v;
+        ~Unref() { g_variant_unref(v); }
+    } unref{options};
+    Session* session = ownSession(invocation, sender, path);
+    if (!session)
+        return;
+    Request* request = beginRequest(invocation, sender, options);
+    if (!request)
+        return;
+    auto fail = [&](const char* why) {
+        std::fprintf(stderr, "%s: %s\n", method, why);
+        answer(request, responseFailed);
+    };
+    if (session->mutter)
+        return fail("session already started");
+    bool bad = false;
+    const std::string name = method;
+    if (name == "SelectSources") {
+        std::uint32_t types = monitorSource, cursor = 1;
+        gboolean multiple = FALSE;
+        option(options, "types", "u", &types, bad);
+        option(options, "multiple", "b", &multiple, bad);
+        option(options, "cursor_mode", "u", &cursor, bad);
+        if (bad)
+            return fail("option of the wrong type");
+        if (types != monitorSource || multiple)
+            return fail("only one monitor can be cast");
+        if (cursor != embeddedCursor)
+            return fail("only the embedded cursor is available");
+        // A remote-desktop session persists through SelectDevices.
+        if (g_variant_lookup(options, "persist_mode", "*", nullptr) ||
+            g_variant_lookup(options, "restore_token", "*", nullptr))
+            return fail("remote-desktop sessions persist through SelectDevices");
+        session->sourcesSelected = true;
+    } else if (name == "SelectDevices") {
+        std::uint32_t types = keyboard | pointer, persist = 0;
+        const char* token = nullptr;
+        option(options, "types", "u", &types, bad);
+        option(options, "persist_mode", "u", &persist, bad);
+        const bool restoring = option(options, "restore_token", "&s", &token, bad);
+        if (bad)
+            return fail("option of the wrong type");
+        if (types == 0 || (types & ~(keyboard | pointer)) != 0)
+            return fail("unavailable device types");
+        if (persist > 2)
+            return fail("unknown persist_mode");
+        session->devices = types;
+        session->persistMode = persist;
+        session->restoreToken = restoring ? token : "";
+        session->devicesSelected = true;
+    } else { // Start
+        if (!session->sourcesSelected || !session->devicesSelected)
+            return fail("sources and devices must be selected first");
+        const auto known = portal.tokens.find(session->restoreToken);
+        if (!session->restoreToken.empty() && known != portal.tokens.end()) {
+            portal.tokens.erase(known); // a token works once
+            std::fprintf(stderr, "Start: restored without asking\n");
+        } else {
+            ++portal.asks;
+            std::fprintf(stderr, "Start: asked (%u)\n", portal.asks);
+            if (portal.cancelNext) {
+                portal.cancelNext = false;
+                answer(request, responseCancelled);
+                removeSession(path);
+                return;
+            }
+        }
+        auto mutter = MutterRemoteDesktop::open();
+        if (!mutter)
+            return fail(mutter.error().message.c_str());
+        session->mutter = std::move(*mutter);
+        GVariantBuilder properties;
+        g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&properties, "{sv}", "position", g_variant_new("(ii)", 0, 0));
+        g_variant_builder_add(&properties, "{sv}", "size",
+                              g_variant_new("(ii)", portal.width, portal.height));
+        g_variant_builder_add(&properties, "{sv}", "source_type",
+                              g_variant_new_uint32(monitorSource));
+        GVariantBuilder streams;
+        g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
+        g_variant_builder_add(&streams, "(ua{sv})", session->mutter->pipeWireNode(), &properties);
+        g_variant_builder_add(&request->results, "{sv}", "streams",
+                              g_variant_builder_end(&streams));
+        g_variant_builder_add(&request->results, "{sv}", "devices",
+                              g_variant_new_uint32(session->devices));
+        if (session->persistMode != 0) {
+            gchar* token = g_uuid_string_random();
+            std::string issued(token);
+            g_free(token);
+            for (char& c : issued)
+                if (c == '-')
+                    c = '_';
+            portal.tokens.insert(issued);
+            g_variant_builder_add(&request->results, "{sv}", "restore_token",
+                                  g_variant_new_string(issued.c_str()));
+        }
+    }
+    answer(request, responseOk);
+}
+
+void openPipeWireRemote(GDBusMethodInvocation* invocation, const char* sender,
+                        GVariant* parameters) {
+    const char* path = nullptr;
+    g_variant_get_child(parameters, 0, "&o", &path);
+    Session* session = ownSession(invocation, sender, path);
+    if (!session)
+        return;
+    if (!session->mutter) {
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.Failed", "session not started");
+        return;
+    }
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    g_snprintf(address.sun_path, sizeof address.sun_path, "%s/pipewire-0",
+               runtimeDir ? runtimeDir : "");
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0)
+            close(fd);
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.Failed", "no PipeWire");
+        return;
+    }
+    GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1); // takes the fd
+    g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
+                                                            fds);
+    g_object_unref(fds);
+}
+
+void notify(GDBusMethodInvocation* invocation, const char* sender, const std::string& method,
+            GVariant* parameters) {
+    const char* path = nullptr;
+    g_variant_get_child(parameters, 0, "&o", &path);
+    Session* session = ownSession(invocation, sender, path);
+    if (!session)
+        return;
+    const bool keyboardCall = method == "NotifyKeyboardKeycode";
+    const std::uint32_t device = keyboardCall ? keyboard : pointer;
+    if (!session->mutter || (session->devices & device) == 0) {
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.portal.Error.NotAllowed", "device not granted");
+        return;
+    }
+    MutterRemoteDesktop& mutter = *session->mutter;
+    if (method == "NotifyPointerMotionAbsolute") {
+        std::uint32_t stream = 0;
+        double x = 0, y = 0;
+        g_variant_get(parameters, "(&o@a{sv}udd)", nullptr, nullptr, &stream, &x, &y);
+        if (stream != mutter.pipeWireNode()) {
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.portal.Error.InvalidArgument", "unknown stream");
+            return;
+        }
+        mutter.pointerMotion(x, y);
+    } else if (method == "NotifyPointerButton") {
+        gint32 button = 0;
+        std::uint32_t state = 0;
+        g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &button, &state);
+        mutter.pointerButton(button, state != 0);
+    } else if (method == "NotifyPointerAxisDiscrete") {
+        std::uint32_t axis = 0;
+        gint32 steps = 0;
+        g_variant_get(parameters, "(&o@a{sv}ui)", nullptr, nullptr, &axis, &steps);
+        if (axis > 1) {
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.portal.Error.InvalidArgument", "unknown axis");
+            return;
+        }
+        mutter.pointerAxisDiscrete(static_cast<MutterRemoteDesktop::Axis>(axis), steps);
+    } else {
+        gint32 code = 0;
+        std::uint32_t state = 0;
+        g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
+        mutter.keyboardKeycode(static_cast<std::uint32_t>(code), state != 0);
+    }
+    mutter.flush();
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+}
+
+void onPortalCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
+                  const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                  gpointer) {
+    const std::string name = method;
+    if (name == "CreateSession")
+        createSession(invocation, sender, parameters);
+    else if (name == "SelectSources" || name == "SelectDevices" || name == "Start")
+        sessionRequest(invocation, sender, method, parameters);
+    else if (name == "OpenPipeWireRemote")
+        openPipeWireRemote(invocation, sender, parameters);
+    else
+        notify(invocation, sender, name, parameters);
+}
+
+GVariant* onPortalProperty(GDBusConnection*, const gchar*, const gchar*, const gchar* iface,
+                           const gchar* property, GError**, gpointer) {
+    const std::string name = property;
+    if (name == "version")
+        return g_variant_new_uint32(std::string(iface).ends_with("ScreenCast") ? 5 : 2);
+    if (name == "AvailableDeviceTypes")
+        return g_variant_new_uint32(keyboard | pointer);
+    if (name == "AvailableSourceTypes")
+        return g_variant_new_uint32(monitorSource);
+    return g_variant_new_uint32(embeddedCursor);
+}
+
+void onControlCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                   GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+    if (std::string(method) == "Asks") {
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", portal.asks));
+    } else {
+        portal.cancelNext = true;
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: velmarin_test_portal WIDTH HEIGHT\n");
+        return 2;
+    }
+    portal.width = std::atoi(argv[1]);
+    portal.height = std::atoi(argv[2]);
+    GError* error = nullptr;
+    portal.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!portal.connection) {
+        std::fprintf(stderr, "no session bus: %s\n", error->message);
+        return 1;
+    }
+    portal.node = g_dbus_node_info_new_for_xml(introspection, nullptr);
+
+    static const GDBusInterfaceVTable portalVtable{onPortalCall, onPortalProperty, nullptr, {}};
+    static const GDBusInterfaceVTable controlVtable{onControlCall, nullptr, nullptr, {}};
+    for (const char* name :
+         {"org.freedesktop.portal.RemoteDesktop", "org.freedesktop.portal.ScreenCast"})
+        g_dbus_connection_register_object(portal.connection, portalPath, interface(name),
+                                          &portalVtable, nullptr, nullptr, nullptr);
+    g_dbus_connection_register_object(portal.connection, controlPath,
+                                      interface("org.velmarin.TestPortal"), &controlVtable, nullptr,
+                                      nullptr, nullptr);
+
+    // A client's sessions end with its connection.
+    g_dbus_connection_signal_subscribe(
+        portal.connection, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+           GVariant* parameters, gpointer) {
+            const char *name = nullptr, *oldOwner = nullptr, *newOwner = nullptr;
+            g_variant_get(parameters, "(&s&s&s)", &name, &oldOwner, &newOwner);
+            if (*newOwner || name[0] != ':')
+                return;
+            for (auto it = portal.sessions.begin(); it != portal.sessions.end();) {
+                const std::string path = it->first;
+                const bool gone = it->second->owner == name;
+                ++it;
+                if (gone)
+                    removeSession(path);
+            }
+        },
+        nullptr, nullptr);
+
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_bus_own_name_on_connection(
+        portal.connection, "org.freedesktop.portal.Desktop", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr,
+        [](GDBusConnection*, const gchar*, gpointer data) {
+            std::fprintf(stderr, "lost the portal's name\n");
+            g_main_loop_quit(static_cast<GMainLoop*>(data));
+        },
+        loop, nullptr);
+    g_main_loop_run(loop);
+    return 1;
+}
