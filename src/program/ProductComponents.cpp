@@ -140,6 +140,16 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     return components;
 }
 
+std::optional<QString> waylandSharingUnavailable() {
+    if (!wayland::isWaylandSession() || wayland::reachableRemoteDesktop())
+        return std::nullopt;
+    return QStringLiteral(
+        "Dit scherm delen kan niet in deze Wayland-sessie: er is geen dienst voor schermdelen "
+        "bereikbaar (GNOME's org.gnome.Mutter.RemoteDesktop draait niet). Kies bij het aanmelden "
+        "een GNOME-sessie of een X11-sessie (bijvoorbeeld \"GNOME op Xorg\") om dit apparaat te "
+        "delen. Verbinden met een ander apparaat werkt wel.");
+}
+
 void playCompleteSound() {
     if (const QString player = QStandardPaths::findExecutable(QStringLiteral("canberra-gtk-play"));
         !player.isEmpty()) {
