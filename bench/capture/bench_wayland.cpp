@@ -61,10 +61,11 @@ double ms(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
-// The pointer goes round a circle, one step per frame.
+// The pointer goes round a circle, one step per frame, in the corner away
+// from wev's window: wev shows no pointer, so over it nothing changes.
 QPoint pointerAt(int frame) {
-    return {960 + static_cast<int>(300 * std::cos(frame * 0.1)),
-            540 + static_cast<int>(300 * std::sin(frame * 0.1))};
+    return {1650 + static_cast<int>(150 * std::cos(frame * 0.1)),
+            850 + static_cast<int>(150 * std::sin(frame * 0.1))};
 }
 
 // `move` moves the pointer and returns once the source has the new picture
@@ -108,7 +109,7 @@ void print(const char* desktop, const Samples& samples) {
     for (const auto& [stage, values] : stages)
         std::printf("%-8s %-8s %8.2f %8.2f\n", desktop, stage, percentile(*values, 0.5),
                     percentile(*values, 0.99));
-    std::printf("%-8s frames   %8zu\n", desktop, samples.total.size());
+    std::printf("%-8s frames   %8zu of %d\n", desktop, samples.total.size(), kFrames);
 }
 
 // Shows `image` on the X display and returns the connection for the pointer.
