@@ -28,8 +28,8 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -88,7 +88,8 @@ Samples run(capture::ScreenSource& source, const std::function<bool(int)>& move)
         if (!image)
             continue;
         const auto grabbed = Clock::now();
-        const auto picture = converter.convert(*image, {kWidth, kHeight}, encoder.preferredFormat());
+        const auto picture =
+            converter.convert(*image, {kWidth, kHeight}, encoder.preferredFormat());
         const auto converted = Clock::now();
         encoder.encode(picture, converted.time_since_epoch());
         const auto encoded = Clock::now();
@@ -104,8 +105,11 @@ Samples run(capture::ScreenSource& source, const std::function<bool(int)>& move)
 
 void print(const char* desktop, const Samples& samples) {
     const std::pair<const char*, const std::vector<double>*> stages[] = {
-        {"arrival", &samples.arrival}, {"grab", &samples.grab},   {"convert", &samples.convert},
-        {"encode", &samples.encode},   {"total", &samples.total}};
+        {"arrival", &samples.arrival},
+        {"grab", &samples.grab},
+        {"convert", &samples.convert},
+        {"encode", &samples.encode},
+        {"total", &samples.total}};
     for (const auto& [stage, values] : stages)
         std::printf("%-8s %-8s %8.2f %8.2f\n", desktop, stage, percentile(*values, 0.5),
                     percentile(*values, 0.99));
@@ -158,10 +162,9 @@ double idleHostCpu(const std::string& display, const testing::RelayProcess& rela
         ::unsetenv(entry.section('=', 0, 0).toUtf8().constData());
     const auto credentials = host.readCredentials();
     if (credentials.password.isEmpty()) {
-        std::fprintf(stderr, "the Host did not start:\n%s\n",
-                     (host.transcript() + host.process().readAllStandardError())
-                         .toUtf8()
-                         .constData());
+        std::fprintf(
+            stderr, "the Host did not start:\n%s\n",
+            (host.transcript() + host.process().readAllStandardError()).toUtf8().constData());
         return -1;
     }
     QProcess view;
@@ -228,9 +231,9 @@ int main(int argc, char** argv) {
     print("x11", run(x11, [&](int frame) {
               const QPoint at = pointerAt(frame);
               xcb_warp_pointer(pointer, XCB_NONE, root, 0, 0, 0, 0,
-                               static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()));
-              std::free(
-                  xcb_get_input_focus_reply(pointer, xcb_get_input_focus(pointer), nullptr));
+                               static_cast<std::int16_t>(at.x()),
+                               static_cast<std::int16_t>(at.y()));
+              std::free(xcb_get_input_focus_reply(pointer, xcb_get_input_focus(pointer), nullptr));
               return true;
           }));
     wayland.stop();

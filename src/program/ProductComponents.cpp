@@ -91,18 +91,18 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     auto capturedArea = std::make_shared<capture::CapturedArea>();
     // A Wayland desktop shares through its compositor; X11 through the
     // X server.
-    const auto wayland =
+    const auto onWayland =
         wayland::isWaylandSession() ? std::make_shared<WaylandHosting>() : nullptr;
-    components.makeCapture = [capturedArea, wayland] {
+    components.makeCapture = [capturedArea, onWayland] {
         capture::ScreenCaptureManager::Options options;
         options.capturedArea = capturedArea;
-        if (wayland)
-            options.makeSource = WaylandHosting::sourceFactory(wayland->begin());
+        if (onWayland)
+            options.makeSource = WaylandHosting::sourceFactory(onWayland->begin());
         return std::make_unique<capture::HostScreenCapture>(std::move(options));
     };
-    components.makeHostInput = [capturedArea, wayland] {
-        return wayland ? input::makeWaylandHostInput(wayland->current(), capturedArea)
-                       : input::makeHostInput(capturedArea);
+    components.makeHostInput = [capturedArea, onWayland] {
+        return onWayland ? input::makeWaylandHostInput(onWayland->current(), capturedArea)
+                         : input::makeHostInput(capturedArea);
     };
     components.makeViewerInput = [&displayBridge](transport::WebSocketManager& webSocket,
                                                   std::function<QSizeF()> hostScreenSize) {

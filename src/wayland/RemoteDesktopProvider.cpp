@@ -102,9 +102,8 @@ std::optional<std::string> reachableRemoteDesktop() {
 Opened openRemoteDesktop() {
     const Provider* provider = firstReachable();
     if (!provider)
-        return unexpected(SessionError{
-            "no remote-desktop provider on the session bus (GNOME's "
-            "org.gnome.Mutter.RemoteDesktop is not running)"});
+        return unexpected(SessionError{"no remote-desktop provider on the session bus (GNOME's "
+                                       "org.gnome.Mutter.RemoteDesktop is not running)"});
     return provider->open();
 }
 

@@ -113,17 +113,16 @@ TEST(WaylandHostEndToEnd, ViewerSeesTheMonitorAndItsClicksReachTheClient) {
 
     const QRectF viewRect(0, 0, screenWidth, screenHeight);
     const QPointF at(*centre);
-    for (const auto& [type, button] :
-         {std::pair{QEvent::MouseMove, Qt::NoButton}, {QEvent::MouseButtonPress, Qt::LeftButton},
-          {QEvent::MouseButtonRelease, Qt::LeftButton}}) {
+    for (const auto& [type, button] : {std::pair{QEvent::MouseMove, Qt::NoButton},
+                                       {QEvent::MouseButtonPress, Qt::LeftButton},
+                                       {QEvent::MouseButtonRelease, Qt::LeftButton}}) {
         const QMouseEvent event(type, at, at, button,
                                 type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
                                 Qt::NoModifier);
         bridge.onMouseEvent(event, viewRect);
     }
     EXPECT_TRUE(waitUntil([&] {
-        return desktop.wevLog().find("button: 272 (left), state: 1 (pressed)") !=
-               std::string::npos;
+        return desktop.wevLog().find("button: 272 (left), state: 1 (pressed)") != std::string::npos;
     })) << desktop.wevLog();
     commands.post(Command::stopViewing);
     waitUntil([&] { return !state.isViewing(); }, 5s);
