@@ -21,6 +21,7 @@
 #include "ui/viewer/ViewerScreen.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/SharingIndicator.h"
+#include "wayland/RemoteDesktopProvider.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -110,21 +111,20 @@ private:
     int m_exitCode = 0;
 };
 
-// On X11: the screen can be grabbed, and XTEST takes input. A Wayland
-// session without an X display cannot share at all yet.
+// On X11: the screen can be grabbed, and XTEST takes input. On a Wayland
+// desktop both go through the compositor's remote-desktop session, which is
+// there when its service answers; without one this desktop cannot share.
 ui::PermissionManager::Probes desktopProbes() {
     ui::PermissionManager::Probes probes;
-    probes.screenRecording = [] { return capture::checkCaptureAccess().hasValue(); };
-    probes.accessibility = [] { return input::XTestInputSink::open().hasValue(); };
-    probes.unsupported = []() -> std::optional<QString> {
-        if (qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-            (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
-            return QStringLiteral(
-                "Dit scherm delen kan nog niet in een Wayland-sessie. Kies bij het aanmelden "
-                "een X11-sessie (bijvoorbeeld \"GNOME op Xorg\") om dit apparaat te delen. "
-                "Verbinden met een ander apparaat werkt wel.");
-        return std::nullopt;
-    };
+    if (wayland::isWaylandSession()) {
+        const auto reachable = [] { return wayland::reachableRemoteDesktop().has_value(); };
+        probes.screenRecording = reachable;
+        probes.accessibility = reachable;
+        probes.unsupported = [] { return waylandSharingUnavailable(); };
+    } else {
+        probes.screenRecording = [] { return capture::checkCaptureAccess().hasValue(); };
+        probes.accessibility = [] { return input::XTestInputSink::open().hasValue(); };
+    }
     probes.openPage = [](const QString& page) { QDesktopServices::openUrl(QUrl(page)); };
     return probes;
 }

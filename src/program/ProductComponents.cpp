@@ -1,13 +1,16 @@
 #include "program/ProductComponents.h"
 
 #include "capture/HostScreenCapture.h"
+#include "capture/wayland/WaylandScreenSource.h"
 #include "collab/FileTransferManager.h"
 #include "collab/QtClipboard.h"
+#include "interfaces/Log.h"
 #include "program/ProductInput.h"
 #include "ui/host/AnnotationOverlayWindow.h"
 #include "ui/viewer/RecordingManager.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 #include "ui/viewer/VideoRenderer.h"
+#include "wayland/RemoteDesktopProvider.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,18 +18,92 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <mutex>
+
 namespace velmarin {
+
+namespace {
+
+// On a Wayland desktop a hosting session opens one remote-desktop session,
+// which its capture and its input share. The coordinator makes the capture
+// first and, once that started, the input: the input takes the session the
+// latest capture opened. Neither keeps it here: it ends with both of them.
+class WaylandHosting {
+public:
+    struct Slot {
+        std::mutex mutex;
+        std::weak_ptr<wayland::RemoteDesktopSession> session;
+    };
+
+    // For a new capture.
+    std::shared_ptr<Slot> begin() {
+        const std::lock_guard lock(m_mutex);
+        m_current = std::make_shared<Slot>();
+        return m_current;
+    }
+
+    // The capture's source: opens the session (capture's control thread).
+    static capture::ScreenCaptureManager::SourceFactory sourceFactory(std::shared_ptr<Slot> slot) {
+        return [slot]() -> Expected<std::unique_ptr<capture::ScreenSource>, capture::CaptureError> {
+            const std::lock_guard lock(slot->mutex);
+            auto session = slot->session.lock();
+            if (!session) {
+                auto opened = wayland::openRemoteDesktop();
+                if (!opened) {
+                    qCWarning(Log::capture, "No Wayland remote-desktop session: %s",
+                              opened.error().message.c_str());
+                    return unexpected(
+                        capture::CaptureError{capture::CaptureError::Kind::captureNotAvailable});
+                }
+                session = std::move(*opened);
+                slot->session = session;
+            }
+            auto source = capture::WaylandScreenSource::open(std::move(session));
+            if (!source)
+                return unexpected(source.error());
+            return std::unique_ptr<capture::ScreenSource>(std::move(*source));
+        };
+    }
+
+    // The session of the latest capture, while it lives.
+    std::shared_ptr<wayland::RemoteDesktopSession> current() {
+        std::shared_ptr<Slot> slot;
+        {
+            const std::lock_guard lock(m_mutex);
+            slot = m_current;
+        }
+        if (!slot)
+            return nullptr;
+        const std::lock_guard lock(slot->mutex);
+        return slot->session.lock();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::shared_ptr<Slot> m_current;
+};
+
+} // namespace
 
 SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& displayBridge) {
     SessionComponents components;
     // The capture says where the shared monitor lies; input lands there.
     auto capturedArea = std::make_shared<capture::CapturedArea>();
-    components.makeCapture = [capturedArea] {
+    // A Wayland desktop shares through its compositor; X11 through the
+    // X server.
+    const auto onWayland =
+        wayland::isWaylandSession() ? std::make_shared<WaylandHosting>() : nullptr;
+    components.makeCapture = [capturedArea, onWayland] {
         capture::ScreenCaptureManager::Options options;
         options.capturedArea = capturedArea;
+        if (onWayland)
+            options.makeSource = WaylandHosting::sourceFactory(onWayland->begin());
         return std::make_unique<capture::HostScreenCapture>(std::move(options));
     };
-    components.makeHostInput = [capturedArea] { return input::makeHostInput(capturedArea); };
+    components.makeHostInput = [capturedArea, onWayland] {
+        return onWayland ? input::makeWaylandHostInput(onWayland->current(), capturedArea)
+                         : input::makeHostInput(capturedArea);
+    };
     components.makeViewerInput = [&displayBridge](transport::WebSocketManager& webSocket,
                                                   std::function<QSizeF()> hostScreenSize) {
         return input::makeViewerInput(webSocket, std::move(hostScreenSize), displayBridge);
@@ -61,6 +138,16 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     if (mode == ProductMode::desktop)
         components.playViewerConnectedSound = playCompleteSound;
     return components;
+}
+
+std::optional<QString> waylandSharingUnavailable() {
+    if (!wayland::isWaylandSession() || wayland::reachableRemoteDesktop())
+        return std::nullopt;
+    return QStringLiteral(
+        "Dit scherm delen kan niet in deze Wayland-sessie: er is geen dienst voor schermdelen "
+        "bereikbaar (GNOME's org.gnome.Mutter.RemoteDesktop draait niet). Kies bij het aanmelden "
+        "een GNOME-sessie of een X11-sessie (bijvoorbeeld \"GNOME op Xorg\") om dit apparaat te "
+        "delen. Verbinden met een ander apparaat werkt wel.");
 }
 
 void playCompleteSound() {

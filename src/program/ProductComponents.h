@@ -5,6 +5,10 @@
 
 #include "interfaces/SessionComponents.h"
 
+#include <QString>
+
+#include <optional>
+
 namespace velmarin {
 
 namespace ui {
@@ -16,6 +20,11 @@ enum class ProductMode { desktop, headless };
 // `displayBridge` joins the renderer, the display views and the Viewer's
 // input capture; it outlives the components.
 SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& displayBridge);
+
+// Why this desktop cannot share its screen: a Wayland session where no
+// compositor interface for sharing answers. Nothing on X11, and nothing where
+// one answers (then capture and input are available).
+std::optional<QString> waylandSharingUnavailable();
 
 // The freedesktop "complete" sound through whichever player is installed;
 // silent when none is.

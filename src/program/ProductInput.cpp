@@ -4,6 +4,7 @@
 #include "capture/CapturedArea.h"
 #include "input/InputInjector.h"
 #include "input/RemoteInputCapture.h"
+#include "input/WaylandInputSink.h"
 #include "input/XTestInputSink.h"
 #include "transport/WebSocketManager.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
@@ -22,6 +23,26 @@ std::unique_ptr<HostInput> makeHostInput(std::shared_ptr<const capture::Captured
     };
     return std::make_unique<InputInjector>(
         std::move(*opened), std::move(provider));
+}
+
+std::unique_ptr<HostInput>
+makeWaylandHostInput(std::shared_ptr<wayland::RemoteDesktopSession> session,
+                     std::shared_ptr<const capture::CapturedArea> area) {
+    if (!session) {
+        qCInfo(Log::input, "Remote input unavailable: %s", "no Wayland remote-desktop session");
+        return nullptr;
+    }
+    auto provider = [area]() -> std::optional<protocol::PixelRect> {
+        return area ? area->get() : std::nullopt;
+    };
+    // The sink works in the cast monitor's pixels, which start at its corner.
+    auto monitor = [area]() -> protocol::PixelRect {
+        const auto rect = area ? area->get() : std::nullopt;
+        return rect ? *rect : protocol::PixelRect{};
+    };
+    return std::make_unique<InputInjector>(
+        std::make_unique<WaylandInputSink>(std::move(session), std::move(monitor)),
+        std::move(provider));
 }
 
 std::unique_ptr<ViewerInput> makeViewerInput(transport::WebSocketManager& webSocket,

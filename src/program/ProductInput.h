@@ -1,7 +1,8 @@
 #pragma once
 
 // The remote-input components of the shipped program: the Host's injector on
-// this X display, mapping into whichever monitor the capture reports, and the
+// this X display (or through the
+// Wayland compositor), mapping into whichever monitor the capture reports, and the
 // Viewer's capture of the display view's events.
 
 #include "interfaces/SessionComponents.h"
@@ -14,6 +15,9 @@
 namespace velmarin::capture {
 class CapturedArea;
 }
+namespace velmarin::wayland {
+class RemoteDesktopSession;
+}
 namespace velmarin::transport {
 class WebSocketManager;
 }
@@ -25,6 +29,11 @@ namespace velmarin::input {
 
 // Nothing when this session has no X display with XTEST (logged once).
 std::unique_ptr<HostInput> makeHostInput(std::shared_ptr<const capture::CapturedArea> area);
+// On a Wayland desktop: through `session`, the one the capture casts.
+// Nothing when there is none (logged once).
+std::unique_ptr<HostInput>
+makeWaylandHostInput(std::shared_ptr<wayland::RemoteDesktopSession> session,
+                     std::shared_ptr<const capture::CapturedArea> area);
 
 // Sends over `webSocket`; takes the display view's events from `bridge`,
 // which outlives the returned capture.

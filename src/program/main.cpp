@@ -73,8 +73,13 @@ int main(int argc, char* argv[]) {
         return runHeadlessDevices(*devices);
     // Lives as long as the program: the renderer and the input capture use it.
     ui::RemoteDisplayBridge displayBridge;
-    if (const auto* host = std::get_if<HostOptions>(&*command))
+    if (const auto* host = std::get_if<HostOptions>(&*command)) {
+        if (const auto reason = waylandSharingUnavailable()) {
+            std::fprintf(stderr, "%s\n", qPrintable(*reason));
+            return 1;
+        }
         return runHeadlessHost(*host, productComponents(ProductMode::headless, displayBridge));
+    }
     return runHeadlessView(std::get<ViewOptions>(*command),
                            productComponents(ProductMode::headless, displayBridge));
 }

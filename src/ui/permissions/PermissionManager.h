@@ -4,7 +4,7 @@
 // through the platform probes it is given (on X11: one grab of the screen
 // succeeds; the XTEST extension is present), and polled once a second
 // while something is missing. A desktop where sharing cannot work at all
-// (a Wayland session without a Wayland backend) says so once and is not
+// (a Wayland session where no compositor interface for sharing answers) says so once and is not
 // polled. GUI thread only.
 
 #include <QObject>

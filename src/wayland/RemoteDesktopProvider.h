@@ -1,0 +1,29 @@
+#pragma once
+
+// Which compositor interface a Wayland session's sharing goes through, and
+// opening a session with it. The providers are tried in order; the first
+// one that is reachable on the session bus opens the session.
+
+#include "common/Expected.h"
+#include "wayland/RemoteDesktopSession.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velmarin::wayland {
+
+// True on a Wayland desktop: XDG_SESSION_TYPE says so, or there is a
+// Wayland display and no X display.
+bool isWaylandSession();
+
+// The name of the first provider whose service answers on the session bus
+// (a quick look, no session is created, nothing is shown); nothing when
+// none does.
+std::optional<std::string> reachableRemoteDesktop();
+
+// Opens a session of the primary monitor with the first reachable provider,
+// or says that none is reachable.
+Expected<std::shared_ptr<RemoteDesktopSession>, SessionError> openRemoteDesktop();
+
+} // namespace velmarin::wayland
