@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include <mutex>
@@ -29,6 +30,24 @@ namespace {
 // first and, once that started, the input: the input takes the session the
 // latest capture opened. Neither keeps it here: it ends with both of them.
 class WaylandHosting {
+    // The portal's restore token lives in the settings file, so an
+    // unattended Host shares again after a restart without asking.
+    static wayland::RestoreTokenStore restoreTokens() {
+        const auto settings = [] {
+            return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                               QStringLiteral("Tessamund"),
+                                               QStringLiteral("Velmarin"));
+        };
+        return {[settings] {
+                    return settings()->value(QStringLiteral("waylandRestoreToken")).toString().toStdString();
+                },
+                [settings](const std::string& token) {
+                    settings()->setValue(QStringLiteral("waylandRestoreToken"),
+                                         QString::fromStdString(token));
+                }};
+    }
+
+
 public:
     struct Slot {
         std::mutex mutex;
@@ -48,7 +67,7 @@ public:
             const std::lock_guard lock(slot->mutex);
             auto session = slot->session.lock();
             if (!session) {
-                auto opened = wayland::openRemoteDesktop();
+                auto opened = wayland::openRemoteDesktop(restoreTokens());
                 if (!opened) {
                     qCWarning(Log::capture, "No Wayland remote-desktop session: %s",
                               opened.error().message.c_str());
@@ -145,9 +164,10 @@ std::optional<QString> waylandSharingUnavailable() {
         return std::nullopt;
     return QStringLiteral(
         "Dit scherm delen kan niet in deze Wayland-sessie: er is geen dienst voor schermdelen "
-        "bereikbaar (GNOME's org.gnome.Mutter.RemoteDesktop draait niet). Kies bij het aanmelden "
-        "een GNOME-sessie of een X11-sessie (bijvoorbeeld \"GNOME op Xorg\") om dit apparaat te "
-        "delen. Verbinden met een ander apparaat werkt wel.");
+        "bereikbaar (GNOME's org.gnome.Mutter.RemoteDesktop en de desktop-portal "
+        "(xdg-desktop-portal) draaien niet). Installeer xdg-desktop-portal voor deze desktop, of "
+        "kies bij het aanmelden een X11-sessie (bijvoorbeeld \"GNOME op Xorg\") om dit apparaat "
+        "te delen. Verbinden met een ander apparaat werkt wel.");
 }
 
 void playCompleteSound() {

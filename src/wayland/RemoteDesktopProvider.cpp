@@ -1,6 +1,7 @@
 #include "wayland/RemoteDesktopProvider.h"
 
 #include "wayland/MutterRemoteDesktop.h"
+#include "wayland/PortalRemoteDesktop.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,20 +17,30 @@ using Opened = Expected<std::shared_ptr<RemoteDesktopSession>, SessionError>;
 struct Provider {
     const char* name;    // for the log
     const char* service; // its well-known name on the session bus
-    Opened (*open)();
+    Opened (*open)(const RestoreTokenStore& tokens);
 };
 
-Opened openMutter() {
+Opened openMutter(const RestoreTokenStore&) {
     auto opened = MutterRemoteDesktop::open();
     if (!opened)
         return unexpected(opened.error());
     return std::shared_ptr<RemoteDesktopSession>(std::move(*opened));
 }
 
-// In order of preference.
+Opened openPortal(const RestoreTokenStore& tokens) {
+    auto opened = PortalRemoteDesktop::open(tokens.load ? tokens.load() : std::string());
+    if (!opened)
+        return unexpected(opened.error());
+    if (tokens.save)
+        tokens.save((*opened)->restoreToken());
+    return std::shared_ptr<RemoteDesktopSession>(std::move(*opened));
+}
+
+// In order of preference: no dialog first.
 const std::vector<Provider>& providers() {
     static const std::vector<Provider> all{
         {"GNOME (mutter)", "org.gnome.Mutter.RemoteDesktop", openMutter},
+        {"desktop portal", "org.freedesktop.portal.Desktop", openPortal},
     };
     return all;
 }
@@ -99,12 +110,13 @@ std::optional<std::string> reachableRemoteDesktop() {
     return std::nullopt;
 }
 
-Opened openRemoteDesktop() {
+Opened openRemoteDesktop(const RestoreTokenStore& tokens) {
     const Provider* provider = firstReachable();
     if (!provider)
-        return unexpected(SessionError{"no remote-desktop provider on the session bus (GNOME's "
-                                       "org.gnome.Mutter.RemoteDesktop is not running)"});
-    return provider->open();
+        return unexpected(SessionError{"no remote-desktop provider on the session bus (neither "
+                                       "GNOME's org.gnome.Mutter.RemoteDesktop nor the desktop "
+                                       "portal is running)"});
+    return provider->open(tokens);
 }
 
 } // namespace velmarin::wayland

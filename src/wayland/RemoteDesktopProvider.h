@@ -7,6 +7,7 @@
 #include "common/Expected.h"
 #include "wayland/RemoteDesktopSession.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,8 +23,18 @@ bool isWaylandSession();
 // none does.
 std::optional<std::string> reachableRemoteDesktop();
 
-// Opens a session of the primary monitor with the first reachable provider,
-// or says that none is reachable.
-Expected<std::shared_ptr<RemoteDesktopSession>, SessionError> openRemoteDesktop();
+// Where the desktop portal's restore token is kept between sessions: with it
+// the portal restores the person's earlier consent without asking again
+// (each token works once; the new one replaces it).
+struct RestoreTokenStore {
+    std::function<std::string()> load;
+    std::function<void(const std::string&)> save;
+};
+
+// Opens a session of the primary monitor with the first reachable provider
+// (GNOME's own interfaces, which ask nothing, then the desktop portal), or
+// says that none is reachable.
+Expected<std::shared_ptr<RemoteDesktopSession>, SessionError>
+openRemoteDesktop(const RestoreTokenStore& tokens = {});
 
 } // namespace velmarin::wayland
