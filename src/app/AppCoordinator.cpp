@@ -113,6 +113,7 @@ QCoro::Task<void> AppCoordinator::startHosting() {
     // A start while hosting replaces the session.
     m_host.reset();
     m_host = std::make_unique<HostSession>(sessionContext());
+    m_host->onCaptureEnded = [this] { captureEnded(); };
     updateRole();
     const QPointer<HostSession> session(m_host.get());
     const bool kept = co_await session->start();
@@ -140,6 +141,20 @@ QCoro::Task<void> AppCoordinator::stopHosting() {
         m_state->setLocalID(QString());
         m_state->setLocalPassword(ConnectionState::newSessionPassword());
     }
+}
+
+QCoro::Task<void> AppCoordinator::captureEnded() {
+    const QPointer<AppCoordinator> self(this);
+    const Status failed =
+        Status::error(HostSession::kCaptureEnded, Status::Reason::captureUnavailable);
+    qCWarning(Log::capture, "Screen capture ended by itself; sharing stops");
+    m_state->log(QStringLiteral("FOUT: ") + HostSession::kCaptureEnded);
+    // Said before the stop, so a headless Host ends with it, and after it,
+    // so the window keeps saying why sharing stopped.
+    m_state->setStatus(failed);
+    co_await stopHosting();
+    if (self && m_state)
+        m_state->setStatus(failed);
 }
 
 QCoro::Task<void> AppCoordinator::startViewing() {

@@ -83,6 +83,8 @@ private:
         QMetaObject::invokeMethod(this, std::forward<F>(work), Qt::QueuedConnection);
     }
     void handleCommand(const QString& name, const QVariantMap& userInfo);
+    // The Host's capture ended by itself: sharing stops, and says why.
+    QCoro::Task<void> captureEnded();
     SessionContext sessionContext();
     // The router accepts what the live session's role may receive.
     void updateRole();

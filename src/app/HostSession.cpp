@@ -1,6 +1,8 @@
 #include "app/HostSession.h"
 
 #include "app/CancellableSleep.h"
+
+#include <QCoreApplication>
 #include "interfaces/Log.h"
 #include "app/VideoSender.h"
 #include "protocol/CryptoHelper.h"
@@ -135,6 +137,18 @@ QCoro::Task<void> HostSession::startScreenCapture() {
     }
     const std::shared_ptr<HostCapture> capture = components.makeCapture();
     m_capture = capture;
+    // From the capture thread; only this session's live capture counts.
+    capture->setOnStopped([self = QPointer<HostSession>(this),
+                           stopped = std::weak_ptr<HostCapture>(capture)] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, stopped] {
+                const std::shared_ptr<HostCapture> capture = stopped.lock();
+                if (self && capture && self->m_capture == capture && self->onCaptureEnded)
+                    self->onCaptureEnded();
+            },
+            Qt::QueuedConnection);
+    });
     if (AnnotationOverlay* target = overlay()) {
         target->ensureWindow();
         // Annotations are drawn here, never captured and sent back.

@@ -19,6 +19,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace velmarin {
@@ -33,6 +34,8 @@ public:
         QStringLiteral("Verbinding verbroken, herverbinden...");
     static inline const QString kReconnectGaveUp =
         QStringLiteral("Herverbinden mislukt na maximum pogingen");
+    static inline const QString kCaptureEnded =
+        QStringLiteral("Het delen is gestopt: de schermopname is weggevallen.");
 
     explicit HostSession(SessionContext context, QObject* parent = nullptr);
     ~HostSession() override;
@@ -65,6 +68,10 @@ public:
 
     // The process is ending: no more attempts.
     void cancelReconnect() { m_reconnectTask.cancel(); }
+
+    // The capture ended by itself while hosting (the display or the
+    // compositor's cast went away); GUI thread.
+    std::function<void()> onCaptureEnded;
 
     bool hasCapture() const { return m_capture != nullptr; }
     bool isReconnecting() const { return m_reconnectTask.isRunning(); }

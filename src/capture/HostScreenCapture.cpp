@@ -15,6 +15,11 @@ HostScreenCapture::HostScreenCapture(ScreenCaptureManager::Options options)
         if (m_onEncodedFrame)
             m_onEncodedFrame(std::move(message));
     });
+    m_manager.setOnStopped([this] {
+        const std::lock_guard lock(m_handlerMutex);
+        if (m_onStopped)
+            m_onStopped();
+    });
     // One thread that never expires: the operations run strictly in order.
     m_control.setMaxThreadCount(1);
     m_control.setExpiryTimeout(-1);
@@ -109,6 +114,11 @@ void HostScreenCapture::setExcludedWindowIds(std::vector<std::uint32_t> ids) {
 void HostScreenCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
     const std::lock_guard lock(m_handlerMutex);
     m_onEncodedFrame = std::move(handler);
+}
+
+void HostScreenCapture::setOnStopped(std::function<void()> handler) {
+    const std::lock_guard lock(m_handlerMutex);
+    m_onStopped = std::move(handler);
 }
 
 void HostScreenCapture::forceNextKeyframe() {

@@ -41,6 +41,7 @@ public:
     void updateQuality(std::int64_t bitrate, int fps) override;
     void setExcludedWindowIds(std::vector<std::uint32_t> ids) override;
     void setOnEncodedFrame(EncodedFrameHandler handler) override;
+    void setOnStopped(std::function<void()> handler) override;
     void forceNextKeyframe() override;
 
 private:
@@ -54,6 +55,7 @@ private:
     // declared before the manager, which may still deliver while it stops.
     std::mutex m_handlerMutex;
     EncodedFrameHandler m_onEncodedFrame;
+    std::function<void()> m_onStopped;
 
     ScreenCaptureManager m_manager; // control thread only, but forceNextKeyframe
 

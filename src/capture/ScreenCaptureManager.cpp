@@ -188,6 +188,10 @@ void ScreenCaptureManager::setOnEncodedFrame(video::H264Encoder::FrameCallback c
     m_encoder.setOnEncodedFrame(std::move(callback));
 }
 
+void ScreenCaptureManager::setOnStopped(std::function<void()> callback) {
+    m_onStopped = std::move(callback);
+}
+
 void ScreenCaptureManager::setOnFrameTimings(std::function<void(const FrameTimings&)> callback) {
     m_onFrameTimings = std::move(callback);
 }
@@ -223,6 +227,12 @@ void ScreenCaptureManager::run() {
             if (m_stopping)
                 return;
         }
+        if (!changed && m_source->lost()) {
+            logging::log(logging::Level::error, "capture", "Stream stopped: the display is gone");
+            if (m_onStopped)
+                m_onStopped();
+            return;
+        }
         const bool repeat = !changed && !last.isNull() && m_keyframePending.exchange(false);
         if (!changed && !repeat)
             continue;
@@ -236,6 +246,8 @@ void ScreenCaptureManager::run() {
                 if (++failures > kMaxGrabFailures) {
                     logging::log(logging::Level::error, "capture", "Stream stopped with error: %s",
                                  grabbed.error().description().c_str());
+                    if (m_onStopped)
+                        m_onStopped();
                     return;
                 }
                 nextFrame = started + frameInterval();

@@ -94,6 +94,9 @@ public:
     void setExcludedWindowIds(std::vector<std::uint32_t> ids);
     void setOnEncodedFrame(video::H264Encoder::FrameCallback callback);
     void setOnFrameTimings(std::function<void(const FrameTimings&)> callback);
+    // Called on the capture thread when the capture ends by itself (the
+    // display or the compositor's cast is gone); set before starting.
+    void setOnStopped(std::function<void()> callback);
 
     // Any thread.
     void forceNextKeyframe();
@@ -124,6 +127,7 @@ private:
     PictureSize m_captureSize{kMaxCaptureWidth, kMaxCaptureHeight};
     std::vector<std::uint32_t> m_excludedWindowIds;
     std::function<void(const FrameTimings&)> m_onFrameTimings;
+    std::function<void()> m_onStopped;
 
     std::atomic<int> m_targetFPS{kDefaultFPS};
     std::atomic<bool> m_keyframePending{false};

@@ -64,6 +64,10 @@ public:
     // The started display's pixels with the pointer composited in.
     virtual Expected<BgraImage, CaptureError> grab() = 0;
 
+    // The display went away for good (the compositor ended the cast): the
+    // capture stops instead of waiting for a picture that cannot come.
+    virtual bool lost() const { return false; }
+
     // Windows (platform window IDs) to leave out of the picture. A backend
     // that cannot do it says so with `canExcludeWindows`; the windows are
     // then captured like any other.

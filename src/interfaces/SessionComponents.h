@@ -77,6 +77,9 @@ public:
     // The encoder: where finished frames go (replaces the previous handler;
     // an empty handler drops frames) and the request for a key frame.
     virtual void setOnEncodedFrame(EncodedFrameHandler handler) = 0;
+    // Called on the capture thread when the capture ends by itself (the
+    // display or the compositor's cast went away); an empty handler drops it.
+    virtual void setOnStopped(std::function<void()> handler) = 0;
     // Any thread.
     virtual void forceNextKeyframe() = 0;
 };

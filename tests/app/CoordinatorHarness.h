@@ -50,6 +50,7 @@ public:
     void updateQuality(std::int64_t bitrate, int fps) override;
     void setExcludedWindowIds(std::vector<std::uint32_t>) override {}
     void setOnEncodedFrame(EncodedFrameHandler handler) override;
+    void setOnStopped(std::function<void()>) override {}
     void forceNextKeyframe() override;
 
 private:

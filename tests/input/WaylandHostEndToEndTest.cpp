@@ -124,12 +124,18 @@ TEST(WaylandHostEndToEnd, ViewerSeesTheMonitorAndItsClicksReachTheClient) {
     EXPECT_TRUE(waitUntil([&] {
         return desktop.wevLog().find("button: 272 (left), state: 1 (pressed)") != std::string::npos;
     })) << desktop.wevLog();
+
+    // The compositor goes away mid-share: the Host stops sharing and says
+    // why, instead of showing the Viewer a frozen picture.
+    desktop.killMutter();
+    ASSERT_TRUE(host.process().waitForFinished(20'000)) << "the Host kept sharing nothing";
+    EXPECT_EQ(host.process().exitCode(), 1);
+    EXPECT_TRUE(host.process().readAllStandardError().contains("de schermopname is weggevallen"));
     commands.post(Command::stopViewing);
     waitUntil([&] { return !state.isViewing(); }, 5s);
 
     // Without the compositor there is nothing to share through, and a Host
     // started then says so.
-    desktop.killMutter();
     QProcessEnvironment environment = host.environment();
     const VelmarinRun refused = runVelmarin(environment, {"host"});
     EXPECT_EQ(refused.exitCode, 1);

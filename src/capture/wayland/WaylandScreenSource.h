@@ -32,6 +32,7 @@ public:
     bool waitForChange(std::chrono::steady_clock::time_point deadline) override;
     void wake() override;
     Expected<BgraImage, CaptureError> grab() override;
+    bool lost() const override { return !casting(); }
     bool canExcludeWindows() const override { return false; }
     void setExcludedWindows(std::vector<std::uint32_t>) override {}
 
