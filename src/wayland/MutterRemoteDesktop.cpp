@@ -1,9 +1,9 @@
 #include "wayland/MutterRemoteDesktop.h"
 
 #include "log/LogSink.h"
+#include "wayland/PrivateBus.h"
 
 #include <chrono>
-#include <gio/gio.h>
 #include <mutex>
 #include <thread>
 
@@ -21,19 +21,9 @@ constexpr auto nodeTimeout = std::chrono::seconds(5);
 // evdev KEY_LEFTSHIFT: pressed and released to create the virtual keyboard.
 constexpr std::uint32_t warmUpKey = 42;
 
-struct ErrorHolder {
-    GError* error = nullptr;
-    ~ErrorHolder() { g_clear_error(&error); }
-    std::string text(const std::string& what) const {
-        return what + ": " + (error ? error->message : "unknown error");
-    }
-};
-
 } // namespace
 
-struct MutterRemoteDesktop::Bus {
-    GMainContext* context = g_main_context_new();
-    GDBusConnection* connection = nullptr;
+struct MutterRemoteDesktop::Bus : PrivateBus {
     std::string remoteDesktopPath;
     std::string screenCastPath;
     std::string streamPath;
@@ -43,25 +33,16 @@ struct MutterRemoteDesktop::Bus {
     std::uint32_t node = 0;
     bool nodeKnown = false;
     bool closed = false;
-    // Guards the iteration of `context` and the fields its signals write.
-    std::mutex mutex;
 
     ~Bus() {
-        if (connection) {
-            if (nodeSignal)
-                g_dbus_connection_signal_unsubscribe(connection, nodeSignal);
-            if (closedSignal)
-                g_dbus_connection_signal_unsubscribe(connection, closedSignal);
-            if (nameWatch)
-                g_bus_unwatch_name(nameWatch);
-            g_dbus_connection_close_sync(connection, nullptr, nullptr);
-            g_object_unref(connection);
-        }
-        // Let the unsubscribed callbacks' pending idles run before the
-        // context goes.
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-        g_main_context_unref(context);
+        if (!connection)
+            return;
+        if (nodeSignal)
+            g_dbus_connection_signal_unsubscribe(connection, nodeSignal);
+        if (closedSignal)
+            g_dbus_connection_signal_unsubscribe(connection, closedSignal);
+        if (nameWatch)
+            g_bus_unwatch_name(nameWatch);
     }
 
     // The reply of a method call, or null with `error` set.
@@ -88,38 +69,17 @@ struct MutterRemoteDesktop::Bus {
         g_variant_unref(reply);
         return value;
     }
-
-    void pump() {
-        std::lock_guard lock(mutex);
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-    }
 };
 
 Expected<std::unique_ptr<MutterRemoteDesktop>, SessionError>
 MutterRemoteDesktop::open(const std::string& connector) {
     auto bus = std::make_unique<Bus>();
-    ErrorHolder error;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error.error);
-    if (!address)
-        return unexpected(SessionError{error.text("no session bus")});
+    if (auto connected = bus->connect(); !connected)
+        return unexpected(connected.error());
     // Signals are delivered to the context that is the thread's default
     // while subscribing: ours, iterated by pump().
-    g_main_context_push_thread_default(bus->context);
-    struct PopContext {
-        GMainContext* context;
-        ~PopContext() { g_main_context_pop_thread_default(context); }
-    } popContext{bus->context};
-
-    bus->connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error.error);
-    g_free(address);
-    if (!bus->connection)
-        return unexpected(SessionError{error.text("cannot connect to the session bus")});
-    g_dbus_connection_set_exit_on_close(bus->connection, FALSE);
+    const PrivateBus::Subscribing subscribing(*bus);
+    ErrorHolder error;
 
     auto remoteDesktop =
         bus->callForPath(remoteDesktopService, "/org/gnome/Mutter/RemoteDesktop",

@@ -1,8 +1,8 @@
 #include "wayland/PortalRemoteDesktop.h"
 
 #include "log/LogSink.h"
+#include "wayland/PrivateBus.h"
 
-#include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <mutex>
 #include <thread>
@@ -28,14 +28,6 @@ constexpr std::uint32_t devicePointer = 2;
 constexpr std::uint32_t persistUntilRevoked = 2;
 constexpr std::uint32_t responseCancelled = 1;
 constexpr std::uint32_t warmUpKey = 42; // evdev KEY_LEFTSHIFT
-
-struct ErrorHolder {
-    GError* error = nullptr;
-    ~ErrorHolder() { g_clear_error(&error); }
-    std::string text(const std::string& what) const {
-        return what + ": " + (error ? error->message : "unknown error");
-    }
-};
 
 struct VariantHolder {
     GVariant* value = nullptr;
@@ -63,9 +55,7 @@ GVariantBuilder* optionsWithToken(const std::string& token) {
 
 } // namespace
 
-struct PortalRemoteDesktop::Bus {
-    GMainContext* context = g_main_context_new();
-    GDBusConnection* connection = nullptr;
+struct PortalRemoteDesktop::Bus : PrivateBus {
     std::string sender; // the unique name as the portal's object paths spell it
     std::string session;
     std::string restoreToken;
@@ -75,30 +65,19 @@ struct PortalRemoteDesktop::Bus {
     guint closedSignal = 0;
     guint nameWatch = 0;
     bool closed = false;
-    // Guards the iteration of `context`, the fields its signals write and `remote`.
-    mutable std::mutex mutex;
+    // `mutex` also guards `remote`.
 
     ~Bus() {
         if (remote >= 0)
             close(remote);
-        if (connection) {
-            if (closedSignal)
-                g_dbus_connection_signal_unsubscribe(connection, closedSignal);
-            if (nameWatch)
-                g_bus_unwatch_name(nameWatch);
-            g_dbus_connection_close_sync(connection, nullptr, nullptr);
-            g_object_unref(connection);
-        }
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-        g_main_context_unref(context);
+        if (!connection)
+            return;
+        if (closedSignal)
+            g_dbus_connection_signal_unsubscribe(connection, closedSignal);
+        if (nameWatch)
+            g_bus_unwatch_name(nameWatch);
     }
 
-    void pump() {
-        std::lock_guard lock(mutex);
-        while (g_main_context_iteration(context, FALSE)) {
-        }
-    }
 
     std::string requestPath(const std::string& token) const {
         return std::string(portalPath) + "/request/" + sender + "/" + token;
@@ -208,27 +187,12 @@ struct PortalRemoteDesktop::Bus {
 Expected<std::unique_ptr<PortalRemoteDesktop>, SessionError>
 PortalRemoteDesktop::open(const std::string& restoreToken, Timeouts timeouts) {
     auto bus = std::make_unique<Bus>();
-    ErrorHolder error;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error.error);
-    if (!address)
-        return unexpected(SessionError{error.text("no session bus")});
+    if (auto connected = bus->connect(); !connected)
+        return unexpected(connected.error());
     // Signals are delivered to the context that is the thread's default
     // while subscribing: ours, iterated by pump().
-    g_main_context_push_thread_default(bus->context);
-    struct PopContext {
-        GMainContext* context;
-        ~PopContext() { g_main_context_pop_thread_default(context); }
-    } popContext{bus->context};
-
-    bus->connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error.error);
-    g_free(address);
-    if (!bus->connection)
-        return unexpected(SessionError{error.text("cannot connect to the session bus")});
-    g_dbus_connection_set_exit_on_close(bus->connection, FALSE);
+    const PrivateBus::Subscribing subscribing(*bus);
+    ErrorHolder error;
     // ":1.42" is "1_42" in the portal's object paths.
     std::string sender = g_dbus_connection_get_unique_name(bus->connection) + 1;
     for (char& c : sender)
