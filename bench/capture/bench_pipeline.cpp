@@ -9,6 +9,7 @@
 // Times are wall-clock: the grab's cost is partly the X server's. Target:
 // total p50 <= 10 ms, p99 <= 20 ms.
 
+#include "Percentile.h"
 #include "capture/FrameConverter.h"
 #include "support/capture/X11Painter.h"
 #include "capture/X11ScreenSource.h"
@@ -26,6 +27,8 @@
 #include <vector>
 
 namespace {
+
+using velmarin::bench::percentile;
 
 using namespace velmarin;
 using Clock = std::chrono::steady_clock;
@@ -132,11 +135,6 @@ private:
 struct Samples {
     std::vector<double> grab, convert, encode, total;
 };
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
 
 double ms(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();

@@ -11,6 +11,7 @@
 //
 //   bench_capture_wayland
 
+#include "Percentile.h"
 #include "capture/FrameConverter.h"
 #include "capture/X11ScreenSource.h"
 #include "capture/wayland/WaylandScreenSource.h"
@@ -39,6 +40,8 @@
 
 namespace {
 
+using velmarin::bench::percentile;
+
 using namespace velmarin;
 using Clock = std::chrono::steady_clock;
 
@@ -49,13 +52,6 @@ constexpr int kFrames = 300;
 struct Samples {
     std::vector<double> arrival, grab, convert, encode, total;
 };
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
 
 double ms(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();

@@ -29,6 +29,7 @@
 // cores without a GPU. Run it on a quiet machine: every stage competes for
 // the same processors.
 
+#include "Percentile.h"
 #include "ProcessProbe.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayProcess.h"
@@ -58,6 +59,8 @@
 #include <vector>
 
 namespace {
+
+using velmarin::bench::percentile;
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -214,13 +217,6 @@ private:
     const std::uint8_t* m_pixels = nullptr;
     std::uint32_t m_segment = 0;
 };
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
-}
 
 // The relay's time in forwarding since the last report: p50 and p99 in µs.
 std::pair<long, long> relayForwardUs(RelayProcess& relay) {

@@ -8,6 +8,7 @@
 //
 // GAP=ms sets the pause between events (default 5).
 
+#include "Percentile.h"
 #include "support/x11/XTestClient.h"
 #include "app/AppCoordinator.h"
 #include "program/ProductInput.h"
@@ -33,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+using velmarin::bench::percentile;
+
 bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
@@ -41,12 +44,6 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::seconds timeout) 
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
-    return values[index];
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 // relay: until "Start delen" the window needs none and shows "Niet
 // verbonden". Targets: p50 under 400 ms, under 80 MB resident.
 
+#include "Percentile.h"
 #include "ProcessProbe.h"
 #include "support/x11/XvfbProcess.h"
 
@@ -36,6 +37,8 @@
 extern char** environ;
 
 namespace {
+
+using velmarin::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
 using velmarin::bench::cpuMs;
@@ -124,11 +127,6 @@ std::optional<Run> startOnce(const std::vector<std::string>& environment) {
     }
     close(fds[0]);
     return run;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
 } // namespace

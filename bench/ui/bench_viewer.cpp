@@ -13,6 +13,7 @@
 // the CPU, so the OpenGL figures are an upper bound for a machine with a GPU.
 // Targets: GUI thread < 2 ms per picture, decode-to-display p50 < 8 ms.
 
+#include "Percentile.h"
 #include "support/video/PatternGenerator.h"
 #include "support/x11/XvfbProcess.h"
 #include "ui/viewer/GLDisplayWidget.h"
@@ -41,6 +42,8 @@
 
 namespace {
 
+using velmarin::bench::percentile;
+
 using namespace velmarin;
 using video::testing::Pattern;
 using Clock = std::chrono::steady_clock;
@@ -52,14 +55,6 @@ double cpuMilliseconds(clockid_t clock) {
     timespec now{};
     clock_gettime(clock, &now);
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
-    return values[index];
 }
 
 void report(benchmark::State& state, const char* name, const std::vector<double>& values) {
