@@ -33,28 +33,32 @@ struct PipeWireStream::Pw {
     std::uint32_t format = 0;
     int width = 0;
     int height = 0;
-
-    ~Pw() {
-        if (loop)
-            pw_thread_loop_stop(loop);
-        if (stream) {
-            spa_hook_remove(&listener);
-            pw_stream_destroy(stream);
-        }
-        if (core)
-            pw_core_disconnect(core);
-        if (context)
-            pw_context_destroy(context);
-        if (loop)
-            pw_thread_loop_destroy(loop);
-    }
 };
 
 PipeWireStream::PipeWireStream()
     : m_pw(std::make_unique<Pw>()) {}
 
 PipeWireStream::~PipeWireStream() {
-    m_pw.reset(); // stops the PipeWire thread before the members go
+    // Frames are delivered on the loop's thread, or, once that has stopped,
+    // straight from PipeWire's data thread; so the stream goes first, under
+    // the loop's lock, while the state its callbacks use is still whole.
+    Pw& pw = *m_pw;
+    if (pw.loop)
+        pw_thread_loop_lock(pw.loop);
+    if (pw.stream) {
+        spa_hook_remove(&pw.listener);
+        pw_stream_destroy(pw.stream);
+    }
+    if (pw.core)
+        pw_core_disconnect(pw.core);
+    if (pw.loop) {
+        pw_thread_loop_unlock(pw.loop);
+        pw_thread_loop_stop(pw.loop);
+    }
+    if (pw.context)
+        pw_context_destroy(pw.context);
+    if (pw.loop)
+        pw_thread_loop_destroy(pw.loop);
 }
 
 Expected<std::unique_ptr<PipeWireStream>, std::string>
