@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     std::printf("%-8s %-8s %8s %8s\n", "desktop", "stage", "p50", "p99");
     print("wayland", run(wayland, [&](int frame) {
               const QPoint at = pointerAt(frame);
-              session->pointerMotion(at.x(), at.y());
+              session->pointerMotion(session->monitors().front().node, at.x(), at.y());
               session->flush();
               return wayland.waitForChange(Clock::now() + std::chrono::seconds(1));
           }));

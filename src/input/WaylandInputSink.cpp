@@ -38,13 +38,20 @@ protocol::PixelRect WaylandInputSink::screenArea() const {
 }
 
 void WaylandInputSink::moveTo(QPoint position) {
-    // Mutter takes stream coordinates: pixels from the cast monitor's corner.
+    // Positions go in stream coordinates: pixels from the corner of the
+    // shared monitor, whose stream is the one cast from where it lies.
     const protocol::PixelRect area = m_area();
     if (area.isEmpty())
         return;
+    const auto& monitors = m_session->monitors();
+    const auto shared = std::find_if(monitors.begin(), monitors.end(), [&](const auto& monitor) {
+        return monitor.x == area.x && monitor.y == area.y;
+    });
+    if (shared == monitors.end())
+        return;
     const int x = std::clamp(position.x() - area.x, 0, area.width - 1);
     const int y = std::clamp(position.y() - area.y, 0, area.height - 1);
-    m_session->pointerMotion(x, y);
+    m_session->pointerMotion(shared->node, x, y);
 }
 
 void WaylandInputSink::setButton(int button, bool pressed) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // Injected input in a Wayland session through the compositor's virtual
-// pointer and keyboard (a RemoteDesktopSession). Positions are pixels of the cast
-// monitor, X keycodes become evdev codes (X = evdev + 8), buttons 4 to 7 become
+// pointer and keyboard (a RemoteDesktopSession). Positions land on the shared
+// monitor (the one the capture shows), X keycodes become evdev codes (X = evdev + 8), buttons 4 to 7 become
 // one wheel step each. Whatever is still held when the sink goes is released.
 
 #include "input/InputSink.h"
@@ -19,7 +19,8 @@ namespace velmarin::input {
 
 class WaylandInputSink final : public InputSink {
 public:
-    // `area` gives the cast monitor's rectangle (the stream's size) when asked.
+    // `area` gives the shared monitor's rectangle when asked: where the
+    // session's cast monitor lies and its stream's size.
     WaylandInputSink(std::shared_ptr<wayland::RemoteDesktopSession> session,
                     std::function<protocol::PixelRect()> area);
     ~WaylandInputSink() override;

@@ -4,8 +4,10 @@
 #include "wayland/PrivateBus.h"
 
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace velmarin::wayland {
 
@@ -21,24 +23,35 @@ constexpr auto nodeTimeout = std::chrono::seconds(5);
 // evdev KEY_LEFTSHIFT: pressed and released to create the virtual keyboard.
 constexpr std::uint32_t warmUpKey = 42;
 
+// A monitor as mutter's display configuration places it.
+struct LaidOut {
+    std::string connector;
+    CastMonitor place; // without its node
+};
+
 } // namespace
 
 struct MutterRemoteDesktop::Bus : PrivateBus {
+    struct Stream {
+        std::string path;
+        CastMonitor monitor;
+        bool nodeKnown = false;
+        guint nodeSignal = 0;
+    };
+
     std::string remoteDesktopPath;
     std::string screenCastPath;
-    std::string streamPath;
-    guint nodeSignal = 0;
+    std::deque<Stream> streams; // the signals keep pointers to them
     guint closedSignal = 0;
     guint nameWatch = 0;
-    std::uint32_t node = 0;
-    bool nodeKnown = false;
     bool closed = false;
 
     ~Bus() {
         if (!connection)
             return;
-        if (nodeSignal)
-            g_dbus_connection_signal_unsubscribe(connection, nodeSignal);
+        for (const Stream& stream : streams)
+            if (stream.nodeSignal)
+                g_dbus_connection_signal_unsubscribe(connection, stream.nodeSignal);
         if (closedSignal)
             g_dbus_connection_signal_unsubscribe(connection, closedSignal);
         if (nameWatch)
@@ -71,8 +84,70 @@ struct MutterRemoteDesktop::Bus : PrivateBus {
     }
 };
 
-Expected<std::unique_ptr<MutterRemoteDesktop>, SessionError>
-MutterRemoteDesktop::open(const std::string& connector) {
+namespace {
+
+// The monitors of mutter's current configuration, the primary first; empty
+// when it cannot be read. A logical monitor that mirrors several shows the
+// picture of its first.
+std::vector<LaidOut> currentLayout(GDBusConnection* connection) {
+    constexpr const char* stateType = "(ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv})";
+    ErrorHolder error;
+    GVariant* state = g_dbus_connection_call_sync(
+        connection, "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+        "org.gnome.Mutter.DisplayConfig", "GetCurrentState", nullptr, G_VARIANT_TYPE(stateType),
+        G_DBUS_CALL_FLAGS_NONE, callTimeoutMs, nullptr, &error.error);
+    if (!state) {
+        logging::log(logging::Level::info, "capture", "%s",
+                     error.text("no display configuration").c_str());
+        return {};
+    }
+    // The current mode of each connector: its size in device pixels.
+    std::vector<std::pair<std::string, std::pair<int, int>>> modes;
+    GVariantIter* monitors = nullptr;
+    GVariantIter* logical = nullptr;
+    g_variant_get(state, stateType, nullptr, &monitors, &logical, nullptr);
+    const gchar* connector = nullptr;
+    GVariantIter* monitorModes = nullptr;
+    while (g_variant_iter_loop(monitors, "((&s&s&s&s)a(siiddada{sv})@a{sv})", &connector, nullptr,
+                               nullptr, nullptr, &monitorModes, nullptr)) {
+        gint32 width = 0, height = 0;
+        GVariant* properties = nullptr;
+        while (g_variant_iter_loop(monitorModes, "(&siidd@ad@a{sv})", nullptr, &width, &height,
+                                   nullptr, nullptr, nullptr, &properties)) {
+            gboolean current = FALSE;
+            if (g_variant_lookup(properties, "is-current", "b", &current) && current)
+                modes.emplace_back(connector, std::pair(int(width), int(height)));
+        }
+    }
+    std::vector<LaidOut> layout;
+    gint32 x = 0, y = 0;
+    guint32 transform = 0;
+    gboolean primary = FALSE;
+    GVariantIter* shown = nullptr;
+    while (g_variant_iter_loop(logical, "(iiduba(ssss)@a{sv})", &x, &y, nullptr, &transform,
+                               &primary, &shown, nullptr)) {
+        const gchar* first = nullptr;
+        if (!g_variant_iter_next(shown, "(&s&s&s&s)", &first, nullptr, nullptr, nullptr))
+            continue;
+        LaidOut monitor{first, CastMonitor{.x = x, .y = y, .primary = primary != FALSE}};
+        for (const auto& [name, size] : modes)
+            if (name == first) {
+                // A quarter turn (transforms 1, 3, 5, 7) swaps the sides.
+                const bool turned = transform % 2 == 1;
+                monitor.place.width = turned ? size.second : size.first;
+                monitor.place.height = turned ? size.first : size.second;
+            }
+        layout.insert(primary ? layout.begin() : layout.end(), std::move(monitor));
+    }
+    g_variant_iter_free(monitors);
+    g_variant_iter_free(logical);
+    g_variant_unref(state);
+    return layout;
+}
+
+} // namespace
+
+Expected<std::unique_ptr<MutterRemoteDesktop>, SessionError> MutterRemoteDesktop::open() {
     auto bus = std::make_unique<Bus>();
     if (auto connected = bus->connect(); !connected)
         return unexpected(connected.error());
@@ -112,29 +187,33 @@ MutterRemoteDesktop::open(const std::string& connector) {
         return unexpected(screenCast.error());
     bus->screenCastPath = *screenCast;
 
-    // cursor-mode 1: the pointer drawn into the frames.
-    GVariantBuilder recordOptions;
-    g_variant_builder_init(&recordOptions, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&recordOptions, "{sv}", "cursor-mode", g_variant_new_uint32(1));
-    auto stream = bus->callForPath(screenCastService, bus->screenCastPath,
-                                   "org.gnome.Mutter.ScreenCast.Session", "RecordMonitor",
-                                   g_variant_new("(sa{sv})", connector.c_str(), &recordOptions));
-    if (!stream)
-        return unexpected(stream.error());
-    bus->streamPath = *stream;
-
-    bus->nodeSignal = g_dbus_connection_signal_subscribe(
-        bus->connection, screenCastService, "org.gnome.Mutter.ScreenCast.Stream",
-        "PipeWireStreamAdded", bus->streamPath.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-           GVariant* parameters, gpointer data) {
-            auto* self = static_cast<Bus*>(data);
-            guint32 node = 0;
-            g_variant_get(parameters, "(u)", &node);
-            self->node = node;
-            self->nodeKnown = true;
-        },
-        bus.get(), nullptr);
+    // Every monitor is cast; the capture picks one. Without a layout, the
+    // primary one ("") at the origin, sized by its stream.
+    std::vector<LaidOut> layout = currentLayout(bus->connection);
+    if (layout.empty())
+        layout.push_back(LaidOut{"", CastMonitor{.primary = true}});
+    for (const LaidOut& monitor : layout) {
+        // cursor-mode 1: the pointer drawn into the frames.
+        GVariantBuilder recordOptions;
+        g_variant_builder_init(&recordOptions, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&recordOptions, "{sv}", "cursor-mode", g_variant_new_uint32(1));
+        auto stream = bus->callForPath(
+            screenCastService, bus->screenCastPath, "org.gnome.Mutter.ScreenCast.Session",
+            "RecordMonitor", g_variant_new("(sa{sv})", monitor.connector.c_str(), &recordOptions));
+        if (!stream)
+            return unexpected(stream.error());
+        Bus::Stream& added = bus->streams.emplace_back(Bus::Stream{*stream, monitor.place});
+        added.nodeSignal = g_dbus_connection_signal_subscribe(
+            bus->connection, screenCastService, "org.gnome.Mutter.ScreenCast.Stream",
+            "PipeWireStreamAdded", added.path.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+               GVariant* parameters, gpointer data) {
+                auto* stream = static_cast<Bus::Stream*>(data);
+                g_variant_get(parameters, "(u)", &stream->monitor.node);
+                stream->nodeKnown = true;
+            },
+            &added, nullptr);
+    }
     bus->closedSignal = g_dbus_connection_signal_subscribe(
         bus->connection, remoteDesktopService, remoteDesktopSession, "Closed",
         bus->remoteDesktopPath.c_str(), nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
@@ -158,9 +237,15 @@ MutterRemoteDesktop::open(const std::string& connector) {
     g_variant_unref(started);
 
     const auto deadline = std::chrono::steady_clock::now() + nodeTimeout;
+    const auto allKnown = [&bus] {
+        for (const Bus::Stream& stream : bus->streams)
+            if (!stream.nodeKnown)
+                return false;
+        return true;
+    };
     for (;;) {
         bus->pump();
-        if (bus->nodeKnown || bus->closed)
+        if (allKnown() || bus->closed)
             break;
         if (std::chrono::steady_clock::now() > deadline)
             return unexpected(SessionError{"no PipeWire stream for the screen cast"});
@@ -184,9 +269,9 @@ MutterRemoteDesktop::open(const std::string& connector) {
 }
 
 MutterRemoteDesktop::MutterRemoteDesktop(std::unique_ptr<Bus> bus)
-    : m_bus(std::move(bus))
-    {
-    m_node = m_bus->node;
+    : m_bus(std::move(bus)) {
+    for (const Bus::Stream& stream : m_bus->streams)
+        m_monitors.push_back(stream.monitor);
 }
 
 MutterRemoteDesktop::~MutterRemoteDesktop() {
@@ -207,8 +292,11 @@ void MutterRemoteDesktop::notify(const char* method, void* parameters) {
                            nullptr, nullptr, nullptr);
 }
 
-void MutterRemoteDesktop::pointerMotion(double x, double y) {
-    notify("NotifyPointerMotionAbsolute", g_variant_new("(sdd)", m_bus->streamPath.c_str(), x, y));
+void MutterRemoteDesktop::pointerMotion(std::uint32_t node, double x, double y) {
+    for (const Bus::Stream& stream : m_bus->streams)
+        if (stream.monitor.node == node)
+            notify("NotifyPointerMotionAbsolute",
+                   g_variant_new("(sdd)", stream.path.c_str(), x, y));
 }
 
 void MutterRemoteDesktop::pointerButton(int evdevButton, bool pressed) {

@@ -1,9 +1,9 @@
 #pragma once
 
 // A remote-desktop session of mutter (GNOME's compositor) on the session bus,
-// with a screen cast of one monitor linked to it: the cast's frames come
-// through a PipeWire node, and input goes to the same monitor through
-// mutter's virtual pointer and keyboard. No dialog is shown; mutter's
+// with a screen cast of every monitor linked to it: each cast's frames come
+// through a PipeWire node, and input goes to the monitors through mutter's
+// virtual pointer and keyboard. No dialog is shown; mutter's
 // org.gnome.Mutter.RemoteDesktop and .ScreenCast services must be reachable.
 //
 // Mutter ends a session when the D-Bus connection that created it closes,
@@ -23,18 +23,17 @@ namespace velmarin::wayland {
 
 class MutterRemoteDesktop final : public RemoteDesktopSession {
 public:
-
     // Creates and starts the session on the bus of DBUS_SESSION_BUS_ADDRESS,
-    // casting monitor `connector` ("" for the primary one) with the pointer
-    // drawn into the frames, and waits until the PipeWire node exists.
-    static Expected<std::unique_ptr<MutterRemoteDesktop>, SessionError>
-    open(const std::string& connector = {});
+    // casting each monitor of mutter's display configuration (or, where that
+    // cannot be read, the primary one) with the pointer drawn into the
+    // frames, and waits until every PipeWire node exists.
+    static Expected<std::unique_ptr<MutterRemoteDesktop>, SessionError> open();
 
     ~MutterRemoteDesktop();
     MutterRemoteDesktop(const MutterRemoteDesktop&) = delete;
     MutterRemoteDesktop& operator=(const MutterRemoteDesktop&) = delete;
 
-    void pointerMotion(double x, double y) override;
+    void pointerMotion(std::uint32_t node, double x, double y) override;
     void pointerButton(int evdevButton, bool pressed) override;
     void pointerAxisDiscrete(Axis axis, int steps) override;
     void keyboardKeycode(std::uint32_t evdevKeycode, bool pressed) override;

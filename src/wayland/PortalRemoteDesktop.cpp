@@ -4,6 +4,7 @@
 #include "wayland/PrivateBus.h"
 
 #include <gio/gunixfdlist.h>
+#include <algorithm>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -59,8 +60,6 @@ struct PortalRemoteDesktop::Bus : PrivateBus {
     std::string sender; // the unique name as the portal's object paths spell it
     std::string session;
     std::string restoreToken;
-    int width = 0;
-    int height = 0;
     int remote = -1; // the first PipeWire connection, until taken
     guint closedSignal = 0;
     guint nameWatch = 0;
@@ -239,7 +238,7 @@ PortalRemoteDesktop::open(const std::string& restoreToken, Timeouts timeouts) {
     token = newToken();
     options = optionsWithToken(token);
     g_variant_builder_add(options, "{sv}", "types", g_variant_new_uint32(sourceMonitor));
-    g_variant_builder_add(options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
+    g_variant_builder_add(options, "{sv}", "multiple", g_variant_new_boolean(TRUE));
     g_variant_builder_add(options, "{sv}", "cursor_mode", g_variant_new_uint32(cursorEmbedded));
     auto sources =
         b.request(screenCastInterface, "SelectSources",
@@ -286,11 +285,20 @@ PortalRemoteDesktop::open(const std::string& restoreToken, Timeouts timeouts) {
         g_variant_lookup_value(startResults.value, "streams", G_VARIANT_TYPE("a(ua{sv})"))};
     if (!streams.value || g_variant_n_children(streams.value) == 0)
         return unexpected(SessionError{"Start: no stream"});
-    VariantHolder properties;
-    guint32 node = 0;
-    g_variant_get_child(streams.value, 0, "(u@a{sv})", &node, &properties.value);
-    result->m_node = node;
-    g_variant_lookup(properties.value, "size", "(ii)", &b.width, &b.height);
+    // The portal names no primary monitor: the first stream counts as it.
+    // Monitors without a position are put in a row, each right of the last,
+    // so that every one has a place of its own.
+    int right = 0;
+    for (gsize i = 0; i < g_variant_n_children(streams.value); ++i) {
+        VariantHolder properties;
+        CastMonitor monitor{.primary = i == 0};
+        g_variant_get_child(streams.value, i, "(u@a{sv})", &monitor.node, &properties.value);
+        g_variant_lookup(properties.value, "size", "(ii)", &monitor.width, &monitor.height);
+        if (!g_variant_lookup(properties.value, "position", "(ii)", &monitor.x, &monitor.y))
+            monitor.x = right;
+        right = std::max(right, monitor.x + monitor.width);
+        result->m_monitors.push_back(monitor);
+    }
     const gchar* newToken = nullptr;
     if (g_variant_lookup(startResults.value, "restore_token", "&s", &newToken))
         b.restoreToken = newToken;
@@ -323,14 +331,6 @@ std::string PortalRemoteDesktop::restoreToken() const {
     return m_bus->restoreToken;
 }
 
-int PortalRemoteDesktop::width() const {
-    return m_bus->width;
-}
-
-int PortalRemoteDesktop::height() const {
-    return m_bus->height;
-}
-
 int PortalRemoteDesktop::takePipeWireRemote() {
     {
         std::lock_guard lock(m_bus->mutex);
@@ -351,10 +351,10 @@ void PortalRemoteDesktop::notify(const char* method, void* parameters) {
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
 }
 
-void PortalRemoteDesktop::pointerMotion(double x, double y) {
+void PortalRemoteDesktop::pointerMotion(std::uint32_t node, double x, double y) {
     notify("NotifyPointerMotionAbsolute",
            g_variant_new("(o@a{sv}udd)", m_bus->session.c_str(),
-                         g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0), m_node, x, y));
+                         g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0), node, x, y));
 }
 
 void PortalRemoteDesktop::pointerButton(int evdevButton, bool pressed) {

@@ -3,7 +3,8 @@
 // A remote-desktop session through the desktop portal
 // (org.freedesktop.portal.RemoteDesktop with its ScreenCast on the session
 // bus), for Wayland desktops whose compositor has no interface of its own
-// that this program uses. One monitor is cast with the pointer drawn into the
+// that this program uses. The monitors the person picks (all of them, where
+// the portal picks without asking) are cast with the pointer drawn into the
 // frames, and the keyboard and pointer are shared; the portal may show the
 // person at the screen a dialog before it agrees.
 //
@@ -51,14 +52,10 @@ public:
     // be kept instead of the one given to open() (a token works once);
     // empty when the portal gave none.
     std::string restoreToken() const;
-    // The cast monitor's size in pixels, as the portal reports it (0 when
-    // it does not).
-    int width() const;
-    int height() const;
 
     int takePipeWireRemote() override;
 
-    void pointerMotion(double x, double y) override;
+    void pointerMotion(std::uint32_t node, double x, double y) override;
     void pointerButton(int evdevButton, bool pressed) override;
     void pointerAxisDiscrete(Axis axis, int steps) override;
     void keyboardKeycode(std::uint32_t evdevKeycode, bool pressed) override;

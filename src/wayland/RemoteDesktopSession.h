@@ -1,14 +1,15 @@
 #pragma once
 
-// A Wayland compositor's consent to share one monitor and take input there:
-// a screen cast whose frames come through a PipeWire node, and a virtual
-// pointer and keyboard on the same monitor. Provided by GNOME's own
+// A Wayland compositor's consent to share its monitors and take input there:
+// a screen cast per monitor whose frames come through a PipeWire node, and a
+// virtual pointer and keyboard. Provided by GNOME's own
 // interfaces (MutterRemoteDesktop) or by the desktop portal.
 //
 // Thread-safe: the capture thread and the GUI thread may share one session.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmarin::wayland {
 
@@ -21,21 +22,34 @@ struct SessionError {
     }
 };
 
+// One cast monitor: its stream's node and where it lies on the desktop.
+// A size of 0 x 0 means only the stream knows it.
+struct CastMonitor {
+    std::uint32_t node = 0;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool primary = false;
+    bool operator==(const CastMonitor&) const = default;
+};
+
 class RemoteDesktopSession {
 public:
     enum class Axis : std::uint32_t { vertical = 0, horizontal = 1 };
 
     virtual ~RemoteDesktopSession() = default;
 
-    std::uint32_t pipeWireNode() const { return m_node; }
+    // At least one, the primary first; fixed for the session's life.
+    const std::vector<CastMonitor>& monitors() const { return m_monitors; }
     // A connection to the PipeWire daemon that holds the node (the portal
     // hands one out), or -1: the user's default daemon. The stream takes it
     // over; it is handed out once.
     virtual int takePipeWireRemote() { return -1; }
 
-    // Input, in the cast monitor's pixels and evdev codes. Sent in order
-    // without waiting for an answer; flush() pushes them out.
-    virtual void pointerMotion(double x, double y) = 0;
+    // Input, in evdev codes and the pixels of the monitor cast to `node`.
+    // Sent in order without waiting for an answer; flush() pushes them out.
+    virtual void pointerMotion(std::uint32_t node, double x, double y) = 0;
     virtual void pointerButton(int evdevButton, bool pressed) = 0;
     virtual void pointerAxisDiscrete(Axis axis, int steps) = 0;
     virtual void keyboardKeycode(std::uint32_t evdevKeycode, bool pressed) = 0;
@@ -44,7 +58,7 @@ public:
     virtual bool alive() const = 0;
 
 protected:
-    std::uint32_t m_node = 0;
+    std::vector<CastMonitor> m_monitors;
 };
 
 } // namespace velmarin::wayland

@@ -23,6 +23,8 @@ using wayland::PortalRemoteDesktop;
 
 constexpr int screenWidth = 1280;
 constexpr int screenHeight = 800;
+constexpr int secondWidth = 1024;
+constexpr int secondHeight = 768;
 
 std::string portalCall(const char* method) {
     return testing::runShell(std::string("gdbus call --session --dest "
@@ -41,11 +43,9 @@ unsigned asks() {
 }
 
 TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndReportsARefusal) {
-    testing::HeadlessWayland session(screenWidth, screenHeight);
+    testing::HeadlessWayland session({{screenWidth, screenHeight}, {secondWidth, secondHeight}});
     session.startWev();
-    session.startService(
-        {VELMARIN_TEST_PORTAL, std::to_string(screenWidth), std::to_string(screenHeight)},
-        "portal.log", "org.freedesktop.portal.Desktop");
+    session.startService({VELMARIN_TEST_PORTAL}, "portal.log", "org.freedesktop.portal.Desktop");
 
     auto opened = PortalRemoteDesktop::open("");
     ASSERT_TRUE(opened) << opened.error().message;
@@ -53,8 +53,14 @@ TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndRepo
     std::shared_ptr<PortalRemoteDesktop> remote = std::move(*opened);
     const std::string token = remote->restoreToken();
     EXPECT_FALSE(token.empty());
-    EXPECT_EQ(remote->width(), screenWidth);
-    EXPECT_EQ(remote->height(), screenHeight);
+    // Both monitors, where they lie, the first the primary one.
+    const auto& monitors = remote->monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0], (wayland::CastMonitor{monitors[0].node, 0, 0, screenWidth,
+                                                 screenHeight, true}));
+    EXPECT_EQ(monitors[1], (wayland::CastMonitor{monitors[1].node, screenWidth, 0, secondWidth,
+                                                 secondHeight, false}));
+    EXPECT_NE(monitors[0].node, monitors[1].node);
 
     // The picture comes through the portal's connection: the default
     // PipeWire of this process is out of reach meanwhile.
@@ -64,7 +70,7 @@ TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndRepo
     setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
     ASSERT_TRUE(source);
     auto& screen = *source;
-    ASSERT_EQ(screen->displays().size(), 1u);
+    ASSERT_EQ(screen->displays().size(), 2u);
     ASSERT_TRUE(screen->start(screen->displays().front()));
     EXPECT_TRUE(screen->waitForChange(std::chrono::steady_clock::now() + 2s));
     auto picture = screen->grab();
@@ -104,6 +110,11 @@ TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndRepo
     while (!reached() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     EXPECT_TRUE(reached()) << session.wevLog();
+    // The other monitor through a second connection from the portal.
+    ASSERT_TRUE(screen->start(screen->displays()[1]));
+    auto second = screen->grab();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->width, secondWidth);
     screen.reset();
     remote.reset();
 

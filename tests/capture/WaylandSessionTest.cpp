@@ -20,6 +20,9 @@ using capture::WaylandScreenSource;
 
 constexpr int screenWidth = 1280;
 constexpr int screenHeight = 800;
+// A second monitor right of the first.
+constexpr int secondWidth = 1024;
+constexpr int secondHeight = 768;
 
 struct Box {
     int left = screenWidth, top = screenHeight, right = -1, bottom = -1;
@@ -62,7 +65,7 @@ protected:
         auto source = WaylandScreenSource::open(remote);
         ASSERT_TRUE(source);
         screen = std::move(*source);
-        ASSERT_EQ(screen->displays().size(), 1u);
+        ASSERT_EQ(screen->displays().size(), 2u);
         ASSERT_TRUE(screen->start(screen->displays().front()));
     }
 
@@ -75,15 +78,17 @@ protected:
     }
 
     static constexpr int wevLight = 0xEE;
-    testing::HeadlessWayland session{screenWidth, screenHeight};
+    testing::HeadlessWayland session{{{screenWidth, screenHeight}, {secondWidth, secondHeight}}};
     std::shared_ptr<wayland::MutterRemoteDesktop> remote;
     std::unique_ptr<WaylandScreenSource> screen;
 };
 
 TEST_F(WaylandSessionTest, PictureShowsTheClientAndOnlyChangesWithTheScreen) {
-    const capture::DisplayInfo display = screen->displays().front();
-    EXPECT_EQ(display.frame, (protocol::PixelRect{0, 0, screenWidth, screenHeight}));
-    EXPECT_TRUE(display.primary);
+    const auto displays = screen->displays();
+    EXPECT_EQ(displays[0].frame, (protocol::PixelRect{0, 0, screenWidth, screenHeight}));
+    EXPECT_TRUE(displays[0].primary);
+    EXPECT_EQ(displays[1].frame, (protocol::PixelRect{screenWidth, 0, secondWidth, secondHeight}));
+    EXPECT_FALSE(displays[1].primary);
 
     EXPECT_TRUE(screen->waitForChange(std::chrono::steady_clock::now() + 2s));
     auto first = screen->grab();
@@ -107,13 +112,32 @@ TEST_F(WaylandSessionTest, PictureShowsTheClientAndOnlyChangesWithTheScreen) {
     ASSERT_TRUE(before);
     const std::vector<std::uint8_t> old(before->data,
                                         before->data + before->stride * before->height);
-    remote->pointerMotion(40, 40);
+    remote->pointerMotion(displays[0].id, 40, 40);
     remote->flush();
     ASSERT_TRUE(screen->waitForChange(std::chrono::steady_clock::now() + 2s));
     auto after = screen->grab();
     ASSERT_TRUE(after);
     EXPECT_NE(std::vector<std::uint8_t>(after->data, after->data + after->stride * after->height),
               old);
+
+    // The second monitor: its own picture, and the pointer goes there.
+    ASSERT_TRUE(screen->start(displays[1]));
+    auto second = screen->grab();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->width, secondWidth);
+    EXPECT_EQ(second->height, secondHeight);
+    EXPECT_EQ(findGrey(*second, wevLight).count, 0);
+    const std::vector<std::uint8_t> empty(second->data,
+                                          second->data + second->stride * second->height);
+    input::WaylandInputSink sink(remote, [&] { return displays[1].frame; });
+    sink.moveTo({screenWidth + 300, 300});
+    sink.flush();
+    ASSERT_TRUE(screen->waitForChange(std::chrono::steady_clock::now() + 2s));
+    auto pointed = screen->grab();
+    ASSERT_TRUE(pointed);
+    EXPECT_NE(
+        std::vector<std::uint8_t>(pointed->data, pointed->data + pointed->stride * pointed->height),
+        empty);
 }
 
 TEST_F(WaylandSessionTest, ClickKeyAndWheelReachTheClientWhereThePictureShowsIt) {

@@ -3,27 +3,42 @@
 #include "log/LogSink.h"
 #include "wayland/RemoteDesktopSession.h"
 
+#include <algorithm>
+
 namespace velmarin::capture {
 
 namespace {
+
 // Mutter sends the first frame as soon as the stream runs.
 constexpr auto firstFrameTimeout = std::chrono::seconds(2);
-} // namespace
 
-Expected<std::unique_ptr<WaylandScreenSource>, CaptureError>
-WaylandScreenSource::open(std::shared_ptr<wayland::RemoteDesktopSession> session) {
-    auto stream = PipeWireStream::open(session->pipeWireNode(), session->takePipeWireRemote());
+Expected<std::unique_ptr<PipeWireStream>, CaptureError>
+openStream(wayland::RemoteDesktopSession& session, std::uint32_t node) {
+    auto stream = PipeWireStream::open(node, session.takePipeWireRemote());
     if (!stream) {
         logging::log(logging::Level::warning, "capture", "%s", stream.error().c_str());
         return unexpected(CaptureError{CaptureError::Kind::captureNotAvailable});
     }
+    return std::move(*stream);
+}
+
+} // namespace
+
+Expected<std::unique_ptr<WaylandScreenSource>, CaptureError>
+WaylandScreenSource::open(std::shared_ptr<wayland::RemoteDesktopSession> session) {
+    const std::uint32_t node = session->monitors().front().node;
+    auto stream = openStream(*session, node);
+    if (!stream)
+        return unexpected(stream.error());
     return std::unique_ptr<WaylandScreenSource>(
-        new WaylandScreenSource(std::move(session), std::move(*stream)));
+        new WaylandScreenSource(std::move(session), node, std::move(*stream)));
 }
 
 WaylandScreenSource::WaylandScreenSource(std::shared_ptr<wayland::RemoteDesktopSession> session,
+                                         std::uint32_t node,
                                          std::unique_ptr<PipeWireStream> stream)
     : m_session(std::move(session))
+    , m_node(node)
     , m_stream(std::move(stream)) {}
 
 bool WaylandScreenSource::casting() const {
@@ -33,17 +48,37 @@ bool WaylandScreenSource::casting() const {
 std::vector<DisplayInfo> WaylandScreenSource::displays() {
     if (!casting())
         return {};
-    DisplayInfo display;
-    display.id = displayId;
-    display.frame = {0, 0, m_stream->width(), m_stream->height()};
-    display.primary = true;
-    return {display};
+    std::vector<DisplayInfo> result;
+    for (const wayland::CastMonitor& monitor : m_session->monitors()) {
+        DisplayInfo display{.id = monitor.node,
+                            .frame = {monitor.x, monitor.y, monitor.width, monitor.height},
+                            .primary = monitor.primary};
+        // The running stream knows its size best (it follows the monitor).
+        if (monitor.node == m_node)
+            display.frame = {monitor.x, monitor.y, m_stream->width(), m_stream->height()};
+        if (!display.frame.isEmpty())
+            result.push_back(display);
+    }
+    return result;
 }
 
 Expected<void, CaptureError> WaylandScreenSource::start(const DisplayInfo& display) {
     stop();
-    if (display.id != displayId || !casting())
+    const auto& monitors = m_session->monitors();
+    const bool known = std::any_of(monitors.begin(), monitors.end(), [&](const auto& monitor) {
+        return monitor.node == display.id;
+    });
+    if (!known || !casting())
         return unexpected(CaptureError{CaptureError::Kind::noDisplay});
+    if (display.id != m_node) {
+        auto stream = openStream(*m_session, static_cast<std::uint32_t>(display.id));
+        if (!stream)
+            return unexpected(stream.error());
+        const std::lock_guard lock(m_streamMutex);
+        m_stream = std::move(*stream);
+        m_node = static_cast<std::uint32_t>(display.id);
+        m_frame = {};
+    }
     m_started = true;
     m_dirty = true; // the first grab always goes out
     return {};
@@ -60,7 +95,12 @@ bool WaylandScreenSource::waitForChange(std::chrono::steady_clock::time_point de
 }
 
 void WaylandScreenSource::wake() {
-    m_stream->wake();
+    std::shared_ptr<PipeWireStream> stream;
+    {
+        const std::lock_guard lock(m_streamMutex);
+        stream = m_stream;
+    }
+    stream->wake();
 }
 
 Expected<BgraImage, CaptureError> WaylandScreenSource::grab() {

@@ -44,6 +44,9 @@ bool nameOwned(const char* name) {
 } // namespace
 
 HeadlessWayland::HeadlessWayland(int width, int height)
+    : HeadlessWayland(std::vector<std::pair<int, int>>{{width, height}}) {}
+
+HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitors)
     : m_oldBus(environment("DBUS_SESSION_BUS_ADDRESS"))
     , m_oldRuntimeDir(environment("XDG_RUNTIME_DIR")) {
     char dir[] = "/tmp/velmarin-wayland.XXXXXX";
@@ -65,10 +68,14 @@ HeadlessWayland::HeadlessWayland(int width, int height)
             return std::filesystem::exists(s.m_runtimeDir + "/pipewire-0");
         });
         spawn({"wireplumber"}, "wireplumber.log");
-        m_mutter = spawn({"mutter", "--headless", "--virtual-monitor",
-                          std::to_string(width) + "x" + std::to_string(height), "--wayland",
-                          "--no-x11", "--wayland-display=" + m_waylandDisplay},
-                         "mutter.log");
+        // The monitors side by side from the left, the first primary.
+        std::vector<std::string> mutter{"mutter", "--headless", "--wayland", "--no-x11",
+                                        "--wayland-display=" + m_waylandDisplay};
+        for (const auto& [width, height] : monitors) {
+            mutter.push_back("--virtual-monitor");
+            mutter.push_back(std::to_string(width) + "x" + std::to_string(height));
+        }
+        m_mutter = spawn(mutter, "mutter.log");
         waitFor("mutter's screen cast", [](const HeadlessWayland&) {
             return nameOwned("org.gnome.Mutter.ScreenCast") &&
                    nameOwned("org.gnome.Mutter.RemoteDesktop");

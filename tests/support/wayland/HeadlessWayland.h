@@ -2,7 +2,7 @@
 
 // A private GNOME Wayland session for tests, with no display and no dialog:
 // its own session bus and runtime directory, PipeWire with WirePlumber, and
-// mutter --headless with one virtual monitor, whose screen-cast and
+// mutter --headless with virtual monitors, whose screen-cast and
 // remote-desktop services answer on that bus.
 //
 // Usage (link the CMake target `velmarin_test_wayland`):
@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace velmarin::testing {
@@ -26,6 +27,8 @@ namespace velmarin::testing {
 class HeadlessWayland {
 public:
     HeadlessWayland(int width, int height);
+    // Several monitors, side by side from the left; the first is primary.
+    explicit HeadlessWayland(const std::vector<std::pair<int, int>>& monitors);
     ~HeadlessWayland();
     HeadlessWayland(const HeadlessWayland&) = delete;
     HeadlessWayland& operator=(const HeadlessWayland&) = delete;

@@ -1,6 +1,7 @@
 // velmarin_test_portal: a desktop portal for tests, on the session bus as
 // org.freedesktop.portal.Desktop. It offers the remote-desktop session with
-// its screen cast of one monitor, answers every request through a Request
+// its screen cast of the primary monitor or, when several are allowed, of
+// all of them; it answers every request through a Request
 // object's Response signal, checks the options it is given, and behind it
 // runs a real mutter remote-desktop session: the stream's node is mutter's,
 // OpenPipeWireRemote connects to the session's PipeWire, input goes to
@@ -11,8 +12,6 @@
 // known token restores silently. org.velmarin.TestPortal at
 // /org/velmarin/TestPortal tells the number of asks (Asks) and makes the
 // next ask be cancelled (CancelNext).
-//
-// Usage: velmarin_test_portal WIDTH HEIGHT (the monitor's size)
 
 #include "wayland/MutterRemoteDesktop.h"
 
@@ -108,18 +107,18 @@ struct Session {
     std::string owner;
     guint registration = 0;
     bool sourcesSelected = false;
+    bool multiple = false;
     bool devicesSelected = false;
     std::uint32_t devices = 0;
     std::uint32_t persistMode = 0;
     std::string restoreToken;
     std::unique_ptr<MutterRemoteDesktop> mutter; // once started
+    std::set<std::uint32_t> streams;             // the nodes handed out
 };
 
 struct Portal {
     GDBusConnection* connection = nullptr;
     GDBusNodeInfo* node = nullptr;
-    int width = 0;
-    int height = 0;
     std::map<std::string, std::unique_ptr<Session>> sessions;
     std::set<std::string> tokens; // issued and not used yet
     std::uint32_t asks = 0;
@@ -318,8 +317,8 @@ void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const
         option(options, "cursor_mode", "u", &cursor, bad);
         if (bad)
             return fail("option of the wrong type");
-        if (types != monitorSource || multiple)
-            return fail("only one monitor can be cast");
+        if (types != monitorSource)
+            return fail("only monitors can be cast");
         if (cursor != embeddedCursor)
             return fail("only the embedded cursor is available");
         // A remote-desktop session persists through SelectDevices.
@@ -327,6 +326,7 @@ void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const
             g_variant_lookup(options, "restore_token", "*", nullptr))
             return fail("remote-desktop sessions persist through SelectDevices");
         session->sourcesSelected = true;
+        session->multiple = multiple;
     } else if (name == "SelectDevices") {
         std::uint32_t types = keyboard | pointer, persist = 0;
         const char* token = nullptr;
@@ -364,16 +364,23 @@ void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const
         if (!mutter)
             return fail(mutter.error().message.c_str());
         session->mutter = std::move(*mutter);
-        GVariantBuilder properties;
-        g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-        g_variant_builder_add(&properties, "{sv}", "position", g_variant_new("(ii)", 0, 0));
-        g_variant_builder_add(&properties, "{sv}", "size",
-                              g_variant_new("(ii)", portal.width, portal.height));
-        g_variant_builder_add(&properties, "{sv}", "source_type",
-                              g_variant_new_uint32(monitorSource));
         GVariantBuilder streams;
         g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
-        g_variant_builder_add(&streams, "(ua{sv})", session->mutter->pipeWireNode(), &properties);
+        // The person picks the primary monitor, or all when allowed to.
+        for (const auto& monitor : session->mutter->monitors()) {
+            if (!session->multiple && !monitor.primary)
+                continue;
+            GVariantBuilder properties;
+            g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+            g_variant_builder_add(&properties, "{sv}", "position",
+                                  g_variant_new("(ii)", monitor.x, monitor.y));
+            g_variant_builder_add(&properties, "{sv}", "size",
+                                  g_variant_new("(ii)", monitor.width, monitor.height));
+            g_variant_builder_add(&properties, "{sv}", "source_type",
+                                  g_variant_new_uint32(monitorSource));
+            g_variant_builder_add(&streams, "(ua{sv})", monitor.node, &properties);
+            session->streams.insert(monitor.node);
+        }
         g_variant_builder_add(&request->results, "{sv}", "streams",
                               g_variant_builder_end(&streams));
         g_variant_builder_add(&request->results, "{sv}", "devices",
@@ -443,12 +450,12 @@ void notify(GDBusMethodInvocation* invocation, const char* sender, const std::st
         std::uint32_t stream = 0;
         double x = 0, y = 0;
         g_variant_get(parameters, "(&o@a{sv}udd)", nullptr, nullptr, &stream, &x, &y);
-        if (stream != mutter.pipeWireNode()) {
+        if (!session->streams.contains(stream)) {
             g_dbus_method_invocation_return_dbus_error(
                 invocation, "org.freedesktop.portal.Error.InvalidArgument", "unknown stream");
             return;
         }
-        mutter.pointerMotion(x, y);
+        mutter.pointerMotion(stream, x, y);
     } else if (method == "NotifyPointerButton") {
         gint32 button = 0;
         std::uint32_t state = 0;
@@ -512,13 +519,7 @@ void onControlCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, c
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: velmarin_test_portal WIDTH HEIGHT\n");
-        return 2;
-    }
-    portal.width = std::atoi(argv[1]);
-    portal.height = std::atoi(argv[2]);
+int main() {
     GError* error = nullptr;
     portal.connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!portal.connection) {
