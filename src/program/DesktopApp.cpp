@@ -5,6 +5,7 @@
 #include "app/QtLogSink.h"
 #include "capture/CaptureAccess.h"
 #include "devices/DeviceConnect.h"
+#include "interfaces/Log.h"
 #include "input/XTestInputSink.h"
 #include "program/AppDelegate.h"
 #include "program/BuildId.h"
@@ -30,9 +31,11 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace velmarin {
 
@@ -112,15 +115,31 @@ private:
 };
 
 // On X11: the screen can be grabbed, and XTEST takes input. On a Wayland
-// desktop both go through the compositor's remote-desktop session, which is
-// there when its service answers; without one this desktop cannot share.
+// desktop both go through the compositor's remote-desktop session: granted
+// when it starts without asking (GNOME's own interface, or the portal with a
+// kept restore token); "Toestaan" asks the portal. Without a service this
+// desktop cannot share.
 ui::PermissionManager::Probes desktopProbes() {
     ui::PermissionManager::Probes probes;
     if (wayland::isWaylandSession()) {
-        const auto reachable = [] { return wayland::reachableRemoteDesktop().has_value(); };
-        probes.screenRecording = reachable;
-        probes.accessibility = reachable;
+        const auto granted = [] { return wayland::remoteDesktopGranted(waylandRestoreTokens()); };
+        probes.screenRecording = granted;
+        probes.accessibility = granted;
         probes.unsupported = [] { return waylandSharingUnavailable(); };
+        // The portal's dialog waits for the person: on a thread of its own,
+        // one at a time. The permission poll sees the kept token.
+        probes.request = [] {
+            static std::atomic_bool asking = false;
+            if (asking.exchange(true))
+                return;
+            std::thread([] {
+                if (auto granted = wayland::requestRemoteDesktopGrant(waylandRestoreTokens());
+                    !granted)
+                    qCWarning(Log::permissions, "Screen sharing not granted: %s",
+                              granted.error().message.c_str());
+                asking = false;
+            }).detach();
+        };
     } else {
         probes.screenRecording = [] { return capture::checkCaptureAccess().hasValue(); };
         probes.accessibility = [] { return input::XTestInputSink::open().hasValue(); };

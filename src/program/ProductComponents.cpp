@@ -30,24 +30,6 @@ namespace {
 // first and, once that started, the input: the input takes the session the
 // latest capture opened. Neither keeps it here: it ends with both of them.
 class WaylandHosting {
-    // The portal's restore token lives in the settings file, so an
-    // unattended Host shares again after a restart without asking.
-    static wayland::RestoreTokenStore restoreTokens() {
-        const auto settings = [] {
-            return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                               QStringLiteral("Tessamund"),
-                                               QStringLiteral("Velmarin"));
-        };
-        return {[settings] {
-                    return settings()->value(QStringLiteral("waylandRestoreToken")).toString().toStdString();
-                },
-                [settings](const std::string& token) {
-                    settings()->setValue(QStringLiteral("waylandRestoreToken"),
-                                         QString::fromStdString(token));
-                }};
-    }
-
-
 public:
     struct Slot {
         std::mutex mutex;
@@ -67,7 +49,7 @@ public:
             const std::lock_guard lock(slot->mutex);
             auto session = slot->session.lock();
             if (!session) {
-                auto opened = wayland::openRemoteDesktop(restoreTokens());
+                auto opened = wayland::openRemoteDesktop(waylandRestoreTokens());
                 if (!opened) {
                     qCWarning(Log::capture, "No Wayland remote-desktop session: %s",
                               opened.error().message.c_str());
@@ -103,6 +85,20 @@ private:
 };
 
 } // namespace
+
+wayland::RestoreTokenStore waylandRestoreTokens() {
+    const auto settings = [] {
+        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                           QStringLiteral("Tessamund"), QStringLiteral("Velmarin"));
+    };
+    return {[settings] {
+                return settings()->value(QStringLiteral("waylandRestoreToken")).toString().toStdString();
+            },
+            [settings](const std::string& token) {
+                settings()->setValue(QStringLiteral("waylandRestoreToken"),
+                                     QString::fromStdString(token));
+            }};
+}
 
 SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& displayBridge) {
     SessionComponents components;

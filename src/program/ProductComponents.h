@@ -4,6 +4,7 @@
 // subsystem's real implementation is handed to the coordinator.
 
 #include "interfaces/SessionComponents.h"
+#include "wayland/RemoteDesktopProvider.h"
 
 #include <QString>
 
@@ -25,6 +26,10 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
 // compositor interface for sharing answers. Nothing on X11, and nothing where
 // one answers (then capture and input are available).
 std::optional<QString> waylandSharingUnavailable();
+
+// The desktop portal's restore token, kept in the settings file so that an
+// unattended Host shares again after a restart without asking.
+wayland::RestoreTokenStore waylandRestoreTokens();
 
 // The freedesktop "complete" sound through whichever player is installed;
 // silent when none is.

@@ -78,6 +78,13 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "%s\n", qPrintable(*reason));
             return 1;
         }
+        // The portal asks its question on the desktop; once answered, its
+        // restore token spares every later run (and restart) the question.
+        if (wayland::isWaylandSession() && !wayland::remoteDesktopGranted(waylandRestoreTokens()))
+            std::fprintf(stderr, "%s\n",
+                         "Deze Wayland-desktop vraagt eenmalig toestemming om het scherm te "
+                         "delen: bevestig de vraag op het scherm van deze computer. Daarna deelt "
+                         "deze Host zonder te vragen, ook na een herstart.");
         return runHeadlessHost(*host, productComponents(ProductMode::headless, displayBridge));
     }
     return runHeadlessView(std::get<ViewOptions>(*command),

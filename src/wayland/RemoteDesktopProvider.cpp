@@ -18,6 +18,7 @@ struct Provider {
     const char* name;    // for the log
     const char* service; // its well-known name on the session bus
     Opened (*open)(const RestoreTokenStore& tokens);
+    bool asks; // shows the person a dialog unless a restore token spares it
 };
 
 Opened openMutter(const RestoreTokenStore&) {
@@ -39,8 +40,8 @@ Opened openPortal(const RestoreTokenStore& tokens) {
 // In order of preference: no dialog first.
 const std::vector<Provider>& providers() {
     static const std::vector<Provider> all{
-        {"GNOME (mutter)", "org.gnome.Mutter.RemoteDesktop", openMutter},
-        {"desktop portal", "org.freedesktop.portal.Desktop", openPortal},
+        {"GNOME (mutter)", "org.gnome.Mutter.RemoteDesktop", openMutter, false},
+        {"desktop portal", "org.freedesktop.portal.Desktop", openPortal, true},
     };
     return all;
 }
@@ -108,6 +109,18 @@ std::optional<std::string> reachableRemoteDesktop() {
     if (const Provider* provider = firstReachable())
         return std::string(provider->name);
     return std::nullopt;
+}
+
+bool remoteDesktopGranted(const RestoreTokenStore& tokens) {
+    const Provider* provider = firstReachable();
+    return provider && (!provider->asks || (tokens.load && !tokens.load().empty()));
+}
+
+Expected<void, SessionError> requestRemoteDesktopGrant(const RestoreTokenStore& tokens) {
+    // The session only serves to be granted; it closes again at once.
+    if (auto opened = openPortal(tokens); !opened)
+        return unexpected(opened.error());
+    return {};
 }
 
 Opened openRemoteDesktop(const RestoreTokenStore& tokens) {

@@ -31,7 +31,17 @@ struct RestoreTokenStore {
     std::function<void(const std::string&)> save;
 };
 
-// Opens a session of the primary monitor with the first reachable provider
+// Whether sharing would start without asking anyone: GNOME's own interfaces
+// ask nothing, and the portal does not ask again while a restore token is
+// kept.
+bool remoteDesktopGranted(const RestoreTokenStore& tokens);
+
+// Asks the desktop portal for the person's consent now (the portal's
+// dialog) and keeps the restore token, so that sharing starts later without
+// asking. Blocks until the person answered: not for the GUI thread.
+Expected<void, SessionError> requestRemoteDesktopGrant(const RestoreTokenStore& tokens);
+
+// Opens a session of every monitor with the first reachable provider
 // (GNOME's own interfaces, which ask nothing, then the desktop portal), or
 // says that none is reachable.
 Expected<std::shared_ptr<RemoteDesktopSession>, SessionError>

@@ -9,6 +9,7 @@
 #include "support/Shell.h"
 #include "support/wayland/HeadlessWayland.h"
 #include "wayland/PortalRemoteDesktop.h"
+#include "wayland/RemoteDesktopProvider.h"
 
 #include <gtest/gtest.h>
 
@@ -47,12 +48,23 @@ TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndRepo
     session.startWev();
     session.startService({VELMARIN_TEST_PORTAL}, "portal.log", "org.freedesktop.portal.Desktop");
 
-    auto opened = PortalRemoteDesktop::open("");
+    // Granting ("Toestaan") asks once and keeps the token.
+    std::string kept;
+    const wayland::RestoreTokenStore store{[&] { return kept; },
+                                           [&](const std::string& token) { kept = token; }};
+    ASSERT_TRUE(wayland::requestRemoteDesktopGrant(store));
+    EXPECT_EQ(asks(), 1u);
+    const std::string granted = kept;
+    ASSERT_FALSE(granted.empty());
+
+    // Sharing restores that consent without asking, once, and a new token
+    // replaces the used one.
+    auto opened = PortalRemoteDesktop::open(granted);
     ASSERT_TRUE(opened) << opened.error().message;
     EXPECT_EQ(asks(), 1u);
     std::shared_ptr<PortalRemoteDesktop> remote = std::move(*opened);
-    const std::string token = remote->restoreToken();
-    EXPECT_FALSE(token.empty());
+    EXPECT_FALSE(remote->restoreToken().empty());
+    EXPECT_NE(remote->restoreToken(), granted);
     // Both monitors, where they lie, the first the primary one.
     const auto& monitors = remote->monitors();
     ASSERT_EQ(monitors.size(), 2u);
@@ -118,18 +130,9 @@ TEST(PortalSessionTest, AsksOnceSharesPictureAndInputRestoresWithTheTokenAndRepo
     screen.reset();
     remote.reset();
 
-    // The token restores without asking, once, and a new one replaces it.
-    auto restored = PortalRemoteDesktop::open(token);
-    ASSERT_TRUE(restored) << restored.error().message;
-    EXPECT_EQ(asks(), 1u);
-    EXPECT_FALSE((*restored)->restoreToken().empty());
-    EXPECT_NE((*restored)->restoreToken(), token);
-    EXPECT_TRUE((*restored)->alive());
-    restored->reset();
-
     // The used token asks again, and the person cancels.
     portalCall("CancelNext");
-    auto refused = PortalRemoteDesktop::open(token);
+    auto refused = PortalRemoteDesktop::open(granted);
     ASSERT_FALSE(refused);
     EXPECT_TRUE(refused.error().refused);
     EXPECT_EQ(refused.error().description(), "Het delen van het scherm is geweigerd.");

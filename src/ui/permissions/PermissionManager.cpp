@@ -37,6 +37,14 @@ void PermissionManager::startPolling() {
     m_pollTimer->start();
 }
 
+void PermissionManager::request() {
+    if (m_unsupported)
+        return;
+    if (m_probes.request)
+        m_probes.request();
+    startPolling();
+}
+
 void PermissionManager::stopPolling() {
     // A tick may stop its own timer: let it finish before it goes.
     if (m_pollTimer)

@@ -26,6 +26,9 @@ public:
         std::function<bool()> accessibility;
         // Why sharing can never work on this desktop; nothing where it can.
         std::function<std::optional<QString>()> unsupported;
+        // Asks the desktop for what is missing (a Wayland portal's dialog),
+        // without waiting for the answer; none where there is nobody to ask.
+        std::function<void()> request;
         // Opens the page where a missing capability is explained or granted.
         std::function<void(const QString& page)> openPage;
     };
@@ -45,10 +48,11 @@ public:
     void startPolling();
     void stopPolling();
 
-    // X11 has nothing to ask for: the request is the poll noticing a change
-    // (another X server, an extension turned on).
-    void requestScreenRecording() { startPolling(); }
-    void requestAccessibility() { startPolling(); }
+    // Asks where there is someone to ask (one question grants both); the
+    // poll notices the answer, or on X11 a change (another X server, an
+    // extension turned on).
+    void requestScreenRecording() { request(); }
+    void requestAccessibility() { request(); }
     void openScreenRecordingSettings();
     void openAccessibilitySettings();
 
@@ -58,6 +62,8 @@ signals:
     void changed();
 
 private:
+    void request();
+
     Probes m_probes;
     bool m_screenRecordingGranted = false;
     bool m_accessibilityGranted = false;
