@@ -171,6 +171,13 @@ ui::ViewerScreen* makeViewerScreen(ConnectionState& state, CommandBus& commands,
 } // namespace
 
 int runDesktop(int& argc, char** argv, const ViewOptions* viewing) {
+    // On a Wayland desktop the window goes to its Xwayland where there is
+    // one: only an X11 window can lie over the shared monitor, above the
+    // rest and never focused, as the annotation overlay must. A platform the
+    // user chose stands.
+    if (wayland::isWaylandSession() && !qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tessamund"));
     QApplication::setApplicationName(QStringLiteral("Velmarin"));

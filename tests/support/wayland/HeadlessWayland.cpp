@@ -46,9 +46,11 @@ bool nameOwned(const char* name) {
 HeadlessWayland::HeadlessWayland(int width, int height)
     : HeadlessWayland(std::vector<std::pair<int, int>>{{width, height}}) {}
 
-HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitors)
+HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitors, bool xwayland)
     : m_oldBus(environment("DBUS_SESSION_BUS_ADDRESS"))
-    , m_oldRuntimeDir(environment("XDG_RUNTIME_DIR")) {
+    , m_oldRuntimeDir(environment("XDG_RUNTIME_DIR"))
+    , m_oldDisplay(environment("DISPLAY"))
+    , m_oldXAuthority(environment("XAUTHORITY")) {
     char dir[] = "/tmp/velmarin-wayland.XXXXXX";
     if (!mkdtemp(dir))
         throw std::runtime_error("mkdtemp failed");
@@ -69,8 +71,10 @@ HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitor
         });
         spawn({"wireplumber"}, "wireplumber.log");
         // The monitors side by side from the left, the first primary.
-        std::vector<std::string> mutter{"mutter", "--headless", "--wayland", "--no-x11",
+        std::vector<std::string> mutter{"mutter", "--headless", "--wayland",
                                         "--wayland-display=" + m_waylandDisplay};
+        if (!xwayland)
+            mutter.push_back("--no-x11");
         for (const auto& [width, height] : monitors) {
             mutter.push_back("--virtual-monitor");
             mutter.push_back(std::to_string(width) + "x" + std::to_string(height));
@@ -80,6 +84,19 @@ HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitor
             return nameOwned("org.gnome.Mutter.ScreenCast") &&
                    nameOwned("org.gnome.Mutter.RemoteDesktop");
         });
+        if (xwayland) {
+            // "Using public X11 display :0, (using :1 for managed services)"
+            static constexpr std::string_view announced = "Using public X11 display ";
+            waitFor("Xwayland", [](const HeadlessWayland& s) {
+                return s.log("mutter.log").find(announced) != std::string::npos;
+            });
+            const std::string text = log("mutter.log");
+            const auto at = text.find(announced) + announced.size();
+            setenv("DISPLAY", text.substr(at, text.find(',', at) - at).c_str(), 1);
+            for (const auto& file : std::filesystem::directory_iterator(m_runtimeDir))
+                if (file.path().filename().string().starts_with(".mutter-Xwaylandauth."))
+                    setenv("XAUTHORITY", file.path().c_str(), 1);
+        }
     } catch (...) {
         shutdown();
         throw;
@@ -110,6 +127,8 @@ void HeadlessWayland::shutdown() {
     m_runtimeDir.clear();
     restore("DBUS_SESSION_BUS_ADDRESS", m_oldBus);
     restore("XDG_RUNTIME_DIR", m_oldRuntimeDir);
+    restore("DISPLAY", m_oldDisplay);
+    restore("XAUTHORITY", m_oldXAuthority);
 }
 
 pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std::string& logFile) {
@@ -202,7 +221,11 @@ void HeadlessWayland::killMutter() {
 }
 
 std::string HeadlessWayland::wevLog() const {
-    std::ifstream in(m_runtimeDir + "/wev.log");
+    return log("wev.log");
+}
+
+std::string HeadlessWayland::log(const std::string& file) const {
+    std::ifstream in(m_runtimeDir + "/" + file);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();

@@ -28,7 +28,10 @@ class HeadlessWayland {
 public:
     HeadlessWayland(int width, int height);
     // Several monitors, side by side from the left; the first is primary.
-    explicit HeadlessWayland(const std::vector<std::pair<int, int>>& monitors);
+    // With `xwayland`, mutter serves X11 clients too, and DISPLAY and
+    // XAUTHORITY of this process point at its Xwayland until the end.
+    explicit HeadlessWayland(const std::vector<std::pair<int, int>>& monitors,
+                             bool xwayland = false);
     ~HeadlessWayland();
     HeadlessWayland(const HeadlessWayland&) = delete;
     HeadlessWayland& operator=(const HeadlessWayland&) = delete;
@@ -48,6 +51,7 @@ public:
 
 private:
     void shutdown();
+    std::string log(const std::string& file) const;
     pid_t spawn(const std::vector<std::string>& command, const std::string& logFile);
     void waitFor(const char* what, bool (*ready)(const HeadlessWayland&));
 
@@ -55,6 +59,8 @@ private:
     std::string m_waylandDisplay = "wl-velmarin";
     std::optional<std::string> m_oldBus;
     std::optional<std::string> m_oldRuntimeDir;
+    std::optional<std::string> m_oldDisplay;
+    std::optional<std::string> m_oldXAuthority;
     std::vector<pid_t> m_pids; // in start order
     pid_t m_mutter = -1;
 };
