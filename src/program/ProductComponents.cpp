@@ -136,7 +136,15 @@ SessionComponents productComponents(ProductMode mode, ui::RemoteDisplayBridge& d
     if (const int window = qEnvironmentVariableIntValue("VELMARIN_FILE_WINDOW"); window > 0)
         transfer.window = std::min(window, 64);
     components.fileTransfer = std::make_unique<collab::FileTransferManager>(std::move(transfer));
-    if (mode == ProductMode::desktop) // a window needs the desktop application
+    // A window needs the desktop application, and only an X11 window (also
+    // on a Wayland desktop's Xwayland) can lie over the shared monitor,
+    // above everything and never focused: elsewhere the Host shows none.
+    const bool overlayPossible =
+        mode == ProductMode::desktop && QGuiApplication::platformName() == QLatin1String("xcb");
+    if (mode == ProductMode::desktop && !overlayPossible)
+        qCInfo(Log::capture, "Annotations are not shown on this desktop (window system %s)",
+               qPrintable(QGuiApplication::platformName()));
+    if (overlayPossible)
         components.makeOverlay = [capturedArea] {
             return std::make_unique<ui::AnnotationOverlayWindow>([capturedArea] {
                 const auto area = capturedArea->get();
