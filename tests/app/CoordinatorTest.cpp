@@ -132,7 +132,18 @@ TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAfterAWrongPasswordAndIsGre
     EXPECT_EQ(host.capture->stopped.load(), 1);
 }
 
-TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
+TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnectingAndAnUnreachableRelayIsReportedOnce) {
+    Side noCapture({.withCapture = false});
+    noCapture.setup();
+    noCapture.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return noCapture.status() == Status::Kind::error; }));
+    EXPECT_EQ(noCapture.state.status(), Status::error(HostSession::kCaptureUnavailable,
+                                                     Status::Reason::captureUnavailable));
+    EXPECT_FALSE(noCapture.state.isSharing());
+    pumpFor(300ms);
+    EXPECT_FALSE(noCapture.coordinator->webSocket().isConnected());
+    EXPECT_FALSE(noCapture.state.debugLog().contains(QStringLiteral("Verbinden met")));
+
     Side viewer({.withCapture = false});
     viewer.setup();
     env.relay.stop();
@@ -152,19 +163,6 @@ TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
     EXPECT_TRUE(waitUntil([&] { return host.capture->stopped.load() == 1; }));
     EXPECT_FALSE(host.coordinator->hasCapture());
     EXPECT_FALSE(host.coordinator->isReconnecting());
-}
-
-TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
-    Side host({.withCapture = false});
-    host.setup();
-    host.startHosting();
-    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::error; }));
-    EXPECT_EQ(host.state.status(), Status::error(HostSession::kCaptureUnavailable,
-                                                Status::Reason::captureUnavailable));
-    EXPECT_FALSE(host.state.isSharing());
-    pumpFor(300ms);
-    EXPECT_FALSE(host.coordinator->webSocket().isConnected());
-    EXPECT_FALSE(host.state.debugLog().contains(QStringLiteral("Verbinden met")));
 }
 
 TEST_F(Coordinator, FixedIdRefusedByTheRelayIsKeptAndAskedForAgainAtTheNextReconnect) {
