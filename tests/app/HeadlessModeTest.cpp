@@ -1,5 +1,5 @@
 // The velmarin binary's headless modes as separate processes, against the
-// real relay and a Host coordinator in this process.
+// real relay.
 
 #include "app/CoordinatorHarness.h"
 #include "app/IDFormatter.h"
@@ -20,24 +20,17 @@ VelmarinRun runHeadless(const QStringList& args, const RelayProcess& relay) {
     return runVelmarin(velmarinEnvironment({}, relay), args);
 }
 
-class HeadlessMode : public ::testing::Test {
-protected:
-    RelayEnvironment env;
-};
-
-TEST_F(HeadlessMode, HostWithoutCaptureBackendEndsWithTheCaptureError) {
-    const VelmarinRun run = runHeadless({"host", "--password", "geheim"}, env.relay);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral(
+TEST(HeadlessMode, FailuresEndWithTheirExitCodesAndAFixedHostComesBackUnderItsId) {
+    const RelayEnvironment env;
+    const VelmarinRun noCapture = runHeadless({"host", "--password", "geheim"}, env.relay);
+    EXPECT_EQ(noCapture.exitCode, 1);
+    EXPECT_TRUE(noCapture.err.contains(QStringLiteral(
         "Fout: Screen capture niet beschikbaar. Geef toestemming in Systeeminstellingen.")))
-        << run.err.toStdString();
-
+        << noCapture.err.toStdString();
     const VelmarinRun usage = runHeadless({"view", "12-34", "geheim"}, env.relay);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_TRUE(usage.err.contains(QStringLiteral("Ongeldig ID"))) << usage.err.toStdString();
-}
 
-TEST_F(HeadlessMode, FixedHostComesBackUnderItsIdBeforeTheRelayNoticesAndHidesItsPassword) {
     const XvfbProcess x(640, 480);
     const QStringList fixed{"--password", "vast-k7m9q", "--id", "723456789"};
     HostProcess first(x.display(), env.relay, {}, fixed);
