@@ -47,40 +47,6 @@ QCoro::Task<void> TestCapture::stopCapture() {
     co_return;
 }
 
-QCoro::Task<void> TestCapture::refreshDisplays() {
-    co_return;
-}
-
-std::vector<protocol::MonitorInfo> TestCapture::monitors() const {
-    return {{.id = 7, .name = "HDMI-1", .width = kWidth, .height = kHeight, .primary = true},
-            {.id = 8, .name = "DP-2", .width = 1024, .height = 768, .x = kWidth}};
-}
-
-std::optional<ScreenInfo> TestCapture::screenInfo() const {
-    if (!m_running)
-        return std::nullopt;
-    return ScreenInfo{kWidth, kHeight, 1.0};
-}
-
-QCoro::Task<void> TestCapture::selectMonitor(std::int64_t id) {
-    m_log->selectedMonitor = id;
-    co_return;
-}
-
-void TestCapture::updateQuality(std::int64_t bitrate, int fps) {
-    m_log->bitrate = bitrate;
-    m_log->fps = fps;
-}
-
-void TestCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
-    m_encoder.setOnEncodedFrame(std::move(handler));
-}
-
-void TestCapture::forceNextKeyframe() {
-    ++m_log->keyframeRequests;
-    m_encoder.forceNextKeyframe();
-}
-
 Side::Side(Config config) {
     settings =
         std::make_unique<AppSettings>(dir.filePath(QStringLiteral("settings.conf")), nullptr);
