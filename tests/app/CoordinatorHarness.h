@@ -17,7 +17,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
