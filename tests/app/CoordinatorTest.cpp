@@ -137,8 +137,8 @@ TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnectingAndAnUnreachableRelay
     noCapture.setup();
     noCapture.startHosting();
     ASSERT_TRUE(waitUntil([&] { return noCapture.status() == Status::Kind::error; }));
-    EXPECT_EQ(noCapture.state.status(), Status::error(HostSession::kCaptureUnavailable,
-                                                     Status::Reason::captureUnavailable));
+    EXPECT_EQ(noCapture.state.status(),
+              Status::error(HostSession::kCaptureUnavailable, Status::Reason::captureUnavailable));
     EXPECT_FALSE(noCapture.state.isSharing());
     pumpFor(300ms);
     EXPECT_FALSE(noCapture.coordinator->webSocket().isConnected());

@@ -27,8 +27,8 @@ TEST(CryptoHelper, DigestsAreLowercaseHexOfTheBytesAndAnswersHashDigestThenNonce
     EXPECT_NE(response, CryptoHelper::challengeResponse("ab3k9n", nonce));
 
     EXPECT_TRUE(CryptoHelper::isHexDigest(response));
-    for (const std::string& bad : {std::string(63, 'a'), std::string(65, 'a'),
-                                   std::string(64, 'A'), std::string(63, 'a') + "g"})
+    for (const std::string& bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(64, 'A'),
+                                   std::string(63, 'a') + "g"})
         EXPECT_FALSE(CryptoHelper::isHexDigest(bad)) << bad;
 }
 

@@ -24,8 +24,8 @@ TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead) {
                                     .sequenceNumber = 0xA0B0C0D0});
     // Version, flags (key frame, parameter sets), then big-endian time stamp,
     // sequence number and payload size.
-    EXPECT_EQ(header(key), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0,
-                                  0x00, 0x00, 0x00, 30}));
+    EXPECT_EQ(header(key), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+                                  0x00, 0x00, 30}));
     EXPECT_EQ(payload(key),
               (Bytes{0, 0,    0,    1, 0x67, 0x64, 0, 0,    0,    1, 0x68, 0xEE, 0, 0,    0,
                      1, 0x09, 0xF0, 0, 0,    0,    1, 0x06, 0x05, 0, 0,    0,    1, 0x65, 0x88}));

@@ -18,7 +18,7 @@ namespace {
 // now, and its key, as PEM files in `dir`.
 void write_pair(const std::filesystem::path& dir, const std::string& name, long from, long until) {
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key{EVP_EC_gen("P-256"),
-                                                                 &EVP_PKEY_free};
+                                                                  &EVP_PKEY_free};
     const std::unique_ptr<X509, decltype(&X509_free)> cert{X509_new(), &X509_free};
     X509_set_version(cert.get(), 2);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), from);
