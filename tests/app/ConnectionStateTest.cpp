@@ -10,11 +10,9 @@ TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
     ConnectionState state;
     QList<Status> statuses;
     int peer = 0;
-    int chat = 0;
     QObject::connect(&state, &ConnectionState::statusChanged,
                      [&](const Status& value) { statuses.push_back(value); });
     QObject::connect(&state, &ConnectionState::connectedPeerNameChanged, [&] { ++peer; });
-    QObject::connect(&state, &ConnectionState::chatMessagesChanged, [&] { ++chat; });
 
     state.setStatus(Status::connecting());
     state.setStatus(Status::connecting());
@@ -27,10 +25,6 @@ TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
     state.setConnectedPeerName(std::nullopt);
     state.setConnectedPeerName(std::nullopt);
     EXPECT_EQ(peer, 2);
-
-    state.setChatMessages({protocol::ChatMessage{.sender = "host", .text = "hoi"}});
-    EXPECT_EQ(chat, 1);
-    EXPECT_EQ(state.chatMessages().size(), 1);
 }
 
 TEST(ConnectionState, LogKeepsTheTwentyNewestStampedLinesNewestFirst) {

@@ -1,12 +1,9 @@
 #include "app/CoordinatorHarness.h"
 
 #include "app/CancellableSleep.h"
-
-#include <QCoreApplication>
-#include <QEventLoop>
+#include "support/video/PatternGenerator.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace velmarin::testing {
 
@@ -27,16 +24,10 @@ QCoro::Task<Expected<void, CaptureFailure>> TestCapture::startCapture() {
     m_thread = std::thread([this] {
         const auto start = std::chrono::steady_clock::now();
         for (int n = 0; m_running; ++n) {
-            auto picture = video::Picture::allocate(kWidth, kHeight, m_encoder.inputFormat());
-            // A bar that moves, so every picture differs.
-            for (int plane = 0; plane < 3; ++plane) {
-                const int rows = plane == 0 ? kHeight : kHeight / 2;
-                for (int y = 0; y < rows; ++y)
-                    std::memset(picture.plane(plane) + y * picture.stride(plane),
-                                plane == 0 ? (y + n * 4) % 256 : 128,
-                                static_cast<std::size_t>(picture.stride(plane)));
-            }
-            m_encoder.encode(picture, std::chrono::steady_clock::now() - start);
+            m_encoder.encode(video::testing::makePattern(video::testing::Pattern::movingGradient,
+                                                         kWidth, kHeight, n,
+                                                         m_encoder.inputFormat()),
+                             std::chrono::steady_clock::now() - start);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
@@ -54,40 +45,6 @@ QCoro::Task<void> TestCapture::stopCapture() {
     m_encoder.teardown();
     ++m_log->stopped;
     co_return;
-}
-
-QCoro::Task<void> TestCapture::refreshDisplays() {
-    co_return;
-}
-
-std::vector<protocol::MonitorInfo> TestCapture::monitors() const {
-    return {{.id = 7, .name = "HDMI-1", .width = kWidth, .height = kHeight, .primary = true},
-            {.id = 8, .name = "DP-2", .width = 1024, .height = 768, .x = kWidth}};
-}
-
-std::optional<ScreenInfo> TestCapture::screenInfo() const {
-    if (!m_running)
-        return std::nullopt;
-    return ScreenInfo{kWidth, kHeight, 1.0};
-}
-
-QCoro::Task<void> TestCapture::selectMonitor(std::int64_t id) {
-    m_log->selectedMonitor = id;
-    co_return;
-}
-
-void TestCapture::updateQuality(std::int64_t bitrate, int fps) {
-    m_log->bitrate = bitrate;
-    m_log->fps = fps;
-}
-
-void TestCapture::setOnEncodedFrame(EncodedFrameHandler handler) {
-    m_encoder.setOnEncodedFrame(std::move(handler));
-}
-
-void TestCapture::forceNextKeyframe() {
-    ++m_log->keyframeRequests;
-    m_encoder.forceNextKeyframe();
 }
 
 Side::Side(Config config) {

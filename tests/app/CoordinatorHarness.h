@@ -17,7 +17,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -43,15 +42,31 @@ public:
 
     QCoro::Task<Expected<void, CaptureFailure>> startCapture() override;
     QCoro::Task<void> stopCapture() override;
-    QCoro::Task<void> refreshDisplays() override;
-    std::vector<protocol::MonitorInfo> monitors() const override;
-    std::optional<ScreenInfo> screenInfo() const override;
-    QCoro::Task<void> selectMonitor(std::int64_t id) override;
-    void updateQuality(std::int64_t bitrate, int fps) override;
+    QCoro::Task<void> refreshDisplays() override { co_return; }
+    std::vector<protocol::MonitorInfo> monitors() const override {
+        return {{.id = 7, .name = "HDMI-1", .width = kWidth, .height = kHeight, .primary = true},
+                {.id = 8, .name = "DP-2", .width = 1024, .height = 768, .x = kWidth}};
+    }
+    std::optional<ScreenInfo> screenInfo() const override {
+        return m_running ? std::optional(ScreenInfo{kWidth, kHeight, 1.0}) : std::nullopt;
+    }
+    QCoro::Task<void> selectMonitor(std::int64_t id) override {
+        m_log->selectedMonitor = id;
+        co_return;
+    }
+    void updateQuality(std::int64_t bitrate, int fps) override {
+        m_log->bitrate = bitrate;
+        m_log->fps = fps;
+    }
     void setExcludedWindowIds(std::vector<std::uint32_t>) override {}
-    void setOnEncodedFrame(EncodedFrameHandler handler) override;
+    void setOnEncodedFrame(EncodedFrameHandler handler) override {
+        m_encoder.setOnEncodedFrame(std::move(handler));
+    }
     void setOnStopped(std::function<void()>) override {}
-    void forceNextKeyframe() override;
+    void forceNextKeyframe() override {
+        ++m_log->keyframeRequests;
+        m_encoder.forceNextKeyframe();
+    }
 
 private:
     void stopThread();

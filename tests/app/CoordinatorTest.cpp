@@ -4,9 +4,13 @@
 #include "app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
 #include "support/relay/RelayTestClient.h"
+#include "support/transport/Peer.h"
+#include "transport/RelayEndpoint.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace velmarin::testing {
 namespace {
@@ -128,7 +132,18 @@ TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAfterAWrongPasswordAndIsGre
     EXPECT_EQ(host.capture->stopped.load(), 1);
 }
 
-TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
+TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnectingAndAnUnreachableRelayIsReportedOnce) {
+    Side noCapture({.withCapture = false});
+    noCapture.setup();
+    noCapture.startHosting();
+    ASSERT_TRUE(waitUntil([&] { return noCapture.status() == Status::Kind::error; }));
+    EXPECT_EQ(noCapture.state.status(),
+              Status::error(HostSession::kCaptureUnavailable, Status::Reason::captureUnavailable));
+    EXPECT_FALSE(noCapture.state.isSharing());
+    pumpFor(300ms);
+    EXPECT_FALSE(noCapture.coordinator->webSocket().isConnected());
+    EXPECT_FALSE(noCapture.state.debugLog().contains(QStringLiteral("Verbinden met")));
+
     Side viewer({.withCapture = false});
     viewer.setup();
     env.relay.stop();
@@ -148,36 +163,6 @@ TEST_F(Coordinator, UnreachableRelayIsReportedOnceAndReleasesTheHostsCapture) {
     EXPECT_TRUE(waitUntil([&] { return host.capture->stopped.load() == 1; }));
     EXPECT_FALSE(host.coordinator->hasCapture());
     EXPECT_FALSE(host.coordinator->isReconnecting());
-}
-
-TEST_F(Coordinator, HostWithoutCaptureFailsBeforeConnecting) {
-    Side host({.withCapture = false});
-    host.setup();
-    host.startHosting();
-    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::error; }));
-    EXPECT_EQ(host.state.status(), Status::error(HostSession::kCaptureUnavailable,
-                                                Status::Reason::captureUnavailable));
-    EXPECT_FALSE(host.state.isSharing());
-    pumpFor(300ms);
-    EXPECT_FALSE(host.coordinator->webSocket().isConnected());
-    EXPECT_FALSE(host.state.debugLog().contains(QStringLiteral("Verbinden met")));
-}
-
-TEST_F(Coordinator, UnattendedStartNeedsAFixedPassword) {
-    Side host({.fixedCredentials = true, .autoStart = true});
-    host.setup();
-    pumpFor(300ms);
-    EXPECT_EQ(host.status(), Status::Kind::disconnected);
-    EXPECT_FALSE(host.state.isSharing());
-    EXPECT_EQ(host.capture->started.load(), 0);
-
-    Side unattended({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
-    unattended.setup();
-    EXPECT_TRUE(unattended.state.isSharing());
-    EXPECT_EQ(unattended.state.localPassword(), QStringLiteral("vast12"));
-    registered(unattended);
-    // The assigned ID is kept for the next start.
-    EXPECT_EQ(unattended.settings->fixedID(), unattended.state.localID());
 }
 
 TEST_F(Coordinator, FixedIdRefusedByTheRelayIsKeptAndAskedForAgainAtTheNextReconnect) {
@@ -212,67 +197,42 @@ TEST_F(Coordinator, FixedIdRefusedByTheRelayIsKeptAndAskedForAgainAtTheNextRecon
     EXPECT_EQ(host.settings->fixedID().toStdString(), fixedID);
 }
 
-// A Viewer played by a test client on its own thread, so that the Host's
-// event loop keeps running meanwhile: it stays for a while, notes the type
-// of every text message, then leaves.
-class RecordingViewer {
-public:
-    RecordingViewer(const RelayProcess& relay, const QString& id, const std::string& password,
-                    std::chrono::milliseconds stay)
-        : m_thread([this, port = relay.port(), ca = relay.caFile(), id = id.toStdString(), password,
-                    stay] {
-            run(port, ca, id, password, stay);
-            m_done = true;
-        }) {}
-    ~RecordingViewer() { m_thread.join(); }
-
-    bool done() const { return m_done; }
-    int count(const std::string& type) const {
-        const std::lock_guard lock(m_mutex);
-        return static_cast<int>(std::count(m_types.begin(), m_types.end(), type));
+// A Viewer on a connection of its own, paired with the fixed Host `id`:
+// stays for `stay` while the Host's event loop runs, then leaves. Returns
+// how many text messages of each type it received.
+std::map<std::string, int> visit(const QString& id, std::chrono::milliseconds stay) {
+    Peer viewer(transport::relayURL());
+    std::map<std::string, int> types;
+    EXPECT_TRUE(viewer.connect() && pairPeer(viewer, id.toStdString(), "vast12"));
+    pumpFor(stay);
+    while (const auto message = viewer.next(0ms)) {
+        if (message->isText())
+            ++types[protocol::ProtocolEncoder::decodeType(message->text).value_or("?")];
     }
+    viewer.send(protocol::DisconnectMessage{});
+    return types;
+}
 
-private:
-    void run(std::uint16_t port, const std::string& ca, const std::string& id,
-             const std::string& password, std::chrono::milliseconds stay) {
-        RelayTestClient client(port, ca);
-        client.send(protocol::ConnectMessage{.targetId = id});
-        const auto challenge = client.receiveAs<protocol::ChallengeMessage>();
-        if (!challenge)
-            return;
-        client.send(protocol::ChallengeResponseMessage{
-            .response = protocol::CryptoHelper::challengeResponse(password, challenge->nonce)});
-        const auto start = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - start < stay) {
-            const auto message = client.receive(50ms);
-            if (!message || message->binary)
-                continue;
-            const std::lock_guard lock(m_mutex);
-            m_types.push_back(protocol::ProtocolEncoder::decodeType(message->data).value_or("?"));
-        }
-        client.send(protocol::DisconnectMessage{});
-    }
+TEST_F(Coordinator, UnattendedHostNeedsAFixedPasswordReportsAndKeepsItsIdAcrossRelayRestarts) {
+    Side withoutPassword({.fixedCredentials = true, .autoStart = true});
+    withoutPassword.setup();
+    pumpFor(300ms);
+    EXPECT_EQ(withoutPassword.status(), Status::Kind::disconnected);
+    EXPECT_FALSE(withoutPassword.state.isSharing());
+    EXPECT_EQ(withoutPassword.capture->started.load(), 0);
 
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_types;
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
-};
-
-TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRestart) {
     Side host({.fixedCredentials = true, .autoStart = true, .fixedPassword = "vast12"});
     host.setup();
+    EXPECT_TRUE(host.state.isSharing());
+    EXPECT_EQ(host.state.localPassword(), QStringLiteral("vast12"));
     const QString id = registered(host);
+    EXPECT_EQ(host.settings->fixedID(), id) << "the assigned ID is kept for the next start";
 
-    {
-        // 3.5 intervals of 1 s: reports at 0, 1, 2 and 3 s.
-        RecordingViewer viewer(env.relay, id, "vast12", 3500ms);
-        ASSERT_TRUE(waitUntil([&] { return viewer.done(); }));
-        EXPECT_GE(viewer.count("connected"), 1);
-        EXPECT_GE(viewer.count("system_info"), 2); // about one a second, also when busy
-        EXPECT_LE(viewer.count("system_info"), 5);
-        EXPECT_EQ(viewer.count("monitor_list"), 1);
-    }
+    // 3.5 intervals of 1 s: reports at 0, 1, 2 and 3 s.
+    auto received = visit(id, 3500ms);
+    EXPECT_GE(received["system_info"], 2); // about one a second, also when busy
+    EXPECT_LE(received["system_info"], 5);
+    EXPECT_EQ(received["monitor_list"], 1);
     // Gone: no more reports (the relay would answer one with an error), and
     // the Host waits for the next Viewer with the same credentials.
     ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
@@ -296,17 +256,15 @@ TEST_F(Coordinator, FixedHostReportsWhileAViewerStaysAndKeepsItsIDAcrossARelayRe
     EXPECT_EQ(host.state.localID(), id);
     EXPECT_TRUE(host.state.isSharing());
 
-    RecordingViewer next(env.relay, id, "vast12", 1500ms);
-    ASSERT_TRUE(waitUntil([&] { return next.done(); }));
-    EXPECT_GE(next.count("connected"), 1);
-    EXPECT_GE(next.count("system_info"), 1);
+    EXPECT_GE(visit(id, 1500ms)["system_info"], 1);
 
     // The relay dies while a Viewer is there, without a word to either
     // side: the keys the Viewer held are let go all the same.
     ASSERT_TRUE(waitUntil([&] { return host.modifierReleases == 2; })) << "the last Viewer left";
     {
-        RecordingViewer held(env.relay, id, "vast12", 4s);
-        ASSERT_TRUE(waitUntil([&] { return held.count("connected") >= 1; }));
+        Peer held(transport::relayURL());
+        ASSERT_TRUE(held.connect() && pairPeer(held, id.toStdString(), "vast12"));
+        ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::connected; }));
         env.relay.restart(SIGKILL);
         EXPECT_TRUE(waitUntil([&] { return host.modifierReleases == 3; }));
     }

@@ -1,5 +1,5 @@
 // The velmarin binary's headless modes as separate processes, against the
-// real relay and a Host coordinator in this process.
+// real relay.
 
 #include "app/CoordinatorHarness.h"
 #include "app/IDFormatter.h"
@@ -20,36 +20,17 @@ VelmarinRun runHeadless(const QStringList& args, const RelayProcess& relay) {
     return runVelmarin(velmarinEnvironment({}, relay), args);
 }
 
-class HeadlessMode : public ::testing::Test {
-protected:
-    RelayEnvironment env;
-};
-
-TEST_F(HeadlessMode, ViewerWithAWrongPasswordFailsWithTheRelaysText) {
-    Side host({});
-    host.setup();
-    host.startHosting();
-    ASSERT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
-
-    const VelmarinRun run = runHeadless({"view", host.state.localID(), "raden2"}, env.relay);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("Fout: Onjuist wachtwoord.")))
-        << run.err.toStdString();
-}
-
-TEST_F(HeadlessMode, HostWithoutCaptureBackendEndsWithTheCaptureError) {
-    const VelmarinRun run = runHeadless({"host", "--password", "geheim"}, env.relay);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral(
+TEST(HeadlessMode, FailuresEndWithTheirExitCodesAndAFixedHostComesBackUnderItsId) {
+    const RelayEnvironment env;
+    const VelmarinRun noCapture = runHeadless({"host", "--password", "geheim"}, env.relay);
+    EXPECT_EQ(noCapture.exitCode, 1);
+    EXPECT_TRUE(noCapture.err.contains(QStringLiteral(
         "Fout: Screen capture niet beschikbaar. Geef toestemming in Systeeminstellingen.")))
-        << run.err.toStdString();
-
+        << noCapture.err.toStdString();
     const VelmarinRun usage = runHeadless({"view", "12-34", "geheim"}, env.relay);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_TRUE(usage.err.contains(QStringLiteral("Ongeldig ID"))) << usage.err.toStdString();
-}
 
-TEST_F(HeadlessMode, FixedHostComesBackUnderItsIdBeforeTheRelayNoticesAndHidesItsPassword) {
     const XvfbProcess x(640, 480);
     const QStringList fixed{"--password", "vast-k7m9q", "--id", "723456789"};
     HostProcess first(x.display(), env.relay, {}, fixed);
@@ -65,6 +46,11 @@ TEST_F(HeadlessMode, FixedHostComesBackUnderItsIdBeforeTheRelayNoticesAndHidesIt
               QStringLiteral("723456789"))
         << second.transcript().toStdString();
 
+    // A wrong password fails with the relay's text; the right one connects.
+    const VelmarinRun wrong = runHeadless({"view", id, "raden2"}, env.relay);
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains(QStringLiteral("Fout: Onjuist wachtwoord.")))
+        << wrong.err.toStdString();
     const VelmarinRun view = runHeadless({"view", id, "vast-k7m9q", "--seconds", "2"}, env.relay);
     EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
     ::kill(static_cast<pid_t>(first.process().processId()), SIGKILL);

@@ -2,12 +2,11 @@
 
 #include "support/Shell.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace velmarin {
 namespace {
@@ -17,13 +16,9 @@ namespace fs = std::filesystem;
 class FakeRoot : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("velmarin-sysinfo-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root / "proc");
         fs::create_directories(root / "etc");
     }
-    void TearDown() override { fs::remove_all(root); }
 
     void write(const fs::path& relative, const std::string& content) {
         std::ofstream(root / relative) << content;
@@ -32,7 +27,8 @@ protected:
         return SystemInfoCollector({root / "proc", root / "etc", root});
     }
 
-    fs::path root;
+    QTemporaryDir dir;
+    fs::path root = dir.path().toStdString();
 };
 
 TEST_F(FakeRoot, CpuLoadIsSinceBootFirstThenPerInterval) {

@@ -36,25 +36,5 @@ TEST(NALUParser, LeadingBytesAndStreamsWithoutStartCodesYieldNothing) {
     EXPECT_TRUE(adjacent[0].empty());
 }
 
-TEST(NALUParser, AnnexBToLengthPrefixed) {
-    EXPECT_EQ(NALUParser::annexBToAVCC(kMixedStream, true), (Bytes{0, 0, 0, 2, 0x65, 0xCC}));
-    EXPECT_EQ(NALUParser::annexBToAVCC(kMixedStream, false),
-              (Bytes{0, 0, 0, 2, 0x67, 0xAA, 0, 0, 0, 2, 0x68, 0xBB, 0, 0, 0, 2, 0x65, 0xCC}));
-    EXPECT_TRUE(NALUParser::annexBToAVCC(Bytes{1, 2, 3}, false).empty());
-    // Type is the low five bits: 0x27 and 0x28 are SPS and PPS as well.
-    EXPECT_EQ(NALUParser::annexBToAVCC(Bytes{0, 0, 1, 0x27, 0, 0, 1, 0x28, 0, 0, 1, 0x21}, true),
-              (Bytes{0, 0, 0, 1, 0x21}));
-}
-
-TEST(NALUParser, LengthPrefixedWalkStopsAtATruncatedUnit) {
-    const Bytes avcc{0, 0, 0, 1, 0x65, 0, 0, 0, 0, 0, 0, 0, 9, 0x41};
-    const auto units = NALUParser::extractLengthPrefixedUnits(avcc);
-    ASSERT_EQ(units.size(), 2u);
-    EXPECT_EQ(toBytes(units, 0), (Bytes{0x65}));
-    EXPECT_TRUE(units[1].empty());
-    // A length near 2^32 must not wrap the bounds check.
-    EXPECT_TRUE(NALUParser::extractLengthPrefixedUnits(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 1}).empty());
-}
-
 } // namespace
 } // namespace velmarin::protocol

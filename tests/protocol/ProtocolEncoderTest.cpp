@@ -189,15 +189,22 @@ TEST(ProtocolEncoder, UnknownKeysAreIgnoredAndNullMeansAbsent) {
     EXPECT_FALSE(mouse->clickCount);
 }
 
-TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringType) {
+TEST(ProtocolEncoder, DecodeTypeNeedsAnObjectWithAStringTypeAndRefusesHostileInput) {
     EXPECT_EQ(decodeType(R"({"type":"ping","timestamp":1})"), "ping");
     EXPECT_EQ(decodeType(R"({"extra":1,"type":"x"})"), "x");
-    EXPECT_FALSE(decodeType(R"({"type":5})"));
-    EXPECT_FALSE(decodeType(R"({"type":null})"));
-    EXPECT_FALSE(decodeType("hallo"));
-    EXPECT_FALSE(decodeType(R"(["type","ping"])"));
-    EXPECT_FALSE(decodeType(""));
-    EXPECT_FALSE(decodeType(R"({"type":"ping"} trailing)"));
+    // Brackets inside strings are not nesting.
+    EXPECT_EQ(decodeType(R"({"type":"chat","text":")" + std::string(100, '[') + R"("})"), "chat");
+    // Also too deep, invalid UTF-8 inside a string, and a NUL byte.
+    for (const std::string& bad :
+         {std::string(R"({"type":5})"), std::string(R"({"type":null})"), std::string("hallo"),
+          std::string(R"(["type","ping"])"), std::string(), std::string(R"({"type":"ping"} x)"),
+          std::string(100'000, '['), std::string(20, '{'),
+          R"({"type":"x","a":)" + std::string(40, '[') + std::string(40, ']') + "}",
+          std::string("{\"type\":\"\xC3\x28\"}"), std::string("{\"type\":\"ping\"\0}", 17)})
+        EXPECT_FALSE(decodeType(bad)) << bad.substr(0, 80);
+    // A lone surrogate escape.
+    EXPECT_FALSE(decode<ChatMessage>(
+        "{\"type\":\"chat\",\"sender\":\"host\",\"text\":\"\\ud800\",\"timestamp\":1}"));
 }
 
 TEST(ProtocolEncoder, IntegersAreRangeCheckedPerField) {
@@ -206,21 +213,16 @@ TEST(ProtocolEncoder, IntegersAreRangeCheckedPerField) {
                                        R"(,"flags":0})");
     };
     EXPECT_EQ(key("65535")->keyCode, 65535);
-    EXPECT_FALSE(key("65536"));
-    EXPECT_FALSE(key("70000"));
-    EXPECT_FALSE(key("-1"));
-    EXPECT_FALSE(key("1.5"));
     EXPECT_EQ(key("12.0")->keyCode, 12); // integral value written with a fraction
-    EXPECT_FALSE(key("\"12\""));
-    EXPECT_FALSE(key("true"));
+    for (const char* bad : {"65536", "70000", "-1", "1.5", "\"12\"", "true"})
+        EXPECT_FALSE(key(bad)) << bad;
 
     const auto ping = [](const std::string& ts) {
         return decode<PingMessage>(R"({"type":"ping","timestamp":)" + ts + "}");
     };
     EXPECT_EQ(ping("18446744073709551615")->timestamp, 18446744073709551615ULL);
-    EXPECT_FALSE(ping("18446744073709551616"));
-    EXPECT_FALSE(ping("-1"));
-    EXPECT_FALSE(ping("1e300"));
+    for (const char* bad : {"18446744073709551616", "-1", "1e300"})
+        EXPECT_FALSE(ping(bad)) << bad;
 
     const auto select = [](const std::string& id) {
         return decode<SelectMonitorMessage>(R"({"type":"select_monitor","monitorId":)" + id + "}");
@@ -248,21 +250,6 @@ TEST(ProtocolEncoder, WrongJsonTypesFailTheWholeMessage) {
         decode<SpotlightMessage>(R"({"type":"spotlight","x":1,"y":0,"radius":2,"active":true})");
     ASSERT_TRUE(spot);
     EXPECT_EQ(spot->radius, 2.0);
-}
-
-TEST(ProtocolEncoder, HostileInputYieldsNothing) {
-    EXPECT_FALSE(decodeType(std::string(100'000, '[')));
-    EXPECT_FALSE(decodeType(std::string(20, '{')));
-    const std::string deep =
-        R"({"type":"x","a":)" + std::string(40, '[') + std::string(40, ']') + "}";
-    EXPECT_FALSE(decodeType(deep));
-    // Brackets inside strings are not nesting.
-    EXPECT_EQ(decodeType(R"({"type":"chat","text":")" + std::string(100, '[') + R"("})"), "chat");
-    // Invalid UTF-8 inside a string, and a lone surrogate escape.
-    EXPECT_FALSE(decodeType("{\"type\":\"\xC3\x28\"}"));
-    EXPECT_FALSE(decode<ChatMessage>(
-        "{\"type\":\"chat\",\"sender\":\"host\",\"text\":\"\\ud800\",\"timestamp\":1}"));
-    EXPECT_FALSE(decodeType(std::string("{\"type\":\"ping\"\0}", 17)));
 }
 
 TEST(ProtocolEncoder, UnencodableRecordsYieldNothing) {

@@ -13,64 +13,29 @@ Bytes payload(const Bytes& message) {
     return Bytes(message.begin() + VideoFrameHeader::kSize, message.end());
 }
 
-const Bytes kSps{0x67, 0x64, 0x00, 0x1F};
-const Bytes kPps{0x68, 0xEE, 0x3C};
-
-TEST(PackageFrame, KeyframeFromLengthPrefixedUnitsGetsParameterSetsFirst) {
-    const Bytes units{0, 0, 0, 3, 0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06};
-    const Bytes message = packageFrame({.isKeyframe = true,
-                                        .parameterSets = {kSps, kPps},
-                                        .units = units,
-                                        .format = NalFormat::lengthPrefixed,
-                                        .timestampMs = 0x01020304,
-                                        .sequenceNumber = 0xA0B0C0D0});
-    EXPECT_EQ(header(message), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0,
-                                      0x00, 0x00, 0x00, 27}));
-    EXPECT_EQ(payload(message),
-              (Bytes{0,    0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE,
-                     0x3C, 0, 0, 0, 1,    0x65, 0x88, 0x80, 0, 0, 0, 1, 0x06}));
-}
-
-TEST(PackageFrame, OnlyKeyframesCarryParameterSets) {
-    const Bytes units{0, 0, 0, 2, 0x41, 0x9A};
-    const Bytes delta = packageFrame({.isKeyframe = false,
-                                      .parameterSets = {kSps, kPps},
-                                      .units = units,
-                                      .format = NalFormat::lengthPrefixed});
-    EXPECT_EQ(delta[1], 0x00);
-    EXPECT_EQ(payload(delta), (Bytes{0, 0, 0, 1, 0x41, 0x9A}));
-
-    const Bytes bareKeyframe =
-        packageFrame({.isKeyframe = true, .units = units, .format = NalFormat::lengthPrefixed});
-    EXPECT_EQ(bareKeyframe[1], 0x01);
-    EXPECT_EQ(payload(bareKeyframe), (Bytes{0, 0, 0, 1, 0x41, 0x9A}));
-}
-
 TEST(PackageFrame, AnnexBInputIsNormalisedAndInBandParameterSetsLead) {
     // What libx264 hands out for an IDR: AUD, SPS, PPS, SEI, slice, with a
     // 3-byte start code thrown in.
     const Bytes annexB{0,    0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x67, 0x64, 0, 0, 1, 0x68,
                        0xEE, 0, 0, 1, 0x06, 0x05, 0, 0, 0, 1, 0x65, 0x88, 0, 0, 0, 1};
-    const Bytes key = packageFrame({.isKeyframe = true, .units = annexB});
-    EXPECT_EQ(key[1], 0x03);
+    const Bytes key = packageFrame({.isKeyframe = true,
+                                    .units = annexB,
+                                    .timestampMs = 0x01020304,
+                                    .sequenceNumber = 0xA0B0C0D0});
+    // Version, flags (key frame, parameter sets), then big-endian time stamp,
+    // sequence number and payload size.
+    EXPECT_EQ(header(key), (Bytes{0x01, 0x03, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+                                  0x00, 0x00, 30}));
     EXPECT_EQ(payload(key),
               (Bytes{0, 0,    0,    1, 0x67, 0x64, 0, 0,    0,    1, 0x68, 0xEE, 0, 0,    0,
                      1, 0x09, 0xF0, 0, 0,    0,    1, 0x06, 0x05, 0, 0,    0,    1, 0x65, 0x88}));
-    EXPECT_EQ(VideoFrameHeader::kSize + 30, key.size());
 
     // The same units on a delta frame stay where they are.
     const Bytes delta = packageFrame({.isKeyframe = false, .units = annexB});
     EXPECT_EQ(delta[1], 0x00);
     EXPECT_EQ(payload(delta)[4], 0x09);
-}
-
-TEST(PackageFrame, TruncatedUnitEndsThePayload) {
-    const Bytes units{0, 0, 0, 1, 0x41, 0, 0, 0, 0, 0, 0, 0, 50, 0x41, 0x42};
-    const Bytes message =
-        packageFrame({.isKeyframe = false, .units = units, .format = NalFormat::lengthPrefixed});
-    // The zero-length unit still yields a bare start code.
-    EXPECT_EQ(payload(message), (Bytes{0, 0, 0, 1, 0x41, 0, 0, 0, 1}));
-    EXPECT_EQ(message[13], 9);
+    // A key frame without parameter sets says so.
+    EXPECT_EQ(packageFrame({.isKeyframe = true, .units = Bytes{0, 0, 1, 0x65, 0x88}})[1], 0x01);
 }
 
 TEST(PackageFrame, TimestampsWrapModulo32Bits) {
@@ -96,12 +61,9 @@ TEST(ParseFrame, DropsShortAndForeignMessages) {
 }
 
 TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize) {
-    const Bytes units{0, 0, 0, 1, 0x65, 0x11, 0x22};
-    Bytes message = packageFrame({.isKeyframe = true,
-                                  .parameterSets = {kSps},
-                                  .units = units,
-                                  .timestampMs = 123456,
-                                  .sequenceNumber = 42});
+    const Bytes units{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x65, 0x11, 0x22};
+    Bytes message = packageFrame(
+        {.isKeyframe = true, .units = units, .timestampMs = 123456, .sequenceNumber = 42});
     message[10] = 0xFF; // payloadSize now claims ~4 GB
     message.push_back(0x33);
 

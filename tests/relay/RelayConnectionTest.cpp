@@ -134,10 +134,4 @@ TEST(RelayConnection, SessionMessagesOfAnUnpairedViewerAreDroppedQuietly) {
     EXPECT_EQ(viewer->receiveType(), "connected");
     EXPECT_EQ(host->receiveType(), "viewer_connected");
     EXPECT_EQ(host->receive(200ms), std::nullopt) << "sent before pairing, reached the Host";
-
-    // A connection that never asked to connect still hears about it.
-    auto fresh = client(relay);
-    fresh->send(move);
-    EXPECT_EQ(errorOf(fresh->receive()),
-              "Onverwacht bericht: registreer eerst of maak verbinding met een apparaat.");
 }

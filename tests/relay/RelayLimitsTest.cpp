@@ -3,11 +3,7 @@
 #include "RelaySessionHelpers.h"
 #include "protocol/VideoFrame.h"
 
-#include <arpa/inet.h>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
@@ -33,17 +29,10 @@ long peakRssKiB(pid_t pid) {
 
 // Whether the relay closes a TCP connection that never starts TLS in time.
 bool rawConnectionClosedWithin(std::uint16_t port, std::chrono::seconds timeout) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{static_cast<time_t>(timeout.count()), 0};
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const int fd = loopbackSocket(port, timeout);
     char byte = 0;
-    const bool closed =
-        ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::recv(s, &byte, 1, 0) == 0;
-    ::close(s);
+    const bool closed = fd >= 0 && ::recv(fd, &byte, 1, 0) == 0;
+    ::close(fd);
     return closed;
 }
 

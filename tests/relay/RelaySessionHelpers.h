@@ -11,11 +11,15 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
+#include <arpa/inet.h>
 #include <cstdint>
+#include <memory>
+#include <netinet/in.h>
+#include <optional>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace velmarin::testing {
 
@@ -48,6 +52,22 @@ inline std::unique_ptr<RelayTestClient> admittedClient(const RelayProcess& relay
         }
     }
     return nullptr;
+}
+
+// A plain TCP connection to the relay on loopback, reads timing out after
+// `timeout`; -1 when refused.
+inline int loopbackSocket(std::uint16_t port, std::chrono::seconds timeout) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval limit{static_cast<time_t>(timeout.count()), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 inline std::string registerHost(RelayTestClient& host, const std::string& password,

@@ -7,15 +7,11 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace velmarin::testing;
@@ -47,7 +43,7 @@ class RawWebSocketClient {
 public:
     RawWebSocketClient(std::uint16_t port, const std::string& caFile)
         : m_context(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free)
-        , m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+        , m_fd(loopbackSocket(port, 5s)) {
         // OpenSSL writes with write(): EPIPE, not a signal, once the relay hung up.
         std::signal(SIGPIPE, SIG_IGN);
         SSL_CTX_load_verify_locations(m_context.get(), caFile.c_str(), nullptr);
@@ -55,13 +51,7 @@ public:
         m_ssl.reset(SSL_new(m_context.get()));
         SSL_set1_host(m_ssl.get(), "localhost");
         SSL_set_tlsext_host_name(m_ssl.get(), "localhost");
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const timeval timeout{5, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        if (m_fd < 0)
             throw std::runtime_error("connect failed");
         SSL_set_fd(m_ssl.get(), m_fd);
         if (SSL_connect(m_ssl.get()) != 1)
@@ -103,7 +93,6 @@ public:
             return std::nullopt;
         return payload;
     }
-
 
     // Whether the relay ends the connection within the time-out (skipping data).
     bool endedByRelay() {

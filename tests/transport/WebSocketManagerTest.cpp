@@ -39,7 +39,7 @@ protected:
     RelayProcess relay;
 };
 
-TEST_F(WebSocketManagerTest, SendWithoutConnectionFailsAndDisconnectIsSilent) {
+TEST_F(WebSocketManagerTest, OwnDisconnectIsSilentButTheRelayStoppingIsReportedOnce) {
     Peer peer(url());
     const auto beforeConnect = failure(peer.sendText(R"({"type":"ping","timestamp":1})"));
     ASSERT_TRUE(beforeConnect);
@@ -56,6 +56,24 @@ TEST_F(WebSocketManagerTest, SendWithoutConnectionFailsAndDisconnectIsSilent) {
     // The read that was outstanding fails without a report or a log line.
     EXPECT_FALSE(peer.waitForDisconnects(1, 500ms));
     EXPECT_EQ(peer.log().count("WebSocket receive error"), 0);
+
+    // The relay going away, though, is reported exactly once.
+    ASSERT_TRUE(peer.connect());
+    relay.stop();
+    ASSERT_TRUE(peer.waitForDisconnects(1, 10s));
+    EXPECT_FALSE(peer.waitForDisconnects(2, 500ms));
+    const auto reports = peer.disconnects();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].kind(), WebSocketError::Kind::failed);
+    EXPECT_FALSE(reports[0].description().empty());
+    EXPECT_EQ(peer.log().count("WebSocket receive error: " + reports[0].reason()), 1);
+    EXPECT_FALSE(peer.manager().isConnected());
+    // The closed connection is still there: sending fails with its error.
+    const auto send = failure(peer.sendText("{}"));
+    ASSERT_TRUE(send);
+    EXPECT_EQ(send->kind(), WebSocketError::Kind::failed);
+    peer.manager().disconnect();
+    EXPECT_EQ(peer.disconnects().size(), 1u);
 }
 
 TEST_F(WebSocketManagerTest, TextAndBinaryFromManyThreadsArriveCompleteAndInOrder) {
@@ -102,26 +120,6 @@ TEST_F(WebSocketManagerTest, TextAndBinaryFromManyThreadsArriveCompleteAndInOrde
         EXPECT_EQ(thread % 2, message->isText() ? 1 : 0);
         EXPECT_EQ(index, nextIndex[thread]++) << "thread " << thread;
     }
-}
-
-TEST_F(WebSocketManagerTest, RelayStoppingIsReportedExactlyOnce) {
-    Peer peer(url());
-    ASSERT_TRUE(peer.connect());
-    relay.stop();
-    ASSERT_TRUE(peer.waitForDisconnects(1, 10s));
-    EXPECT_FALSE(peer.waitForDisconnects(2, 500ms));
-    const auto reports = peer.disconnects();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].kind(), WebSocketError::Kind::failed);
-    EXPECT_FALSE(reports[0].description().empty());
-    EXPECT_EQ(peer.log().count("WebSocket receive error: " + reports[0].reason()), 1);
-    EXPECT_FALSE(peer.manager().isConnected());
-    // The closed connection is still there: sending fails with its error.
-    const auto send = failure(peer.sendText("{}"));
-    ASSERT_TRUE(send);
-    EXPECT_EQ(send->kind(), WebSocketError::Kind::failed);
-    peer.manager().disconnect();
-    EXPECT_EQ(peer.disconnects().size(), 1u);
 }
 
 TEST_F(WebSocketManagerTest, ReconnectWhileConnectedClosesTheOldConnectionSilently) {
@@ -188,7 +186,7 @@ void expectFailedConnect(const std::string& url, const std::string& reasonPart) 
     EXPECT_TRUE(peer.disconnects().empty());
 }
 
-TEST_F(WebSocketManagerTest, UnreachableOrRefusingPeersFailToConnect) {
+TEST_F(WebSocketManagerTest, UnreachableRefusingOrUnprovenPeersFailToConnect) {
     const std::string port = std::to_string(relay.port());
     relay.stop();
     expectFailedConnect("wss://127.0.0.1:" + port, "weigert de verbinding");
@@ -203,9 +201,8 @@ TEST_F(WebSocketManagerTest, UnreachableOrRefusingPeersFailToConnect) {
     expectFailedConnect("wss://localhost:" + std::to_string(refuser.port()),
                         "weigert de WebSocket-verbinding");
     EXPECT_EQ(refuser.upgradesRefused(), 1);
-}
 
-TEST_F(WebSocketManagerTest, CertificatesThatDoNotProveTheHostAreRefused) {
+    // Certificates that do not prove the host dialled.
     UntrustedCertificate untrusted;
     LocalListener selfSigned(LocalListener::Mode::refuseUpgrade, "127.0.0.1", untrusted.certFile,
                              untrusted.keyFile);
@@ -213,7 +210,6 @@ TEST_F(WebSocketManagerTest, CertificatesThatDoNotProveTheHostAreRefused) {
                         "certificaat van de server wordt niet vertrouwd");
 
     // Trusted authority, but issued for other names than the one dialled.
-    const std::string certs = RelayProcess::certDir();
     LocalListener wrongName(LocalListener::Mode::refuseUpgrade, "127.0.0.2", certs + "/relay.crt",
                             certs + "/relay.key");
     expectFailedConnect("wss://127.0.0.2:" + std::to_string(wrongName.port()),
