@@ -1,7 +1,7 @@
 // Host and Viewer coordinators against the real relay over TLS.
 
 #include "app/CancellableSleep.h"
-#include "app/CoordinatorHarness.h"
+#include "support/app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
 #include "support/relay/RelayTestClient.h"
 #include "support/transport/Peer.h"

@@ -1,7 +1,7 @@
 // The velmarin binary's headless modes as separate processes, against the
 // real relay.
 
-#include "app/CoordinatorHarness.h"
+#include "support/app/CoordinatorHarness.h"
 #include "app/IDFormatter.h"
 #include "support/host/HostProcess.h"
 #include "support/x11/XvfbProcess.h"

@@ -2,7 +2,7 @@
 // ours and a peer that speaks the wire protocol one message at a time, and
 // from the headless Viewer.
 
-#include "app/CoordinatorHarness.h"
+#include "support/app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayTestClient.h"

@@ -1,4 +1,4 @@
-#include "app/CoordinatorHarness.h"
+#include "support/app/CoordinatorHarness.h"
 
 #include "app/CancellableSleep.h"
 #include "support/video/PatternGenerator.h"
