@@ -260,17 +260,10 @@ TEST(X11Capture, StaticScreenSendsOnlyRequestedKeyframesAndChangesComeAtTheTarge
 }
 
 TEST(X11Capture, UnreachableDisplayIsReportedInDutch) {
-    ScreenCaptureManager::Options options;
-    options.makeSource = []() -> Expected<std::unique_ptr<ScreenSource>, CaptureError> {
-        auto source = X11ScreenSource::open(":4093");
-        if (!source)
-            return unexpected(source.error());
-        return std::unique_ptr<ScreenSource>(std::move(*source));
-    };
     const auto access = checkCaptureAccess(":4093");
     ASSERT_FALSE(access);
     EXPECT_EQ(access.error(), CaptureError{CaptureError::Kind::captureNotAvailable});
-    ScreenCaptureManager manager(std::move(options));
+    ScreenCaptureManager manager(captureOptionsOn(":4093"));
     const auto started = manager.startCapture();
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().description(), "Schermopname niet beschikbaar");
