@@ -203,18 +203,10 @@ TEST(X11Capture, ScaleFactorFollowsTheScreenDpiAndXftDpi) {
 
     // The desktop's Xft.dpi wins over the size.
     XvfbProcess x(3840, 2160, 24, 192);
-    {
-        // As xrdb leaves it; root window properties outlive this client.
-        const std::string resources = "Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb\n";
-        xcb_connection_t* c = xcb_connect(x.display().c_str(), nullptr);
-        ASSERT_EQ(xcb_connection_has_error(c), 0);
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, XCB_ATOM_RESOURCE_MANAGER,
-                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(resources.size()),
-                            resources.data());
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        xcb_disconnect(c);
-    }
+    // As xrdb leaves it.
+    ASSERT_EQ(x.run(R"sh(xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER )sh"
+                    R"sh("$(printf 'Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb')")sh"),
+              0);
     EXPECT_EQ(scaleOf(x), 1.5);
 }
 
