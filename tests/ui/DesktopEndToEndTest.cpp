@@ -12,15 +12,11 @@
 #include "support/x11/XvfbProcess.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QPoint>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 
 using namespace velmarin::testing;
 using namespace std::chrono_literals;

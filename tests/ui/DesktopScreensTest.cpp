@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
-#include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
