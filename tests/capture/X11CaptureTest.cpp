@@ -121,33 +121,16 @@ TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
     EXPECT_FALSE(manager.isCapturing());
 }
 
-TEST(X11Capture, TallDisplayIsScaledDownToTheEncodedSize) {
-    XvfbProcess x(1920, 1200);
+TEST(X11Capture, SecondMonitorIsListedAndSelectableAndATallOneIsScaledDown) {
+    // The right monitor is 1920 x 1200: grey above, blue in its lower half.
+    XvfbProcess x(3840, 1200);
     X11Painter painter(x.display());
-    painter.fill(0, 0, 1920, 1200, kGrey);
-    painter.fill(0, 600, 1920, 600, kBlue); // the lower half
-    painter.movePointer(10, 10);
-
-    ScreenCaptureManager manager(on(x));
-    CaptureProbe probe(manager);
-    ASSERT_TRUE(manager.startCapture());
-    ASSERT_TRUE(probe.waitForKeyframeAfter(0));
-    const auto picture = probe.latestPicture();
-    ASSERT_EQ(picture.width(), 1728);
-    ASSERT_EQ(picture.height(), 1080);
-    EXPECT_TRUE(near(colourAt(picture, 864, 500), kGrey));
-    EXPECT_TRUE(near(colourAt(picture, 864, 580), kBlue));
-    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1200, 1.0, 1728, 1080}));
-}
-
-TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
-    XvfbProcess x(3840, 1080);
-    X11Painter painter(x.display());
-    painter.fill(0, 0, 1920, 1080, kRed);
-    painter.fill(1920, 0, 1920, 1080, kBlue);
+    painter.fill(0, 0, 1920, 1200, kRed);
+    painter.fill(1920, 0, 1920, 1200, kGrey);
+    painter.fill(1920, 600, 1920, 600, kBlue);
     painter.movePointer(5, 5);
     painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
-    painter.setMonitor("RIGHT", 1920, 0, 1920, 1080, false);
+    painter.setMonitor("RIGHT", 1920, 0, 1920, 1200, false);
 
     ScreenCaptureManager manager(on(x));
     CaptureProbe probe(manager);
@@ -160,7 +143,7 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         EXPECT_EQ(monitors[i].name, "Scherm " + std::to_string(i + 1));
         primaries += monitors[i].primary;
-        if (monitors[i].x == 1920 && monitors[i].width == 1920)
+        if (monitors[i].x == 1920 && monitors[i].height == 1200)
             rightId = monitors[i].id;
     }
     EXPECT_EQ(primaries, 1);
@@ -175,11 +158,17 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
     manager.selectMonitor(987654);
     EXPECT_EQ(manager.currentDisplay()->frame.x, 0);
 
+    // The right one fits 1080 lines as 1728 x 1080, scaled, not cropped.
     const std::size_t before = probe.frameCount();
     manager.selectMonitor(rightId);
     EXPECT_EQ(manager.currentDisplay()->id, rightId);
     ASSERT_TRUE(probe.waitForKeyframeAfter(before));
-    EXPECT_TRUE(near(colourAt(probe.latestPicture(), 960, 540), kBlue));
+    const auto picture = probe.latestPicture();
+    ASSERT_EQ(picture.width(), 1728);
+    ASSERT_EQ(picture.height(), 1080);
+    EXPECT_TRUE(near(colourAt(picture, 864, 500), kGrey));
+    EXPECT_TRUE(near(colourAt(picture, 864, 580), kBlue));
+    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1200, 1.0, 1728, 1080}));
 
     // IDs stay when the list is read again.
     manager.refreshDisplays();
