@@ -170,9 +170,8 @@ TEST(RemoteControlEndToEnd, AHostCannotDriveTheViewersDesktop) {
 
     QProcess viewer;
     viewer.setProcessEnvironment(velmarinEnvironment(viewerDisplay.display(), relay));
-    viewer.start(QStringLiteral(VELMARIN_BINARY),
-                 {QStringLiteral("view"), QString::fromStdString(registered->id),
-                  QStringLiteral("k7m2pq"), QStringLiteral("--seconds"), QStringLiteral("20")});
+    viewer.start(VELMARIN_BINARY,
+                 {"view", QString::fromStdString(registered->id), "k7m2pq", "--seconds", "20"});
     ASSERT_EQ(host.receiveType(15s), "viewer_connected");
     const auto before = viewerDesktop.pointer();
 

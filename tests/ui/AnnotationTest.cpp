@@ -219,9 +219,7 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
     // A click on the stroke reaches the window below.
     desktop.clearEvents();
     QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QStringLiteral("960"), QStringLiteral("400"),
-                   QStringLiteral("click"), QStringLiteral("1")});
+    xdotool.start("xdotool", {"mousemove", "960", "400", "click", "1"});
     ASSERT_TRUE(xdotool.waitForFinished(10'000));
     const auto& clicks = desktop.waitForEvents(2, 5s);
     ASSERT_GE(clicks.size(), 1u);
@@ -229,8 +227,7 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
     EXPECT_EQ(clicks[0].x, 960);
     EXPECT_EQ(clicks[0].y, 400);
     // The pointer goes elsewhere: the picture shows it.
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QStringLiteral("700"), QStringLiteral("700")});
+    xdotool.start("xdotool", {"mousemove", "700", "700"});
     ASSERT_TRUE(xdotool.waitForFinished(10'000));
 
     // Pictures decoded on the Viewer since the stroke show the desktop there.
