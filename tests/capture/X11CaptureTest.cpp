@@ -30,10 +30,6 @@ constexpr std::uint32_t kBlue = 0x0000ff;
 constexpr std::uint32_t kWhite = 0xffffff;
 constexpr std::uint32_t kGrey = 0x404040;
 
-ScreenCaptureManager::Options on(const XvfbProcess& x) {
-    return captureOptionsOn(x.display());
-}
-
 // The frame count once no frame arrived for `quiet`: the encoder may still
 // be finishing pictures of earlier changes, later on a busy machine.
 std::size_t settledFrameCount(const CaptureProbe& probe, std::chrono::milliseconds quiet = 400ms) {
@@ -85,7 +81,7 @@ TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
     painter.movePointer(1600, 850); // over the white block
 
     EXPECT_TRUE(checkCaptureAccess(x.display()));
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     ASSERT_TRUE(probe.waitForKeyframeAfter(0));
@@ -132,7 +128,7 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectableAndATallOneIsScaledDown) {
     painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
     painter.setMonitor("RIGHT", 1920, 0, 1920, 1200, false);
 
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     const auto monitors = manager.monitors();
@@ -205,7 +201,7 @@ TEST(X11Capture, StaticScreenSendsOnlyRequestedKeyframesAndChangesComeAtTheTarge
     painter.fill(0, 0, 1280, 720, kGrey);
     painter.movePointer(1, 1);
 
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     ASSERT_TRUE(probe.waitForFrames(0));

@@ -82,10 +82,7 @@ TEST(DesktopEndToEnd, TheWindowShowsAHostUntilItStopsAndSharesWithAViewerUntilSt
     // The same application sharing from its window, on the screen the
     // Viewer's window left.
     DesktopProcess desktop(viewerX, relay, dir.filePath("desktop"));
-    ASSERT_EQ(viewerX.run("timeout 20 xdotool search --sync --onlyvisible --name '^Velmarin$' "
-                    ">/dev/null"),
-              0)
-        << "no window; " << desktop.transcript().toStdString();
+    ASSERT_TRUE(desktop.waitForWindow()) << "no window; " << desktop.transcript().toStdString();
 
     ASSERT_TRUE(desktop.click(kShareButton));
     const QString id = desktop.readAfter("Registered with ID ");
