@@ -6,7 +6,6 @@
 
 #include "support/capture/CaptureProbe.h"
 #include "support/capture/X11Painter.h"
-#include "capture/X11ScreenSource.h"
 #include "support/x11/XvfbProcess.h"
 
 #include <QCoreApplication>

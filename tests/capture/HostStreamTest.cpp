@@ -4,7 +4,6 @@
 #include "app/FrameQueue.h"
 #include "app/VideoSender.h"
 #include "capture/ScreenCaptureManager.h"
-#include "capture/X11ScreenSource.h"
 #include "protocol/VideoFrame.h"
 #include "support/capture/CaptureProbe.h"
 #include "support/capture/X11Painter.h"

@@ -30,10 +30,6 @@ constexpr std::uint32_t kBlue = 0x0000ff;
 constexpr std::uint32_t kWhite = 0xffffff;
 constexpr std::uint32_t kGrey = 0x404040;
 
-ScreenCaptureManager::Options on(const XvfbProcess& x) {
-    return captureOptionsOn(x.display());
-}
-
 // The frame count once no frame arrived for `quiet`: the encoder may still
 // be finishing pictures of earlier changes, later on a busy machine.
 std::size_t settledFrameCount(const CaptureProbe& probe, std::chrono::milliseconds quiet = 400ms) {
@@ -85,7 +81,7 @@ TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
     painter.movePointer(1600, 850); // over the white block
 
     EXPECT_TRUE(checkCaptureAccess(x.display()));
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     ASSERT_TRUE(probe.waitForKeyframeAfter(0));
@@ -121,35 +117,18 @@ TEST(X11Capture, DecodedPictureShowsTheBlocksDrawnAndThePointer) {
     EXPECT_FALSE(manager.isCapturing());
 }
 
-TEST(X11Capture, TallDisplayIsScaledDownToTheEncodedSize) {
-    XvfbProcess x(1920, 1200);
+TEST(X11Capture, SecondMonitorIsListedAndSelectableAndATallOneIsScaledDown) {
+    // The right monitor is 1920 x 1200: grey above, blue in its lower half.
+    XvfbProcess x(3840, 1200);
     X11Painter painter(x.display());
-    painter.fill(0, 0, 1920, 1200, kGrey);
-    painter.fill(0, 600, 1920, 600, kBlue); // the lower half
-    painter.movePointer(10, 10);
-
-    ScreenCaptureManager manager(on(x));
-    CaptureProbe probe(manager);
-    ASSERT_TRUE(manager.startCapture());
-    ASSERT_TRUE(probe.waitForKeyframeAfter(0));
-    const auto picture = probe.latestPicture();
-    ASSERT_EQ(picture.width(), 1728);
-    ASSERT_EQ(picture.height(), 1080);
-    EXPECT_TRUE(near(colourAt(picture, 864, 500), kGrey));
-    EXPECT_TRUE(near(colourAt(picture, 864, 580), kBlue));
-    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1200, 1.0, 1728, 1080}));
-}
-
-TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
-    XvfbProcess x(3840, 1080);
-    X11Painter painter(x.display());
-    painter.fill(0, 0, 1920, 1080, kRed);
-    painter.fill(1920, 0, 1920, 1080, kBlue);
+    painter.fill(0, 0, 1920, 1200, kRed);
+    painter.fill(1920, 0, 1920, 1200, kGrey);
+    painter.fill(1920, 600, 1920, 600, kBlue);
     painter.movePointer(5, 5);
     painter.setMonitor("LEFT", 0, 0, 1920, 1080, true);
-    painter.setMonitor("RIGHT", 1920, 0, 1920, 1080, false);
+    painter.setMonitor("RIGHT", 1920, 0, 1920, 1200, false);
 
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     const auto monitors = manager.monitors();
@@ -160,7 +139,7 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         EXPECT_EQ(monitors[i].name, "Scherm " + std::to_string(i + 1));
         primaries += monitors[i].primary;
-        if (monitors[i].x == 1920 && monitors[i].width == 1920)
+        if (monitors[i].x == 1920 && monitors[i].height == 1200)
             rightId = monitors[i].id;
     }
     EXPECT_EQ(primaries, 1);
@@ -175,11 +154,17 @@ TEST(X11Capture, SecondMonitorIsListedAndSelectable) {
     manager.selectMonitor(987654);
     EXPECT_EQ(manager.currentDisplay()->frame.x, 0);
 
+    // The right one fits 1080 lines as 1728 x 1080, scaled, not cropped.
     const std::size_t before = probe.frameCount();
     manager.selectMonitor(rightId);
     EXPECT_EQ(manager.currentDisplay()->id, rightId);
     ASSERT_TRUE(probe.waitForKeyframeAfter(before));
-    EXPECT_TRUE(near(colourAt(probe.latestPicture(), 960, 540), kBlue));
+    const auto picture = probe.latestPicture();
+    ASSERT_EQ(picture.width(), 1728);
+    ASSERT_EQ(picture.height(), 1080);
+    EXPECT_TRUE(near(colourAt(picture, 864, 500), kGrey));
+    EXPECT_TRUE(near(colourAt(picture, 864, 580), kBlue));
+    EXPECT_EQ(manager.screenInfo(), (CapturedScreen{1920, 1200, 1.0, 1728, 1080}));
 
     // IDs stay when the list is read again.
     manager.refreshDisplays();
@@ -203,18 +188,10 @@ TEST(X11Capture, ScaleFactorFollowsTheScreenDpiAndXftDpi) {
 
     // The desktop's Xft.dpi wins over the size.
     XvfbProcess x(3840, 2160, 24, 192);
-    {
-        // As xrdb leaves it; root window properties outlive this client.
-        const std::string resources = "Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb\n";
-        xcb_connection_t* c = xcb_connect(x.display().c_str(), nullptr);
-        ASSERT_EQ(xcb_connection_has_error(c), 0);
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, XCB_ATOM_RESOURCE_MANAGER,
-                            XCB_ATOM_STRING, 8, static_cast<std::uint32_t>(resources.size()),
-                            resources.data());
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        xcb_disconnect(c);
-    }
+    // As xrdb leaves it.
+    ASSERT_EQ(x.run(R"sh(xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER )sh"
+                    R"sh("$(printf 'Xft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb')")sh"),
+              0);
     EXPECT_EQ(scaleOf(x), 1.5);
 }
 
@@ -224,7 +201,7 @@ TEST(X11Capture, StaticScreenSendsOnlyRequestedKeyframesAndChangesComeAtTheTarge
     painter.fill(0, 0, 1280, 720, kGrey);
     painter.movePointer(1, 1);
 
-    ScreenCaptureManager manager(on(x));
+    ScreenCaptureManager manager(captureOptionsOn(x.display()));
     CaptureProbe probe(manager);
     ASSERT_TRUE(manager.startCapture());
     ASSERT_TRUE(probe.waitForFrames(0));
@@ -260,17 +237,10 @@ TEST(X11Capture, StaticScreenSendsOnlyRequestedKeyframesAndChangesComeAtTheTarge
 }
 
 TEST(X11Capture, UnreachableDisplayIsReportedInDutch) {
-    ScreenCaptureManager::Options options;
-    options.makeSource = []() -> Expected<std::unique_ptr<ScreenSource>, CaptureError> {
-        auto source = X11ScreenSource::open(":4093");
-        if (!source)
-            return unexpected(source.error());
-        return std::unique_ptr<ScreenSource>(std::move(*source));
-    };
     const auto access = checkCaptureAccess(":4093");
     ASSERT_FALSE(access);
     EXPECT_EQ(access.error(), CaptureError{CaptureError::Kind::captureNotAvailable});
-    ScreenCaptureManager manager(std::move(options));
+    ScreenCaptureManager manager(captureOptionsOn(":4093"));
     const auto started = manager.startCapture();
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error().description(), "Schermopname niet beschikbaar");

@@ -44,25 +44,19 @@ TEST(AnnotationStore, PenSendsOneMessagePerPointAndClampsThem) {
     r.store.endStroke(); // nothing active: nothing sent
 
     ASSERT_EQ(r.draws.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(r.draws[i].points.size(), 1u);
-        EXPECT_EQ(r.draws[i].strokeId, r.draws[0].strokeId);
-        EXPECT_FALSE(r.draws[i].ended);
-        EXPECT_EQ(r.draws[i].tool, "pen");
-        EXPECT_EQ(r.draws[i].color, "#FF3B30");
-    }
-    EXPECT_EQ(r.draws[2].points[0], (protocol::DrawPoint{0, 1}));
-    EXPECT_TRUE(r.draws[3].points.empty());
-    EXPECT_TRUE(r.draws[3].ended);
-    EXPECT_EQ(r.draws[3].strokeId, r.draws[0].strokeId);
-    EXPECT_EQ(r.draws[0].strokeId.size(), 8u);
-    EXPECT_EQ(r.draws[0].strokeId.find_first_not_of("0123456789abcdef"), std::string::npos);
+    const std::string id = r.draws[0].strokeId;
+    const std::vector<protocol::DrawPoint> sent{{0.1, 0.2}, {0.3, 0.4}, {0, 1}};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(r.draws[i], draw(id, {sent[i]}, false, "pen", "#FF3B30")) << i;
+    EXPECT_EQ(r.draws[3], draw(id, {}, true, "pen", "#FF3B30"));
+    EXPECT_EQ(id.size(), 8u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
     ASSERT_EQ(r.store.strokes().size(), 1u);
     EXPECT_EQ(r.store.strokes()[0].points.back(), (NormalizedPoint{0, 1}));
 
     // A second stroke gets an identifier of its own; clear forgets both.
     r.store.addPoint({0.5, 0.5});
-    EXPECT_NE(r.draws.back().strokeId, r.draws[0].strokeId);
+    EXPECT_NE(r.draws.back().strokeId, id);
     r.store.clear();
     EXPECT_EQ(r.clears, 1);
     EXPECT_TRUE(r.store.strokes().empty());

@@ -85,6 +85,14 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
         return host.state.localID();
     }
+    // Connects `viewer` to the Host `id`; every outcome it reports after that.
+    static std::shared_ptr<std::vector<Outcome>> viewing(Side& viewer, const QString& id) {
+        viewer.setup();
+        auto sent = outcomes(viewer);
+        viewer.startViewing(id, QStringLiteral("k7m2pq"));
+        EXPECT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+        return sent;
+    }
 };
 
 // A peer written strictly to the protocol, played by a plain test client in
@@ -143,16 +151,13 @@ private:
     RelayTestClient m_client;
 };
 
-TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) {
+TEST_F(FileTransfer, FilesArriveByteIdenticalUnderAFreeNameBothWaysAndFailuresKeepNothing) {
     const fs::path source = folder("bron"), hostFiles = folder("host"),
                    viewerFiles = folder("viewer");
     Side host({.files = into(hostFiles)});
     Side viewer({.withCapture = false, .files = into(viewerFiles)});
-    const QString id = hosting(host);
-    viewer.setup();
-    const auto sent = outcomes(viewer);
-    viewer.startViewing(id, QStringLiteral("k7m2pq"));
-    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+    const auto sent = viewing(viewer, hosting(host));
+    ASSERT_EQ(viewer.status(), Status::Kind::connected);
 
     const auto transfer = [&](Side& from, const std::string& name, const std::string& bytes) {
         writeFile(source / name, bytes);
@@ -188,6 +193,33 @@ TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) 
     ASSERT_TRUE(transfer(host, "terug.bin", randomBytes(150000, 3)));
     EXPECT_EQ(readFile(viewerFiles / "terug.bin"), randomBytes(150000, 3));
 
+    // A receiver that cannot write cancels, says why, and keeps nothing.
+    writeFile(source / "a.bin", randomBytes(200000, 1));
+    const auto refused = [&](const QString& why) {
+        EXPECT_TRUE(viewer.files->startSending((source / "a.bin").string()));
+        EXPECT_TRUE(waitUntil([&] { return !viewer.files->isActive(); }));
+        EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
+        EXPECT_TRUE(host.state.debugLog().contains(
+            QStringLiteral("Bestand a.bin kon niet worden opgeslagen: ") + why))
+            << host.state.debugLog().toStdString();
+    };
+    // The disk fills up half-way (a file size limit for this process).
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit original{};
+    ::getrlimit(RLIMIT_FSIZE, &original);
+    rlimit small = original;
+    small.rlim_cur = 100000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    refused(QStringLiteral("het bestand is te groot voor de schijf."));
+    ::setrlimit(RLIMIT_FSIZE, &original);
+    EXPECT_EQ(names(hostFiles).size(), 9u);
+    // No Downloads folder can be made where a file is in the way.
+    fs::remove_all(hostFiles);
+    writeFile(hostFiles, "x");
+    refused(QStringLiteral("de map Downloads kan niet worden gemaakt."));
+    fs::remove(hostFiles);
+    fs::create_directory(hostFiles);
+
     // A session that stops ends its transfer on both sides, and the
     // receiver keeps nothing of it.
     const fs::path big = source / "groot.bin";
@@ -206,44 +238,7 @@ TEST_F(FileTransfer, FilesOfEverySizeArriveByteIdenticalUnderAFreeNameBothWays) 
     viewer.commands.post(Command::stopViewing);
     ASSERT_TRUE(waitUntil([&] { return !host.files->isActive() && !viewer.files->isActive(); }));
     EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
-    EXPECT_FALSE(fs::exists(hostFiles / "groot.bin"));
-    EXPECT_EQ(names(hostFiles).size(), 9u);
-}
-
-TEST_F(FileTransfer, ReceiverThatCannotWriteCancelsAndKeepsNothing) {
-    const fs::path source = folder("bron"), downloads = folder("host");
-    writeFile(source / "a.bin", randomBytes(200000, 1));
-    Side host({.files = into(downloads)});
-    Side viewer({.withCapture = false, .files = into(folder("viewer"))});
-    const QString id = hosting(host);
-    viewer.setup();
-    const auto sent = outcomes(viewer);
-    viewer.startViewing(id, QStringLiteral("k7m2pq"));
-    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
-    const auto refused = [&](const QString& why) {
-        EXPECT_TRUE(viewer.files->startSending((source / "a.bin").string()));
-        EXPECT_TRUE(waitUntil([&] { return !viewer.files->isActive(); }));
-        EXPECT_EQ(sent->back().kind, Outcome::Kind::cancelled);
-        EXPECT_TRUE(host.state.debugLog().contains(
-            QStringLiteral("Bestand a.bin kon niet worden opgeslagen: ") + why))
-            << host.state.debugLog().toStdString();
-    };
-
-    // The disk fills up half-way (a file size limit for this process).
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit original{};
-    ::getrlimit(RLIMIT_FSIZE, &original);
-    rlimit small = original;
-    small.rlim_cur = 100000;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    refused(QStringLiteral("het bestand is te groot voor de schijf."));
-    ::setrlimit(RLIMIT_FSIZE, &original);
-    EXPECT_TRUE(names(downloads).empty());
-
-    // No Downloads folder can be made where a file is in the way.
-    fs::remove(downloads);
-    writeFile(downloads, "x");
-    refused(QStringLiteral("de map Downloads kan niet worden gemaakt."));
+    EXPECT_TRUE(names(hostFiles).empty());
 }
 
 // Our receiver against a sender that waits for each acknowledgement, and
@@ -353,10 +348,8 @@ TEST_F(FileTransfer, OurSenderServesAStrictReceiver) {
     WirePeer peer(env.relay);
     const QString id = peer.host("k7m2pq");
     Side viewer({.withCapture = false, .files = into(folder("viewer"), 2s)});
-    viewer.setup();
-    const auto sent = outcomes(viewer);
-    viewer.startViewing(id, QStringLiteral("k7m2pq"));
-    ASSERT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
+    const auto sent = viewing(viewer, id);
+    ASSERT_EQ(viewer.status(), Status::Kind::connected);
 
     const std::string bytes = randomBytes(20 * 65536 + 3, 9);
     writeFile(source / "data.bin", bytes);

@@ -8,7 +8,7 @@
 using namespace velmarin::input;
 using velmarin::protocol::PixelRect;
 
-TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePicture) {
+TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePictureWithoutItsRightAndBottomEdges) {
     const CoordinateTransformer transformer; // 1920 x 1080 until the Host reports
     // 1000 x 1000: the picture is 1000 x 562.5 with bars of 218.75 above and below.
     const auto centre = transformer.viewerToNormalized({500, 500}, {1000, 1000});
@@ -24,10 +24,8 @@ TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePicture) {
     const auto left = transformer.viewerToNormalized({111.12, 0}, {2000, 1000});
     ASSERT_TRUE(left);
     EXPECT_NEAR(left->x(), 0.0, 1e-5);
-}
 
-TEST(CoordinateTransformer, RightAndBottomEdgesBelongOutside) {
-    const CoordinateTransformer transformer;
+    // The right and bottom edges belong outside.
     const auto origin = transformer.viewerToNormalized({0, 0}, {1600, 900});
     ASSERT_TRUE(origin);
     EXPECT_EQ(*origin, QPointF(0, 0));
@@ -40,10 +38,8 @@ TEST(CoordinateTransformer, RightAndBottomEdgesBelongOutside) {
     EXPECT_LT(corner->y(), 1.0);
     // The clamped mapping (for releases) pulls outside points to the edge.
     EXPECT_EQ(transformer.viewerToNormalizedClamped({-40, 2000}, {1600, 900}), QPointF(0, 1));
-}
 
-TEST(CoordinateTransformer, DegenerateViewsAndHostSizesMapNothing) {
-    const CoordinateTransformer transformer;
+    // Degenerate views and Host sizes map nothing.
     EXPECT_FALSE(transformer.viewerToNormalized({0, 0}, {0, 900}));
     EXPECT_FALSE(transformer.viewerToNormalized({0, 0}, {1600, 0}));
     EXPECT_FALSE(CoordinateTransformer{QSizeF(0, 0)}.viewerToNormalized({1, 1}, {100, 100}));

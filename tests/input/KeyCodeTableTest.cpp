@@ -54,15 +54,13 @@ TEST(KeyCodeTable, EveryStandardKeyAndNoOtherRoundTripsThroughItsOwnMacCode) {
 
 // Where Mac and PC keyboards differ. Shift, Option, Command, Caps Lock, A
 // and Forward Delete are checked by the injection and capture tests.
-TEST(KeyCodeTable, KeysPeersRelyOnSitWhereMacKeyboardsHaveThem) {
+TEST(KeyCodeTable, KeysPeersRelyOnSitWhereMacKeyboardsHaveThemAndOthersAreAbsent) {
     EXPECT_EQ(xKeycodeForMacKeyCode(59), x(KEY_LEFTCTRL));
     EXPECT_EQ(xKeycodeForMacKeyCode(54), x(KEY_RIGHTMETA));
     EXPECT_EQ(xKeycodeForMacKeyCode(0x33), x(KEY_BACKSPACE)); // Mac "Delete"
     EXPECT_EQ(xKeycodeForMacKeyCode(0x0A), x(KEY_102ND));
     EXPECT_EQ(xKeycodeForMacKeyCode(0x32), x(KEY_GRAVE));
-}
-
-TEST(KeyCodeTable, KeysWithoutACounterpartAreAbsent) {
+    // Keys without a counterpart are absent.
     EXPECT_FALSE(xKeycodeForMacKeyCode(63)); // Function has no X keycode
     EXPECT_FALSE(xKeycodeForMacKeyCode(0x34));
     EXPECT_FALSE(xKeycodeForMacKeyCode(0xFFFF));

@@ -17,10 +17,7 @@
 #include "ui/viewer/DisplayViewFactory.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QProcess>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -80,6 +77,13 @@ public:
         ++count;
     }
     void resetSession() override {}
+    // How many pictures came so far, and the newest.
+    std::pair<std::size_t, video::Picture> seen() {
+        const std::lock_guard lock(mutex);
+        return {count, latest};
+    }
+
+private:
     std::mutex mutex;
     video::Picture latest;
     std::size_t count = 0;
@@ -213,46 +217,26 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
 
     // A click on the stroke reaches the window below.
     desktop.clearEvents();
-    QProcess xdotool;
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QStringLiteral("960"), QStringLiteral("400"),
-                   QStringLiteral("click"), QStringLiteral("1")});
-    ASSERT_TRUE(xdotool.waitForFinished(10'000));
+    ASSERT_EQ(std::system("xdotool mousemove 960 400 click 1"), 0);
     const auto& clicks = desktop.waitForEvents(2, 5s);
     ASSERT_GE(clicks.size(), 1u);
     EXPECT_EQ(clicks[0].kind, ReceivedEvent::Kind::buttonPress);
     EXPECT_EQ(clicks[0].x, 960);
     EXPECT_EQ(clicks[0].y, 400);
     // The pointer goes elsewhere: the picture shows it.
-    xdotool.start(QStringLiteral("xdotool"),
-                  {QStringLiteral("mousemove"), QStringLiteral("700"), QStringLiteral("700")});
-    ASSERT_TRUE(xdotool.waitForFinished(10'000));
+    ASSERT_EQ(std::system("xdotool mousemove 700 700"), 0);
 
     // Pictures decoded on the Viewer since the stroke show the desktop there.
-    std::size_t before = 0;
-    {
-        const std::lock_guard lock(received.mutex);
-        before = received.count;
-    }
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const std::lock_guard lock(received.mutex);
-            return received.count >= before + 10;
-        },
-        15s));
-    video::Picture picture;
-    {
-        const std::lock_guard lock(received.mutex);
-        picture = received.latest;
-    }
+    const std::size_t before = received.seen().first;
+    ASSERT_TRUE(waitUntil([&] { return received.seen().first >= before + 10; }, 15s));
+    const video::Picture picture = received.seen().second;
     ASSERT_EQ(picture.width(), 640);
     for (const int x : {200, 320, 440}) {
         const Rgb seen = colourAt(picture, x, 400);
-        EXPECT_FALSE(near(seen, kGreen, 40)) << x;
         EXPECT_TRUE(near(seen, kGrey, 24)) << x << ": " << seen.r << "," << seen.g << "," << seen.b;
     }
 
-    // The spotlight and the Viewer's pointer, to look at.
+    // A spotlight, a laser and the Viewer's pointer besides the stroke.
     viewer.sendSpotlight({.x = 0.5, .y = 0.3, .radius = 0.12, .active = true});
     viewer.sendDraw({.tool = "laser",
                      .strokeId = "laser001",
@@ -260,10 +244,6 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
                      .color = "#0A84FF",
                      .ended = false});
     overlay->showRemoteCursor(0.6, 0.8, QStringLiteral("Anna"));
-    pumpFor(400ms);
-    savePicture(overlay->renderView().frame(), "host-overlay.png");
-    savePicture(screenImage(desktop.connection(), 0, 0, 1280, 800), "host-screen-spotlight.png");
-
     // Cleared: the overlay stops animating and gets out of the way.
     viewer.sendDrawClear();
     EXPECT_TRUE(waitUntil([&] {

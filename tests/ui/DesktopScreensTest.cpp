@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
-#include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,15 +29,11 @@ using velmarin::testing::waitUntil;
 
 namespace {
 
+// By its text, or by its tool tip (the icon buttons).
 template <class W = QAbstractButton> W* find(QWidget& root, const QString& text) {
-    for (W* widget : root.findChildren<W*>()) {
-        if constexpr (std::is_base_of_v<QAbstractButton, W>) {
-            if (widget->text() == text || widget->toolTip() == text)
-                return widget;
-        } else if (widget->text() == text) {
+    for (W* widget : root.findChildren<W*>())
+        if (widget->text() == text || widget->toolTip() == text)
             return widget;
-        }
-    }
     return nullptr;
 }
 

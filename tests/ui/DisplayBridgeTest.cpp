@@ -33,10 +33,6 @@ QMouseEvent click() {
                        Qt::LeftButton, Qt::NoModifier);
 }
 
-QKeyEvent keyA() {
-    return QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
-}
-
 } // namespace
 
 TEST(DisplayBridgeTest, DetachMovesPictureAndInputToAnotherLiveView) {
@@ -63,7 +59,8 @@ TEST(DisplayBridgeTest, DetachMovesPictureAndInputToAnotherLiveView) {
     EXPECT_EQ(bridge.displayView(), &first);
     ASSERT_TRUE(first.onMouseEvent);
     first.onMouseEvent(click());
-    first.onKeyEvent(keyA()); // no key receiver installed: nothing happens
+    // No key receiver installed: nothing happens.
+    first.onKeyEvent(QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
     ASSERT_EQ(mouseBounds.size(), 1u);
     EXPECT_EQ(mouseBounds[0], QRectF(0, 0, 640, 360));
 

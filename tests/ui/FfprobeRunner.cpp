@@ -22,7 +22,7 @@ std::optional<MovieFacts> probeMovie(const QString& path) {
     const QByteArray out =
         run(QStringLiteral("ffprobe"),
             {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-             "stream=codec_name,width,height,nb_read_frames:format=duration", "-of",
+             "stream=width,height,nb_read_frames:format=duration", "-of",
              "default=noprint_wrappers=1", path});
     if (out.isEmpty())
         return std::nullopt;
@@ -38,8 +38,6 @@ std::optional<MovieFacts> probeMovie(const QString& path) {
             facts.frames = value.toInt();
         else if (key == "duration")
             facts.duration = value.toDouble();
-        else if (key == "codec_name")
-            facts.codec = value;
     }
     return facts;
 }

@@ -14,7 +14,6 @@ struct MovieFacts {
     int height = 0;
     int frames = 0;        // decoded by ffprobe (-count_frames)
     double duration = 0.0; // seconds, of the container
-    QString codec;
 };
 
 // Nothing when ffprobe cannot read the file.

@@ -156,7 +156,7 @@ TEST_F(RecordingManagerTest, FilesAreOwnerOnlyAndNeverReplaceAnother) {
     EXPECT_EQ(facts->frames, 5);
 }
 
-TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedAndLaterPicturesRetry) {
+TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedOnceAndEndsTheRecording) {
     manager->start(dir.filePath("missing/folder/x.mp4"));
     feed(Pattern::staticText, 160, 120, 3);
     manager->stop();

@@ -16,13 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct FakeClock {
-    std::chrono::steady_clock::time_point now{};
-    video::FrameRateMeter::Clock function() {
-        return [this] { return now; };
-    }
-};
-
 video::Picture smallPicture() {
     return video::testing::makePattern(video::testing::Pattern::staticText, 64, 36, 0);
 }
@@ -30,15 +23,15 @@ video::Picture smallPicture() {
 } // namespace
 
 TEST(VideoRendererTest, ReportsFramesPerSecondWhenAWindowOfOneSecondCloses) {
-    FakeClock clock;
+    std::chrono::steady_clock::time_point now{};
     RemoteDisplayBridge bridge;
-    VideoRenderer renderer(bridge, clock.function());
+    VideoRenderer renderer(bridge, [&] { return now; });
     std::vector<double> reports;
     renderer.onFPSUpdate = [&](double fps) { reports.push_back(fps); };
 
     // One picture every 0.5 s: every second picture reports 2 / 1.0.
     for (int i = 1; i <= 4; ++i) {
-        clock.now += 500ms;
+        now += 500ms;
         renderer.render(smallPicture());
     }
     ASSERT_EQ(reports.size(), 2u);
@@ -47,13 +40,13 @@ TEST(VideoRendererTest, ReportsFramesPerSecondWhenAWindowOfOneSecondCloses) {
 
     // 44 pictures inside the first second of a window, then one at 1.5 s.
     reports.clear();
-    const auto windowStart = clock.now;
+    const auto windowStart = now;
     for (int i = 0; i < 44; ++i) {
-        clock.now = windowStart + i * 20ms;
+        now = windowStart + i * 20ms;
         renderer.render(smallPicture());
     }
     EXPECT_TRUE(reports.empty());
-    clock.now = windowStart + 1500ms;
+    now = windowStart + 1500ms;
     renderer.render(smallPicture());
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_DOUBLE_EQ(reports[0], 30.0);

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -21,18 +22,9 @@
 namespace velmarin::ui {
 namespace {
 
-struct Posted {
-    QString name;
-    QVariantMap userInfo;
-};
-
 class ViewerScreenTest : public ::testing::Test {
 protected:
     ViewerScreenTest() {
-        QObject::connect(&commands, &CommandBus::posted,
-                         [this](const QString& name, const QVariantMap& info) {
-                             posted.push_back({name, info});
-                         });
         ViewerActions actions;
         actions.sendSpecialKeys = [this](const QString& combo) { specialKeys.append(combo); };
         actions.setRecording = [this](bool on) { recording.push_back(on); };
@@ -72,9 +64,9 @@ protected:
 
     ConnectionState state;
     CommandBus commands;
+    QSignalSpy posted{&commands, &CommandBus::posted};
     RemoteDisplayBridge bridge;
     std::unique_ptr<ViewerScreen> screen;
-    std::vector<Posted> posted;
     QStringList specialKeys, sentFiles;
     std::vector<bool> recording;
     int forwarded = 0, clears = 0;
@@ -111,12 +103,12 @@ TEST_F(ViewerScreenTest, TheToolbarPostsItsCommands) {
                                 {.id = 2, .name = "HDMI-1", .width = 1280, .height = 1024}});
     choose("Monitor", "Wissel naar HDMI-1");
     choose("Kwaliteit", "Zeer laag");
-    ASSERT_EQ(posted.size(), 2u);
-    EXPECT_EQ(posted[0].name, Command::selectMonitor);
-    EXPECT_EQ(posted[0].userInfo.value("monitorId").toLongLong(), 2);
+    ASSERT_EQ(posted.size(), 2);
+    EXPECT_EQ(posted[0][0].toString(), Command::selectMonitor);
+    EXPECT_EQ(posted[0][1].toMap().value("monitorId").toLongLong(), 2);
     EXPECT_EQ(state.selectedMonitorId(), 2);
-    EXPECT_EQ(posted[1].name, Command::sendQualitySetting);
-    EXPECT_EQ(posted[1].userInfo.value("level").toString(), "very_low");
+    EXPECT_EQ(posted[1][0].toString(), Command::sendQualitySetting);
+    EXPECT_EQ(posted[1][1].toMap().value("level").toString(), "very_low");
 
     tool("Ctrl-Alt-Del verzenden")->click();
     EXPECT_EQ(specialKeys, QStringList{"ctrl_alt_del"});
@@ -128,7 +120,7 @@ TEST_F(ViewerScreenTest, TheToolbarPostsItsCommands) {
     tool("Stop opname")->click();
     EXPECT_EQ(recording, (std::vector<bool>{true, false}));
     tool("Verbinding verbreken")->click();
-    EXPECT_EQ(posted.back().name, Command::stopViewing);
+    EXPECT_EQ(posted.back()[0].toString(), Command::stopViewing);
 }
 
 TEST_F(ViewerScreenTest, ChatAndTransfersShowOverThePicture) {
