@@ -37,11 +37,16 @@ void prepareOwnerOnlyFile(const QString& path) {
 
 } // namespace
 
+QString AppSettings::userFile() {
+    const QString file = QSettings(QSettings::IniFormat, QSettings::UserScope,
+                                   QStringLiteral("Tessamund"), QStringLiteral("Velmarin"))
+                             .fileName();
+    prepareOwnerOnlyFile(file);
+    return file;
+}
+
 AppSettings::AppSettings(QObject* parent)
-    : AppSettings(QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tessamund"),
-                            QStringLiteral("Velmarin"))
-                      .fileName(),
-                  std::make_unique<XdgAutostartLoginItem>(),
+    : AppSettings(userFile(), std::make_unique<XdgAutostartLoginItem>(),
                   std::make_unique<secrets::SecretServiceStore>(), parent) {}
 
 AppSettings::AppSettings(const QString& settingsFile, std::unique_ptr<LoginItem> loginItem,

@@ -28,6 +28,11 @@ public:
                 std::unique_ptr<secrets::SecretStore> secrets = nullptr, QObject* parent = nullptr);
     ~AppSettings() override;
 
+    // The user's settings file, created readable by the owner only when it
+    // is not there yet (it keeps credentials): for the few values that live
+    // there without an AppSettings, such as a Wayland portal's restore token.
+    static QString userFile();
+
     bool useFixedCredentials() const { return m_useFixedCredentials; }
     const QString& fixedPassword() const { return m_fixedPassword; }
     const QString& fixedID() const { return m_fixedID; }

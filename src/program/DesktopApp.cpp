@@ -195,11 +195,7 @@ int runDesktop(int& argc, char** argv, const ViewOptions* viewing) {
                                                 nullptr)
                 : std::make_unique<AppSettings>();
     AppSettings& settings = *ownSettings;
-    const QSettings store(viewing ? QSettings(QSettings::IniFormat, QSettings::UserScope,
-                                              QApplication::organizationName(),
-                                              QApplication::applicationName())
-                                        .fileName()
-                                  : settings.fileName(),
+    const QSettings store(viewing ? AppSettings::userFile() : settings.fileName(),
                           QSettings::IniFormat);
     useStoredRelay(store.value(QStringLiteral("relayHost")).toString(),
                    store.value(QStringLiteral("relayCAFile")).toString());

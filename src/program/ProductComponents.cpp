@@ -1,5 +1,6 @@
 #include "program/ProductComponents.h"
 
+#include "app/AppSettings.h"
 #include "capture/HostScreenCapture.h"
 #include "capture/wayland/WaylandScreenSource.h"
 #include "collab/FileTransferManager.h"
@@ -88,8 +89,7 @@ private:
 
 wayland::RestoreTokenStore waylandRestoreTokens() {
     const auto settings = [] {
-        return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                           QStringLiteral("Tessamund"), QStringLiteral("Velmarin"));
+        return std::make_unique<QSettings>(AppSettings::userFile(), QSettings::IniFormat);
     };
     return {[settings] {
                 return settings()->value(QStringLiteral("waylandRestoreToken")).toString().toStdString();

@@ -4,6 +4,7 @@
 // file and Secret Service: what the desktop application and the headless
 // device commands share.
 
+#include "app/AppSettings.h"
 #include "devices/DeviceBookManager.h"
 #include "devices/RecentConnectionsManager.h"
 #include "secrets/SecretServiceStore.h"
@@ -13,8 +14,7 @@
 namespace velmarin {
 
 struct UserDevices {
-    QSettings store{QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tessamund"),
-                    QStringLiteral("Velmarin")};
+    QSettings store{AppSettings::userFile(), QSettings::IniFormat};
     secrets::SecretServiceStore secrets;
     devices::DeviceBookManager book{store, secrets};
     devices::RecentConnectionsManager recents{store, secrets};

@@ -26,6 +26,17 @@ protected:
 };
 
 TEST_F(AppSettingsTest, ChangesAreStoredAtOnceUnderTheirKeysOwnerOnly) {
+    // It holds credentials: nobody but the owner may read it, also when a
+    // value written without an AppSettings (a restore token) creates it.
+    const auto mode = [&] {
+        struct stat info {};
+        EXPECT_EQ(::stat(QFile::encodeName(settingsFile()).constData(), &info), 0);
+        return info.st_mode & 0777;
+    };
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    ASSERT_EQ(AppSettings::userFile(), settingsFile());
+    QSettings(AppSettings::userFile(), QSettings::IniFormat).setValue("waylandRestoreToken", "t");
+    EXPECT_EQ(mode(), 0600u);
     {
         const auto settings = open();
         int signals_ = 0;
@@ -44,10 +55,7 @@ TEST_F(AppSettingsTest, ChangesAreStoredAtOnceUnderTheirKeysOwnerOnly) {
         EXPECT_EQ(raw.value("fixedID").toString(), "123456789");
         EXPECT_EQ(raw.value("autoStartHosting").toBool(), true);
         EXPECT_FALSE(raw.contains("preferredQuality"));
-        // It holds the fixed password: nobody but the owner may read it.
-        struct stat info {};
-        ASSERT_EQ(::stat(QFile::encodeName(settingsFile()).constData(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(mode(), 0600u);
     }
     QSettings(settingsFile(), QSettings::IniFormat).setValue("preferredQuality", "low");
     const auto reopened = open();
