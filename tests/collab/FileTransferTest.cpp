@@ -2,8 +2,8 @@
 // ours and a peer that speaks the wire protocol one message at a time, and
 // from the headless Viewer.
 
-#include "support/app/CoordinatorHarness.h"
 #include "protocol/CryptoHelper.h"
+#include "support/app/CoordinatorHarness.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayTestClient.h"
 
@@ -70,25 +70,21 @@ protected:
         return {
             .downloads = downloads, .silenceTimeout = silence, .unixSeconds = [] { return kNow; }};
     }
-    // Every outcome the side reports, after the coordinator handled it.
-    static std::shared_ptr<std::vector<Outcome>> outcomes(Side& side) {
-        auto list = std::make_shared<std::vector<Outcome>>();
-        side.files->onFinished = [list, handle = side.files->onFinished](const Outcome& o) {
-            handle(o);
-            list->push_back(o);
-        };
-        return list;
-    }
     static QString hosting(Side& host) {
         host.setup();
         host.startHosting();
         EXPECT_TRUE(waitUntil([&] { return host.status() == Status::Kind::waitingForViewer; }));
         return host.state.localID();
     }
-    // Connects `viewer` to the Host `id`; every outcome it reports after that.
+    // Connects `viewer` to the Host `id`; every outcome it reports after that
+    // (once the coordinator handled it).
     static std::shared_ptr<std::vector<Outcome>> viewing(Side& viewer, const QString& id) {
         viewer.setup();
-        auto sent = outcomes(viewer);
+        auto sent = std::make_shared<std::vector<Outcome>>();
+        viewer.files->onFinished = [sent, handle = viewer.files->onFinished](const Outcome& o) {
+            handle(o);
+            sent->push_back(o);
+        };
         viewer.startViewing(id, QStringLiteral("k7m2pq"));
         EXPECT_TRUE(waitUntil([&] { return viewer.status() == Status::Kind::connected; }));
         return sent;
@@ -116,6 +112,22 @@ public:
         return registered ? QString::fromStdString(registered->id) : QString();
     }
     template <Message M> void send(const M& message) { m_client.send(message); }
+    // Offers a file as a Viewer; whether it was accepted.
+    bool offer(const std::string& id, const std::string& name, std::int64_t size,
+               std::int64_t chunks) {
+        send(FileOfferMessage{.transferId = id,
+                              .fileName = name,
+                              .fileSize = size,
+                              .totalChunks = chunks,
+                              .sender = "viewer"});
+        return next<FileAcceptMessage>().has_value();
+    }
+    // Sends one chunk; whether exactly that one was acknowledged.
+    bool acked(const std::string& id, std::int64_t index, const std::string& bytes) {
+        send(FileChunkMessage{.transferId = id, .chunkIndex = index, .data = chunk(bytes)});
+        const auto ack = next<FileAckMessage>();
+        return ack && ack->chunkIndex == index;
+    }
 
     // The next message of `type` (pings, video and the rest are skipped);
     // nothing when another file message comes first or none in time.
@@ -230,7 +242,8 @@ TEST_F(FileTransfer, FilesArriveByteIdenticalUnderAFreeNameBothWaysAndFailuresKe
     // The sender shows its own transfer; a second file meanwhile is refused
     // and says so, without hiding the one that runs.
     EXPECT_EQ(viewer.state.fileTransferName(), QStringLiteral("groot.bin"));
-    EXPECT_FALSE(viewer.coordinator->sendFile(QString::fromStdString((source / "terug.bin").string())));
+    EXPECT_FALSE(
+        viewer.coordinator->sendFile(QString::fromStdString((source / "terug.bin").string())));
     EXPECT_TRUE(viewer.state.fileTransferNotice().value_or(QString()).contains(
         QStringLiteral("er loopt al een bestandsoverdracht")));
     EXPECT_EQ(viewer.state.fileTransferName(), QStringLiteral("groot.bin"));
@@ -252,37 +265,21 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
     // Path parts, a repeated chunk (its new bytes count once), and a chunk
     // that is not Base64 (not acknowledged) before its good copy.
     const std::string bytes = randomBytes(200000, 5);
-    peer.send(FileOfferMessage{.transferId = "a1",
-                               .fileName = "../../etc/kopie",
-                               .fileSize = 200000,
-                               .totalChunks = 4,
-                               .sender = "viewer"});
-    ASSERT_TRUE(peer.next<FileAcceptMessage>());
-    peer.send(FileChunkMessage{
-        .transferId = "a1", .chunkIndex = 0, .data = chunk(std::string(65536, 'x'))});
-    ASSERT_TRUE(peer.next<FileAckMessage>());
+    ASSERT_TRUE(peer.offer("a1", "../../etc/kopie", 200000, 4));
+    ASSERT_TRUE(peer.acked("a1", 0, std::string(65536, 'x')));
     for (std::int64_t i = 0; i < 4; ++i) {
         if (i == 1) {
             peer.send(FileChunkMessage{.transferId = "a1", .chunkIndex = 1, .data = "@@@="});
             EXPECT_TRUE(peer.quietFor(300ms));
         }
-        peer.send(FileChunkMessage{
-            .transferId = "a1", .chunkIndex = i, .data = chunk(bytes.substr(i * 65536, 65536))});
-        const auto ack = peer.next<FileAckMessage>();
-        ASSERT_TRUE(ack);
-        EXPECT_EQ(ack->chunkIndex, i);
+        ASSERT_TRUE(peer.acked("a1", i, bytes.substr(i * 65536, 65536))) << i;
     }
     ASSERT_TRUE(peer.next<FileCompleteMessage>());
     EXPECT_EQ(readFile(downloads / "kopie"), bytes);
 
     // Names that would leave the folder, hide the file or read as an option.
-    const std::vector<std::string> offered{"/", "..", ".verborgen", "-rf", "a/b\\c.txt", "x\x01y"};
-    for (const auto& name : offered) {
-        peer.send(
-            FileOfferMessage{.transferId = "n", .fileName = name, .fileSize = 0, .totalChunks = 1});
-        ASSERT_TRUE(peer.next<FileAcceptMessage>());
-        peer.send(FileChunkMessage{.transferId = "n", .chunkIndex = 0, .data = ""});
-        ASSERT_TRUE(peer.next<FileAckMessage>());
+    for (const std::string name : {"/", "..", ".verborgen", "-rf", "a/b\\c.txt", "x\x01y"}) {
+        ASSERT_TRUE(peer.offer("n", name, 0, 1) && peer.acked("n", 0, ""));
         ASSERT_TRUE(peer.next<FileCompleteMessage>());
     }
     EXPECT_EQ(names(downloads), (std::vector<std::string>{"bestand", "bestand_1700000000.", "c.txt",
@@ -290,36 +287,32 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
 
     // Refused with file_cancel, nothing stored: a chunk count that does not
     // fit the size, an index out of range, a chunk of the wrong length.
-    const auto refused = [&](FileOfferMessage offer, std::optional<FileChunkMessage> bad) {
-        peer.send(offer);
-        if (bad) {
-            EXPECT_TRUE(peer.next<FileAcceptMessage>());
-            peer.send(*bad);
+    struct Inconsistent {
+        std::string id;
+        std::int64_t size, chunks;
+        std::optional<std::pair<std::int64_t, std::string>> chunk; // index, bytes
+    };
+    for (const auto& [id, size, chunks, bad] :
+         {Inconsistent{"c1", 200000, 3, {}}, Inconsistent{"c2", 200000, 5, {}},
+          Inconsistent{"c3", 10, 1, {{1, "0123456789"}}},
+          Inconsistent{"c4", 10, 1, {{0, "0123456789A"}}},
+          Inconsistent{"c5", 65537, 2, {{0, std::string(65537, 'x')}}}}) {
+        if (!bad) {
+            peer.send(FileOfferMessage{
+                .transferId = id, .fileName = "c", .fileSize = size, .totalChunks = chunks});
+        } else {
+            EXPECT_TRUE(peer.offer(id, "c", size, chunks));
+            peer.send(FileChunkMessage{
+                .transferId = id, .chunkIndex = bad->first, .data = chunk(bad->second)});
         }
         const auto cancel = peer.next<FileCancelMessage>();
-        return cancel && cancel->transferId == offer.transferId;
-    };
-    EXPECT_TRUE(
-        refused({.transferId = "c1", .fileName = "c", .fileSize = 200000, .totalChunks = 3}, {}));
-    EXPECT_TRUE(
-        refused({.transferId = "c2", .fileName = "c", .fileSize = 200000, .totalChunks = 5}, {}));
-    EXPECT_TRUE(refused(
-        {.transferId = "c3", .fileName = "c", .fileSize = 10, .totalChunks = 1},
-        FileChunkMessage{.transferId = "c3", .chunkIndex = 1, .data = chunk("0123456789")}));
-    EXPECT_TRUE(refused(
-        {.transferId = "c4", .fileName = "c", .fileSize = 10, .totalChunks = 1},
-        FileChunkMessage{.transferId = "c4", .chunkIndex = 0, .data = chunk("0123456789A")}));
-    EXPECT_TRUE(refused({.transferId = "c5", .fileName = "c", .fileSize = 65537, .totalChunks = 2},
-                        FileChunkMessage{.transferId = "c5",
-                                         .chunkIndex = 0,
-                                         .data = chunk(std::string(65537, 'x'))}));
+        EXPECT_TRUE(cancel && cancel->transferId == id) << id;
+    }
     EXPECT_TRUE(host.state.debugLog().contains(QStringLiteral("ongeldige gegevens ontvangen")));
 
     // Busy: a second offer is rejected (its name is shown); the first one
     // ends by the sender's cancel, or by 2 s of silence.
-    peer.send(FileOfferMessage{
-        .transferId = "b1", .fileName = "een", .fileSize = 70000, .totalChunks = 2});
-    ASSERT_TRUE(peer.next<FileAcceptMessage>());
+    ASSERT_TRUE(peer.offer("b1", "een", 70000, 2));
     peer.send(
         FileOfferMessage{.transferId = "b2", .fileName = "twee", .fileSize = 1, .totalChunks = 1});
     const auto reject = peer.next<FileRejectMessage>();
@@ -328,12 +321,7 @@ TEST_F(FileTransfer, StrictSenderIsServedAndInconsistentTransfersAreRefused) {
     EXPECT_EQ(host.state.fileTransferName(), QStringLiteral("twee"));
     peer.send(FileCancelMessage{.transferId = "b1"});
     ASSERT_TRUE(waitUntil([&] { return !host.files->isActive(); }));
-    peer.send(FileOfferMessage{
-        .transferId = "s1", .fileName = "stil", .fileSize = 70000, .totalChunks = 2});
-    ASSERT_TRUE(peer.next<FileAcceptMessage>());
-    peer.send(FileChunkMessage{
-        .transferId = "s1", .chunkIndex = 0, .data = chunk(std::string(65536, 's'))});
-    ASSERT_TRUE(peer.next<FileAckMessage>());
+    ASSERT_TRUE(peer.offer("s1", "stil", 70000, 2) && peer.acked("s1", 0, std::string(65536, 's')));
     const auto cancel = peer.next<FileCancelMessage>("file_cancel", 5s);
     ASSERT_TRUE(cancel);
     EXPECT_EQ(cancel->transferId, "s1");
