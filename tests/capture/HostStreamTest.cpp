@@ -23,11 +23,13 @@
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A block moving across a grey desktop.
-ScreenAnimation animate(const XvfbProcess& x) {
-    return ScreenAnimation(x.display(), [](X11Painter& painter, int i) {
+TEST(HostStream, ViewerReceivesTheScreenAtTheFullFrameRateAndASlowNetworkDropsFrames) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    XvfbProcess x(1920, 1080);
+    RelayProcess relay;
+    // A block moving across a grey desktop.
+    const ScreenAnimation animation(x.display(), [](X11Painter& painter, int i) {
         if (i == 0)
             painter.fill(0, 0, 1920, 1080, 0x404040);
         const int left = (i * 16) % 1700;
@@ -35,16 +37,6 @@ ScreenAnimation animate(const XvfbProcess& x) {
         std::this_thread::sleep_for(8ms);
         painter.fill(left, 300, 200, 200, 0x404040);
     });
-}
-
-} // namespace
-
-TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
-    XvfbProcess x(1920, 1080);
-    RelayProcess relay;
-    const ScreenAnimation animation = animate(x);
 
     HostProcess host(x.display(), relay);
     const auto [id, password] = host.readCredentials();
@@ -92,15 +84,10 @@ TEST(HostStream, ViewerReceivesTheCapturedScreenAtTheFullFrameRate) {
     ASSERT_EQ(hostProcess.state(), QProcess::NotRunning);
     EXPECT_EQ(hostProcess.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(hostProcess.exitCode(), 0) << hostProcess.readAllStandardError().toStdString();
-}
 
-TEST(HostStream, SlowNetworkDropsFramesInsteadOfQueuingThem) {
-    XvfbProcess x(1920, 1080);
-    const ScreenAnimation animation = animate(x);
-    auto options = captureOptionsOn(x.display());
-    velmarin::capture::ScreenCaptureManager manager(std::move(options));
-
-    // The Host's hand-over, with a network that takes 200 ms per frame.
+    // The Host's hand-over from the encoder to a network that takes 200 ms
+    // per frame drops frames instead of queuing them.
+    velmarin::capture::ScreenCaptureManager manager(captureOptionsOn(x.display()));
     velmarin::FrameQueue queue;
     std::atomic<int> produced{0};
     manager.setOnEncodedFrame([&](velmarin::protocol::Bytes frame) {

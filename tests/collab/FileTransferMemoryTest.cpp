@@ -66,7 +66,9 @@ TEST(FileTransferMemory, TwoGibibytesPassWithBoundedMemoryOnBothSides) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const QString output = QString::fromUtf8(viewer.readAll() + viewer.readAllStandardError());
     ASSERT_EQ(viewer.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("Voortgang: "))) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("Voortgang: ")) &&
+                output.contains(QStringLiteral("Bestand verstuurd: groot.bin")))
+        << output.toStdString();
     EXPECT_EQ(host.readUntil(QStringLiteral("Bestand ontvangen: ")).toStdString(),
               (downloads / "groot.bin").string());
     EXPECT_EQ(fs::file_size(downloads / "groot.bin"), static_cast<std::uintmax_t>(kSize));

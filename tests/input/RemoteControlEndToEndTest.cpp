@@ -3,15 +3,15 @@
 // fed the events a display view delivers. What the Host's X server did is
 // read back from it.
 
-#include "support/x11/XTestClient.h"
 #include "app/AppCoordinator.h"
 #include "program/ProductInput.h"
 #include "protocol/CryptoHelper.h"
+#include "support/WaitUntil.h"
 #include "support/host/HostProcess.h"
 #include "support/relay/RelayProcess.h"
 #include "support/relay/RelayTestClient.h"
+#include "support/x11/XTestClient.h"
 #include "support/x11/XvfbProcess.h"
-#include "support/WaitUntil.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QCoreApplication>
@@ -23,135 +23,99 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
 
 using namespace velmarin;
 using namespace velmarin::testing;
 using namespace std::chrono_literals;
 
-namespace {
-
-// A `velmarin host` on two 1280 x 800 monitors side by side (the left one
-// primary, a window over it) and a Viewer coordinator connected to it.
-class RemoteControl {
-public:
-    RemoteControl() {
-        hostClient.setMonitor("LEFT", 0, 0, 1280, 800);
-        hostClient.setMonitor("RIGHT", 1280, 0, 1280, 800);
-        hostClient.openWindow(0, 0, 1280, 800);
-        // The Viewer coordinator in this process reaches the relay too.
-        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
-        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
-        host.emplace(hostDisplay.display(), relay, dir.filePath("host-config"));
-    }
-    // The Host ends before the Viewer coordinator goes.
-    ~RemoteControl() { host.reset(); }
-
-    // Connects the Viewer; false when the Host or the session did not start.
-    bool connect() {
-        auto [id, password] = host->readCredentials();
-        if (password.isEmpty())
-            return false;
-        id.remove(QLatin1Char('-'));
-        SessionComponents components;
-        components.makeViewerInput = [this](transport::WebSocketManager& webSocket,
-                                            std::function<QSizeF()> hostScreenSize) {
-            return input::makeViewerInput(webSocket, std::move(hostScreenSize), bridge);
-        };
-        viewer = std::make_unique<AppCoordinator>(commands, std::move(components));
-        viewer->setup(state, settings, nullptr);
-        state.setMode(Mode::viewer);
-        state.setRemoteID(id);
-        state.setRemotePassword(password);
-        commands.post(Command::startViewing);
-        return waitUntil([&] { return state.remoteScreenSize().width() > 0; }) &&
-               bridge.onMouseEvent;
-    }
-
-    void mouse(QEvent::Type type, QPointF at, const QRectF& view,
-               Qt::MouseButton button = Qt::NoButton, Qt::MouseButtons buttons = Qt::NoButton) {
-        const QMouseEvent event(type, at, at, button, buttons, Qt::NoModifier);
-        bridge.onMouseEvent(event, view);
-    }
-    void key(QEvent::Type type, int keycode, Qt::KeyboardModifiers modifiers,
-             quint32 nativeModifiers) {
-        const QKeyEvent event(type, 0, modifiers, keycode, 0, nativeModifiers);
-        bridge.onKeyEvent(event);
-    }
-
-    ui::RemoteDisplayBridge bridge;
+TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheMonitorItWatches) {
+    // A `velmarin host` on two 1280 x 800 monitors side by side (the left one
+    // primary, a window over it) and a Viewer coordinator connected to it.
     XvfbProcess hostDisplay{2560, 800};
     XTestClient hostClient{hostDisplay.display()};
+    hostClient.setMonitor("LEFT", 0, 0, 1280, 800);
+    hostClient.setMonitor("RIGHT", 1280, 0, 1280, 800);
+    hostClient.openWindow(0, 0, 1280, 800);
     RelayProcess relay;
+    // The Viewer coordinator in this process reaches the relay too.
+    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
     QTemporaryDir dir;
-    std::optional<HostProcess> host; // started once its screen has its monitors
+    ui::RemoteDisplayBridge bridge;
     ConnectionState state;
     CommandBus commands;
     AppSettings settings{dir.filePath("viewer.conf"), nullptr};
-    std::unique_ptr<AppCoordinator> viewer;
-};
-
-} // namespace
-
-TEST(RemoteControlEndToEnd, ViewerInputMovesClicksAndTypesOnTheMonitorItWatches) {
-    RemoteControl session;
-    ASSERT_TRUE(session.connect()) << session.host->transcript().toStdString();
-    EXPECT_EQ(session.state.remoteScreenSize(), QSizeF(1280, 800));
-    auto& hostClient = session.hostClient;
+    SessionComponents components;
+    components.makeViewerInput = [&bridge](transport::WebSocketManager& webSocket,
+                                           std::function<QSizeF()> hostScreenSize) {
+        return input::makeViewerInput(webSocket, std::move(hostScreenSize), bridge);
+    };
+    AppCoordinator viewer(commands, std::move(components));
+    viewer.setup(state, settings, nullptr);
+    // The last made: the Host ends before the Viewer coordinator goes.
+    HostProcess host(hostDisplay.display(), relay, dir.filePath("host-config"));
+    auto [id, password] = host.readCredentials();
+    ASSERT_FALSE(password.isEmpty()) << host.transcript().toStdString();
+    state.setMode(Mode::viewer);
+    state.setRemoteID(id.remove(QLatin1Char('-')));
+    state.setRemotePassword(password);
+    commands.post(Command::startViewing);
+    ASSERT_TRUE(waitUntil([&] { return state.remoteScreenSize().width() > 0; }) &&
+                bridge.onMouseEvent)
+        << host.transcript().toStdString();
+    EXPECT_EQ(state.remoteScreenSize(), QSizeF(1280, 800));
 
     // A 640 x 500 view: the 1280 x 800 picture has bars of 50 above and below.
-    const QRectF view(0, 0, 640, 500);
-    session.mouse(QEvent::MouseMove, {160, 350}, view);
+    const auto mouse = [&](QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::NoButton,
+                           Qt::MouseButtons buttons = Qt::NoButton) {
+        const QMouseEvent event(type, at, at, button, buttons, Qt::NoModifier);
+        bridge.onMouseEvent(event, QRectF(0, 0, 640, 500));
+    };
+    mouse(QEvent::MouseMove, {160, 350});
     EXPECT_TRUE(waitUntil([&] {
         const auto pointer = hostClient.pointer();
         return pointer.x == 320 && pointer.y == 600;
     })) << hostClient.pointer().x
         << "," << hostClient.pointer().y;
 
-    session.mouse(QEvent::MouseButtonPress, {480, 150}, view, Qt::LeftButton, Qt::LeftButton);
-    session.mouse(QEvent::MouseButtonRelease, {480, 150}, view, Qt::LeftButton);
+    mouse(QEvent::MouseButtonPress, {480, 150}, Qt::LeftButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, {480, 150}, Qt::LeftButton);
     const auto& clicks = hostClient.waitForEvents(2, 10s);
     ASSERT_EQ(clicks.size(), 2u);
     EXPECT_EQ(clicks[0].kind, ReceivedEvent::Kind::buttonPress);
     EXPECT_EQ(clicks[0].detail, 1);
     EXPECT_EQ(clicks[0].x, 960);
     EXPECT_EQ(clicks[0].y, 200);
-    hostClient.clearEvents();
 
-    // Shift+A typed on the Viewer's keyboard; Shift stays held for now.
-    session.key(QEvent::KeyPress, 50, Qt::ShiftModifier, 0);
-    session.key(QEvent::KeyPress, 38, Qt::ShiftModifier, 0x1);
-    session.key(QEvent::KeyRelease, 38, Qt::ShiftModifier, 0x1);
-    const auto& typed = hostClient.waitForEvents(3, 10s);
-    ASSERT_GE(typed.size(), 3u);
-    EXPECT_EQ(typed[1].kind, ReceivedEvent::Kind::keyPress);
-    EXPECT_EQ(typed[1].keysym, static_cast<std::uint32_t>('A'));
-    ASSERT_FALSE(hostClient.pressedKeys().empty());
+    // Shift pressed on the Viewer's keyboard is held on the Host for now
+    // (what keys and flags become there is the capture and injection tests').
+    const QKeyEvent shift(QEvent::KeyPress, 0, Qt::ShiftModifier, 50, 0, 0);
+    bridge.onKeyEvent(shift);
+    ASSERT_TRUE(waitUntil([&] { return hostClient.pressedKeys() == std::vector<int>{50}; }));
 
     // Once the Host captures the right monitor, the view's centre lands in
     // its middle.
-    ASSERT_TRUE(waitUntil([&] { return session.state.availableMonitors().size() >= 2; }));
+    ASSERT_TRUE(waitUntil([&] { return state.availableMonitors().size() >= 2; }));
     std::optional<protocol::MonitorInfo> right;
-    for (const auto& monitor : session.state.availableMonitors())
+    for (const auto& monitor : state.availableMonitors())
         if (monitor.x == 1280 && monitor.width == 1280)
             right = monitor;
     ASSERT_TRUE(right);
-    session.commands.post(Command::selectMonitor,
-                          {{QStringLiteral("monitorId"), QVariant::fromValue(right->id)}});
+    commands.post(Command::selectMonitor,
+                  {{QStringLiteral("monitorId"), QVariant::fromValue(right->id)}});
     EXPECT_TRUE(waitUntil([&] {
-        session.mouse(QEvent::MouseMove, {320, 250}, view);
+        mouse(QEvent::MouseMove, {320, 250});
         QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
         const auto pointer = hostClient.pointer();
         return pointer.x == 1920 && pointer.y == 400;
     })) << hostClient.pointer().x;
 
     // The Viewer leaves: the Host lets go of the Shift it still held.
-    session.commands.post(Command::stopViewing);
+    commands.post(Command::stopViewing);
     EXPECT_TRUE(waitUntil([&] { return hostClient.pressedKeys().empty(); }))
         << "held: " << ::testing::PrintToString(hostClient.pressedKeys()) << "\n"
-        << (session.host->transcript() + session.host->process().readAll() +
-            session.host->process().readAllStandardError())
+        << (host.transcript() + host.process().readAll() + host.process().readAllStandardError())
                .toStdString();
 }
 
@@ -163,8 +127,8 @@ TEST(RemoteControlEndToEnd, AHostCannotDriveTheViewersDesktop) {
     XTestClient viewerDesktop(viewerDisplay.display());
     RelayProcess relay;
     RelayTestClient host(relay.port(), relay.caFile());
-    ASSERT_TRUE(host.send(protocol::RegisterMessage{
-        .passwordHash = protocol::CryptoHelper::sha256hex("k7m2pq")}));
+    ASSERT_TRUE(host.send(
+        protocol::RegisterMessage{.passwordHash = protocol::CryptoHelper::sha256hex("k7m2pq")}));
     const auto registered = host.receiveAs<protocol::RegisteredMessage>();
     ASSERT_TRUE(registered);
 
