@@ -8,6 +8,7 @@
 #include "input/KeyCodeTable.h"
 #include "input/WaylandInputSink.h"
 #include "support/Shell.h"
+#include "support/WaitUntil.h"
 #include "support/wayland/HeadlessWayland.h"
 #include "wayland/MutterRemoteDesktop.h"
 #include "wayland/PortalRemoteDesktop.h"
@@ -17,7 +18,6 @@
 
 #include <climits>
 #include <cstdlib>
-#include <thread>
 
 namespace velmarin {
 namespace {
@@ -55,16 +55,6 @@ std::vector<std::uint8_t> pixels(const BgraImage& image) {
     return {image.data, image.data + std::ptrdiff_t(image.stride) * image.height};
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 // Clicks at `at` on the first monitor, turns the wheel a step and types A;
 // whether wev reports each of them (and `spot`, when given).
 bool clickScrollAndTypeReachWev(const testing::HeadlessWayland& session,
@@ -82,7 +72,7 @@ bool clickScrollAndTypeReachWev(const testing::HeadlessWayland& session,
     sink.setKey(keyA.value_or(0), true);
     sink.setKey(keyA.value_or(0), false);
     sink.flush();
-    const bool reached = eventually([&] {
+    const bool reached = testing::waitUntil([&] {
         const std::string log = session.wevLog();
         return std::ranges::all_of(
             std::vector<std::string>{spot, "button: 272 (left), state: 1 (pressed)",
@@ -160,7 +150,7 @@ TEST(WaylandSession, PictureAndInputMatchTheClientAndCaptureEndsWithoutHangingWh
     // Mutter goes: capture ends, and its wait still takes its time instead of
     // spinning; input to the gone session is dropped.
     session.killMutter();
-    EXPECT_TRUE(eventually([&] { return screen->displays().empty(); }));
+    EXPECT_TRUE(testing::waitUntil([&] { return screen->displays().empty(); }));
     EXPECT_FALSE(screen->grab());
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(screen->waitForChange(started + 200ms));

@@ -24,11 +24,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint32_t kRed = 0xff0000;
-constexpr std::uint32_t kGreen = 0x00ff00;
-constexpr std::uint32_t kBlue = 0x0000ff;
-constexpr std::uint32_t kWhite = 0xffffff;
-constexpr std::uint32_t kGrey = 0x404040;
+constexpr std::uint32_t kRed = 0xff0000, kGreen = 0x00ff00, kBlue = 0x0000ff, kWhite = 0xffffff,
+                        kGrey = 0x404040;
 
 // The frame count once no frame arrived for `quiet`: the encoder may still
 // be finishing pictures of earlier changes, later on a busy machine.

@@ -19,10 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint64_t kShift = 0x20000;
-constexpr std::uint64_t kControl = 0x40000;
-constexpr std::uint64_t kOption = 0x80000;
-constexpr std::uint64_t kCommand = 0x100000;
+constexpr std::uint64_t kShift = 0x20000, kControl = 0x40000, kOption = 0x80000,
+                        kCommand = 0x100000;
 
 constexpr int kControlL = 37, kC = 54, kSuperL = 133, kDelete = 119;
 constexpr std::uint32_t kShiftLSym = 0xffe1;
