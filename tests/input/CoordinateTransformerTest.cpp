@@ -11,10 +11,7 @@ using velmarin::protocol::PixelRect;
 TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePictureWithoutItsRightAndBottomEdges) {
     const CoordinateTransformer transformer; // 1920 x 1080 until the Host reports
     // 1000 x 1000: the picture is 1000 x 562.5 with bars of 218.75 above and below.
-    const auto centre = transformer.viewerToNormalized({500, 500}, {1000, 1000});
-    ASSERT_TRUE(centre);
-    EXPECT_DOUBLE_EQ(centre->x(), 0.5);
-    EXPECT_DOUBLE_EQ(centre->y(), 0.5);
+    EXPECT_EQ(transformer.viewerToNormalized({500, 500}, {1000, 1000}), QPointF(0.5, 0.5));
     EXPECT_FALSE(transformer.viewerToNormalized({500, 100}, {1000, 1000}));
     EXPECT_TRUE(transformer.viewerToNormalized({0, 218.75}, {1000, 1000}));
     EXPECT_FALSE(transformer.viewerToNormalized({0, 218.74}, {1000, 1000}));
@@ -26,9 +23,7 @@ TEST(CoordinateTransformer, LetterboxedViewMapsOnlyThePictureWithoutItsRightAndB
     EXPECT_NEAR(left->x(), 0.0, 1e-5);
 
     // The right and bottom edges belong outside.
-    const auto origin = transformer.viewerToNormalized({0, 0}, {1600, 900});
-    ASSERT_TRUE(origin);
-    EXPECT_EQ(*origin, QPointF(0, 0));
+    EXPECT_EQ(transformer.viewerToNormalized({0, 0}, {1600, 900}), QPointF(0, 0));
     EXPECT_FALSE(transformer.viewerToNormalized({1600, 450}, {1600, 900}));
     EXPECT_FALSE(transformer.viewerToNormalized({800, 900}, {1600, 900}));
     const auto corner = transformer.viewerToNormalized({1599.9, 899.9}, {1600, 900});

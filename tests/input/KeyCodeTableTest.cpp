@@ -55,15 +55,16 @@ TEST(KeyCodeTable, EveryStandardKeyAndNoOtherRoundTripsThroughItsOwnMacCode) {
 // Where Mac and PC keyboards differ. Shift, Option, Command, Caps Lock, A
 // and Forward Delete are checked by the injection and capture tests.
 TEST(KeyCodeTable, KeysPeersRelyOnSitWhereMacKeyboardsHaveThemAndOthersAreAbsent) {
-    EXPECT_EQ(xKeycodeForMacKeyCode(59), x(KEY_LEFTCTRL));
-    EXPECT_EQ(xKeycodeForMacKeyCode(54), x(KEY_RIGHTMETA));
-    EXPECT_EQ(xKeycodeForMacKeyCode(0x33), x(KEY_BACKSPACE)); // Mac "Delete"
-    EXPECT_EQ(xKeycodeForMacKeyCode(0x0A), x(KEY_102ND));
-    EXPECT_EQ(xKeycodeForMacKeyCode(0x32), x(KEY_GRAVE));
-    // Keys without a counterpart are absent.
-    EXPECT_FALSE(xKeycodeForMacKeyCode(63)); // Function has no X keycode
-    EXPECT_FALSE(xKeycodeForMacKeyCode(0x34));
-    EXPECT_FALSE(xKeycodeForMacKeyCode(0xFFFF));
+    // 0x33 is the Mac "Delete".
+    for (const auto& [mac, evdev] : {std::pair{59, KEY_LEFTCTRL},
+                                     {54, KEY_RIGHTMETA},
+                                     {0x33, KEY_BACKSPACE},
+                                     {0x0A, KEY_102ND},
+                                     {0x32, KEY_GRAVE}})
+        EXPECT_EQ(xKeycodeForMacKeyCode(mac), x(evdev)) << mac;
+    // Keys without a counterpart are absent (63, Function, has no X keycode).
+    for (const int mac : {63, 0x34, 0xFFFF})
+        EXPECT_FALSE(xKeycodeForMacKeyCode(mac)) << mac;
     EXPECT_FALSE(macKeyCodeForXKeycode(0));
     EXPECT_FALSE(macKeyCodeForXKeycode(255));
     // F13 to F15 go one way, to the Mac keys at the Print Screen row.
