@@ -197,12 +197,11 @@ TEST(RemoteControlEndToEnd, OnWaylandTheViewerSeesTheMonitorAndItsClicksReachThe
     EXPECT_TRUE(view.out.contains(
         QRegularExpression(QStringLiteral("Monitoren: [0-9]+: Scherm 1 1280x800 \\(primair\\)\n"))))
         << view.out.toStdString();
-    double frames = 0;
-    const QRegularExpression report(QStringLiteral("^Video: ([0-9.]+) beelden/s"),
-                                    QRegularExpression::MultilineOption);
-    for (auto it = report.globalMatch(view.out); it.hasNext();)
-        frames += it.next().captured(1).toDouble();
-    EXPECT_GT(frames, 0.0) << view.out.toStdString();
+    // Frames came: some second's report is not 0.
+    EXPECT_TRUE(view.out.contains(
+        QRegularExpression(QStringLiteral("^Video: (?!0(\\.0+)? )[0-9.]+ beelden/s"),
+                           QRegularExpression::MultilineOption)))
+        << view.out.toStdString();
 
     // A Viewer in this process clicks where the picture shows wev.
     Viewer viewer(relay, dir.filePath("viewer.conf"));
