@@ -20,14 +20,14 @@ using namespace std::chrono_literals;
 constexpr auto kQuiet = 1200ms;
 
 // xclip on `display`, this process's own when empty.
-void onDisplay(QProcess& xclip, const QString& display) {
+void onDisplay(QProcess& xclip, const std::string& display) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!display.isEmpty())
-        environment.insert(QStringLiteral("DISPLAY"), display);
+    if (!display.empty())
+        environment.insert(QStringLiteral("DISPLAY"), QString::fromStdString(display));
     xclip.setProcessEnvironment(environment);
 }
 
-void copyWithXclip(const QByteArray& data, const QString& display = {},
+void copyWithXclip(const QByteArray& data, const std::string& display = {},
                    const QString& type = QStringLiteral("UTF8_STRING")) {
     QProcess xclip;
     onDisplay(xclip, display);
@@ -39,7 +39,7 @@ void copyWithXclip(const QByteArray& data, const QString& display = {},
     ASSERT_TRUE(xclip.waitForFinished(10'000));
 }
 
-QString pasteWithXclip(const QString& display = {}) {
+QString pasteWithXclip(const std::string& display = {}) {
     QProcess xclip;
     onDisplay(xclip, display);
     xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-o"});
@@ -97,8 +97,6 @@ TEST(Clipboard, SendsWhatOtherProgramsCopyOnceAndWritesThePeersTextWithoutEcho) 
 TEST(ClipboardEndToEnd, CopiesCrossBothWaysAndAnOversizedCopyDoesNotEndTheSession) {
     const XvfbProcess hostScreen(640, 480);
     const XvfbProcess viewerScreen(640, 480);
-    const QString hostDisplay = QString::fromStdString(hostScreen.display());
-    const QString viewerDisplay = QString::fromStdString(viewerScreen.display());
     const RelayProcess relay;
     const QTemporaryDir dir;
     HostProcess host(hostScreen.display(), relay, dir.filePath("host"));
@@ -106,9 +104,8 @@ TEST(ClipboardEndToEnd, CopiesCrossBothWaysAndAnOversizedCopyDoesNotEndTheSessio
     ASSERT_FALSE(password.isEmpty()) << host.transcript().toStdString();
 
     QProcess view;
-    QProcessEnvironment environment =
-        velmarinEnvironment(viewerScreen.display(), relay, dir.filePath("viewer"));
-    view.setProcessEnvironment(environment);
+    view.setProcessEnvironment(
+        velmarinEnvironment(viewerScreen.display(), relay, dir.filePath("viewer")));
     view.start(QStringLiteral(VELMARIN_BINARY), {"view", id, password, "--seconds", "40"});
     // Paired once the Host's screen size arrives.
     QByteArray printed;
@@ -120,14 +117,16 @@ TEST(ClipboardEndToEnd, CopiesCrossBothWaysAndAnOversizedCopyDoesNotEndTheSessio
         20s))
         << printed.toStdString() << view.readAllStandardError().toStdString();
 
-    copyWithXclip("van de Host", hostDisplay);
-    EXPECT_TRUE(waitUntil([&] { return pasteWithXclip(viewerDisplay) == "van de Host"; }, 10s));
+    copyWithXclip("van de Host", hostScreen.display());
+    EXPECT_TRUE(
+        waitUntil([&] { return pasteWithXclip(viewerScreen.display()) == "van de Host"; }, 10s));
 
     // Over the 4 MB limit: not sent, and the connection stays.
-    copyWithXclip(QByteArray(5 * 1024 * 1024, 'x'), viewerDisplay);
+    copyWithXclip(QByteArray(5 * 1024 * 1024, 'x'), viewerScreen.display());
     pumpFor(kQuiet);
-    copyWithXclip("van de Viewer", viewerDisplay);
-    EXPECT_TRUE(waitUntil([&] { return pasteWithXclip(hostDisplay) == "van de Viewer"; }, 10s));
+    copyWithXclip("van de Viewer", viewerScreen.display());
+    EXPECT_TRUE(
+        waitUntil([&] { return pasteWithXclip(hostScreen.display()) == "van de Viewer"; }, 10s));
     EXPECT_EQ(view.state(), QProcess::Running) << view.readAllStandardError().toStdString();
     view.terminate();
     view.waitForFinished(15'000);

@@ -219,8 +219,7 @@ TEST_F(FileTransfer, FilesArriveByteIdenticalUnderAFreeNameBothWaysAndFailuresKe
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit original{};
     ::getrlimit(RLIMIT_FSIZE, &original);
-    rlimit small = original;
-    small.rlim_cur = 100000;
+    const rlimit small{100000, original.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
     refused(QStringLiteral("het bestand is te groot voor de schijf."));
     ::setrlimit(RLIMIT_FSIZE, &original);
