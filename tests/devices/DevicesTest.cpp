@@ -1,9 +1,10 @@
 // Saved devices and recent connections against a real Secret Service (a
 // private GNOME Keyring, read back with secret-tool), their stored form
-// against hand-written JSON, and `velmarin view --device` end to end.
+// against hand-written JSON, and the headless modes end to end.
 
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
+#include "app/IDFormatter.h"
 #include "devices/DeviceBookManager.h"
 #include "devices/DeviceConnect.h"
 #include "devices/Keychain.h"
@@ -18,6 +19,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace velmarin;
 using namespace velmarin::devices;
@@ -168,30 +171,57 @@ TEST_F(Devices, RecentsMoveToTheFrontAndTheTwentyFirstTakesOnlyItsOwnPassword) {
     EXPECT_EQ(posted, 0);
 }
 
-TEST(DevicesEndToEnd, ViewByDeviceNameConnectsAndRemembersTheHostWithAThumbnail) {
+// The velmarin binary's headless modes as separate processes against the
+// real relay: failures with their exit codes, a fixed Host that comes back
+// under its ID, and a Viewer that connects by a saved device's name.
+TEST(HeadlessEndToEnd,
+     FailuresEndWithTheirExitCodesAFixedHostKeepsItsIdAndViewByDeviceRemembersIt) {
+    using namespace velmarin::testing;
     int argc = 0;
     QCoreApplication app(argc, nullptr);
-    velmarin::testing::XvfbProcess x(1280, 800);
-    velmarin::testing::RelayProcess relay;
+    XvfbProcess x(1280, 800);
+    RelayProcess relay;
     QTemporaryDir dir;
-    velmarin::testing::HostProcess host(x.display(), relay, dir.filePath("host"),
-                                        {"--password", "k7m2pq"});
-    const QString id = host.readCredentials().id;
-    ASSERT_FALSE(id.isEmpty()) << host.transcript().toStdString();
-
-    QProcessEnvironment environment =
-        velmarin::testing::velmarinEnvironment(x.display(), relay, dir.filePath("viewer"));
+    const QProcessEnvironment environment =
+        velmarinEnvironment(x.display(), relay, dir.filePath("viewer"));
     const auto run = [&](const QStringList& arguments, const QByteArray& input = {}) {
-        const auto done = velmarin::testing::runVelmarin(environment, arguments, input);
-        return std::pair(done.exitCode, done.out);
+        return runVelmarin(environment, arguments, input);
     };
-    EXPECT_EQ(run({"devices", "add", "Kantoor", id}, "k7m2pq\n").first, 0);
-    const auto [listed, list] = run({"devices", "list"});
-    EXPECT_TRUE(list.contains("Kantoor\t" + id + "\tonline")) << list.toStdString();
 
-    const auto [code, output] = run({"view", "--device", "Kantoor", "--seconds", "3"});
-    EXPECT_EQ(code, 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("Status: Verbonden")) << output.toStdString();
+    // No display: nothing to share.
+    const VelmarinRun noCapture = runVelmarin(
+        velmarinEnvironment({}, relay, dir.filePath("viewer")), {"host", "--password", "geheim"});
+    EXPECT_EQ(noCapture.exitCode, 1);
+    EXPECT_TRUE(noCapture.err.contains(
+        "Fout: Screen capture niet beschikbaar. Geef toestemming in Systeeminstellingen."))
+        << noCapture.err.toStdString();
+    const VelmarinRun usage = run({"view", "12-34", "geheim"});
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.err.contains("Ongeldig ID")) << usage.err.toStdString();
+
+    const QStringList fixed{"--password", "vast-k7m9q", "--id", "723456789"};
+    HostProcess first(x.display(), relay, dir.filePath("host"), fixed);
+    const QString id = first.readUntil("ID: ");
+    ASSERT_EQ(IDFormatter::normalize(id), "723456789") << first.transcript().toStdString();
+    // Frozen, its TCP connection stays open without a word: to the relay it
+    // looks like a Host behind a broken network path. Its second start
+    // (the same Host after the blip) must get the same ID.
+    ASSERT_EQ(::kill(static_cast<pid_t>(first.process().processId()), SIGSTOP), 0);
+    HostProcess second(x.display(), relay, dir.filePath("host"), fixed);
+    EXPECT_EQ(IDFormatter::normalize(second.readUntil("ID: ")), "723456789")
+        << second.transcript().toStdString();
+
+    const VelmarinRun wrong = run({"view", id, "raden2"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains("Fout: Onjuist wachtwoord.")) << wrong.err.toStdString();
+
+    EXPECT_EQ(run({"devices", "add", "Kantoor", id}, "vast-k7m9q\n").exitCode, 0);
+    const QString list = run({"devices", "list"}).out;
+    EXPECT_TRUE(list.contains("Kantoor\t" + id + "\tonline")) << list.toStdString();
+    const VelmarinRun view = run({"view", "--device", "Kantoor", "--seconds", "3"});
+    EXPECT_EQ(view.exitCode, 0) << view.err.toStdString();
+    EXPECT_TRUE(view.out.contains("Status: Verbonden")) << view.out.toStdString();
+    EXPECT_EQ(run({"view", "--device", "Onbekend"}).exitCode, 1);
 
     QSettings viewer(dir.filePath("viewer/Tessamund/Velmarin.ini"), QSettings::IniFormat);
     const auto recents = decodeRecents(viewer.value("recentConnections").toByteArray());
@@ -202,7 +232,14 @@ TEST(DevicesEndToEnd, ViewByDeviceNameConnectsAndRemembersTheHostWithAThumbnail)
     const auto devices = decodeDevices(viewer.value("savedDevices").toByteArray());
     ASSERT_TRUE(devices && devices->front().lastConnected);
 
-    EXPECT_EQ(run({"view", "--device", "Onbekend"}).first, 1);
+    ::kill(static_cast<pid_t>(first.process().processId()), SIGKILL);
+    second.process().terminate();
+    ASSERT_TRUE(second.process().waitForFinished(15'000));
+    const QString output = second.transcript() + QString::fromUtf8(second.process().readAll()) +
+                           QString::fromUtf8(second.process().readAllStandardError());
+    EXPECT_TRUE(output.contains("Status: Verbonden")) << output.toStdString();
+    // A password given on the command line stays out of journals and logs.
+    EXPECT_FALSE(output.contains("vast-k7m9q")) << output.toStdString();
 }
 
 } // namespace
