@@ -95,7 +95,7 @@ TEST(VideoSender, EndsOnThe51stFailureInARowAndSuccessResetsTheCount) {
     EXPECT_EQ(calls, 300);
 }
 
-TEST(AppDelegate, StartsMinimisedAsLoginItemOrUnattended) {
+TEST(AppDelegate, StartsMinimisedAsLoginItemOrUnattendedAndCentresNarrowWindows) {
     QTemporaryDir dir;
     QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
     AppDelegate delegate;
@@ -120,9 +120,8 @@ TEST(AppDelegate, StartsMinimisedAsLoginItemOrUnattended) {
     EXPECT_EQ(delegate.windowShouldClose(), AppDelegate::CloseAction::close);
     delegate.isViewerActive = true;
     EXPECT_EQ(delegate.windowShouldClose(), AppDelegate::CloseAction::stopViewingAndStayOpen);
-}
 
-TEST(AppDelegate, NarrowWindowsGrowAndAreCentred) {
+    // Narrow windows grow and are centred.
     const QRect screen(0, 30, 1920, 1050);
     EXPECT_EQ(initialWindowFrame(QRect(5, 5, 700, 400), screen), QRect(550, 280, 820, 550));
     EXPECT_EQ(initialWindowFrame(QRect(5, 5, 820, 400), screen), QRect(5, 5, 820, 400));
