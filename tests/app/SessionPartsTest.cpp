@@ -52,16 +52,12 @@ TEST(TaskSlot, StartingAnotherTaskCancelsTheFirstAndKeepsCapturesAlive) {
     EXPECT_FALSE(ran);
 }
 
-TEST(FrameQueue, KeepsOnlyTheNewestFrameAndEndsWhenFinished) {
+// Keeping only the newest frame is the Host stream test's (a slow network).
+TEST(FrameQueue, EndsWhenFinishedWithoutTheFramesLeft) {
     FrameQueue queue;
     queue.push({1});
-    queue.push({2});
-    queue.push({3});
-    EXPECT_EQ(queue.pop(), protocol::Bytes{3});
-    EXPECT_EQ(queue.droppedFrames(), 2u);
-    queue.push({4});
     queue.finish();
-    queue.push({5});
+    queue.push({2});
     EXPECT_EQ(queue.pop(), std::nullopt);
 }
 

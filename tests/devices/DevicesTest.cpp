@@ -2,11 +2,8 @@
 // private GNOME Keyring, read back with secret-tool), their stored form
 // against hand-written JSON, and the headless modes end to end.
 
-#include "app/CommandBus.h"
-#include "app/ConnectionState.h"
 #include "app/IDFormatter.h"
 #include "devices/DeviceBookManager.h"
-#include "devices/DeviceConnect.h"
 #include "devices/Keychain.h"
 #include "devices/RecentConnectionsManager.h"
 #include "secrets/SecretServiceStore.h"
@@ -159,16 +156,6 @@ TEST_F(Devices, RecentsMoveToTheFrontAndTheTwentyFirstTakesOnlyItsOwnPassword) {
     EXPECT_EQ(stored(kRecents, "100000001"), "");
     EXPECT_EQ(stored(kDevices, "100000001"), "apparaat");
     EXPECT_EQ(RecentConnectionsManager(store, secrets).connections(), recents.connections());
-
-    // Connecting with the stored password, and refusing without one, is the
-    // devices screen's test; a recent whose password is gone posts nothing.
-    ConnectionState state;
-    CommandBus commands;
-    int posted = 0;
-    QObject::connect(&commands, &CommandBus::posted, [&] { ++posted; });
-    EXPECT_FALSE(
-        connectToRecent({QUuid::createUuid(), "777888999", {}, {}, {}}, state, commands, secrets));
-    EXPECT_EQ(posted, 0);
 }
 
 // The velmarin binary's headless modes as separate processes against the
