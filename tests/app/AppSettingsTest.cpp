@@ -1,6 +1,5 @@
 #include "app/AppSettings.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>

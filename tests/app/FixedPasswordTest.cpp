@@ -56,8 +56,6 @@ TEST_F(FixedPasswordTest, APlainTextPasswordMovesIntoTheSecretService) {
     EXPECT_EQ(open()->fixedPassword(), "k7m9-oud");
     EXPECT_FALSE(inFile().isValid()) << "still in plain text";
     EXPECT_EQ(inKeyring(), "k7m9-oud");
-    EXPECT_TRUE(log.messages().contains(
-        "Fixed password kept in the Secret Service (moved there from the settings file)"));
 
     const auto settings = open();
     EXPECT_EQ(settings->fixedPassword(), "k7m9-oud");

@@ -1,6 +1,5 @@
 #include "app/MessageRouter.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -25,19 +24,18 @@ protected:
         router.handleMessage(WebSocketMessage::makeText(text));
     }
 
-    QTemporaryDir dir;
     transport::WebSocketManager webSocket{"wss://localhost:1"};
     ConnectionState state;
-    AppSettings settings{dir.filePath("settings.ini"), nullptr};
     CommandBus commands;
-    MessageRouter router{webSocket, state, &settings, commands};
+    MessageRouter router{webSocket, state, nullptr, commands};
     std::uint64_t now = 1'000'000;
     QStringList posted;
 };
 
 // How each side's session starts and ends is the coordinator tests' (and
 // the Host leaving a Viewer the desktop's); here: a Viewer leaving a Host
-// without fixed credentials, the latency and a lost connection.
+// without settings (so without fixed credentials), the latency and a lost
+// connection.
 TEST_F(MessageRouterTest, PeerLeavingLatencyAndALostConnection) {
     router.setRole(MessageRouter::Role::host);
     state.setConnectedPeerName(QString("Piet"));

@@ -9,7 +9,6 @@
 #include "program/HeadlessOptions.h"
 #include "support/WaitUntil.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
