@@ -130,6 +130,7 @@ TEST_F(Devices, BookOrdersConnectedFirstAndKeepsEntriesPerHost) {
     const QUuid gone = book.devices()[2].id;
     book.remove(gone);
     EXPECT_EQ(stored(kDevices, "987654321"), "");
+    EXPECT_EQ(stored(kDevices, "555000111"), "pw3") << "another Host's removal hit it";
     book.add("Terug", "987654321", "pw");
     EXPECT_NE(book.devices().back().id, gone);
 }
