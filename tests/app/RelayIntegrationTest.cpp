@@ -28,36 +28,6 @@ protected:
         ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
     }
 
-    // A Host connection registered with the relay; returns its ID.
-    static std::string registerHost(Peer& host) {
-        EXPECT_TRUE(host.connect());
-        return registerPeer(host, "abc234");
-    }
-    static void pairViewer(Peer& viewer, const std::string& hostID) {
-        ASSERT_TRUE(viewer.connect());
-        ASSERT_TRUE(pairPeer(viewer, hostID, "abc234"));
-    }
-
-    // This process as a Host on the relay, its messages through a router.
-    struct RoutedHost {
-        WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
-        ConnectionState state;
-        CommandBus commands;
-        MessageRouter router{webSocket, state, nullptr, commands};
-    };
-
-    static void registerAndPair(RoutedHost& host, Peer& viewer) {
-        ASSERT_TRUE(QCoro::waitFor(awaitConnect(host.webSocket)));
-        host.router.setRole(MessageRouter::Role::host);
-        host.router.startRouting();
-        ASSERT_TRUE(QCoro::waitFor(awaitSendText(
-            host.webSocket, *ProtocolEncoder::encode(RegisterMessage{
-                                .passwordHash = CryptoHelper::sha256hex("abc234")}))));
-        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::waitingForViewer(); }));
-        pairViewer(viewer, host.state.localID().toStdString());
-        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::connected(); }));
-    }
-
     // Room for the flood below between the relay's two sides.
     testing::RelayProcess relay{{"--control-queue-bytes", "536870912"}};
 };
@@ -68,15 +38,27 @@ protected:
 // thread handles is held back by TCP: what waits for the GUI thread stays
 // bounded, and nothing is lost.
 TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnceAndAFloodingPeerIsHeldBackWithoutLoss) {
-    RoutedHost host;
+    // This process as a Host on the relay, its messages through a router.
+    WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
+    ConnectionState state;
+    CommandBus commands;
+    MessageRouter router{webSocket, state, nullptr, commands};
     int chats = 0;
-    host.router.onChatMessage = [&](const ChatMessage&) { ++chats; };
+    router.onChatMessage = [&](const ChatMessage&) { ++chats; };
     // The GUI thread awaits the transport without blocking its loop.
-    const auto early = QCoro::waitFor(awaitSendText(host.webSocket, "{}"));
+    const auto early = QCoro::waitFor(awaitSendText(webSocket, "{}"));
     ASSERT_FALSE(early);
     EXPECT_EQ(early.error().kind(), WebSocketError::Kind::notConnected);
+    ASSERT_TRUE(QCoro::waitFor(awaitConnect(webSocket)));
+    router.setRole(MessageRouter::Role::host);
+    router.startRouting();
+    ASSERT_TRUE(QCoro::waitFor(
+        awaitSendText(webSocket, *ProtocolEncoder::encode(RegisterMessage{
+                                     .passwordHash = CryptoHelper::sha256hex("abc234")}))));
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
     Peer viewer(transport::relayURL());
-    registerAndPair(host, viewer);
+    ASSERT_TRUE(viewer.connect() && pairPeer(viewer, state.localID().toStdString(), "abc234"));
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
 
     viewer.send(PingMessage{.timestamp = 5});
     std::optional<PongMessage> pong;
@@ -91,19 +73,20 @@ TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnceAndAFloodingPeerIsHeldBac
     });
     // The GUI thread is busy elsewhere meanwhile.
     std::this_thread::sleep_for(3s);
-    EXPECT_LE(host.router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
-    EXPECT_GE(host.router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
+    EXPECT_LE(router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
+    EXPECT_GE(router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
     EXPECT_TRUE(waitUntil([&] { return chats == kMessages; }, 60s)) << chats;
     flood.join();
 }
 
 TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevicesAndNeedsSome) {
     Peer idleHost(transport::relayURL());
-    const std::string online = registerHost(idleHost);
     Peer busyHost(transport::relayURL());
-    const std::string busy = registerHost(busyHost);
     Peer viewer(transport::relayURL());
-    pairViewer(viewer, busy);
+    ASSERT_TRUE(idleHost.connect() && busyHost.connect() && viewer.connect());
+    const std::string online = registerPeer(idleHost, "abc234");
+    const std::string busy = registerPeer(busyHost, "abc234");
+    ASSERT_TRUE(pairPeer(viewer, busy, "abc234"));
     const QString unknown = "000000001";
 
     PresenceManager presence(transport::relayURL(), 200ms);

@@ -15,12 +15,8 @@ namespace fs = std::filesystem;
 
 class FakeRoot : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directories(root / "proc");
-        fs::create_directories(root / "etc");
-    }
-
     void write(const fs::path& relative, const std::string& content) {
+        fs::create_directories((root / relative).parent_path());
         std::ofstream(root / relative) << content;
     }
     SystemInfoCollector collector() {

@@ -40,9 +40,9 @@ QString stored(const QString& service, const QString& account) {
 
 class Devices : public ::testing::Test {
 protected:
-    QDateTime tick() { return m_time = m_time.addSecs(60); }
+    // A minute later at each call.
     DeviceBookManager::Clock clock() {
-        return [this] { return tick(); };
+        return [this] { return m_time = m_time.addSecs(60); };
     }
 
     QTemporaryDir dir;
