@@ -62,32 +62,27 @@ TEST(FrameQueue, EndsWhenFinishedWithoutTheFramesLeft) {
 
 TEST(VideoSender, EndsOnThe51stFailureInARowAndSuccessResetsTheCount) {
     using VideoSender::SendOutcome;
-    FrameQueue queue;
-    int calls = 0;
-    // Every send queues the next frame, so the loop never waits.
-    const auto failing = [&](protocol::Bytes) {
-        ++calls;
+    // Frames sent and sends made when each send gets `outcome(call)`; every
+    // send queues the next frame, so the loop never waits.
+    const auto run = [](const auto& outcome) {
+        FrameQueue queue;
+        int calls = 0;
         queue.push({0});
-        return SendOutcome::failed;
+        const std::uint64_t sent = VideoSender::run(queue, [&](protocol::Bytes) {
+            queue.push({0});
+            return outcome(++calls);
+        });
+        return std::pair(sent, calls);
     };
-    queue.push({0});
-    EXPECT_EQ(VideoSender::run(queue, failing), 0u);
-    EXPECT_EQ(calls, 51);
-
+    EXPECT_EQ(run([](int) { return SendOutcome::failed; }), std::pair(std::uint64_t{0}, 51));
     // 50 failures, one success, 50 failures… never ends by failures; the
     // connection going away ends it.
-    FrameQueue second;
-    calls = 0;
-    second.push({0});
-    const auto mixed = [&](protocol::Bytes) {
-        ++calls;
-        if (calls == 300)
-            return SendOutcome::gone;
-        second.push({0});
-        return calls % 51 == 0 ? SendOutcome::sent : SendOutcome::failed;
-    };
-    EXPECT_EQ(VideoSender::run(second, mixed), 5u);
-    EXPECT_EQ(calls, 300);
+    EXPECT_EQ(run([](int call) {
+                  if (call == 300)
+                      return SendOutcome::gone;
+                  return call % 51 == 0 ? SendOutcome::sent : SendOutcome::failed;
+              }),
+              std::pair(std::uint64_t{5}, 300));
 }
 
 TEST(AppDelegate, StartsMinimisedAsLoginItemOrUnattendedAndCentresNarrowWindows) {
