@@ -30,7 +30,7 @@ struct Step {
     std::string changesTo;
 };
 
-TEST(AdaptiveQuality, ScenariosFromTheMiddleRung) {
+TEST(AdaptiveQuality, ScenariosFromTheMiddleRungOnTheLastFiftySamples) {
     EXPECT_EQ(AdaptiveQuality::levels[2], (Level{1280, 720, 24, 1'000'000, "Laag"}));
     EXPECT_EQ(AdaptiveQuality::levels[0].bitrate, 4'000'000);
 
@@ -83,9 +83,8 @@ TEST(AdaptiveQuality, ScenariosFromTheMiddleRung) {
             EXPECT_EQ(level ? level->label : "", step.changesTo) << what << ", step " << i;
         }
     }
-}
 
-TEST(AdaptiveQuality, HistoryKeepsTheLastFiftySamples) {
+    // The history keeps the last fifty samples.
     AdaptiveQuality quality;
     for (int i = 1; i <= 51; ++i)
         quality.recordLatency(i);
