@@ -133,6 +133,8 @@ TEST_F(Coordinator, ViewerConnectsThroughTheChallengeAfterAWrongPasswordAndIsGre
     }));
     EXPECT_FALSE(viewer.state.isViewing());
     EXPECT_FALSE(viewer.state.remoteSystemInfo().has_value());
+    EXPECT_EQ(host.state.disconnectMessage(),
+              QStringLiteral("Viewer heeft de verbinding verbroken."));
     EXPECT_EQ(host.modifierReleases, 1);
     EXPECT_FALSE(host.state.isSharing());
     EXPECT_TRUE(host.state.localID().isEmpty());
