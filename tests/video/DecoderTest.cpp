@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
+#include <latch>
 #include <random>
 #include <thread>
 
@@ -133,24 +133,23 @@ TEST_F(H264DecoderTest, SurvivesGarbageAndRecoversAtTheNextKeyframe) {
 
 TEST_F(H264DecoderTest, FullQueueSkipsToTheNextKeyframeInsteadOfDecodingAGap) {
     const auto messages = stream(320, 240, 80, {60});
-    std::promise<void> entered;
-    std::promise<void> release;
-    auto released = release.get_future().share();
+    std::latch entered(1);
+    std::latch release(1);
     bool first = true;
     decoder.setOnDecodedFrame([&](Picture picture, std::uint32_t ts) {
         if (first) {
             first = false;
-            entered.set_value();
-            released.wait();
+            entered.count_down();
+            release.wait();
         }
         sink.add(std::move(picture), ts);
     });
 
     decoder.decode(messages[0]);
-    entered.get_future().wait(); // the decode thread is now stuck in the callback
+    entered.wait(); // the decode thread is now stuck in the callback
     for (int i = 1; i < 80; ++i)
         decoder.decode(messages[static_cast<std::size_t>(i)]);
-    release.set_value();
+    release.count_down();
     decoder.waitUntilIdle();
 
     // Frames 1..30 filled the queue, 31..59 were refused, the key frame 60
