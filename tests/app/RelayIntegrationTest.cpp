@@ -21,23 +21,17 @@ using namespace protocol;
 using testing::Peer;
 using testing::waitUntil;
 
-class RelayIntegrationTest : public ::testing::Test {
-protected:
-    RelayIntegrationTest() {
-        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
-        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
-    }
-
-    // Room for the flood below between the relay's two sides.
-    testing::RelayProcess relay{{"--control-queue-bytes", "536870912"}};
-};
-
 // What the router does with each message is MessageRouterTest's and the
 // coordinator's; here, over a real connection: a paired Host answers a
 // Viewer's ping exactly once, and a peer that sends faster than the GUI
 // thread handles is held back by TCP: what waits for the GUI thread stays
-// bounded, and nothing is lost.
-TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnceAndAFloodingPeerIsHeldBackWithoutLoss) {
+// bounded, and nothing is lost. Then presence on the same relay (last, as
+// it restarts the relay).
+TEST(RelayIntegration, PairedHostAnswersPingsOnceHoldsBackAFloodAndPresenceReportsDevices) {
+    // Room for the flood below between the relay's two sides.
+    testing::RelayProcess relay{{"--control-queue-bytes", "536870912"}};
+    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
     // This process as a Host on the relay, its messages through a router.
     WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
     ConnectionState state;
@@ -77,16 +71,15 @@ TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnceAndAFloodingPeerIsHeldBac
     EXPECT_GE(router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
     EXPECT_TRUE(waitUntil([&] { return chats == kMessages; }, 60s)) << chats;
     flood.join();
-}
 
-TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevicesAndNeedsSome) {
+    // Presence: online, busy and unknown devices.
     Peer idleHost(transport::relayURL());
     Peer busyHost(transport::relayURL());
-    Peer viewer(transport::relayURL());
-    ASSERT_TRUE(idleHost.connect() && busyHost.connect() && viewer.connect());
+    Peer busyViewer(transport::relayURL());
+    ASSERT_TRUE(idleHost.connect() && busyHost.connect() && busyViewer.connect());
     const std::string online = registerPeer(idleHost, "abc234");
     const std::string busy = registerPeer(busyHost, "abc234");
-    ASSERT_TRUE(pairPeer(viewer, busy, "abc234"));
+    ASSERT_TRUE(pairPeer(busyViewer, busy, "abc234"));
     const QString unknown = "000000001";
 
     PresenceManager presence(transport::relayURL(), 200ms);
