@@ -1,6 +1,5 @@
 #include "app/AppSettings.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -67,8 +66,25 @@ TEST_F(AppSettingsTest, ChangesAreStoredAtOnceUnderTheirKeysOwnerOnly) {
     EXPECT_EQ(reopened->preferredQuality(), "low");
 }
 
-TEST_F(AppSettingsTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
+TEST_F(AppSettingsTest, LaunchAtLoginWritesAndRemovesTheAutostartEntryOrFlipsTheSwitchBack) {
     auto settings = open();
+    QList<bool> seen;
+    QObject::connect(settings.get(), &AppSettings::launchAtLoginChanged,
+                     [&](bool value) { seen.push_back(value); });
+
+    // A file where the autostart folder should be: the entry cannot be
+    // written (also not as root).
+    QFile blocker(dir.filePath("autostart"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    settings->setLaunchAtLogin(true);
+    EXPECT_FALSE(settings->launchAtLogin());
+    EXPECT_EQ(seen, (QList<bool>{true, false}));
+    // The attempt itself is stored; the next start asks the entry again.
+    EXPECT_TRUE(QSettings(settingsFile(), QSettings::IniFormat).value("launchAtLogin").toBool());
+    EXPECT_FALSE(open()->launchAtLogin());
+
+    ASSERT_TRUE(blocker.remove());
     settings->setLaunchAtLogin(true);
     EXPECT_TRUE(settings->launchAtLogin());
     QFile entry(autostartFile());
@@ -84,25 +100,6 @@ TEST_F(AppSettingsTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
     EXPECT_TRUE(settings->launchAtLogin());
     settings->setLaunchAtLogin(false);
     EXPECT_FALSE(QFileInfo::exists(autostartFile()));
-    EXPECT_FALSE(open()->launchAtLogin());
-}
-
-TEST_F(AppSettingsTest, FailedLoginItemChangesFlipTheSwitchBack) {
-    const auto settings = open();
-    QList<bool> seen;
-    QObject::connect(settings.get(), &AppSettings::launchAtLoginChanged,
-                     [&](bool value) { seen.push_back(value); });
-
-    // A file where the autostart folder should be: the entry cannot be
-    // written (also not as root).
-    QFile blocker(dir.filePath("autostart"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    settings->setLaunchAtLogin(true);
-    EXPECT_FALSE(settings->launchAtLogin());
-    EXPECT_EQ(seen, (QList<bool>{true, false}));
-    // The attempt itself is stored; the next start asks the entry again.
-    EXPECT_TRUE(QSettings(settingsFile(), QSettings::IniFormat).value("launchAtLogin").toBool());
     EXPECT_FALSE(open()->launchAtLogin());
 }
 

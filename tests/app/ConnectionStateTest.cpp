@@ -6,7 +6,7 @@
 namespace velmarin {
 namespace {
 
-TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
+TEST(ConnectionState, ChangesAreSignalledOncePerRealChangeAndTheLogKeepsTheTwentyNewestLines) {
     ConnectionState state;
     QList<Status> statuses;
     int peer = 0;
@@ -25,10 +25,8 @@ TEST(ConnectionState, ChangesAreSignalledOncePerRealChange) {
     state.setConnectedPeerName(std::nullopt);
     state.setConnectedPeerName(std::nullopt);
     EXPECT_EQ(peer, 2);
-}
 
-TEST(ConnectionState, LogKeepsTheTwentyNewestStampedLinesNewestFirst) {
-    ConnectionState state;
+    // The log keeps the twenty newest stamped lines, newest first.
     int tick = 0;
     state.setTimeFormatter([&] { return QString("12:00:%1").arg(tick++, 2, 10, QChar('0')); });
     int changed = 0;

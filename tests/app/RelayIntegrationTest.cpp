@@ -1,9 +1,9 @@
-#include "app/AppTestSupport.h"
 #include "app/MessageRouter.h"
 #include "app/PresenceManager.h"
 #include "app/QtLogSink.h"
 #include "app/WebSocketAwait.h"
 #include "protocol/CryptoHelper.h"
+#include "support/WaitUntil.h"
 #include "support/relay/RelayProcess.h"
 #include "support/transport/Peer.h"
 #include "transport/RelayEndpoint.h"
@@ -21,77 +21,44 @@ using namespace protocol;
 using testing::Peer;
 using testing::waitUntil;
 
-class RelayIntegrationTest : public ::testing::Test {
-protected:
-    RelayIntegrationTest() {
-        ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
-        ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
-    }
-
-    // A Host connection registered with the relay; returns its ID.
-    static std::string registerHost(Peer& host) {
-        EXPECT_TRUE(host.connect());
-        return registerPeer(host, "abc234");
-    }
-    static void pairViewer(Peer& viewer, const std::string& hostID) {
-        ASSERT_TRUE(viewer.connect());
-        ASSERT_TRUE(pairPeer(viewer, hostID, "abc234"));
-    }
-
-    // This process as a Host on the relay, its messages through a router.
-    struct RoutedHost {
-        WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
-        ConnectionState state;
-        CommandBus commands;
-        MessageRouter router{webSocket, state, nullptr, commands};
-    };
-
-    static void registerAndPair(RoutedHost& host, Peer& viewer) {
-        ASSERT_TRUE(QCoro::waitFor(awaitConnect(host.webSocket)));
-        host.router.setRole(MessageRouter::Role::host);
-        host.router.startRouting();
-        ASSERT_TRUE(QCoro::waitFor(awaitSendText(
-            host.webSocket, *ProtocolEncoder::encode(RegisterMessage{
-                                .passwordHash = CryptoHelper::sha256hex("abc234")}))));
-        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::waitingForViewer(); }));
-        pairViewer(viewer, host.state.localID().toStdString());
-        ASSERT_TRUE(waitUntil([&] { return host.state.status() == Status::connected(); }));
-    }
-
-    testing::RelayProcess relay;
-};
-
 // What the router does with each message is MessageRouterTest's and the
-// coordinator's; here: over a real connection a paired Host answers a
-// Viewer's ping exactly once.
-TEST_F(RelayIntegrationTest, PairedHostAnswersPingsOnce) {
-    RoutedHost host;
+// coordinator's; here, over a real connection: a paired Host answers a
+// Viewer's ping exactly once, and a peer that sends faster than the GUI
+// thread handles is held back by TCP: what waits for the GUI thread stays
+// bounded, and nothing is lost. Then presence on the same relay (last, as
+// it restarts the relay).
+TEST(RelayIntegration, PairedHostAnswersPingsOnceHoldsBackAFloodAndPresenceReportsDevices) {
+    // Room for the flood below between the relay's two sides.
+    testing::RelayProcess relay{{"--control-queue-bytes", "536870912"}};
+    ::setenv("VELMARIN_RELAY_HOST", relay.hostPort().c_str(), 1);
+    ::setenv("VELMARIN_RELAY_CA", relay.caFile().c_str(), 1);
+    // This process as a Host on the relay, its messages through a router.
+    WebSocketManager webSocket{transport::relayURL(), qtLogSink()};
+    ConnectionState state;
+    CommandBus commands;
+    MessageRouter router{webSocket, state, nullptr, commands};
+    int chats = 0;
+    router.onChatMessage = [&](const ChatMessage&) { ++chats; };
     // The GUI thread awaits the transport without blocking its loop.
-    const auto early = QCoro::waitFor(awaitSendText(host.webSocket, "{}"));
+    const auto early = QCoro::waitFor(awaitSendText(webSocket, "{}"));
     ASSERT_FALSE(early);
     EXPECT_EQ(early.error().kind(), WebSocketError::Kind::notConnected);
+    ASSERT_TRUE(QCoro::waitFor(awaitConnect(webSocket)));
+    router.setRole(MessageRouter::Role::host);
+    router.startRouting();
+    ASSERT_TRUE(QCoro::waitFor(
+        awaitSendText(webSocket, *ProtocolEncoder::encode(RegisterMessage{
+                                     .passwordHash = CryptoHelper::sha256hex("abc234")}))));
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::waitingForViewer(); }));
     Peer viewer(transport::relayURL());
-    registerAndPair(host, viewer);
+    ASSERT_TRUE(viewer.connect() && pairPeer(viewer, state.localID().toStdString(), "abc234"));
+    ASSERT_TRUE(waitUntil([&] { return state.status() == Status::connected(); }));
 
     viewer.send(PingMessage{.timestamp = 5});
     std::optional<PongMessage> pong;
     ASSERT_TRUE(waitUntil([&] { return (pong = viewer.nextOf<PongMessage>(10ms)).has_value(); }));
     EXPECT_EQ(pong->timestamp, 5u);
     EXPECT_FALSE(viewer.next(300ms)) << "exactly one answer";
-}
-
-// A peer that sends faster than the GUI thread handles is held back by TCP:
-// what waits for the GUI thread stays bounded, and nothing is lost.
-TEST_F(RelayIntegrationTest, AFloodingPeerIsHeldBackWithoutLoss) {
-    relay.stop();
-    testing::RelayProcess roomy({"--control-queue-bytes", "536870912"});
-    ::setenv("VELMARIN_RELAY_HOST", roomy.hostPort().c_str(), 1);
-    ::setenv("VELMARIN_RELAY_CA", roomy.caFile().c_str(), 1);
-    RoutedHost host;
-    int chats = 0;
-    host.router.onChatMessage = [&](const ChatMessage&) { ++chats; };
-    Peer viewer(transport::relayURL());
-    registerAndPair(host, viewer);
 
     constexpr int kMessages = 160; // of 1 MiB: two and a half times the limit
     std::thread flood([&] {
@@ -100,19 +67,19 @@ TEST_F(RelayIntegrationTest, AFloodingPeerIsHeldBackWithoutLoss) {
     });
     // The GUI thread is busy elsewhere meanwhile.
     std::this_thread::sleep_for(3s);
-    EXPECT_LE(host.router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
-    EXPECT_GE(host.router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
+    EXPECT_LE(router.backlogBytes(), ReceiveBacklog::kLimit + (2 << 20));
+    EXPECT_GE(router.backlogBytes(), ReceiveBacklog::kLimit / 2) << "the flood did not arrive";
     EXPECT_TRUE(waitUntil([&] { return chats == kMessages; }, 60s)) << chats;
     flood.join();
-}
 
-TEST_F(RelayIntegrationTest, PresenceReportsOnlineBusyAndUnknownDevicesAndNeedsSome) {
+    // Presence: online, busy and unknown devices.
     Peer idleHost(transport::relayURL());
-    const std::string online = registerHost(idleHost);
     Peer busyHost(transport::relayURL());
-    const std::string busy = registerHost(busyHost);
-    Peer viewer(transport::relayURL());
-    pairViewer(viewer, busy);
+    Peer busyViewer(transport::relayURL());
+    ASSERT_TRUE(idleHost.connect() && busyHost.connect() && busyViewer.connect());
+    const std::string online = registerPeer(idleHost, "abc234");
+    const std::string busy = registerPeer(busyHost, "abc234");
+    ASSERT_TRUE(pairPeer(busyViewer, busy, "abc234"));
     const QString unknown = "000000001";
 
     PresenceManager presence(transport::relayURL(), 200ms);

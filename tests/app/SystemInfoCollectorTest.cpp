@@ -15,12 +15,8 @@ namespace fs = std::filesystem;
 
 class FakeRoot : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directories(root / "proc");
-        fs::create_directories(root / "etc");
-    }
-
     void write(const fs::path& relative, const std::string& content) {
+        fs::create_directories((root / relative).parent_path());
         std::ofstream(root / relative) << content;
     }
     SystemInfoCollector collector() {
@@ -85,15 +81,11 @@ TEST_F(FakeRoot, ReadsDistributionProcessorAndUptimeWithFallbacksForMissingSourc
     EXPECT_EQ(c.snapshot().operatingSystem, "Linux");
 }
 
-std::string run(const char* command) {
-    return testing::runShell(command).first;
-}
-
 TEST(SystemInfoCollector, AgreesWithTheRealSystem) {
     SystemInfoCollector collector;
     const auto info = collector.snapshot();
 
-    EXPECT_EQ(info.logicalProcessorCount, std::stoll(run("nproc")));
+    EXPECT_EQ(info.logicalProcessorCount, std::stoll(testing::runShell("nproc").first));
     EXPECT_GT(info.memoryTotalBytes, 0);
     EXPECT_GT(info.memoryUsedBytes, 0);
     EXPECT_LT(info.memoryUsedBytes, info.memoryTotalBytes);
@@ -103,8 +95,8 @@ TEST(SystemInfoCollector, AgreesWithTheRealSystem) {
     // df's byte counts for the root file system, which change a little as
     // other programs write.
     long long dfSize = 0, dfUsed = 0;
-    ASSERT_EQ(std::sscanf(run("df -B1 --output=size,used / | tail -1").c_str(), "%lld %lld",
-                          &dfSize, &dfUsed),
+    ASSERT_EQ(std::sscanf(testing::runShell("df -B1 --output=size,used / | tail -1").first.c_str(),
+                          "%lld %lld", &dfSize, &dfUsed),
               2);
     EXPECT_EQ(info.diskTotalBytes, dfSize);
     EXPECT_NEAR(static_cast<double>(info.diskUsedBytes), static_cast<double>(dfUsed), 256e6);

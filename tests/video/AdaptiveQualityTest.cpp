@@ -5,19 +5,7 @@
 namespace velmarin::video {
 namespace {
 
-using namespace std::chrono_literals;
 using Level = AdaptiveQuality::QualityLevel;
-
-class AdaptiveQualityTest : public ::testing::Test {
-protected:
-    void record(int count, double milliseconds) {
-        for (int i = 0; i < count; ++i)
-            quality.recordLatency(milliseconds);
-    }
-
-    std::chrono::steady_clock::time_point now{std::chrono::hours(1000)};
-    AdaptiveQuality quality{[this] { return now; }};
-};
 
 TEST(QualityPreset, WireNamesRoundTripAndNothingElseIsAPreset) {
     for (const auto preset : {QualityPreset::automatic, QualityPreset::high, QualityPreset::medium,
@@ -30,95 +18,79 @@ TEST(QualityPreset, WireNamesRoundTripAndNothingElseIsAPreset) {
     EXPECT_FALSE(qualityPresetFromString(""));
 }
 
-TEST_F(AdaptiveQualityTest, StartsAtGemiddeldAndDropsOnTheTenthHighSampleAlsoRightAfterAReset) {
-    EXPECT_EQ(quality.currentLevel().label, "Gemiddeld");
-    record(9, 500);
-    EXPECT_FALSE(quality.evaluate());
-    record(1, 500);
-    const auto level = quality.evaluate();
-    ASSERT_TRUE(level);
-    EXPECT_EQ(*level, (Level{1280, 720, 24, 1'000'000, "Laag"}));
-    EXPECT_EQ(quality.currentLevelIndex(), 2);
+// One step of a scenario: the clock moves on, the ladder may be reset or a
+// level chosen by hand, samples come in; then evaluate() gives the label of
+// the level it changes to ("" for no change).
+struct Step {
+    int advanceMs = 0;
+    bool reset = false;
+    std::optional<QualityPreset> manual;
+    int count = 0;
+    double latencyMs = 0;
+    std::string changesTo;
+};
 
-    // A reset forgets the level and the samples, and needs no 3-second wait.
-    quality.reset();
-    EXPECT_EQ(quality.currentLevelIndex(), 1);
-    record(9, 500);
-    EXPECT_FALSE(quality.evaluate());
-    record(1, 500);
-    EXPECT_TRUE(quality.evaluate());
-}
+TEST(AdaptiveQuality, ScenariosFromTheMiddleRungOnTheLastFiftySamples) {
+    EXPECT_EQ(AdaptiveQuality::levels[2], (Level{1280, 720, 24, 1'000'000, "Laag"}));
+    EXPECT_EQ(AdaptiveQuality::levels[0].bitrate, 4'000'000);
 
-TEST_F(AdaptiveQualityTest, DropsAboveTwoHundredAtMostOnceEveryThreeSeconds) {
-    record(10, 200.0);
-    EXPECT_FALSE(quality.evaluate());
-    record(10, 200.1);
-    ASSERT_TRUE(quality.evaluate());
-    now += 2s;
-    EXPECT_FALSE(quality.evaluate());
-    now += 999ms;
-    EXPECT_FALSE(quality.evaluate());
-    now += 1ms;
-    const auto level = quality.evaluate();
-    ASSERT_TRUE(level);
-    EXPECT_EQ(level->label, "Zeer laag");
-}
+    const std::vector<std::pair<const char*, std::vector<Step>>> scenarios = {
+        {"the tenth high sample drops, also right after a reset (no three-second wait)",
+         {{.count = 9, .latencyMs = 500},
+          {.count = 1, .latencyMs = 500, .changesTo = "Laag"},
+          {.reset = true, .count = 9, .latencyMs = 500},
+          {.count = 1, .latencyMs = 500, .changesTo = "Laag"}}},
+        {"above 200 ms drops, at most once every three seconds",
+         {{.count = 10, .latencyMs = 200},
+          {.count = 10, .latencyMs = 200.1, .changesTo = "Laag"},
+          {.advanceMs = 2000},
+          {.advanceMs = 999},
+          {.advanceMs = 1, .changesTo = "Zeer laag"}}},
+        // After the reset the last ten average 70 ms, but only 24 of the last
+        // 30 are below 100 ms.
+        {"a raise needs 25 low samples of the last 30",
+         {{.count = 24, .latencyMs = 50},
+          {.count = 1, .latencyMs = 50, .changesTo = "Hoog"},
+          {.reset = true, .count = 6, .latencyMs = 150},
+          {.count = 14, .latencyMs = 90},
+          {.count = 10, .latencyMs = 70}}},
+        {"no change beyond the ends, and a failed one does not restart the interval",
+         {{.manual = QualityPreset::veryLow},
+          {.advanceMs = 3000, .count = 10, .latencyMs = 900},
+          {.count = 30, .latencyMs = 20, .changesTo = "Laag"},
+          {.manual = QualityPreset::high},
+          {.advanceMs = 3000},
+          {.count = 10, .latencyMs = 900, .changesTo = "Gemiddeld"}}},
+        {"a level chosen by hand (also automatic, which keeps the rung) restarts the interval "
+         "and keeps the history",
+         {{.manual = QualityPreset::low, .count = 10, .latencyMs = 500},
+          {.advanceMs = 3000, .manual = QualityPreset::automatic},
+          {.advanceMs = 3000, .changesTo = "Zeer laag"}}},
+    };
+    for (const auto& [what, steps] : scenarios) {
+        std::chrono::steady_clock::time_point now{std::chrono::hours(1000)};
+        AdaptiveQuality quality([&] { return now; });
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
+            now += std::chrono::milliseconds(step.advanceMs);
+            if (step.reset)
+                quality.reset();
+            if (step.manual)
+                quality.setManualLevel(*step.manual);
+            for (int n = 0; n < step.count; ++n)
+                quality.recordLatency(step.latencyMs);
+            const auto level = quality.evaluate();
+            EXPECT_EQ(level ? level->label : "", step.changesTo) << what << ", step " << i;
+        }
+    }
 
-TEST_F(AdaptiveQualityTest, RaiseNeedsTwentyFiveLowSamplesOutOfTheLastThirty) {
-    record(24, 50);
-    EXPECT_FALSE(quality.evaluate());
-    record(1, 50);
-    const auto level = quality.evaluate();
-    ASSERT_TRUE(level);
-    EXPECT_EQ(level->label, "Hoog");
-    EXPECT_EQ(level->bitrate, 4'000'000);
-
-    // Last ten average 70 ms, but only 24 of the last 30 are below 100 ms.
-    quality.reset();
-    record(6, 150);
-    record(14, 90);
-    record(10, 70);
-    EXPECT_FALSE(quality.evaluate());
-    EXPECT_EQ(quality.currentLevelIndex(), 1);
-}
-
-TEST_F(AdaptiveQualityTest, NoChangeAtTheEndsOfTheLadderAndTheIntervalIsNotRestarted) {
-    quality.setManualLevel(QualityPreset::veryLow);
-    now += 3s;
-    record(10, 900);
-    EXPECT_FALSE(quality.evaluate());
-    // The failed drop did not restart the interval: a raise can follow at once.
-    record(30, 20);
-    EXPECT_TRUE(quality.evaluate());
-
-    quality.setManualLevel(QualityPreset::high);
-    now += 3s;
-    EXPECT_FALSE(quality.evaluate());
-    record(10, 900);
-    EXPECT_TRUE(quality.evaluate());
-}
-
-TEST_F(AdaptiveQualityTest, HistoryKeepsTheLastFiftySamples) {
+    // The history keeps the last fifty samples.
+    AdaptiveQuality quality;
     for (int i = 1; i <= 51; ++i)
         quality.recordLatency(i);
     ASSERT_EQ(quality.latencyHistory().size(), 50u);
     EXPECT_EQ(quality.latencyHistory().front(), 2.0);
     EXPECT_EQ(quality.latencyHistory().back(), 51.0);
-}
-
-TEST_F(AdaptiveQualityTest, ManualLevelsRestartTheIntervalAndKeepTheHistory) {
-    quality.setManualLevel(QualityPreset::low);
-    EXPECT_EQ(quality.currentLevel().label, "Laag");
-    record(10, 500);
-    EXPECT_FALSE(quality.evaluate());
-    now += 3s;
-    quality.setManualLevel(QualityPreset::automatic); // keeps the rung, restarts the clock
-    EXPECT_EQ(quality.currentLevelIndex(), 2);
-    EXPECT_FALSE(quality.evaluate());
-    now += 3s;
-    const auto level = quality.evaluate(); // the history from before is still there
-    ASSERT_TRUE(level);
-    EXPECT_EQ(level->fps, 15);
 }
 
 } // namespace

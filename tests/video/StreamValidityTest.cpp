@@ -30,10 +30,9 @@ std::vector<std::string> ffprobe(const std::string& arguments) {
 
 TEST(StreamValidity, JoinedPayloadsAreAnH264StreamWithKeyframesWhereExpected) {
     constexpr int kFrames = 200;
-    const std::set<int> forced{37, 150};
     H264Encoder encoder;
     ASSERT_TRUE(encoder.setup(320, 240));
-    const auto messages = encodeFrames(encoder, Pattern::scrollingText, 0, kFrames, 30, forced);
+    const auto messages = encodeFrames(encoder, Pattern::scrollingText, 0, kFrames, 30, {37, 150});
     ASSERT_EQ(messages.size(), static_cast<std::size_t>(kFrames));
 
     const auto path = std::filesystem::temp_directory_path() /
@@ -69,12 +68,10 @@ TEST(StreamValidity, JoinedPayloadsAreAnH264StreamWithKeyframesWhereExpected) {
     }
     ASSERT_EQ(frames, kFrames);
 
-    // Our headers and the decoder agree on which frames are key frames.
+    // Our headers and the decoder agree on which frames are key frames (that
+    // the first and the forced ones are is the encoder test's), and no
+    // stretch without one is longer than three seconds.
     EXPECT_EQ(keyframes, flaggedKeyframes);
-    ASSERT_FALSE(keyframes.empty());
-    EXPECT_EQ(keyframes.front(), 0);
-    for (const int index : forced)
-        EXPECT_NE(std::find(keyframes.begin(), keyframes.end(), index), keyframes.end()) << index;
     keyframes.push_back(kFrames);
     for (std::size_t i = 1; i < keyframes.size(); ++i)
         EXPECT_LE(keyframes[i] - keyframes[i - 1], 90);
