@@ -68,19 +68,3 @@ TEST(MovieWriterTest, AFullDiskIsReportedNotCrashedOn) {
     ASSERT_TRUE(error);
     EXPECT_NE(error->description.find("schijf is vol"), std::string::npos) << error->description;
 }
-
-// A folder that does not exist is RecordingManagerTest's (reported once).
-TEST(MovieWriterTest, OddSizesAreRoundedDownToEvenOnes) {
-    QTemporaryDir dir;
-    auto created = video::MovieWriter::create(dir.filePath("odd.mp4").toStdString(), 321, 241);
-    ASSERT_TRUE(created) << created.error().description;
-    auto& writer = *created;
-    EXPECT_EQ(writer->width(), 320);
-    EXPECT_EQ(writer->height(), 240);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(writer->write(makePattern(Pattern::staticText, 321, 241, i), i * 40ms));
-    EXPECT_TRUE(writer->finish());
-    const auto facts = probeMovie(dir.filePath("odd.mp4"));
-    ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->frames, 5);
-}

@@ -1,13 +1,17 @@
 #include "ui/viewer/RecordingManager.h"
 
 #include "FfprobeRunner.h"
+#include "support/WaitUntil.h"
 #include "support/video/PatternGenerator.h"
 #include "ui/viewer/RecordingLocation.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,18 +22,32 @@
 using namespace velmarin;
 using namespace velmarin::ui;
 using namespace velmarin::ui::fixtures;
+using velmarin::testing::waitUntil;
 using video::testing::makePattern;
 using video::testing::Pattern;
 using namespace std::chrono_literals;
 
 namespace {
 
+// Stands in for the desktop's file manager on a private session bus.
+class FileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
+};
+
 class RecordingManagerTest : public ::testing::Test {
 protected:
-    RecordingManagerTest() {
+    RecordingManagerTest() { open(false); }
+    void open(bool reveal) {
         RecordingManager::Options options;
         options.folder = dir.path();
-        options.revealInFileManager = false;
+        options.revealInFileManager = reveal;
         options.clock = [this] {
             return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(nowNs.load()));
         };
@@ -79,9 +97,23 @@ protected:
 
 } // namespace
 
-TEST_F(RecordingManagerTest, AnEmptyRecordingMakesNoFileAndTheNextKeepsItsPictures) {
+TEST_F(RecordingManagerTest,
+       AnEmptyRecordingMakesNoFileAndTheFinishedOnesAreShownInTheFileManager) {
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(10'000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.toLocal8Bit().constData(), 1);
+    QDBusConnection connection = QDBusConnection::connectToBus(address, "file-manager");
+    FileManager fileManager;
+    ASSERT_TRUE(connection.registerService("org.freedesktop.FileManager1"));
+    ASSERT_TRUE(connection.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                          QDBusConnection::ExportAllSlots));
+    open(true);
+
     // The caller runs ahead of the recording thread: the first stop is
     // carried out after the second start has been asked for.
+    QStringList revealed;
     for (int round = 0; round < 20; ++round) {
         manager->start({});
         manager->stop();
@@ -92,25 +124,32 @@ TEST_F(RecordingManagerTest, AnEmptyRecordingMakesNoFileAndTheNextKeepsItsPictur
         manager->stop();
         settle();
         ASSERT_EQ(finished.size(), std::size_t(round + 1)) << "round " << round;
+        revealed << QUrl::fromLocalFile(finished.back()).toString();
     }
     EXPECT_TRUE(errors.empty());
-    // The empty recordings made no file, and pictures while not recording
-    // are ignored.
+    // The empty recordings made no file and showed nothing, and pictures
+    // while not recording are ignored.
     EXPECT_EQ(files().size(), 20) << files().join(", ").toStdString();
     feed(Pattern::staticText, 160, 120, 3);
     settle();
     EXPECT_EQ(files().size(), 20);
     EXPECT_EQ(states.back(), false);
+    EXPECT_TRUE(waitUntil([&] { return fileManager.shown.size() >= 20; }, 10s));
+    EXPECT_EQ(fileManager.shown, revealed);
+    connection.unregisterObject("/org/freedesktop/FileManager1");
+    bus.kill();
+    bus.waitForFinished();
 }
 
-TEST_F(RecordingManagerTest, ASizeChangeMidRecordingIsLetterboxedIntoTheTrack) {
+TEST_F(RecordingManagerTest, OddAndChangingSizesFitTheTrackAndDestroyingTheManagerFinishesIt) {
     const QString path = dir.filePath("switch.mp4");
     manager->start(path);
-    feed(Pattern::movingGradient, 320, 240, 30);
+    // 4:2:0 takes even sizes only: the track is 320 × 240.
+    feed(Pattern::movingGradient, 321, 241, 30);
     // The Host switched to a wide display.
     feed(Pattern::movingGradient, 640, 360, 30);
-    manager->stop();
-    settle();
+    manager.reset();
+    EXPECT_FALSE(QFileInfo::exists(unfinishedPath(path)));
 
     const auto facts = probeMovie(path);
     ASSERT_TRUE(facts);
@@ -167,17 +206,6 @@ TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedOnceAndEndsTheRecording) 
     EXPECT_TRUE(finished.empty());
 }
 
-TEST_F(RecordingManagerTest, DestroyingTheManagerFinishesTheRecording) {
-    const QString path = dir.filePath("end.mp4");
-    manager->start(path);
-    feed(Pattern::staticText, 160, 120, 10);
-    manager.reset();
-    EXPECT_FALSE(QFileInfo::exists(unfinishedPath(path)));
-    const auto facts = probeMovie(path);
-    ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->frames, 10);
-}
-
 // Free names and the unfinished name are FilesAreOwnerOnlyAndNeverReplaceAnother's.
 TEST(RecordingLocationTest, NamesCarryTheTimeAndTheFolderIsNeverShared) {
     QTemporaryDir dir;
@@ -192,3 +220,5 @@ TEST(RecordingLocationTest, NamesCarryTheTimeAndTheFolderIsNeverShared) {
     ::setenv("HOME", home.constData(), 1);
     EXPECT_EQ(folder, dir.path());
 }
+
+#include "RecordingManagerTest.moc"
