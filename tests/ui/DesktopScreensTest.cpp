@@ -1,10 +1,11 @@
 // The desktop screens on a private Xvfb through the xcb platform: real
 // widgets over real state objects, driven by clicks.
 
+#include "../app/AppTestSupport.h"
 #include "app/AppSettings.h"
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
-#include "../app/AppTestSupport.h"
+#include "ui/common/ChatPanel.h"
 #include "ui/host/HostView.h"
 #include "ui/permissions/PermissionManager.h"
 #include "ui/window/MainWindow.h"
@@ -53,8 +54,10 @@ protected:
     void SetUp() override { settings.setRelayServer({}, {}); }
 
     PermissionManager::Probes probes() {
-        return {[this] { return ++probe.checks, probe.screen; }, [this] { return probe.input; },
-                {}, {}};
+        return {[this] { return ++probe.checks, probe.screen; },
+                [this] { return probe.input; },
+                {},
+                {}};
     }
     std::unique_ptr<MainWindow> openWindow() {
         auto window = std::make_unique<MainWindow>(state, settings, permissions, commands,
@@ -123,14 +126,6 @@ TEST_F(DesktopScreens, FirstAppearanceGivesAPasswordOnceAndAFixedOneWins) {
 
 TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     auto window = openWindow();
-    // Start flips before the session says anything, and asks the coordinator.
-    find(*window, "Start delen")->click();
-    EXPECT_TRUE(state.isSharing());
-    ASSERT_NE(find(*window, "Stop delen"), nullptr);
-    find(*window, "Stop delen")->click();
-    EXPECT_FALSE(state.isSharing());
-    EXPECT_EQ(posted, QStringList({"startHosting", "stopHosting"}));
-
     // Fixed credentials on keep the shown password; off clears them and
     // shows a new one at once.
     const QString password = state.localPassword();
@@ -162,9 +157,21 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     state.setStatus(Status::connected());
     EXPECT_TRUE(visible(*window, Status::connected().displayText()));
     EXPECT_TRUE(visible(*window, "23 ms"));
+
+    // The chat opens inside the tab; its cross closes it.
+    auto* chat = window->findChild<ChatPanelView*>();
+    ASSERT_TRUE(chat);
+    EXPECT_FALSE(chat->isVisible());
+    find(*window, "Chat")->click();
+    EXPECT_TRUE(chat->isVisible());
+    EXPECT_TRUE(chat->parentWidget()->rect().contains(chat->geometry()));
+    chat->findChild<QAbstractButton*>("closeChat")->click();
+    EXPECT_FALSE(state.showChat());
+    EXPECT_FALSE(chat->isVisible());
 }
 
-TEST_F(DesktopScreens, ViewingTakesMostOfTheScreenAndAnEndedSessionAlertsAndReturnsToTheStartingSize) {
+TEST_F(DesktopScreens,
+       ViewingTakesMostOfTheScreenAndAnEndedSessionAlertsAndReturnsToTheStartingSize) {
     auto window = openWindow();
     auto* remote = new QLabel("remote");
     window->setRemoteScreen(remote);
@@ -239,8 +246,10 @@ TEST_F(DesktopScreens, PermissionPollRunsOnceLogsEachCheckAndStopsWhenGranted) {
 }
 
 TEST_F(DesktopScreens, ADesktopThatCannotShareSaysSoWithoutPolling) {
-    PermissionManager wayland({[] { return true; }, [] { return true; },
-                               [] { return std::optional<QString>("Kan niet op Wayland."); }, {}});
+    PermissionManager wayland({[] { return true; },
+                               [] { return true; },
+                               [] { return std::optional<QString>("Kan niet op Wayland."); },
+                               {}});
     HostView view(state, settings, wayland, commands);
     view.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));

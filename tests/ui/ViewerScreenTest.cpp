@@ -1,18 +1,26 @@
 // The Viewer's screen on a private Xvfb with the real display widget and
 // bridge: tools holding the pointer back, files dropped as Qt delivers them,
-// the toolbar's commands, the chat button and the transfer capsule.
+// the toolbar's commands, the transfer capsule, the chat panel (what is sent
+// and what stays typed, the side of each bubble on the Host and on the
+// Viewer, following the newest message) and the Host's system information.
+
+#include "ui/viewer/ViewerScreen.h"
 
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
 #include "support/WaitUntil.h"
+#include "ui/common/ChatPanel.h"
 #include "ui/viewer/DisplayViewFactory.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
-#include "ui/viewer/ViewerScreen.h"
+#include "ui/viewer/SystemInfoView.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -60,6 +68,25 @@ protected:
             if (action->text().startsWith(text))
                 return action->trigger();
         ADD_FAILURE() << "no menu entry " << text.toStdString();
+    }
+    // Opened from the toolbar.
+    ChatPanelView& chatPanel() {
+        if (!state.showChat())
+            tool("Chat")->click();
+        return static_cast<ChatPanelView&>(*screen->chatPanel());
+    }
+    // Each bubble's side in the list: R(ight), L(eft) or ? when neither
+    // edge keeps its place with the gap of 40 on the other side.
+    QString sides() {
+        QApplication::processEvents();
+        const QWidget* list = chatPanel().findChild<QWidget*>("chatList");
+        QString result;
+        for (QWidget* bubble : chatPanel().findChildren<QWidget*>("chatBubble")) {
+            const int left = bubble->mapTo(list, QPoint(0, 0)).x();
+            const int right = list->width() - left - bubble->width();
+            result += left <= 10 && right >= 50 ? 'L' : right <= 10 && left >= 50 ? 'R' : '?';
+        }
+        return result;
     }
 
     ConnectionState state;
@@ -129,6 +156,7 @@ TEST_F(ViewerScreenTest, ChatAndTransfersShowOverThePicture) {
     EXPECT_TRUE(state.showChat());
     EXPECT_EQ(state.unreadChatCount(), 0);
     EXPECT_TRUE(screen->chatPanel()->isVisible());
+    EXPECT_EQ(screen->focusWidget(), chatPanel().input());
     tool("Chat")->click();
     EXPECT_FALSE(screen->chatPanel()->isVisible());
 
@@ -139,16 +167,111 @@ TEST_F(ViewerScreenTest, ChatAndTransfersShowOverThePicture) {
     QStringList texts;
     for (auto* label : screen->transferCapsule()->findChildren<QLabel*>())
         texts.append(label->text());
-    EXPECT_TRUE(texts.contains("rapport.pdf") && texts.contains("42%")) << texts.join('|').toStdString();
+    EXPECT_TRUE(texts.contains("rapport.pdf") && texts.contains("42%"))
+        << texts.join('|').toStdString();
     // A notice (a second file refused) shows for a moment, then the progress again.
     state.setFileTransferNotice(QStringLiteral("Er loopt al een bestandsoverdracht."));
     auto* bar = screen->transferCapsule()->findChild<QProgressBar*>();
     EXPECT_TRUE(screen->transferCapsule()->isVisible());
     EXPECT_FALSE(bar->isVisible());
-    EXPECT_TRUE(velmarin::testing::waitUntil([&] { return bar->isVisible(); },
-                                             std::chrono::seconds(8)));
+    EXPECT_TRUE(
+        velmarin::testing::waitUntil([&] { return bar->isVisible(); }, std::chrono::seconds(8)));
     state.setFileTransferProgress(std::nullopt);
     EXPECT_FALSE(screen->transferCapsule()->isVisible());
+}
+
+TEST_F(ViewerScreenTest, TheChatSendsTheTrimmedTextAndLeavesBlankInputAsTyped) {
+    ChatPanelView& panel = chatPanel();
+    QLineEdit* input = panel.input();
+    EXPECT_FALSE(panel.sendButton()->isEnabled());
+    QTest::keyClicks(input, QStringLiteral("   "));
+    ASSERT_TRUE(panel.sendButton()->isEnabled());
+    QTest::mouseClick(panel.sendButton(), Qt::LeftButton);
+    QTest::keyClick(input, Qt::Key_Return);
+    EXPECT_TRUE(posted.isEmpty());
+    EXPECT_EQ(input->text(), QStringLiteral("   "));
+
+    QTest::keyClicks(input, QStringLiteral("hallo daar  "));
+    QTest::keyClick(input, Qt::Key_Return);
+    QTest::keyClicks(input, QStringLiteral(" tot zo"));
+    QTest::mouseClick(panel.sendButton(), Qt::LeftButton);
+    ASSERT_EQ(posted.size(), 2);
+    EXPECT_EQ(posted[0][0].toString(), Command::sendChat);
+    EXPECT_EQ(posted[0][1].toMap().value("text").toString(), QStringLiteral("hallo daar"));
+    EXPECT_EQ(posted[1][1].toMap().value("text").toString(), QStringLiteral("tot zo"));
+    EXPECT_TRUE(input->text().isEmpty());
+    EXPECT_FALSE(panel.sendButton()->isEnabled());
+}
+
+TEST_F(ViewerScreenTest, OwnChatMessagesGoRightAndEqualTimeStampsAllShow) {
+    const std::uint64_t at = 1'800'000'000'000;
+    state.setIsSharing(true);
+    // A link longer than a line wraps inside its bubble as well.
+    const std::string link = "https://velmarin.app/hulp/" + std::string(90, 'x');
+    state.setChatMessages(
+        {{"viewer", "hoi", at}, {"host", "hallo", at}, {"host", "hallo", at}, {"host", link, at}});
+    EXPECT_EQ(sides(), QStringLiteral("LRRR"));
+    // … all of it: its lines (10 and 6 padding) hold the text's whole length.
+    const QWidget* wrapped = chatPanel().findChildren<QWidget*>("chatBubble").back();
+    const QFontMetrics metrics(wrapped->font());
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return (wrapped->width() - 20) * ((wrapped->height() - 12) / metrics.height()) >=
+               metrics.horizontalAdvance(QString::fromStdString(link));
+    }));
+    state.setIsSharing(false);
+    EXPECT_EQ(sides(), QStringLiteral("RLLL"));
+
+    // A long conversation scrolls to its newest message.
+    QScrollBar* bar = chatPanel().findChild<QScrollArea*>()->verticalScrollBar();
+    auto messages = state.chatMessages();
+    for (int i = 0; i < 20; ++i)
+        messages.append({"host", "bericht " + std::to_string(i), at + i});
+    state.setChatMessages(messages);
+    EXPECT_TRUE(
+        QTest::qWaitFor([bar] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+    const auto bubbles = chatPanel().findChildren<QWidget*>("chatBubble");
+    ASSERT_EQ(bubbles.size(), 24);
+    EXPECT_EQ(bubbles.back()->accessibleName(), QStringLiteral("bericht 19"));
+}
+
+// A share of nothing and 1u 0m are TheSystemInformationFollowsEachReport's.
+TEST(SystemInfoFormat, UptimeInTheTwoLargestUnitsAndRoundedPercentages) {
+    EXPECT_EQ(formatUptime(2 * 86400 + 5 * 3600 + 59 * 60), QStringLiteral("2d 5u"));
+    EXPECT_EQ(formatUptime(86400 + 3600 + 60), QStringLiteral("1d 1u"));
+    EXPECT_EQ(formatUptime(3 * 3600 + 12 * 60 + 59), QStringLiteral("3u 12m"));
+    EXPECT_EQ(formatUptime(45 * 60 + 30), QStringLiteral("45m"));
+    EXPECT_EQ(formatUptime(59), QStringLiteral("0m"));
+    EXPECT_EQ(formatUptime(-120), QStringLiteral("0m"));
+    EXPECT_EQ(formatPercent(36.5), QStringLiteral("37%"));
+    EXPECT_EQ(formatPercent(usageShare(2, 3)), QStringLiteral("67%"));
+}
+
+TEST_F(ViewerScreenTest, TheSystemInformationFollowsEachReportAndSaysWhenThereIsNone) {
+    tool("Systeeminformatie")->click();
+    QLabel* none = nullptr;
+    for (QLabel* label : screen->findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("Geen systeeminformatie ontvangen"))
+            none = label;
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->isVisible());
+
+    protocol::SystemInfoMessage info;
+    info.cpuUsagePercent = 36.6;
+    info.logicalProcessorCount = 8;
+    info.memoryUsedBytes = 5; // of nothing
+    info.diskUsedBytes = 1;
+    info.diskTotalBytes = 4;
+    info.uptimeSeconds = 3600;
+    state.setRemoteSystemInfo(info);
+    EXPECT_FALSE(none->isVisible());
+    QStringList values;
+    for (const char* row : {"Processor", "Logische cores", "Geheugen", "Schijf", "Uptime"})
+        for (QLabel* label : screen->findChildren<QLabel*>())
+            if (label->accessibleName() == row)
+                values << label->text();
+    EXPECT_EQ(values, QStringList({"37%", "8", "0%", "25%", "1u 0m"}));
+    state.setRemoteSystemInfo(std::nullopt);
+    EXPECT_TRUE(none->isVisible());
 }
 
 } // namespace
