@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -170,32 +169,14 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     EXPECT_FALSE(chat->isVisible());
 }
 
-TEST_F(DesktopScreens,
-       ViewingTakesMostOfTheScreenAndAnEndedSessionAlertsAndReturnsToTheStartingSize) {
+// The window's size while viewing and after is TwoDesktops'.
+TEST_F(DesktopScreens, AnEndedSessionAlertsWithItsMessage) {
     auto window = openWindow();
-    auto* remote = new QLabel("remote");
-    window->setRemoteScreen(remote);
-    find(*window, "Verbinden")->click();
-    window->resize(1400, 900);
-    bool viewerActive = false;
-    QObject::connect(window.get(), &MainWindow::viewerConnectedChanged,
-                     [&](bool connected) { viewerActive = connected; });
+    window->setRemoteScreen(new QLabel("remote"));
     state.setIsViewing(true);
     state.setStatus(Status::connected());
-    EXPECT_TRUE(viewerActive);
-    EXPECT_TRUE(remote->isVisible());
-    // Connected: 80 % of the screen, centred.
-    const QRect area = window->screen()->availableGeometry();
-    const QRect large = centredFrame(QSize(area.width() * 8 / 10, area.height() * 8 / 10), area);
-    EXPECT_TRUE(waitUntil([&] { return window->geometry() == large; }));
-
     state.setDisconnectMessage(QStringLiteral("De host heeft de verbinding verbroken."));
     state.setIsViewing(false);
-    EXPECT_FALSE(viewerActive);
-    EXPECT_FALSE(remote->isVisible());
-    EXPECT_TRUE(
-        waitUntil([&] { return window->geometry() == centredFrame(kMainWindowSize, area); }));
-
     ASSERT_TRUE(waitUntil([&] { return window->alert() && window->alert()->isVisible(); }));
     EXPECT_EQ(window->alert()->informativeText(), "De host heeft de verbinding verbroken.");
     QTest::keyClick(window->alert(), Qt::Key_Return);

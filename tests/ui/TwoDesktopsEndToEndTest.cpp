@@ -47,6 +47,10 @@ constexpr int kScreenHeight = 800;
 constexpr QRect kClientWindow{880, 100, 360, 600};
 constexpr std::uint32_t kMagenta = 0xff00ff;
 
+std::string xy(QPoint at) {
+    return std::to_string(at.x()) + " " + std::to_string(at.y());
+}
+
 bool near(QRgb pixel, QRgb wanted, int tolerance) {
     return std::abs(qRed(pixel) - qRed(wanted)) <= tolerance &&
            std::abs(qGreen(pixel) - qGreen(wanted)) <= tolerance &&
@@ -62,9 +66,10 @@ protected:
         return {frame.x() + host.x() * frame.width() / kScreenWidth,
                 frame.y() + host.y() * frame.height() / kScreenHeight};
     }
+    // Centred at 80 % of the screen, and showing the Host's screen.
     bool viewing() const {
-        const QRect frame = viewer->windowFrame();
-        if (frame.width() != kScreenWidth * 8 / 10)
+        if (viewer->windowFrame() != QRect(kScreenWidth / 10, kScreenHeight / 10,
+                                           kScreenWidth * 8 / 10, kScreenHeight * 8 / 10))
             return false;
         // Its lower left corner: the chat panel may cover the rest.
         const QPoint at = onViewer(kClientWindow.bottomLeft() + QPoint(20, -20));
@@ -73,10 +78,20 @@ protected:
     bool onViewerDisplay(const std::string& xdotool) const {
         return viewerX.run("xdotool " + xdotool) == 0;
     }
+    bool clickOnViewer(QPoint at) const {
+        return onViewerDisplay("mousemove " + xy(at) + " click 1");
+    }
     bool toolbar(int offset) const {
         const QRect frame = viewer->windowFrame();
-        return onViewerDisplay("mousemove " + std::to_string(frame.center().x() + offset) + " " +
-                               std::to_string(frame.y() + kToolbarY) + " click 1");
+        return clickOnViewer({frame.center().x() + offset, frame.y() + kToolbarY});
+    }
+    // Presses at `from`, moves to `to` in `steps` with `pause` seconds
+    // between them, and lets go.
+    bool dragOnViewer(QPoint from, QPoint to, int steps, const std::string& pause) const {
+        std::string moves = "mousemove " + xy(from) + " mousedown 1";
+        for (int step = 1; step <= steps; ++step)
+            moves += " sleep " + pause + " mousemove " + xy(from + (to - from) * step / steps);
+        return onViewerDisplay(moves + " sleep 0.3 mouseup 1");
     }
     std::string failure() const {
         return "\n--- host ---\n" + host->transcript().toStdString() +
@@ -116,14 +131,12 @@ TEST_F(TwoDesktops, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThroughAS
     // The Viewer types both into its form and connects with Enter.
     ASSERT_TRUE(viewer->click(kConnectingTab) && viewer->click(kPartnerID) && viewer->type(id));
     ASSERT_TRUE(viewer->click(kPassword) && viewer->type(password) && viewer->key("Return"));
-    ASSERT_TRUE(waitUntil([&] { return viewing(); }, 30s)) << "the Host's screen never showed"
-                                                           << failure();
+    ASSERT_TRUE(waitUntil([&] { return viewing(); }, 30s))
+        << "the Host's screen never showed" << failure();
 
     // A click on the Host's window as the Viewer shows it lands there.
     const QPoint target{1000, 300};
-    const QPoint at = onViewer(target);
-    ASSERT_TRUE(onViewerDisplay("mousemove " + std::to_string(at.x()) + " " +
-                                std::to_string(at.y()) + " click 1"));
+    ASSERT_TRUE(clickOnViewer(onViewer(target)));
     const auto& events = client.waitForEvents(2, 10s);
     ASSERT_GE(events.size(), 1u) << failure();
     EXPECT_EQ(events.front().kind, ReceivedEvent::Kind::buttonPress);
@@ -132,13 +145,7 @@ TEST_F(TwoDesktops, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThroughAS
 
     // A pen stroke drawn on the Viewer shows over the Host's screen.
     ASSERT_TRUE(toolbar(kPenButton));
-    const QPoint from = onViewer({920, 200}), to = onViewer({1180, 200});
-    std::string stroke = "mousemove " + std::to_string(from.x()) + " " +
-                         std::to_string(from.y()) + " mousedown 1";
-    for (int step = 1; step <= 10; ++step)
-        stroke += " sleep 0.03 mousemove " + std::to_string(from.x() + (to.x() - from.x()) * step / 10) +
-                  " " + std::to_string(from.y());
-    ASSERT_TRUE(onViewerDisplay(stroke + " mouseup 1"));
+    ASSERT_TRUE(dragOnViewer(onViewer({920, 200}), onViewer({1180, 200}), 10, "0.03"));
     const auto redOnHost = [&] {
         const QImage row = screenImage(hostX, QRect(900, 195, 300, 11));
         int red = 0;
@@ -169,12 +176,7 @@ TEST_F(TwoDesktops, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThroughAS
     ASSERT_TRUE(source.waitForReadyRead(10'000)) << "no drag source";
     ASSERT_TRUE(viewerX.run("timeout 10 xdotool search --sync --onlyvisible --name '^Sleepbron$' "
                             ">/dev/null") == 0);
-    const QPoint drop = onViewer({640, 400});
-    std::string drag = "mousemove 1220 750 mousedown 1";
-    for (int step = 1; step <= 8; ++step)
-        drag += " sleep 0.1 mousemove " + std::to_string(1220 + (drop.x() - 1220) * step / 8) + " " +
-                std::to_string(750 + (drop.y() - 750) * step / 8);
-    ASSERT_TRUE(onViewerDisplay(drag + " sleep 0.3 mouseup 1"));
+    ASSERT_TRUE(dragOnViewer({1220, 750}, onViewer({640, 400}), 8, "0.1"));
     const QString received = host->downloads() + "/notities.txt";
     EXPECT_TRUE(waitUntil([&] { return QFile::exists(received); }, 15s))
         << "nothing arrived; drag source: " << source.readAll().toStdString() << failure();
@@ -184,9 +186,10 @@ TEST_F(TwoDesktops, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThroughAS
     source.kill();
     source.waitForFinished();
 
-    // Disconnect from the toolbar; the window returns to its own size.
+    // Disconnect from the toolbar; the window returns to its own size, centred.
     ASSERT_TRUE(toolbar(kDisconnectButton));
-    ASSERT_TRUE(waitUntil([&] { return viewer->windowFrame().width() == 820; }, 10s)) << failure();
+    ASSERT_TRUE(waitUntil([&] { return viewer->windowFrame() == QRect(230, 125, 820, 550); }, 10s))
+        << failure();
 
     // A device saved from the devices tab connects with one click.
     // Each click's result (a form, a row) appears before the next step.
@@ -199,8 +202,8 @@ TEST_F(TwoDesktops, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThroughAS
                 viewer->type("Kantoor") && click(kDeviceID) && viewer->type(id) &&
                 click(kDevicePassword) && viewer->type(password) && click(kSaveDevice));
     ASSERT_TRUE(click(kConnectFirstDevice));
-    EXPECT_TRUE(waitUntil([&] { return viewing(); }, 30s)) << "the saved device did not connect"
-                                                           << failure();
+    EXPECT_TRUE(waitUntil([&] { return viewing(); }, 30s))
+        << "the saved device did not connect" << failure();
 }
 
 } // namespace
