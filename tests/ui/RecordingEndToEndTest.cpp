@@ -59,8 +59,7 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
 
     const auto facts = probeMovie(file);
     ASSERT_TRUE(facts) << out.toStdString();
-    EXPECT_EQ(facts->width, 1280);
-    EXPECT_EQ(facts->height, 800);
+    EXPECT_EQ(facts->size, QSize(1280, 800));
     // About three seconds of a moving screen, every picture decodable.
     EXPECT_GE(facts->frames, 20) << out.toStdString();
     EXPECT_GT(facts->duration, 1.5);
@@ -68,9 +67,7 @@ TEST(RecordingEndToEnd, TheRecordingShowsTheHostsScreen) {
 
     const QByteArray luma = lumaOfFrame(file, 0);
     ASSERT_EQ(luma.size(), 1280 * 800);
-    const auto at = [&](int px, int py) {
-        return static_cast<unsigned char>(luma[py * 1280 + px]);
-    };
+    const auto at = [&](int x, int y) { return static_cast<unsigned char>(luma[y * 1280 + x]); };
     // Red and blue have distinct luma (about 76 and 29).
     EXPECT_NEAR(at(100, 100), 76, 15);
     EXPECT_NEAR(at(640, 200), 76, 15);

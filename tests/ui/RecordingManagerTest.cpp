@@ -153,8 +153,7 @@ TEST_F(RecordingManagerTest, OddAndChangingSizesFitTheTrackAndDestroyingTheManag
 
     const auto facts = probeMovie(path);
     ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->width, 320);
-    EXPECT_EQ(facts->height, 240);
+    EXPECT_EQ(facts->size, QSize(320, 240));
     EXPECT_EQ(facts->frames, 60);
     // 640 × 360 fits as 320 × 180 with 30-pixel bars above and below.
     const QByteArray luma = lumaOfFrame(path, 50);
