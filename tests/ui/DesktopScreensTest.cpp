@@ -169,7 +169,7 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     EXPECT_FALSE(chat->isVisible());
 }
 
-// The window's size while viewing and after is TwoDesktops'.
+// The window's size while viewing and after is DesktopEndToEnd's.
 TEST_F(DesktopScreens, AnEndedSessionAlertsWithItsMessage) {
     auto window = openWindow();
     window->setRemoteScreen(new QLabel("remote"));
