@@ -252,6 +252,17 @@ TEST_F(DesktopEndToEnd,
     const QString id = headless.readUntil(QStringLiteral("ID: "));
     ASSERT_FALSE(id.isEmpty()) << headless.transcript().toStdString();
 
+    // A recording into a missing folder is refused before connecting.
+    const auto missing =
+        runVelmarin(headless.environment(),
+                    {"view", id, password, "--record", viewerDir.filePath("weg/sessie.mp4")});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(
+        missing.err.startsWith("De map voor de opname bestaat niet: " + viewerDir.filePath("weg")));
+    const auto bare = runVelmarin(headless.environment(), {"view", id, password, "--record"});
+    EXPECT_EQ(bare.exitCode, 2);
+    EXPECT_TRUE(bare.err.startsWith("--record verwacht een bestandsnaam."));
+
     const QString file = viewerDir.filePath("sessie.mp4");
     VelmarinRun recording;
     {
@@ -375,19 +386,4 @@ TEST_F(DesktopEndToEnd,
         },
         10s));
     EXPECT_EQ(desktop.process().state(), QProcess::Running);
-}
-
-TEST(RecordingEndToEnd, ARecordingIntoAMissingFolderIsRefusedBeforeConnecting) {
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
-    QTemporaryDir dir;
-    const auto environment = QProcessEnvironment::systemEnvironment();
-    const auto missing = runVelmarin(environment, {"view", "123-456-789", "geheim", "--record",
-                                                   dir.filePath("bestaat-niet/sessie.mp4")});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_TRUE(missing.err.startsWith("De map voor de opname bestaat niet: " +
-                                       dir.filePath("bestaat-niet")));
-    const auto bare = runVelmarin(environment, {"view", "123-456-789", "geheim", "--record"});
-    EXPECT_EQ(bare.exitCode, 2);
-    EXPECT_TRUE(bare.err.startsWith("--record verwacht een bestandsnaam."));
 }

@@ -52,12 +52,6 @@ class DesktopScreens : public ::testing::Test {
 protected:
     void SetUp() override { settings.setRelayServer({}, {}); }
 
-    PermissionManager::Probes probes() {
-        return {[this] { return ++probe.checks, probe.screen; },
-                [this] { return probe.input; },
-                {},
-                {}};
-    }
     std::unique_ptr<MainWindow> openWindow() {
         auto window = std::make_unique<MainWindow>(state, settings, permissions, commands,
                                                    BuildInfo{"0.1.0", "abc123"});
@@ -71,7 +65,8 @@ protected:
     ConnectionState state;
     CommandBus commands;
     Probe probe;
-    PermissionManager permissions{probes()};
+    PermissionManager permissions{PermissionManager::Probes{
+        [this] { return ++probe.checks, probe.screen; }, [this] { return probe.input; }, {}, {}}};
     QStringList posted;
     QMetaObject::Connection recorder = QObject::connect(
         &commands, &CommandBus::posted, [this](const QString& name) { posted << name; });

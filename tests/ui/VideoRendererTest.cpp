@@ -34,9 +34,7 @@ TEST(VideoRendererTest, ReportsFramesPerSecondWhenAWindowOfOneSecondCloses) {
         now += 500ms;
         renderer.render(smallPicture());
     }
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_DOUBLE_EQ(reports[0], 2.0);
-    EXPECT_DOUBLE_EQ(reports[1], 2.0);
+    EXPECT_EQ(reports, (std::vector<double>{2.0, 2.0}));
 
     // 44 pictures inside the first second of a window, then one at 1.5 s.
     reports.clear();
@@ -48,8 +46,7 @@ TEST(VideoRendererTest, ReportsFramesPerSecondWhenAWindowOfOneSecondCloses) {
     EXPECT_TRUE(reports.empty());
     now = windowStart + 1500ms;
     renderer.render(smallPicture());
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_DOUBLE_EQ(reports[0], 30.0);
+    EXPECT_EQ(reports, std::vector<double>{30.0});
     EXPECT_EQ(renderer.frameCount(), 49u);
 }
 
