@@ -85,6 +85,22 @@ double shareIn(const XvfbProcess& x, const QRect& area, QRgb rgb) {
     return double(matching) / (screen.width() * screen.height());
 }
 
+// Clicks "Start delen", then the copy button: the ID the window registered
+// and the password it put on the clipboard, other than `previous` (empty
+// when either did not come).
+std::pair<QString, QString> startSharing(DesktopProcess& desktop, const QString& previous = {}) {
+    QString id, password;
+    if (desktop.click(kShareButton) && !(id = desktop.readAfter("Registered with ID ")).isEmpty() &&
+        desktop.click(kCopyButton))
+        waitUntil(
+            [&] {
+                password = clipboardText(desktop.environment());
+                return !password.isEmpty() && password != previous;
+            },
+            10s);
+    return {id, password != previous ? password : QString()};
+}
+
 class DesktopEndToEnd : public ::testing::Test {
 protected:
     // Where the Host's pixel shows in the Viewer's window while viewing
@@ -148,13 +164,8 @@ TEST_F(DesktopEndToEnd, AViewerConnectsFromItsFormOperatesTheHostAndReturnsThrou
     // stays reachable for saved devices) from its window; its password
     // comes off the clipboard.
     ASSERT_TRUE(host->click(kFixedCredentials) && host->click(kAutomaticStart));
-    ASSERT_TRUE(host->click(kShareButton));
-    const QString id = host->readAfter("Registered with ID ");
-    ASSERT_FALSE(id.isEmpty()) << failure();
-    ASSERT_TRUE(host->click(kCopyButton));
-    QString password;
-    waitUntil([&] { return !(password = clipboardText(host->environment())).isEmpty(); }, 10s);
-    ASSERT_FALSE(password.isEmpty());
+    const auto [id, password] = startSharing(*host);
+    ASSERT_FALSE(id.isEmpty() || password.isEmpty()) << failure();
 
     // The Viewer types both into its form and connects with Enter.
     ASSERT_TRUE(viewer->click(kConnectingTab) && viewer->click(kPartnerID) && viewer->type(id));
@@ -335,14 +346,8 @@ TEST_F(DesktopEndToEnd,
     DesktopProcess desktop(viewerX, relay, hostDir.filePath("desktop"));
     ASSERT_TRUE(desktop.waitForWindow()) << "no window; " << desktop.transcript().toStdString();
 
-    ASSERT_TRUE(desktop.click(kShareButton));
-    const QString shared = desktop.readAfter("Registered with ID ");
-    ASSERT_FALSE(shared.isEmpty()) << "the window did not start sharing\n"
-                                   << desktop.transcript().toStdString();
-    ASSERT_TRUE(desktop.click(kCopyButton));
-    QString copied;
-    waitUntil([&] { return !(copied = clipboardText(desktop.environment())).isEmpty(); }, 10s);
-    ASSERT_FALSE(copied.isEmpty()) << "nothing on the clipboard";
+    const auto [shared, copied] = startSharing(desktop);
+    ASSERT_FALSE(shared.isEmpty() || copied.isEmpty()) << desktop.transcript().toStdString();
 
     // Longer than the test waits for it: only the Host's stop ends it early.
     QProcess view;
@@ -369,21 +374,13 @@ TEST_F(DesktopEndToEnd,
     EXPECT_TRUE(out.contains("Status: Niet verbonden\n")) << out.toStdString();
 
     // The ID is given up: the same credentials no longer reach anyone.
-    const auto again =
+    const auto unreachable =
         runVelmarin(desktop.environment(), {"view", shared, copied, "--seconds", "10"});
-    EXPECT_EQ(again.exitCode, 1);
-    EXPECT_FALSE(again.out.contains("Status: Verbonden"));
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_FALSE(unreachable.out.contains("Status: Verbonden"));
 
     // The button is "Start delen" again and shares anew, with a new password.
-    ASSERT_TRUE(desktop.click(kShareButton));
-    EXPECT_FALSE(desktop.readAfter("Registered with ID ").isEmpty())
-        << desktop.transcript().toStdString();
-    ASSERT_TRUE(desktop.click(kCopyButton));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const QString now = clipboardText(desktop.environment());
-            return !now.isEmpty() && now != copied;
-        },
-        10s));
+    const auto [sharedAgain, renewed] = startSharing(desktop, copied);
+    EXPECT_FALSE(sharedAgain.isEmpty() || renewed.isEmpty()) << desktop.transcript().toStdString();
     EXPECT_EQ(desktop.process().state(), QProcess::Running);
 }
