@@ -1,7 +1,6 @@
-// Annotations on a private Xvfb: the Viewer's canvas over a display widget,
-// and a Viewer coordinator drawing through the real relay on a Host
-// coordinator whose overlay covers the captured monitor, lets clicks
-// through and stays out of the video the Host sends.
+// Annotations on a private Xvfb: a Viewer coordinator drawing through the
+// real relay on a Host coordinator whose overlay covers the captured
+// monitor, lets clicks through and stays out of the video the Host sends.
 
 #include "app/AppCoordinator.h"
 #include "capture/CapturedArea.h"
@@ -12,13 +11,9 @@
 #include "support/relay/RelayProcess.h"
 #include "support/x11/XTestClient.h"
 #include "ui/host/AnnotationOverlayWindow.h"
-#include "ui/viewer/AnnotationCanvas.h"
-#include "ui/viewer/DisplayViewFactory.h"
-#include "ui/viewer/RemoteDisplayBridge.h"
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -89,46 +84,6 @@ private:
 };
 
 } // namespace
-
-// The tool holding the pointer back is ViewerScreenTest's (over the same display).
-TEST(AnnotationCanvas, StrokesAndTheSpotlightLandWhereDrawn) {
-    ::setenv("VELMARIN_DISPLAY", "software", 1);
-    ui::RemoteDisplayBridge bridge;
-    const std::unique_ptr<QWidget> display = ui::makeRemoteDisplayView(bridge);
-    // A window much wider than the Host's 16:10 screen: bars left and right.
-    display->resize(900, 300);
-    display->show();
-    collab::AnnotationStore store;
-    std::vector<protocol::DrawMessage> sent;
-    store.onSend = [&](const protocol::DrawMessage& m) { sent.push_back(m); };
-    ui::AnnotationCanvas canvas(
-        store, [] { return QSizeF(1280, 800); }, display.get());
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(display.get()));
-    EXPECT_EQ(canvas.pictureRect(), QRectF(210, 0, 480, 300));
-
-    canvas.setTool(collab::AnnotationTool::pen);
-    // The picture's corners, and a drag on into the bar on the left.
-    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(210, 0));
-    QTest::mouseMove(&canvas, QPoint(689, 299));
-    QTest::mouseMove(&canvas, QPoint(100, 150));
-    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(100, 150));
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0].points[0], (protocol::DrawPoint{0, 0}));
-    EXPECT_NEAR(sent[1].points[0].x, 1.0, 1.0 / 480);
-    EXPECT_NEAR(sent[1].points[0].y, 1.0, 1.0 / 300);
-    EXPECT_EQ(sent[2].points[0], (protocol::DrawPoint{0, 0.5}));
-    EXPECT_TRUE(sent[3].ended);
-
-    // A spotlight, then the tool cleared: the spotlight ends, clicks go through.
-    canvas.setTool(collab::AnnotationTool::spotlight);
-    QTest::mouseMove(&canvas, QPoint(450, 150));
-    ASSERT_TRUE(store.spotlightPoint());
-    EXPECT_NEAR(store.spotlightPoint()->x, 0.5, 1e-9);
-    savePicture(display->grab().toImage(), "viewer-canvas.png");
-    canvas.setTool(std::nullopt);
-    EXPECT_FALSE(store.spotlightPoint());
-    EXPECT_TRUE(canvas.testAttribute(Qt::WA_TransparentForMouseEvents));
-}
 
 TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) {
     // Two monitors side by side, a window under both that records clicks.

@@ -1,17 +1,23 @@
-// The Viewer's screen on a private Xvfb with the real display widget and
-// bridge: tools holding the pointer back, files dropped as Qt delivers them,
-// the toolbar's commands, the transfer capsule, the chat panel (what is sent
-// and what stays typed, the side of each bubble on the Host and on the
-// Viewer, following the newest message) and the Host's system information.
+// The Viewer's screen on a private Xvfb: both display widgets (pictures
+// letterboxed, input and dropped files through the bridge), the annotation
+// canvas over one, and the whole screen: tools holding the pointer back,
+// files dropped as Qt delivers them, the toolbar's commands, the transfer
+// capsule, the chat panel (what is sent and what stays typed, the side of
+// each bubble on the Host and on the Viewer, following the newest message)
+// and the Host's system information.
 
 #include "ui/viewer/ViewerScreen.h"
 
+#include "TestPictures.h"
 #include "app/CommandBus.h"
 #include "app/ConnectionState.h"
 #include "support/WaitUntil.h"
 #include "ui/common/ChatPanel.h"
+#include "ui/viewer/AnnotationCanvas.h"
 #include "ui/viewer/DisplayViewFactory.h"
+#include "ui/viewer/GLDisplayWidget.h"
 #include "ui/viewer/RemoteDisplayBridge.h"
+#include "ui/viewer/SoftwareDisplayWidget.h"
 #include "ui/viewer/SystemInfoView.h"
 
 #include <QLabel>
@@ -27,8 +33,159 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <memory>
+
 namespace velmarin::ui {
 namespace {
+
+enum class Kind { openGL, software };
+
+std::unique_ptr<QWidget> makeView(Kind kind, RemoteDisplayBridge& bridge) {
+    if (kind == Kind::openGL)
+        return std::make_unique<GLDisplayWidget>(bridge);
+    return std::make_unique<SoftwareDisplayWidget>(bridge);
+}
+
+QImage readBack(Kind kind, QWidget& widget) {
+    QApplication::processEvents();
+    if (kind == Kind::openGL)
+        return static_cast<GLDisplayWidget&>(widget).grabFramebuffer();
+    return widget.grab().toImage();
+}
+
+bool isBlack(QColor c) {
+    return c.red() < 16 && c.green() < 16 && c.blue() < 16;
+}
+bool isRed(QColor c) {
+    return c.red() > 200 && c.green() < 60 && c.blue() < 60;
+}
+bool isBlue(QColor c) {
+    return c.blue() > 200 && c.red() < 60 && c.green() < 60;
+}
+
+class DisplayWidgetTest : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Kind::openGL && !openGLAvailable())
+            GTEST_SKIP() << "no OpenGL on this X server (install libgl1-mesa-dri)";
+    }
+};
+
+TEST_P(DisplayWidgetTest, AKnownPictureAppearsLetterboxedOnBlack) {
+    RemoteDisplayBridge bridge;
+    auto view = makeView(GetParam(), bridge);
+    view->resize(400, 400);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+
+    // 16:9, red above blue: fits as 400 × 225 from y = 87.
+    for (const AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12}) {
+        bridge.displayFrame(
+            fixtures::twoColourPicture(640, 360, fixtures::kRed, fixtures::kBlue, format));
+        const QImage image = readBack(GetParam(), *view);
+        ASSERT_EQ(image.size(), QSize(400, 400) * view->devicePixelRatioF());
+        EXPECT_TRUE(isBlack(image.pixelColor(200, 40))) << "bar above";
+        EXPECT_TRUE(isBlack(image.pixelColor(200, 360))) << "bar below";
+        EXPECT_TRUE(isRed(image.pixelColor(200, 130))) << "upper half, format " << format;
+        EXPECT_TRUE(isBlue(image.pixelColor(200, 270))) << "lower half, format " << format;
+        EXPECT_TRUE(isRed(image.pixelColor(2, 100))) << "picture spans the full width";
+    }
+
+    // A tall picture gets bars left and right instead.
+    bridge.displayFrame(fixtures::twoColourPicture(200, 400, fixtures::kBlue, fixtures::kBlue));
+    const QImage tall = readBack(GetParam(), *view);
+    EXPECT_TRUE(isBlack(tall.pixelColor(20, 200)));
+    EXPECT_TRUE(isBlue(tall.pixelColor(200, 200)));
+
+    // The end of the session leaves the view black.
+    bridge.reset();
+    EXPECT_TRUE(isBlack(readBack(GetParam(), *view).pixelColor(200, 200)));
+}
+
+TEST_P(DisplayWidgetTest, ForwardsMouseKeysAndDroppedFilesThroughTheBridge) {
+    RemoteDisplayBridge bridge;
+    auto view = makeView(GetParam(), bridge);
+    view->resize(320, 200);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+
+    std::vector<std::pair<QEvent::Type, QRectF>> mouse;
+    std::vector<int> keys;
+    QStringList dropped;
+    bridge.onMouseEvent = [&](const QInputEvent& event, const QRectF& bounds) {
+        mouse.emplace_back(event.type(), bounds);
+    };
+    bridge.onKeyEvent = [&](const QKeyEvent& event) { keys.push_back(event.key()); };
+    bridge.onFilesDropped = [&](const QStringList& paths) { dropped = paths; };
+
+    QTest::mouseClick(view.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
+    QTest::keyClick(view.get(), Qt::Key_Tab); // Tab goes to the Host, not to focus
+    ASSERT_EQ(mouse.size(), 2u);
+    EXPECT_EQ(mouse[0].first, QEvent::MouseButtonPress);
+    EXPECT_EQ(mouse[1].first, QEvent::MouseButtonRelease);
+    EXPECT_EQ(mouse[0].second, QRectF(0, 0, 320, 200));
+    EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Tab, Qt::Key_Tab}));
+
+    dynamic_cast<DisplayView&>(*view).captureSuspended = true;
+    QTest::mouseClick(view.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
+    QTest::keyClick(view.get(), Qt::Key_B);
+    EXPECT_EQ(mouse.size(), 2u) << "mouse forwarded while an annotation tool is active";
+    EXPECT_EQ(keys.size(), 4u);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile("/tmp/rapport.pdf"), QUrl("https://example.org/x")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &drop);
+    EXPECT_EQ(dropped, QStringList{"/tmp/rapport.pdf"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Views, DisplayWidgetTest, ::testing::Values(Kind::openGL, Kind::software),
+                         [](const auto& info) {
+                             return info.param == Kind::openGL ? "OpenGL" : "Software";
+                         });
+
+// The tool holding the pointer back is ViewerScreenTest's (over the same display).
+TEST(AnnotationCanvas, StrokesAndTheSpotlightLandWhereDrawn) {
+    ::setenv("VELMARIN_DISPLAY", "software", 1);
+    RemoteDisplayBridge bridge;
+    const std::unique_ptr<QWidget> display = makeRemoteDisplayView(bridge);
+    // A window much wider than the Host's 16:10 screen: bars left and right.
+    display->resize(900, 300);
+    display->show();
+    collab::AnnotationStore store;
+    std::vector<protocol::DrawMessage> sent;
+    store.onSend = [&](const protocol::DrawMessage& m) { sent.push_back(m); };
+    AnnotationCanvas canvas(
+        store, [] { return QSizeF(1280, 800); }, display.get());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(display.get()));
+    EXPECT_EQ(canvas.pictureRect(), QRectF(210, 0, 480, 300));
+
+    canvas.setTool(collab::AnnotationTool::pen);
+    // The picture's corners, and a drag on into the bar on the left.
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(210, 0));
+    QTest::mouseMove(&canvas, QPoint(689, 299));
+    QTest::mouseMove(&canvas, QPoint(100, 150));
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(100, 150));
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[0].points[0], (protocol::DrawPoint{0, 0}));
+    EXPECT_NEAR(sent[1].points[0].x, 1.0, 1.0 / 480);
+    EXPECT_NEAR(sent[1].points[0].y, 1.0, 1.0 / 300);
+    EXPECT_EQ(sent[2].points[0], (protocol::DrawPoint{0, 0.5}));
+    EXPECT_TRUE(sent[3].ended);
+
+    // A spotlight, then the tool cleared: the spotlight ends, clicks go through.
+    canvas.setTool(collab::AnnotationTool::spotlight);
+    QTest::mouseMove(&canvas, QPoint(450, 150));
+    ASSERT_TRUE(store.spotlightPoint());
+    EXPECT_NEAR(store.spotlightPoint()->x, 0.5, 1e-9);
+    canvas.setTool(std::nullopt);
+    EXPECT_FALSE(store.spotlightPoint());
+    EXPECT_TRUE(canvas.testAttribute(Qt::WA_TransparentForMouseEvents));
+}
 
 class ViewerScreenTest : public ::testing::Test {
 protected:
