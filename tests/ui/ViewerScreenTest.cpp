@@ -41,19 +41,6 @@ namespace {
 
 enum class Kind { openGL, software };
 
-std::unique_ptr<QWidget> makeView(Kind kind, RemoteDisplayBridge& bridge) {
-    if (kind == Kind::openGL)
-        return std::make_unique<GLDisplayWidget>(bridge);
-    return std::make_unique<SoftwareDisplayWidget>(bridge);
-}
-
-QImage readBack(Kind kind, QWidget& widget) {
-    QApplication::processEvents();
-    if (kind == Kind::openGL)
-        return static_cast<GLDisplayWidget&>(widget).grabFramebuffer();
-    return widget.grab().toImage();
-}
-
 bool isBlack(QColor c) {
     return c.red() < 16 && c.green() < 16 && c.blue() < 16;
 }
@@ -64,26 +51,37 @@ bool isBlue(QColor c) {
     return c.blue() > 200 && c.red() < 60 && c.green() < 60;
 }
 
+// One of the two display widgets, 400 × 400, shown.
 class DisplayWidgetTest : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
         if (GetParam() == Kind::openGL && !openGLAvailable())
             GTEST_SKIP() << "no OpenGL on this X server (install libgl1-mesa-dri)";
+        if (GetParam() == Kind::openGL)
+            view = std::make_unique<GLDisplayWidget>(bridge);
+        else
+            view = std::make_unique<SoftwareDisplayWidget>(bridge);
+        view->resize(400, 400);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
     }
+    QImage readBack() {
+        QApplication::processEvents();
+        if (GetParam() == Kind::openGL)
+            return static_cast<GLDisplayWidget&>(*view).grabFramebuffer();
+        return view->grab().toImage();
+    }
+
+    RemoteDisplayBridge bridge;
+    std::unique_ptr<QWidget> view;
 };
 
 TEST_P(DisplayWidgetTest, AKnownPictureAppearsLetterboxedOnBlack) {
-    RemoteDisplayBridge bridge;
-    auto view = makeView(GetParam(), bridge);
-    view->resize(400, 400);
-    view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-
     // 16:9, red above blue: fits as 400 × 225 from y = 87.
     for (const AVPixelFormat format : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12}) {
         bridge.displayFrame(
             fixtures::twoColourPicture(640, 360, fixtures::kRed, fixtures::kBlue, format));
-        const QImage image = readBack(GetParam(), *view);
+        const QImage image = readBack();
         ASSERT_EQ(image.size(), QSize(400, 400) * view->devicePixelRatioF());
         EXPECT_TRUE(isBlack(image.pixelColor(200, 40))) << "bar above";
         EXPECT_TRUE(isBlack(image.pixelColor(200, 360))) << "bar below";
@@ -94,22 +92,16 @@ TEST_P(DisplayWidgetTest, AKnownPictureAppearsLetterboxedOnBlack) {
 
     // A tall picture gets bars left and right instead.
     bridge.displayFrame(fixtures::twoColourPicture(200, 400, fixtures::kBlue, fixtures::kBlue));
-    const QImage tall = readBack(GetParam(), *view);
+    const QImage tall = readBack();
     EXPECT_TRUE(isBlack(tall.pixelColor(20, 200)));
     EXPECT_TRUE(isBlue(tall.pixelColor(200, 200)));
 
     // The end of the session leaves the view black.
     bridge.reset();
-    EXPECT_TRUE(isBlack(readBack(GetParam(), *view).pixelColor(200, 200)));
+    EXPECT_TRUE(isBlack(readBack().pixelColor(200, 200)));
 }
 
 TEST_P(DisplayWidgetTest, ForwardsMouseKeysAndDroppedFilesThroughTheBridge) {
-    RemoteDisplayBridge bridge;
-    auto view = makeView(GetParam(), bridge);
-    view->resize(320, 200);
-    view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
-
     std::vector<std::pair<QEvent::Type, QRectF>> mouse;
     std::vector<int> keys;
     QStringList dropped;
@@ -121,10 +113,10 @@ TEST_P(DisplayWidgetTest, ForwardsMouseKeysAndDroppedFilesThroughTheBridge) {
 
     QTest::mouseClick(view.get(), Qt::LeftButton, Qt::NoModifier, QPoint(50, 60));
     QTest::keyClick(view.get(), Qt::Key_Tab); // Tab goes to the Host, not to focus
-    ASSERT_EQ(mouse.size(), 2u);
-    EXPECT_EQ(mouse[0].first, QEvent::MouseButtonPress);
-    EXPECT_EQ(mouse[1].first, QEvent::MouseButtonRelease);
-    EXPECT_EQ(mouse[0].second, QRectF(0, 0, 320, 200));
+    const QRectF bounds(0, 0, 400, 400);
+    EXPECT_EQ(mouse,
+              (std::vector<std::pair<QEvent::Type, QRectF>>{{QEvent::MouseButtonPress, bounds},
+                                                            {QEvent::MouseButtonRelease, bounds}}));
     EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Tab, Qt::Key_Tab}));
 
     dynamic_cast<DisplayView&>(*view).captureSuspended = true;
