@@ -13,9 +13,10 @@
 #include "ui/host/AnnotationOverlayWindow.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <mutex>
@@ -40,26 +41,9 @@ void savePicture(const QImage& image, const char* name) {
     image.save(dir + QLatin1Char('/') + QLatin1String(name));
 }
 
-// What the screen shows in (x, y, width, height).
-QImage screenImage(xcb_connection_t* c, int x, int y, int width, int height) {
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
-        xcb_get_image_reply(
-            c,
-            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(x),
-                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
-                          static_cast<std::uint16_t>(height), ~0u),
-            nullptr),
-        &std::free);
-    if (!image)
-        return {};
-    return QImage(xcb_get_image_data(image.get()), width, height, width * 4, QImage::Format_RGB32)
-        .copy();
-}
-
-Rgb screenPixel(xcb_connection_t* c, int x, int y) {
-    const QRgb pixel = screenImage(c, x, y, 1, 1).pixel(0, 0);
-    return {qRed(pixel), qGreen(pixel), qBlue(pixel)};
+// What the screen shows in (x, y, width, height), read from the X server.
+QImage screenImage(int x, int y, int width, int height) {
+    return QGuiApplication::primaryScreen()->grabWindow(0, x, y, width, height).toImage();
 }
 
 // The Viewer's display: keeps the newest decoded picture.
@@ -158,14 +142,15 @@ TEST(AnnotationOverlay, ViewerStrokesShowOnTheCapturedMonitorButNotInTheStream) 
                          .color = "#34C759",
                          .ended = false});
     const auto green = [&](int x, int y) {
-        return near(screenPixel(desktop.connection(), x, y), kGreen, 40);
+        const QRgb pixel = screenImage(x, y, 1, 1).pixel(0, 0);
+        return near({qRed(pixel), qGreen(pixel), qBlue(pixel)}, kGreen, 40);
     };
     ASSERT_TRUE(waitUntil([&] { return green(960, 400); }, 10s))
         << "geometry " << overlay->renderView().geometry().x();
     EXPECT_EQ(overlay->renderView().geometry(), QRect(640, 0, 640, 800));
     EXPECT_FALSE(green(320, 400)); // nothing on the other monitor
     EXPECT_FALSE(green(960, 300)); // nor off the line: transparent
-    savePicture(screenImage(desktop.connection(), 0, 0, 1280, 800), "host-screen.png");
+    savePicture(screenImage(0, 0, 1280, 800), "host-screen.png");
 
     // A click on the stroke reaches the window below.
     desktop.clearEvents();
