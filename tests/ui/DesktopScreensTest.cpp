@@ -14,7 +14,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -134,11 +133,11 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
     EXPECT_NE(state.localPassword(), password);
     EXPECT_TRUE(visible(*window, state.localPassword()));
 
+    // The copy button is DesktopEndToEnd's (it connects with what it copied).
+    const QString shown = state.localPassword();
     find(*window, "Genereer nieuw wachtwoord")->click();
-    const QString renewed = state.localPassword();
-    EXPECT_EQ(renewed.size(), 6);
-    find(*window, "Kopieer wachtwoord")->click();
-    EXPECT_TRUE(waitUntil([&] { return QGuiApplication::clipboard()->text() == renewed; }));
+    EXPECT_NE(state.localPassword(), shown);
+    EXPECT_EQ(state.localPassword().size(), 6);
 
     find(*window, "Automatisch starten")->click();
     EXPECT_TRUE(settings.autoStartHosting());
