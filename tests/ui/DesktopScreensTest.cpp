@@ -84,6 +84,7 @@ TEST_F(DesktopScreens, TabsSetTheModeAndSharingBlocksTheViewer) {
     find(*window, "Delen")->click();
     EXPECT_EQ(state.mode(), Mode::host);
     find(*window, "Start delen")->click();
+    EXPECT_TRUE(find(*window, "Stop delen"));
     find(*window, "Verbinden")->click();
     ASSERT_TRUE(visible(*window, "Viewer niet beschikbaar"));
     find(*window, "Ga naar Host")->click();
@@ -164,13 +165,19 @@ TEST_F(DesktopScreens, HostControlsWriteTheStateAndSettingsAtOnce) {
 }
 
 // The window's size while viewing and after is DesktopEndToEnd's.
-TEST_F(DesktopScreens, AnEndedSessionAlertsWithItsMessage) {
+TEST_F(DesktopScreens, AnEndedSessionIsNoLongerViewingAndAlertsWithItsMessage) {
     auto window = openWindow();
     window->setRemoteScreen(new QLabel("remote"));
+    find(*window, "Verbinden")->click();
+    bool viewerActive = false;
+    QObject::connect(window.get(), &MainWindow::viewerConnectedChanged,
+                     [&](bool connected) { viewerActive = connected; });
     state.setIsViewing(true);
     state.setStatus(Status::connected());
+    EXPECT_TRUE(viewerActive);
     state.setDisconnectMessage(QStringLiteral("De host heeft de verbinding verbroken."));
     state.setIsViewing(false);
+    EXPECT_FALSE(viewerActive);
     ASSERT_TRUE(waitUntil([&] { return window->alert() && window->alert()->isVisible(); }));
     EXPECT_EQ(window->alert()->informativeText(), "De host heeft de verbinding verbroken.");
     QTest::keyClick(window->alert(), Qt::Key_Return);
