@@ -1,5 +1,6 @@
 #include "FfprobeRunner.h"
 
+#include <QHash>
 #include <QProcess>
 #include <QStringList>
 
@@ -26,20 +27,11 @@ std::optional<MovieFacts> probeMovie(const QString& path) {
              "default=noprint_wrappers=1", path});
     if (out.isEmpty())
         return std::nullopt;
-    MovieFacts facts;
-    for (const QString& line : QString::fromLatin1(out).split('\n')) {
-        const QString key = line.section('=', 0, 0);
-        const QString value = line.section('=', 1);
-        if (key == "width")
-            facts.width = value.toInt();
-        else if (key == "height")
-            facts.height = value.toInt();
-        else if (key == "nb_read_frames")
-            facts.frames = value.toInt();
-        else if (key == "duration")
-            facts.duration = value.toDouble();
-    }
-    return facts;
+    QHash<QString, QString> values;
+    for (const QString& line : QString::fromLatin1(out).split('\n'))
+        values.insert(line.section('=', 0, 0), line.section('=', 1));
+    return MovieFacts{QSize(values["width"].toInt(), values["height"].toInt()),
+                      values["nb_read_frames"].toInt(), values["duration"].toDouble()};
 }
 
 QByteArray lumaOfFrame(const QString& path, int index) {

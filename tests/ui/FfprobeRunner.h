@@ -3,6 +3,7 @@
 // Runs the real ffprobe and ffmpeg on a recording.
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 #include <optional>
@@ -10,8 +11,7 @@
 namespace velmarin::ui::fixtures {
 
 struct MovieFacts {
-    int width = 0;
-    int height = 0;
+    QSize size;
     int frames = 0;        // decoded by ffprobe (-count_frames)
     double duration = 0.0; // seconds, of the container
 };

@@ -1,35 +1,60 @@
-#include "ui/viewer/RecordingManager.h"
+// Recordings, checked with the real ffprobe and ffmpeg: the movie writer on
+// its own (a crash, a full disk), the manager (its thread, file names and
+// rights, the file manager) and where recordings go.
 
 #include "FfprobeRunner.h"
+#include "support/WaitUntil.h"
 #include "support/video/PatternGenerator.h"
 #include "ui/viewer/RecordingLocation.h"
+#include "ui/viewer/RecordingManager.h"
+#include "video/playback/MovieWriter.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace velmarin;
 using namespace velmarin::ui;
 using namespace velmarin::ui::fixtures;
+using velmarin::testing::waitUntil;
 using video::testing::makePattern;
 using video::testing::Pattern;
 using namespace std::chrono_literals;
 
 namespace {
 
+// Stands in for the desktop's file manager on a private session bus.
+class FileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
+};
+
 class RecordingManagerTest : public ::testing::Test {
 protected:
-    RecordingManagerTest() {
+    RecordingManagerTest() { open(false); }
+    void open(bool reveal) {
         RecordingManager::Options options;
         options.folder = dir.path();
-        options.revealInFileManager = false;
+        options.revealInFileManager = reveal;
         options.clock = [this] {
             return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(nowNs.load()));
         };
@@ -79,9 +104,76 @@ protected:
 
 } // namespace
 
-TEST_F(RecordingManagerTest, AnEmptyRecordingMakesNoFileAndTheNextKeepsItsPictures) {
+TEST(MovieWriterTest, ACrashLeavesAFileThatPlaysUpToItsLastFragment) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("crash.mp4");
+    // The child writes 150 pictures (key frames at 0, 60, 120) and dies
+    // without closing anything.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto created = video::MovieWriter::create(path.toStdString(), 320, 240);
+        if (!created)
+            _exit(3);
+        for (int i = 0; i < 150; ++i)
+            if (!(*created)->write(makePattern(Pattern::movingGradient, 320, 240, i), i * 33ms))
+                _exit(4);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const auto facts = probeMovie(path);
+    ASSERT_TRUE(facts) << "a crashed recording does not open";
+    EXPECT_EQ(facts->size, QSize(320, 240));
+    EXPECT_GE(facts->frames, 60);
+    EXPECT_LE(facts->frames, 150);
+}
+
+TEST(MovieWriterTest, AFullDiskIsReportedNotCrashedOn) {
+    // /dev/full takes the open and refuses every write with ENOSPC: the
+    // failure shows up at creation or at the first flush, as on a real disk.
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    auto created = video::MovieWriter::create(video::OutputFile(full), 640, 480);
+    std::optional<video::RecordingError> error;
+    const auto failure = [&](const auto& result) {
+        if (!result)
+            error = result.error();
+    };
+    if (!created) {
+        error = created.error();
+    } else {
+        auto& writer = **created;
+        for (int i = 0; i < 90 && !error; ++i)
+            failure(writer.write(makePattern(Pattern::fullMotion, 640, 480, i), i * 33ms));
+        if (!error)
+            failure(writer.finish());
+        // Further pictures are refused, not written into a broken file.
+        EXPECT_FALSE(writer.write(makePattern(Pattern::fullMotion, 640, 480, 0), 5s));
+    }
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->description.find("schijf is vol"), std::string::npos) << error->description;
+}
+
+TEST_F(RecordingManagerTest,
+       AnEmptyRecordingMakesNoFileAndTheFinishedOnesAreShownInTheFileManager) {
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForReadyRead(10'000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.toLocal8Bit().constData(), 1);
+    QDBusConnection connection = QDBusConnection::connectToBus(address, "file-manager");
+    FileManager fileManager;
+    ASSERT_TRUE(connection.registerService("org.freedesktop.FileManager1"));
+    ASSERT_TRUE(connection.registerObject("/org/freedesktop/FileManager1", &fileManager,
+                                          QDBusConnection::ExportAllSlots));
+    open(true);
+
     // The caller runs ahead of the recording thread: the first stop is
     // carried out after the second start has been asked for.
+    QStringList revealed;
     for (int round = 0; round < 20; ++round) {
         manager->start({});
         manager->stop();
@@ -92,30 +184,36 @@ TEST_F(RecordingManagerTest, AnEmptyRecordingMakesNoFileAndTheNextKeepsItsPictur
         manager->stop();
         settle();
         ASSERT_EQ(finished.size(), std::size_t(round + 1)) << "round " << round;
+        revealed << QUrl::fromLocalFile(finished.back()).toString();
     }
     EXPECT_TRUE(errors.empty());
-    // The empty recordings made no file, and pictures while not recording
-    // are ignored.
+    // The empty recordings made no file and showed nothing, and pictures
+    // while not recording are ignored.
     EXPECT_EQ(files().size(), 20) << files().join(", ").toStdString();
     feed(Pattern::staticText, 160, 120, 3);
     settle();
     EXPECT_EQ(files().size(), 20);
     EXPECT_EQ(states.back(), false);
+    EXPECT_TRUE(waitUntil([&] { return fileManager.shown.size() >= 20; }, 10s));
+    EXPECT_EQ(fileManager.shown, revealed);
+    connection.unregisterObject("/org/freedesktop/FileManager1");
+    bus.kill();
+    bus.waitForFinished();
 }
 
-TEST_F(RecordingManagerTest, ASizeChangeMidRecordingIsLetterboxedIntoTheTrack) {
+TEST_F(RecordingManagerTest, OddAndChangingSizesFitTheTrackAndDestroyingTheManagerFinishesIt) {
     const QString path = dir.filePath("switch.mp4");
     manager->start(path);
-    feed(Pattern::movingGradient, 320, 240, 30);
+    // 4:2:0 takes even sizes only: the track is 320 × 240.
+    feed(Pattern::movingGradient, 321, 241, 30);
     // The Host switched to a wide display.
     feed(Pattern::movingGradient, 640, 360, 30);
-    manager->stop();
-    settle();
+    manager.reset();
+    EXPECT_FALSE(QFileInfo::exists(unfinishedPath(path)));
 
     const auto facts = probeMovie(path);
     ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->width, 320);
-    EXPECT_EQ(facts->height, 240);
+    EXPECT_EQ(facts->size, QSize(320, 240));
     EXPECT_EQ(facts->frames, 60);
     // 640 × 360 fits as 320 × 180 with 30-pixel bars above and below.
     const QByteArray luma = lumaOfFrame(path, 50);
@@ -167,17 +265,6 @@ TEST_F(RecordingManagerTest, AnUnwritableFileIsReportedOnceAndEndsTheRecording) 
     EXPECT_TRUE(finished.empty());
 }
 
-TEST_F(RecordingManagerTest, DestroyingTheManagerFinishesTheRecording) {
-    const QString path = dir.filePath("end.mp4");
-    manager->start(path);
-    feed(Pattern::staticText, 160, 120, 10);
-    manager.reset();
-    EXPECT_FALSE(QFileInfo::exists(unfinishedPath(path)));
-    const auto facts = probeMovie(path);
-    ASSERT_TRUE(facts);
-    EXPECT_EQ(facts->frames, 10);
-}
-
 // Free names and the unfinished name are FilesAreOwnerOnlyAndNeverReplaceAnother's.
 TEST(RecordingLocationTest, NamesCarryTheTimeAndTheFolderIsNeverShared) {
     QTemporaryDir dir;
@@ -192,3 +279,5 @@ TEST(RecordingLocationTest, NamesCarryTheTimeAndTheFolderIsNeverShared) {
     ::setenv("HOME", home.constData(), 1);
     EXPECT_EQ(folder, dir.path());
 }
+
+#include "RecordingTest.moc"
