@@ -7,7 +7,7 @@
 
 using namespace velmarin;
 
-// Which messages are one's own is ChatPanelTest's (the bubbles' sides).
+// Which messages are one's own: ViewerScreenTest (the bubbles' sides).
 TEST(Chat, TimeLabelsAndTheBound) {
     // 14:05 and 09:07 local time, whatever the zone.
     std::tm local{.tm_sec = 30, .tm_min = 5, .tm_hour = 14, .tm_mday = 6, .tm_mon = 11,
