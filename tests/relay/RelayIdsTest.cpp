@@ -29,18 +29,15 @@ std::string presenceError(RelayTestClient& client, std::size_t count, std::size_
 
 TEST(RelayIds, HostWithTheSamePasswordTakesOverItsIdFromADeadConnection) {
     RelayProcess relay;
-    auto first = client(relay);
-    const auto id = registerHost(*first, "vast22");
-    auto viewer = client(relay);
-    ASSERT_EQ(connectViewer(*viewer, id, "vast22"), "connected");
-    ASSERT_EQ(first->receiveType(), "viewer_connected");
+    PairedSession first(relay, "vast22");
+    const auto id = first.id;
 
     // The Host's network blinked: its old connection is still open at the
     // relay when it registers again.
     auto second = client(relay);
     EXPECT_EQ(registerHost(*second, "vast22", id), id);
-    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
-    EXPECT_TRUE(first->waitClosed());
+    EXPECT_EQ(first.viewer->receiveType(), "host_disconnected");
+    EXPECT_TRUE(first.host->waitClosed());
 
     // Anyone else asking for the ID gets another one.
     auto other = client(relay);
@@ -81,9 +78,11 @@ TEST(RelayIds, AnIdIsKeptForItsPasswordAcrossARestartInAnOwnerOnlyStateFile) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(RelayIds, PresenceIsLimitedPerConnectionAndPerAddress) {
+TEST(RelayIds, PresenceReportsEachStatusWithinLimitsPerRequestConnectionAndAddress) {
     RelayProcess relay({"--presence-per-connection", "300", "--presence-per-address", "500"});
     auto poller = client(relay);
+    EXPECT_EQ(presenceError(*poller, 257),
+              "Te veel apparaten in één statusverzoek (maximaal 256).");
     EXPECT_EQ(presenceError(*poller, 256), "");
     const auto refused = presenceError(*poller, 100, 256);
     EXPECT_TRUE(refused.starts_with("Te veel statusverzoeken. Probeer het over ")) << refused;
@@ -92,12 +91,21 @@ TEST(RelayIds, PresenceIsLimitedPerConnectionAndPerAddress) {
     auto fresh = client(relay);
     EXPECT_EQ(presenceError(*fresh, 200, 1000), "");
     EXPECT_TRUE(presenceError(*fresh, 100, 2000).starts_with("Te veel statusverzoeken"));
+
     // What is left still serves a client that asks about a few devices.
-    auto host = client(relay);
-    const auto id = registerHost(*host, "vast22");
+    auto idle = client(relay);
+    const auto idleId = registerHost(*idle, "vast22");
+    PairedSession busy(relay);
     auto other = client(relay);
-    other->send(proto::PresenceMessage{{id}});
-    const auto result = other->receiveAs<proto::PresenceResultMessage>();
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->statuses.at(id), "online");
+    other->send(proto::PresenceMessage{{idleId, busy.id, "100000000", "niet-een-id"}});
+    EXPECT_EQ(other->receiveAs<proto::PresenceResultMessage>(),
+              (proto::PresenceResultMessage{{{idleId, "online"},
+                                             {busy.id, "busy"},
+                                             {"100000000", "offline"},
+                                             {"niet-een-id", "offline"}}}));
+    // Also on a registered Host's connection, and not forwarded to its Viewer.
+    busy.host->send(proto::PresenceMessage{{idleId}});
+    EXPECT_EQ(busy.host->receiveAs<proto::PresenceResultMessage>(),
+              (proto::PresenceResultMessage{{{idleId, "online"}}}));
+    EXPECT_FALSE(busy.viewer->receive(200ms).has_value());
 }
