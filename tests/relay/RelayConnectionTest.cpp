@@ -33,10 +33,7 @@ std::string connectAnswerUntil(RelayTestClient& probe, const std::string& id,
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
         probe.send(proto::ConnectMessage{id});
-        const auto reply = probe.receive();
-        answer = proto::ProtocolEncoder::decodeType(reply ? reply->data : "").value_or("<none>");
-        if (answer == "error")
-            answer = errorOf(reply);
+        answer = answerOf(probe.receive());
         if ((answer == error) == equal)
             break;
         std::this_thread::sleep_for(100ms);

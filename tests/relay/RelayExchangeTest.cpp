@@ -25,7 +25,7 @@ TEST(RelayExchange, PairingNeedsTheRootPathAKnownIdAFreeHostAndTheRightPassword)
     EXPECT_EQ(connectViewer(*intruder, id, "k7m2pr"), "Onjuist wachtwoord.");
     // A nonce is good for one answer only.
     EXPECT_TRUE(intruder->send(proto::ChallengeResponseMessage{std::string(64, 'a')}));
-    EXPECT_EQ(errorOf(intruder->receive()), "Onverwacht antwoord: vraag eerst een verbinding aan.");
+    EXPECT_EQ(answerOf(intruder->receive()), "Onverwacht antwoord: vraag eerst een verbinding aan.");
     for (const std::string unknown : {id == "123456789" ? "987654321" : "123456789", "12-34"})
         EXPECT_EQ(connectViewer(*intruder, unknown, "k7m2pq"),
                   "Apparaat niet gevonden of offline.");

@@ -134,11 +134,11 @@ TEST(RelayLimits, BadInputGetsDutchErrorsAndNeverDisturbsOtherSessions) {
     };
     for (const auto& [input, expected] : cases) {
         ASSERT_TRUE(bad->sendText(input));
-        EXPECT_EQ(errorOf(bad->receive()), expected) << input;
+        EXPECT_EQ(answerOf(bad->receive()), expected) << input;
     }
     registerHost(*bad, "abc234");
     bad->send(proto::RegisterMessage{.passwordHash = std::string(64, 'b')});
-    EXPECT_EQ(errorOf(bad->receive()), "Deze verbinding is al geregistreerd.");
+    EXPECT_EQ(answerOf(bad->receive()), "Deze verbinding is al geregistreerd.");
 
     // A truncated frame is the peers' business: forwarded as it is.
     session.host->sendBinary("\x01\x01trunc");
