@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
@@ -37,8 +38,9 @@ inline std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payl
     return out;
 }
 
-inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay) {
-    return std::make_unique<RelayTestClient>(relay.port(), relay.caFile());
+inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay,
+                                               const std::function<void(ssl_st*)>& tune = {}) {
+    return std::make_unique<RelayTestClient>(relay.port(), relay.caFile(), "/", tune);
 }
 
 // A client once the relay admits it: closed connections (the start-up
@@ -110,9 +112,10 @@ struct PairedSession {
     std::unique_ptr<RelayTestClient> viewer;
     std::string id;
 
-    PairedSession(const RelayProcess& relay, const std::string& password = "abc234")
-        : host(client(relay))
-        , viewer(client(relay)) {
+    PairedSession(const RelayProcess& relay, const std::string& password = "abc234",
+                  const std::function<void(ssl_st*)>& tune = {})
+        : host(client(relay, tune))
+        , viewer(client(relay, tune)) {
         id = registerHost(*host, password);
         EXPECT_EQ(connectViewer(*viewer, id, password), "connected");
         EXPECT_EQ(host->receiveType(), "viewer_connected");

@@ -7,7 +7,6 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -129,16 +128,14 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
     for (const char* suite :
          {"TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384", "TLS_CHACHA20_POLY1305_SHA256"}) {
         SCOPED_TRACE(suite);
-        const auto only = [suite](ssl_st* ssl) { SSL_set_ciphersuites(ssl, suite); };
-        RelayTestClient host(relay.port(), relay.caFile(), "/", only);
-        RelayTestClient viewer(relay.port(), relay.caFile(), "/", only);
-        EXPECT_STREQ(SSL_CIPHER_standard_name(SSL_get_current_cipher(host.tlsHandle())), suite);
+        // Both count what the relay sends them from the first handshake on.
         ReceivedHandshakes fromRelay;
-        SSL_set_msg_callback(host.tlsHandle(), &countHandshakes);
-        SSL_set_msg_callback_arg(host.tlsHandle(), &fromRelay);
-        const auto id = registerHost(host, "k7m2pq");
-        ASSERT_EQ(connectViewer(viewer, id, "k7m2pq"), "connected");
-        ASSERT_EQ(host.receiveType(), "viewer_connected");
+        PairedSession s(relay, "k7m2pq", [&](ssl_st* ssl) {
+            SSL_set_ciphersuites(ssl, suite);
+            SSL_set_msg_callback(ssl, &countHandshakes);
+            SSL_set_msg_callback_arg(ssl, &fromRelay);
+        });
+        EXPECT_STREQ(SSL_CIPHER_standard_name(SSL_get_current_cipher(s.host->tlsHandle())), suite);
 
         // Over 300 KB: many records per message, several writes per message.
         std::string frame(300 * 1024 + 17, '\0');
@@ -147,25 +144,25 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
                 frame[i] = static_cast<char>((i * 31 + round) & 0xff);
             // The Host asks for new keys (the relay must answer with its own
             // before its next record); the Viewer changes keys without asking.
-            ASSERT_EQ(SSL_key_update(host.tlsHandle(), SSL_KEY_UPDATE_REQUESTED), 1);
-            ASSERT_EQ(SSL_key_update(viewer.tlsHandle(), SSL_KEY_UPDATE_NOT_REQUESTED), 1);
-            ASSERT_TRUE(host.sendBinary(frame));
-            const auto received = viewer.receive();
+            ASSERT_EQ(SSL_key_update(s.host->tlsHandle(), SSL_KEY_UPDATE_REQUESTED), 1);
+            ASSERT_EQ(SSL_key_update(s.viewer->tlsHandle(), SSL_KEY_UPDATE_NOT_REQUESTED), 1);
+            ASSERT_TRUE(s.host->sendBinary(frame));
+            const auto received = s.viewer->receive();
             ASSERT_TRUE(received.has_value());
             EXPECT_TRUE(received->binary);
             EXPECT_TRUE(received->data == frame) << "round " << round;
 
-            ASSERT_TRUE(viewer.sendBinary(frame.substr(0, 70000)));
-            ASSERT_TRUE(viewer.send(proto::RequestKeyframeMessage{}));
-            const auto back = host.receive();
+            ASSERT_TRUE(s.viewer->sendBinary(frame.substr(0, 70000)));
+            ASSERT_TRUE(s.viewer->send(proto::RequestKeyframeMessage{}));
+            const auto back = s.host->receive();
             ASSERT_TRUE(back.has_value());
             EXPECT_TRUE(back->data == frame.substr(0, 70000));
-            EXPECT_EQ(host.receiveType(), "request_keyframe");
+            EXPECT_EQ(s.host->receiveType(), "request_keyframe");
             EXPECT_EQ(fromRelay.keyUpdates, round + 1) << "the relay answers each requested update";
         }
         // No tickets: sealed outside our write path, useless for one long connection.
         EXPECT_EQ(fromRelay.sessionTickets, 0);
-        EXPECT_FALSE(SSL_SESSION_is_resumable(SSL_get_session(host.tlsHandle())));
+        EXPECT_FALSE(SSL_SESSION_is_resumable(SSL_get_session(s.host->tlsHandle())));
     }
 }
 
@@ -174,29 +171,21 @@ TEST(RelayTls, OlderTlsAndForgedRecordsAreRefusedWithoutDisturbingOthers) {
     const auto tls12 = [](ssl_st* ssl) { SSL_set_max_proto_version(ssl, TLS1_2_VERSION); };
     EXPECT_THROW(RelayTestClient(relay.port(), relay.caFile(), "/", tls12), std::exception);
 
-    auto host = client(relay);
-    auto viewer = client(relay);
-    const auto id = registerHost(*host, "k7m2pq");
-    ASSERT_EQ(connectViewer(*viewer, id, "k7m2pq"), "connected");
-    ASSERT_EQ(host->receiveType(), "viewer_connected");
+    PairedSession s(relay);
 
     // A record that does not authenticate, and one longer than allowed.
-    std::array<unsigned char, 5 + 40> forged{23, 3, 3, 0, 40};
-    for (std::size_t i = 5; i < forged.size(); ++i)
-        forged[i] = static_cast<unsigned char>(i * 7);
-    const std::array<unsigned char, 5> oversized{23, 3, 3, 0x48, 0x01};
-    for (const auto& bytes : {std::string(forged.begin(), forged.end()),
-                              std::string(oversized.begin(), oversized.end())}) {
+    for (const auto& bytes : {std::string("\x17\x03\x03\x00\x28", 5) + std::string(40, 'x'),
+                              std::string("\x17\x03\x03\x48\x01", 5)}) {
         RelayTestClient forger(relay.port(), relay.caFile());
-        ASSERT_TRUE(forger.send(proto::PresenceMessage{{id}}));
+        ASSERT_TRUE(forger.send(proto::PresenceMessage{{s.id}}));
         ASSERT_EQ(forger.receiveType(), "presence_result");
         ASSERT_EQ(::send(forger.nativeSocket(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(bytes.size()));
         EXPECT_TRUE(forger.waitClosed());
     }
 
-    ASSERT_TRUE(host->sendBinary(std::string(20000, 'v')));
-    const auto frame = viewer->receive();
+    ASSERT_TRUE(s.host->sendBinary(std::string(20000, 'v')));
+    const auto frame = s.viewer->receive();
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(frame->data.size(), 20000u);
 }
@@ -242,7 +231,8 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
     std::vector<std::chrono::microseconds> roundTrips;
     for (int i = 0; i < 40; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto timestamp = std::uint64_t{1733480000000} + std::uint64_t(i); // wider than 32 bits
+        const auto timestamp =
+            std::uint64_t{1733480000000} + std::uint64_t(i); // wider than 32 bits
         ASSERT_TRUE(other->send(proto::PingMessage{timestamp}));
         const auto pong = other->receiveAs<proto::PongMessage>();
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
