@@ -94,8 +94,8 @@ TEST(RelayExchange, ForwardsUnchangedInOrderKeepsSessionsApartAndEndsThemForEith
         b.host->sendBinary(frame(1000 + i, false, 700));
     }
     for (int i = 0; i < 50; ++i) {
-        EXPECT_EQ(s.viewer->receive()->data, frame(i, false, 500));
-        EXPECT_EQ(b.viewer->receive()->data, frame(1000 + i, false, 700));
+        EXPECT_EQ(dataOf(s.viewer->receive()), frame(i, false, 500));
+        EXPECT_EQ(dataOf(b.viewer->receive()), frame(1000 + i, false, 700));
     }
     s.viewer->send(proto::DisconnectMessage{});
     EXPECT_EQ(s.host->receiveType(), "viewer_disconnected");

@@ -142,7 +142,7 @@ TEST(RelayLimits, BadInputGetsDutchErrorsAndNeverDisturbsOtherSessions) {
 
     // A truncated frame is the peers' business: forwarded as it is.
     session.host->sendBinary("\x01\x01trunc");
-    EXPECT_EQ(session.viewer->receive()->data, "\x01\x01trunc");
+    EXPECT_EQ(dataOf(session.viewer->receive()), "\x01\x01trunc");
 
     // Too large: that connection is closed, nothing else.
     session.viewer->sendBinary(std::string(70000, 'x'));

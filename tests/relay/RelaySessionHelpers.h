@@ -81,6 +81,11 @@ inline std::string registerHost(RelayTestClient& host, const std::string& passwo
     return registered ? registered->id : std::string();
 }
 
+// A message's bytes; "<none>" when nothing came.
+inline std::string dataOf(const std::optional<RelayTestClient::Message>& message) {
+    return message ? message->data : "<none>";
+}
+
 // An "error" message's text, or another message's type; "<none>" when nothing came.
 inline std::string answerOf(const std::optional<RelayTestClient::Message>& message) {
     if (!message || message->binary)
