@@ -45,22 +45,7 @@ TEST(PackageFrame, TimestampsWrapModulo32Bits) {
     EXPECT_EQ(frameTimestampMs(nanoseconds(-5)), 0u);
 }
 
-TEST(ParseFrame, DropsShortAndForeignMessages) {
-    Bytes message = header(packageFrame({.isKeyframe = false, .units = Bytes{0, 0, 1, 0x41}}));
-    EXPECT_FALSE(parseFrame(message)); // header only
-    message.push_back(0x41);
-    auto frame = parseFrame(message);
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(frame->payload.size(), 1u);
-    EXPECT_FALSE(frame->hasParameterSets);
-
-    message[0] = 2;
-    EXPECT_FALSE(parseFrame(message));
-    EXPECT_FALSE(parseFrame(Bytes{}));
-    EXPECT_FALSE(parseFrame(Bytes(13, 1)));
-}
-
-TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize) {
+TEST(ParseFrame, RoundTripsTrustsTheRealLengthAndDropsShortOrForeignMessages) {
     const Bytes units{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x65, 0x11, 0x22};
     Bytes message = packageFrame(
         {.isKeyframe = true, .units = units, .timestampMs = 123456, .sequenceNumber = 42});
@@ -75,6 +60,15 @@ TEST(ParseFrame, RoundTripsAndTrustsTheRealLengthOverPayloadSize) {
     EXPECT_EQ(frame->sequenceNumber, 42u);
     EXPECT_EQ(Bytes(frame->payload.begin(), frame->payload.end()),
               (Bytes{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x65, 0x11, 0x22, 0x33}));
+    const auto delta = parseFrame(packageFrame({.isKeyframe = false, .units = Bytes{0, 0, 1, 1}}));
+    ASSERT_TRUE(delta);
+    EXPECT_FALSE(delta->isKeyframe || delta->hasParameterSets);
+
+    EXPECT_FALSE(parseFrame(header(message))); // no payload
+    EXPECT_FALSE(parseFrame(Bytes{}));
+    EXPECT_FALSE(parseFrame(Bytes(13, 1)));
+    message[0] = 2; // a version we do not know
+    EXPECT_FALSE(parseFrame(message));
 }
 
 } // namespace

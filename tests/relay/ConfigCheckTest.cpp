@@ -1,5 +1,6 @@
 #include "relay/config_check.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 using namespace velmarin::relay;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -36,48 +38,34 @@ void write_pair(const std::filesystem::path& dir, const std::string& name, long 
     std::fclose(out);
 }
 
-class ConfigCheck : public testing::Test {
-protected:
-    void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("velmarin-config-check-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        write_pair(dir, "good", -60, 86400);
-        write_pair(dir, "other", -60, 86400);
-        write_pair(dir, "expired", -2 * 86400, -86400);
-        config.cert_file = (dir / "good.crt").string();
-        config.key_file = (dir / "good.key").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
-    std::filesystem::path dir;
-    relay_config config;
-};
-
 } // namespace
 
-TEST_F(ConfigCheck, AcceptsAMatchingCurrentPairAndNamesWhatWouldStopTheRelayInDutch) {
-    EXPECT_EQ(check_config(config), std::nullopt);
+TEST(ConfigCheck, AcceptsAMatchingCurrentPairAndNamesWhatWouldStopTheRelayInDutch) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("velmarin-config-check-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    write_pair(dir, "good", -60, 86400);
+    write_pair(dir, "other", -60, 86400);
+    write_pair(dir, "expired", -2 * 86400, -86400);
+    const auto with = [&](const std::string& cert, const std::string& key) {
+        relay_config config;
+        config.cert_file = (dir / cert).string();
+        config.key_file = (dir / key).string();
+        return config;
+    };
+    const auto problem = [](const relay_config& config) {
+        return check_config(config).value_or("");
+    };
 
-    auto mismatched = config;
-    mismatched.key_file = (dir / "other.key").string();
-    EXPECT_NE(check_config(mismatched).value_or("").find("other.key"), std::string::npos);
-
-    auto expired = config;
-    expired.cert_file = (dir / "expired.crt").string();
-    expired.key_file = (dir / "expired.key").string();
-    EXPECT_NE(check_config(expired).value_or("").find("verlopen"), std::string::npos);
-
-    auto missing = config;
-    missing.cert_file = (dir / "absent.crt").string();
-    EXPECT_NE(check_config(missing).value_or("").find("Kan certificaat niet laden"),
-              std::string::npos);
-
-    auto address = config;
+    EXPECT_EQ(check_config(with("good.crt", "good.key")), std::nullopt);
+    EXPECT_THAT(problem(with("good.crt", "other.key")), HasSubstr("other.key"));
+    EXPECT_THAT(problem(with("expired.crt", "expired.key")), HasSubstr("verlopen"));
+    EXPECT_THAT(problem(with("absent.crt", "good.key")), HasSubstr("Kan certificaat niet laden"));
+    auto address = with("good.crt", "good.key");
     address.listen_address = "relay.example";
-    EXPECT_NE(check_config(address).value_or("").find("luisteradres"), std::string::npos);
-
-    auto state = config;
+    EXPECT_THAT(problem(address), HasSubstr("luisteradres"));
+    auto state = with("good.crt", "good.key");
     state.state_file = (dir / "no-such-folder" / "reservations").string();
-    EXPECT_NE(check_config(state).value_or("").find("--state"), std::string::npos);
+    EXPECT_THAT(problem(state), HasSubstr("--state"));
+    std::filesystem::remove_all(dir);
 }

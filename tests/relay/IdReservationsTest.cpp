@@ -23,13 +23,6 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-std::string read(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace
 
 TEST(IdReservations, AMissingOrDamagedFileStartsEmpty) {
@@ -41,7 +34,9 @@ TEST(IdReservations, AMissingOrDamagedFileStartsEmpty) {
     reservations.record("123456789", kHash);
     std::string error;
     ASSERT_TRUE(reservations.save(file, error));
-    const auto good = read(file);
+    std::stringstream saved;
+    saved << std::ifstream(file).rdbuf();
+    const auto good = saved.str();
     for (const auto& damaged : {good.substr(0, good.size() - 5) + "zz\n", std::string("\0x", 2),
                                 good + "12345 abc 1\n"}) {
         std::ofstream(file, std::ios::trunc) << damaged;
@@ -51,23 +46,20 @@ TEST(IdReservations, AMissingOrDamagedFileStartsEmpty) {
     }
 }
 
-TEST(IdReservations, TheLongestUnusedGoFirstWhenFull) {
-    id_reservations reservations(720h, 2);
+TEST(IdReservations, AnIdIsHeldForItsPasswordUntilItsTimeIsUpAndTheLongestUnusedGoFirst) {
     const auto now = id_reservations::clock::now();
-    reservations.record("111111111", kHash, now - 3h);
-    reservations.record("222222222", kHash, now - 2h);
-    reservations.touch("111111111", kHash, now - 1h);
-    reservations.record("333333333", kHash, now);
-    EXPECT_EQ(reservations.size(), 2u);
-    EXPECT_TRUE(reservations.held_for_other("111111111", kOtherHash, now));
-    EXPECT_FALSE(reservations.held_for_other("222222222", kOtherHash, now));
-}
+    id_reservations timed(60s, 10);
+    timed.record("700000004", kHash, now - 61s);
+    EXPECT_FALSE(timed.held_for_other("700000004", kOtherHash, now));
+    EXPECT_TRUE(timed.held_for_other("700000004", kOtherHash, now - 30s));
+    EXPECT_FALSE(timed.held_for_other("700000004", kHash, now - 30s));
 
-TEST(IdReservations, AnIdIsHeldForItsPasswordOnlyUntilItsTimeIsUp) {
-    id_reservations reservations(60s, 10);
-    const auto now = id_reservations::clock::now();
-    reservations.record("700000004", kHash, now - 61s);
-    EXPECT_FALSE(reservations.held_for_other("700000004", kOtherHash, now));
-    EXPECT_TRUE(reservations.held_for_other("700000004", kOtherHash, now - 30s));
-    EXPECT_FALSE(reservations.held_for_other("700000004", kHash, now - 30s));
+    id_reservations full(720h, 2);
+    full.record("111111111", kHash, now - 3h);
+    full.record("222222222", kHash, now - 2h);
+    full.touch("111111111", kHash, now - 1h);
+    full.record("333333333", kHash, now);
+    EXPECT_EQ(full.size(), 2u);
+    EXPECT_TRUE(full.held_for_other("111111111", kOtherHash, now));
+    EXPECT_FALSE(full.held_for_other("222222222", kOtherHash, now));
 }

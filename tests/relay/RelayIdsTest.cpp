@@ -14,33 +14,28 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string presenceError(RelayTestClient& client, std::size_t count, std::size_t first = 0) {
+// The answer to a presence request for `count` IDs from `first` on.
+std::string presence(RelayTestClient& client, std::size_t count, std::size_t first = 0) {
     std::vector<std::string> ids;
     for (std::size_t i = 0; i < count; ++i)
         ids.push_back(std::to_string(100'000'000 + first + i));
     client.send(proto::PresenceMessage{ids});
-    const auto reply = client.receive();
-    if (reply && proto::ProtocolEncoder::decode<proto::PresenceResultMessage>(reply->data))
-        return {};
-    return errorOf(reply);
+    return answerOf(client.receive());
 }
 
 } // namespace
 
 TEST(RelayIds, HostWithTheSamePasswordTakesOverItsIdFromADeadConnection) {
     RelayProcess relay;
-    auto first = client(relay);
-    const auto id = registerHost(*first, "vast22");
-    auto viewer = client(relay);
-    ASSERT_EQ(connectViewer(*viewer, id, "vast22"), "connected");
-    ASSERT_EQ(first->receiveType(), "viewer_connected");
+    PairedSession first(relay, "vast22");
+    const auto id = first.id;
 
     // The Host's network blinked: its old connection is still open at the
     // relay when it registers again.
     auto second = client(relay);
     EXPECT_EQ(registerHost(*second, "vast22", id), id);
-    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
-    EXPECT_TRUE(first->waitClosed());
+    EXPECT_EQ(first.viewer->receiveType(), "host_disconnected");
+    EXPECT_TRUE(first.host->waitClosed());
 
     // Anyone else asking for the ID gets another one.
     auto other = client(relay);
@@ -81,23 +76,33 @@ TEST(RelayIds, AnIdIsKeptForItsPasswordAcrossARestartInAnOwnerOnlyStateFile) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(RelayIds, PresenceIsLimitedPerConnectionAndPerAddress) {
+TEST(RelayIds, PresenceReportsEachStatusWithinLimitsPerRequestConnectionAndAddress) {
     RelayProcess relay({"--presence-per-connection", "300", "--presence-per-address", "500"});
     auto poller = client(relay);
-    EXPECT_EQ(presenceError(*poller, 256), "");
-    const auto refused = presenceError(*poller, 100, 256);
+    EXPECT_EQ(presence(*poller, 257), "Te veel apparaten in één statusverzoek (maximaal 256).");
+    EXPECT_EQ(presence(*poller, 256), "presence_result");
+    const auto refused = presence(*poller, 100, 256);
     EXPECT_TRUE(refused.starts_with("Te veel statusverzoeken. Probeer het over ")) << refused;
     EXPECT_TRUE(poller->isOpen());
     // A new connection from the same address has only the address's rest.
     auto fresh = client(relay);
-    EXPECT_EQ(presenceError(*fresh, 200, 1000), "");
-    EXPECT_TRUE(presenceError(*fresh, 100, 2000).starts_with("Te veel statusverzoeken"));
+    EXPECT_EQ(presence(*fresh, 200, 1000), "presence_result");
+    EXPECT_TRUE(presence(*fresh, 100, 2000).starts_with("Te veel statusverzoeken"));
+
     // What is left still serves a client that asks about a few devices.
-    auto host = client(relay);
-    const auto id = registerHost(*host, "vast22");
+    auto idle = client(relay);
+    const auto idleId = registerHost(*idle, "vast22");
+    PairedSession busy(relay);
     auto other = client(relay);
-    other->send(proto::PresenceMessage{{id}});
-    const auto result = other->receiveAs<proto::PresenceResultMessage>();
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(result->statuses.at(id), "online");
+    other->send(proto::PresenceMessage{{idleId, busy.id, "100000000", "niet-een-id"}});
+    EXPECT_EQ(other->receiveAs<proto::PresenceResultMessage>(),
+              (proto::PresenceResultMessage{{{idleId, "online"},
+                                             {busy.id, "busy"},
+                                             {"100000000", "offline"},
+                                             {"niet-een-id", "offline"}}}));
+    // Also on a registered Host's connection, and not forwarded to its Viewer.
+    busy.host->send(proto::PresenceMessage{{idleId}});
+    EXPECT_EQ(busy.host->receiveAs<proto::PresenceResultMessage>(),
+              (proto::PresenceResultMessage{{{idleId, "online"}}}));
+    EXPECT_FALSE(busy.viewer->receive(200ms).has_value());
 }

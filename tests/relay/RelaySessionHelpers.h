@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
 #include <optional>
@@ -37,8 +38,9 @@ inline std::string frame(std::uint32_t sequence, bool keyframe, std::size_t payl
     return out;
 }
 
-inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay) {
-    return std::make_unique<RelayTestClient>(relay.port(), relay.caFile());
+inline std::unique_ptr<RelayTestClient> client(const RelayProcess& relay,
+                                               const std::function<void(ssl_st*)>& tune = {}) {
+    return std::make_unique<RelayTestClient>(relay.port(), relay.caFile(), "/", tune);
 }
 
 // A client once the relay admits it: closed connections (the start-up
@@ -79,27 +81,34 @@ inline std::string registerHost(RelayTestClient& host, const std::string& passwo
     return registered ? registered->id : std::string();
 }
 
+// A message's bytes; "<none>" when nothing came.
+inline std::string dataOf(const std::optional<RelayTestClient::Message>& message) {
+    return message ? message->data : "<none>";
+}
+
+// An "error" message's text, or another message's type; "<none>" when nothing came.
+inline std::string answerOf(const std::optional<RelayTestClient::Message>& message) {
+    if (!message || message->binary)
+        return "<none>";
+    if (const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(message->data))
+        return error->message;
+    return proto::ProtocolEncoder::decodeType(message->data).value_or("<not json>");
+}
+
 // Runs connect → challenge → challenge_response. Returns the relay's final
 // answer: "connected", or the text of the "error".
 inline std::string connectViewer(RelayTestClient& viewer, const std::string& id,
                                  const std::string& password) {
     viewer.send(proto::ConnectMessage{id});
-    const auto reply = viewer.receive();
-    if (!reply)
-        return "<no reply>";
-    if (const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(reply->data))
-        return error->message;
-    const auto challenge = proto::ProtocolEncoder::decode<proto::ChallengeMessage>(reply->data);
-    if (!challenge)
-        return "<unexpected: " + reply->data + ">";
-    viewer.send(proto::ChallengeResponseMessage{
-        proto::CryptoHelper::challengeResponse(password, challenge->nonce)});
-    const auto answer = viewer.receive();
-    if (!answer)
-        return "<no answer>";
-    if (const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(answer->data))
-        return error->message;
-    return proto::ProtocolEncoder::decodeType(answer->data).value_or("<not json>");
+    auto reply = viewer.receive();
+    if (const auto challenge =
+            reply ? proto::ProtocolEncoder::decode<proto::ChallengeMessage>(reply->data)
+                  : std::nullopt) {
+        viewer.send(proto::ChallengeResponseMessage{
+            proto::CryptoHelper::challengeResponse(password, challenge->nonce)});
+        reply = viewer.receive();
+    }
+    return answerOf(reply);
 }
 
 // A paired Host and Viewer on a fresh relay.
@@ -108,20 +117,14 @@ struct PairedSession {
     std::unique_ptr<RelayTestClient> viewer;
     std::string id;
 
-    PairedSession(const RelayProcess& relay, const std::string& password = "abc234")
-        : host(client(relay))
-        , viewer(client(relay)) {
+    PairedSession(const RelayProcess& relay, const std::string& password = "abc234",
+                  const std::function<void(ssl_st*)>& tune = {})
+        : host(client(relay, tune))
+        , viewer(client(relay, tune)) {
         id = registerHost(*host, password);
         EXPECT_EQ(connectViewer(*viewer, id, password), "connected");
         EXPECT_EQ(host->receiveType(), "viewer_connected");
     }
 };
-
-inline std::string errorOf(const std::optional<RelayTestClient::Message>& message) {
-    if (!message || message->binary)
-        return "<none>";
-    const auto error = proto::ProtocolEncoder::decode<proto::ErrorMessage>(message->data);
-    return error ? error->message : "<not an error: " + message->data + ">";
-}
 
 } // namespace velmarin::testing

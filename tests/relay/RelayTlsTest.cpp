@@ -7,7 +7,6 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -39,42 +38,34 @@ void countHandshakes(int writing, int, int contentType, const void* data, std::s
 
 // A WebSocket client straight on blocking OpenSSL, for what a well-behaved
 // client never sends: KeyUpdates by the thousand, records after close_notify.
-class RawWebSocketClient {
-public:
+struct RawWebSocketClient {
     RawWebSocketClient(std::uint16_t port, const std::string& caFile)
-        : m_context(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free)
-        , m_fd(loopbackSocket(port, 5s)) {
+        : fd(loopbackSocket(port, 5s)) {
         // OpenSSL writes with write(): EPIPE, not a signal, once the relay hung up.
         std::signal(SIGPIPE, SIG_IGN);
-        SSL_CTX_load_verify_locations(m_context.get(), caFile.c_str(), nullptr);
-        SSL_CTX_set_verify(m_context.get(), SSL_VERIFY_PEER, nullptr);
-        m_ssl.reset(SSL_new(m_context.get()));
-        SSL_set1_host(m_ssl.get(), "localhost");
-        SSL_set_tlsext_host_name(m_ssl.get(), "localhost");
-        if (m_fd < 0)
-            throw std::runtime_error("connect failed");
-        SSL_set_fd(m_ssl.get(), m_fd);
-        if (SSL_connect(m_ssl.get()) != 1)
-            throw std::runtime_error("TLS handshake failed");
+        SSL_CTX_load_verify_locations(context.get(), caFile.c_str(), nullptr);
+        SSL_set_verify(ssl.get(), SSL_VERIFY_PEER, nullptr);
+        SSL_set1_host(ssl.get(), "localhost");
+        SSL_set_tlsext_host_name(ssl.get(), "localhost");
+        if (fd < 0 || !SSL_set_fd(ssl.get(), fd) || SSL_connect(ssl.get()) != 1)
+            throw std::runtime_error("TLS connection failed");
         const std::string upgrade = "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\n"
                                     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
                                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-        if (!write(upgrade))
-            throw std::runtime_error("upgrade request failed");
         std::string response;
         char c = 0;
-        while (!response.ends_with("\r\n\r\n") && SSL_read(m_ssl.get(), &c, 1) == 1)
+        if (!write(upgrade))
+            throw std::runtime_error("upgrade request failed");
+        while (!response.ends_with("\r\n\r\n") && SSL_read(ssl.get(), &c, 1) == 1)
             response += c;
         if (!response.starts_with("HTTP/1.1 101"))
             throw std::runtime_error("no WebSocket upgrade: " + response);
     }
-    ~RawWebSocketClient() { ::close(m_fd); }
-
-    SSL* ssl() { return m_ssl.get(); }
+    ~RawWebSocketClient() { ::close(fd); }
 
     bool write(std::string_view bytes) {
         std::size_t written = 0;
-        return SSL_write_ex(m_ssl.get(), bytes.data(), bytes.size(), &written) == 1;
+        return SSL_write_ex(ssl.get(), bytes.data(), bytes.size(), &written) == 1;
     }
 
     // A short client frame (FIN set) with an all-zero mask: payload as it is.
@@ -83,22 +74,21 @@ public:
                std::string(payload);
     }
 
-    // The next short message's payload; nothing once the connection ended.
-    std::optional<std::string> readMessage() {
-        unsigned char header[2];
-        if (!read(header, 2) || (header[1] & 0x7f) >= 126)
-            return std::nullopt;
-        std::string payload(header[1] & 0x7f, '\0');
-        if (!payload.empty() && !read(payload.data(), payload.size()))
-            return std::nullopt;
-        return payload;
+    bool read(void* data, std::size_t size) {
+        auto* at = static_cast<char*>(data);
+        std::size_t done = 0;
+        while (size > 0 && SSL_read_ex(ssl.get(), at, size, &done) == 1) {
+            at += done;
+            size -= done;
+        }
+        return size == 0;
     }
 
     // Whether the relay ends the connection within the time-out (skipping data).
     bool endedByRelay() {
         char skipped[4096];
         for (;;) {
-            const auto n = ::recv(m_fd, skipped, sizeof skipped, 0);
+            const auto n = ::recv(fd, skipped, sizeof skipped, 0);
             if (n == 0 || (n < 0 && errno == ECONNRESET))
                 return true;
             if (n < 0)
@@ -106,20 +96,10 @@ public:
         }
     }
 
-private:
-    bool read(void* data, std::size_t size) {
-        auto* at = static_cast<char*>(data);
-        std::size_t done = 0;
-        while (size > 0 && SSL_read_ex(m_ssl.get(), at, size, &done) == 1) {
-            at += done;
-            size -= done;
-        }
-        return size == 0;
-    }
-
-    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> m_context;
-    std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl{nullptr, &SSL_free};
-    int m_fd;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context{SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free};
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl{SSL_new(context.get()), &SSL_free};
+    int fd;
 };
 
 } // namespace
@@ -129,16 +109,14 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
     for (const char* suite :
          {"TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384", "TLS_CHACHA20_POLY1305_SHA256"}) {
         SCOPED_TRACE(suite);
-        const auto only = [suite](ssl_st* ssl) { SSL_set_ciphersuites(ssl, suite); };
-        RelayTestClient host(relay.port(), relay.caFile(), "/", only);
-        RelayTestClient viewer(relay.port(), relay.caFile(), "/", only);
-        EXPECT_STREQ(SSL_CIPHER_standard_name(SSL_get_current_cipher(host.tlsHandle())), suite);
+        // Both count what the relay sends them from the first handshake on.
         ReceivedHandshakes fromRelay;
-        SSL_set_msg_callback(host.tlsHandle(), &countHandshakes);
-        SSL_set_msg_callback_arg(host.tlsHandle(), &fromRelay);
-        const auto id = registerHost(host, "k7m2pq");
-        ASSERT_EQ(connectViewer(viewer, id, "k7m2pq"), "connected");
-        ASSERT_EQ(host.receiveType(), "viewer_connected");
+        PairedSession s(relay, "k7m2pq", [&](ssl_st* ssl) {
+            SSL_set_ciphersuites(ssl, suite);
+            SSL_set_msg_callback(ssl, &countHandshakes);
+            SSL_set_msg_callback_arg(ssl, &fromRelay);
+        });
+        EXPECT_STREQ(SSL_CIPHER_standard_name(SSL_get_current_cipher(s.host->tlsHandle())), suite);
 
         // Over 300 KB: many records per message, several writes per message.
         std::string frame(300 * 1024 + 17, '\0');
@@ -147,58 +125,72 @@ TEST(RelayTls, EverySuiteCarriesLargeMessagesAcrossKeyUpdates) {
                 frame[i] = static_cast<char>((i * 31 + round) & 0xff);
             // The Host asks for new keys (the relay must answer with its own
             // before its next record); the Viewer changes keys without asking.
-            ASSERT_EQ(SSL_key_update(host.tlsHandle(), SSL_KEY_UPDATE_REQUESTED), 1);
-            ASSERT_EQ(SSL_key_update(viewer.tlsHandle(), SSL_KEY_UPDATE_NOT_REQUESTED), 1);
-            ASSERT_TRUE(host.sendBinary(frame));
-            const auto received = viewer.receive();
+            ASSERT_EQ(SSL_key_update(s.host->tlsHandle(), SSL_KEY_UPDATE_REQUESTED), 1);
+            ASSERT_EQ(SSL_key_update(s.viewer->tlsHandle(), SSL_KEY_UPDATE_NOT_REQUESTED), 1);
+            ASSERT_TRUE(s.host->sendBinary(frame));
+            const auto received = s.viewer->receive();
             ASSERT_TRUE(received.has_value());
             EXPECT_TRUE(received->binary);
             EXPECT_TRUE(received->data == frame) << "round " << round;
 
-            ASSERT_TRUE(viewer.sendBinary(frame.substr(0, 70000)));
-            ASSERT_TRUE(viewer.send(proto::RequestKeyframeMessage{}));
-            const auto back = host.receive();
-            ASSERT_TRUE(back.has_value());
-            EXPECT_TRUE(back->data == frame.substr(0, 70000));
-            EXPECT_EQ(host.receiveType(), "request_keyframe");
+            ASSERT_TRUE(s.viewer->sendBinary(frame.substr(0, 70000)));
+            ASSERT_TRUE(s.viewer->send(proto::RequestKeyframeMessage{}));
+            EXPECT_TRUE(dataOf(s.host->receive()) == frame.substr(0, 70000)) << "round " << round;
+            EXPECT_EQ(s.host->receiveType(), "request_keyframe");
             EXPECT_EQ(fromRelay.keyUpdates, round + 1) << "the relay answers each requested update";
         }
         // No tickets: sealed outside our write path, useless for one long connection.
         EXPECT_EQ(fromRelay.sessionTickets, 0);
-        EXPECT_FALSE(SSL_SESSION_is_resumable(SSL_get_session(host.tlsHandle())));
+        EXPECT_FALSE(SSL_SESSION_is_resumable(SSL_get_session(s.host->tlsHandle())));
     }
 }
 
-TEST(RelayTls, OlderTlsAndForgedRecordsAreRefusedWithoutDisturbingOthers) {
+TEST(RelayTls, OlderTlsForgedRecordsAndRecordsAfterCloseNotifyReachNobody) {
     RelayProcess relay;
     const auto tls12 = [](ssl_st* ssl) { SSL_set_max_proto_version(ssl, TLS1_2_VERSION); };
     EXPECT_THROW(RelayTestClient(relay.port(), relay.caFile(), "/", tls12), std::exception);
 
-    auto host = client(relay);
-    auto viewer = client(relay);
-    const auto id = registerHost(*host, "k7m2pq");
-    ASSERT_EQ(connectViewer(*viewer, id, "k7m2pq"), "connected");
-    ASSERT_EQ(host->receiveType(), "viewer_connected");
+    PairedSession s(relay);
 
     // A record that does not authenticate, and one longer than allowed.
-    std::array<unsigned char, 5 + 40> forged{23, 3, 3, 0, 40};
-    for (std::size_t i = 5; i < forged.size(); ++i)
-        forged[i] = static_cast<unsigned char>(i * 7);
-    const std::array<unsigned char, 5> oversized{23, 3, 3, 0x48, 0x01};
-    for (const auto& bytes : {std::string(forged.begin(), forged.end()),
-                              std::string(oversized.begin(), oversized.end())}) {
+    for (const auto& bytes : {std::string("\x17\x03\x03\x00\x28", 5) + std::string(40, 'x'),
+                              std::string("\x17\x03\x03\x48\x01", 5)}) {
         RelayTestClient forger(relay.port(), relay.caFile());
-        ASSERT_TRUE(forger.send(proto::PresenceMessage{{id}}));
+        ASSERT_TRUE(forger.send(proto::PresenceMessage{{s.id}}));
         ASSERT_EQ(forger.receiveType(), "presence_result");
         ASSERT_EQ(::send(forger.nativeSocket(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(bytes.size()));
         EXPECT_TRUE(forger.waitClosed());
     }
 
-    ASSERT_TRUE(host->sendBinary(std::string(20000, 'v')));
-    const auto frame = viewer->receive();
-    ASSERT_TRUE(frame.has_value());
-    EXPECT_EQ(frame->data.size(), 20000u);
+    ASSERT_TRUE(s.host->sendBinary(std::string(20000, 'v')));
+    EXPECT_EQ(dataOf(s.viewer->receive()), std::string(20000, 'v'));
+
+    // A Host that sends records after its close_notify.
+    RawWebSocketClient host(relay.port(), relay.caFile());
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(
+        0x1, *proto::ProtocolEncoder::encode(proto::RegisterMessage{
+                 .passwordHash = proto::CryptoHelper::sha256hex("k7m2pq")}))));
+    unsigned char header[2]; // a short text message: its length in the second byte
+    ASSERT_TRUE(host.read(header, 2));
+    std::string text(header[1] & 0x7f, '\0');
+    ASSERT_TRUE(host.read(text.data(), text.size()));
+    const auto registered = proto::ProtocolEncoder::decode<proto::RegisteredMessage>(text);
+    ASSERT_TRUE(registered.has_value()) << text;
+    auto viewer = client(relay);
+    ASSERT_EQ(connectViewer(*viewer, registered->id, "k7m2pq"), "connected");
+
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "before")));
+    SSL_shutdown(host.ssl.get()); // close_notify
+    // Forget the close_notify so OpenSSL seals more records, just too late.
+    SSL_set_shutdown(host.ssl.get(), 0);
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "after")));
+    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x1, R"({"type":"request_keyframe"})")));
+
+    EXPECT_EQ(dataOf(viewer->receive()), "before");
+    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
+    EXPECT_FALSE(viewer->receive(300ms).has_value());
+    EXPECT_TRUE(host.endedByRelay());
 }
 
 TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
@@ -214,8 +206,8 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
         RawWebSocketClient flooder(relay.port(), relay.caFile());
         ++floodersStarted;
         for (int i = 0; i < 100000; ++i) {
-            SSL_key_update(flooder.ssl(), SSL_KEY_UPDATE_REQUESTED);
-            if (SSL_do_handshake(flooder.ssl()) != 1)
+            SSL_key_update(flooder.ssl.get(), SSL_KEY_UPDATE_REQUESTED);
+            if (SSL_do_handshake(flooder.ssl.get()) != 1)
                 break;
         }
         ERR_clear_error();
@@ -229,7 +221,7 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
         ++floodersStarted;
         const auto empty = RawWebSocketClient::frame(0x2, {});
         while (flooding) {
-            SSL_key_update(flooder.ssl(), SSL_KEY_UPDATE_NOT_REQUESTED);
+            SSL_key_update(flooder.ssl.get(), SSL_KEY_UPDATE_NOT_REQUESTED);
             if (!flooder.write(empty))
                 break;
             ++updatesWithData;
@@ -242,7 +234,8 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
     std::vector<std::chrono::microseconds> roundTrips;
     for (int i = 0; i < 40; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto timestamp = std::uint64_t{1733480000000} + std::uint64_t(i); // wider than 32 bits
+        const auto timestamp =
+            std::uint64_t{1733480000000} + std::uint64_t(i); // wider than 32 bits
         ASSERT_TRUE(other->send(proto::PingMessage{timestamp}));
         const auto pong = other->receiveAs<proto::PongMessage>();
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -263,33 +256,4 @@ TEST(RelayTls, KeyUpdateFloodsEndTheFlooderAndOthersStayResponsive) {
     EXPECT_LT(roundTrips.back(), 500ms);
     EXPECT_EQ(floodersEnded, 1) << "the relay ends a connection that only sends KeyUpdates";
     EXPECT_GT(updatesWithData, 100) << "the second flood must have run";
-}
-
-TEST(RelayTls, NothingAfterCloseNotifyIsForwarded) {
-    RelayProcess relay;
-    RawWebSocketClient host(relay.port(), relay.caFile());
-    ASSERT_TRUE(host.write(RawWebSocketClient::frame(
-        0x1, *proto::ProtocolEncoder::encode(proto::RegisterMessage{
-                 .passwordHash = proto::CryptoHelper::sha256hex("k7m2pq")}))));
-    const auto registered =
-        proto::ProtocolEncoder::decode<proto::RegisteredMessage>(host.readMessage().value_or(""));
-    ASSERT_TRUE(registered.has_value());
-    auto viewer = client(relay);
-    ASSERT_EQ(connectViewer(*viewer, registered->id, "k7m2pq"), "connected");
-    ASSERT_EQ(proto::ProtocolEncoder::decodeType(host.readMessage().value_or("")),
-              "viewer_connected");
-
-    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "before")));
-    SSL_shutdown(host.ssl()); // close_notify
-    // Forget the close_notify so OpenSSL seals more records, just too late.
-    SSL_set_shutdown(host.ssl(), 0);
-    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x2, "after")));
-    ASSERT_TRUE(host.write(RawWebSocketClient::frame(0x1, R"({"type":"request_keyframe"})")));
-
-    const auto before = viewer->receive();
-    ASSERT_TRUE(before.has_value());
-    EXPECT_EQ(before->data, "before");
-    EXPECT_EQ(viewer->receiveType(), "host_disconnected");
-    EXPECT_FALSE(viewer->receive(300ms).has_value());
-    EXPECT_TRUE(host.endedByRelay());
 }
