@@ -1,10 +1,7 @@
 #include "support/host/DesktopProcess.h"
 
-#include "support/WaitUntil.h"
-
 #include <QDir>
 #include <QFile>
-
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -12,20 +9,8 @@
 
 namespace velmarin::testing {
 
-using namespace std::chrono_literals;
-
-namespace {
-
-std::string quoted(const QString& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return "'" + escaped.toStdString() + "'";
-}
-
-} // namespace
-
-DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay,
-                               const QString& dir, bool sessionBus, const QStringList& arguments)
+DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QString& dir,
+                               bool sessionBus, const QStringList& arguments)
     : m_x(x)
     , m_home(dir + QStringLiteral("/home"))
     , m_environment(velmarinEnvironment(x.display(), relay, dir + QStringLiteral("/config"))) {
@@ -60,8 +45,7 @@ bool DesktopProcess::waitForWindow() {
 
 QRect DesktopProcess::windowFrame() const {
     QProcess xdotool;
-    QProcessEnvironment environment = m_environment;
-    xdotool.setProcessEnvironment(environment);
+    xdotool.setProcessEnvironment(m_environment);
     xdotool.start("sh", {"-c", "xdotool search --onlyvisible --name '^Velmarin$' "
                                "getwindowgeometry --shell | head -n 5"});
     xdotool.waitForFinished(5'000);
@@ -85,28 +69,8 @@ bool DesktopProcess::click(QPoint at) const {
                    std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1") == 0;
 }
 
-bool DesktopProcess::type(const QString& text) const {
-    return m_x.run("xdotool type --delay 20 " + quoted(text)) == 0;
-}
-
-bool DesktopProcess::key(const QString& name) const {
-    return m_x.run("xdotool key " + quoted(name)) == 0;
-}
-
 QString DesktopProcess::readAfter(const QString& marker) {
-    QString found;
-    waitUntil(
-        [&] {
-            while (found.isEmpty() && m_process.canReadLine()) {
-                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                m_transcript += line + '\n';
-                if (const auto at = line.indexOf(marker); at >= 0)
-                    found = line.mid(at + marker.size());
-            }
-            return !found.isEmpty() || m_process.state() == QProcess::NotRunning;
-        },
-        20s);
-    return found;
+    return readLineWith(m_process, m_transcript, marker, false);
 }
 
 QImage screenImage(const XvfbProcess& x, const QRect& area) {

@@ -47,6 +47,11 @@ struct VelmarinRun {
 VelmarinRun runVelmarin(const QProcessEnvironment& environment, const QStringList& arguments,
                         const QByteArray& input = {});
 
+// The rest of the first line `process` prints from now on that contains
+// `marker` (that starts with it when `atStart`), 20 s at most; empty when the
+// process ended first. Every line read is added to `transcript`.
+QString readLineWith(QProcess& process, QString& transcript, const QString& marker, bool atStart);
+
 class HostProcess {
 public:
     HostProcess(const std::string& display, const RelayProcess& relay,

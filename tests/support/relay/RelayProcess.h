@@ -20,8 +20,8 @@
 // passed to the constructor. Each instance picks its own port, so tests may
 // run in parallel. The relay's log goes to a file; logText() reads it.
 
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -47,7 +47,6 @@ public:
     void restart(int signal = SIGTERM);
     // Stops the relay; safe to call twice. restart() brings it back.
     void stop(int signal = SIGTERM);
-    bool running() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
 
     // Everything the relay has logged so far (all runs of this instance).
@@ -55,7 +54,6 @@ public:
 
     // Directory holding ca.crt, relay.crt and relay.key; created on first use.
     static std::string certDir();
-    static std::string relayBinary();
 
 private:
     bool startOn(std::uint16_t port); // false when the relay exited (port taken)

@@ -16,6 +16,7 @@
 // this process at the session (the code under test finds it there); the
 // destructor ends every process, removes the directory and restores both.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -53,7 +54,8 @@ private:
     void shutdown();
     std::string log(const std::string& file) const;
     pid_t spawn(const std::vector<std::string>& command, const std::string& logFile);
-    void waitFor(const char* what, bool (*ready)(const HeadlessWayland&));
+    // Throws with every log when `ready` does not hold within 10 s.
+    void waitFor(const std::string& what, const std::function<bool()>& ready);
 
     std::string m_runtimeDir;
     std::string m_waylandDisplay = "wl-velmarin";
