@@ -71,10 +71,6 @@ Side::Side(Config config) {
                                                    std::move(config.options));
 }
 
-Side::~Side() {
-    coordinator.reset();
-}
-
 CoordinatorOptions Side::fastOptions() {
     CoordinatorOptions options;
     options.pingInterval = std::chrono::milliseconds(500);

@@ -7,8 +7,8 @@
 
 #include "app/AppCoordinator.h"
 #include "collab/FileTransferManager.h"
-#include "support/relay/RelayProcess.h"
 #include "support/WaitUntil.h"
+#include "support/relay/RelayProcess.h"
 #include "video/H264Encoder.h"
 
 #include <QTemporaryDir>
@@ -99,7 +99,6 @@ public:
     };
 
     explicit Side(Config config);
-    ~Side();
 
     // Shorter periods than the product's, so tests take seconds.
     static CoordinatorOptions fastOptions();

@@ -5,6 +5,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 namespace velmarin::testing {
@@ -49,19 +50,10 @@ QRect DesktopProcess::windowFrame() const {
     xdotool.start("sh", {"-c", "xdotool search --onlyvisible --name '^Velmarin$' "
                                "getwindowgeometry --shell | head -n 5"});
     xdotool.waitForFinished(5'000);
-    QRect frame;
-    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n')) {
-        const auto value = line.mid(line.indexOf('=') + 1).toInt();
-        if (line.startsWith("X="))
-            frame.moveLeft(value);
-        else if (line.startsWith("Y="))
-            frame.moveTop(value);
-        else if (line.startsWith("WIDTH="))
-            frame.setWidth(value);
-        else if (line.startsWith("HEIGHT="))
-            frame.setHeight(value);
-    }
-    return frame;
+    std::map<QByteArray, int> values; // X=, Y=, WIDTH=, HEIGHT=
+    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n'))
+        values[line.left(line.indexOf('='))] = line.mid(line.indexOf('=') + 1).toInt();
+    return {values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]};
 }
 
 bool DesktopProcess::click(QPoint at) const {

@@ -42,10 +42,6 @@ Peer::Peer(const std::string& url)
     });
 }
 
-Peer::~Peer() {
-    m_manager.reset();
-}
-
 WebSocketResult Peer::connect() {
     return transport::waitFor([this](auto done) { m_manager->connect(std::move(done)); });
 }

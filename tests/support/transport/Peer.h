@@ -32,7 +32,6 @@ private:
 class Peer {
 public:
     explicit Peer(const std::string& url);
-    ~Peer();
 
     transport::WebSocketResult connect();
     transport::WebSocketResult sendText(std::string text);

@@ -17,18 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::optional<std::string> environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
-void restore(const char* name, const std::optional<std::string>& value) {
-    if (value)
-        setenv(name, value->c_str(), 1);
-    else
-        unsetenv(name);
-}
-
 bool nameOwned(const std::string& name) {
     return runShell("gdbus call --session --dest org.freedesktop.DBus --object-path "
                     "/org/freedesktop/DBus --method org.freedesktop.DBus.NameHasOwner " +
@@ -41,11 +29,12 @@ bool nameOwned(const std::string& name) {
 HeadlessWayland::HeadlessWayland(int width, int height)
     : HeadlessWayland(std::vector<std::pair<int, int>>{{width, height}}) {}
 
-HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitors, bool xwayland)
-    : m_oldBus(environment("DBUS_SESSION_BUS_ADDRESS"))
-    , m_oldRuntimeDir(environment("XDG_RUNTIME_DIR"))
-    , m_oldDisplay(environment("DISPLAY"))
-    , m_oldXAuthority(environment("XAUTHORITY")) {
+HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitors, bool xwayland) {
+    for (const char* name :
+         {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "XAUTHORITY"}) {
+        const char* value = std::getenv(name);
+        m_saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
     char dir[] = "/tmp/velmarin-wayland.XXXXXX";
     if (!mkdtemp(dir))
         throw std::runtime_error("mkdtemp failed");
@@ -106,10 +95,8 @@ void HeadlessWayland::shutdown() {
     if (!m_runtimeDir.empty())
         std::filesystem::remove_all(m_runtimeDir, ignored);
     m_runtimeDir.clear();
-    restore("DBUS_SESSION_BUS_ADDRESS", m_oldBus);
-    restore("XDG_RUNTIME_DIR", m_oldRuntimeDir);
-    restore("DISPLAY", m_oldDisplay);
-    restore("XAUTHORITY", m_oldXAuthority);
+    for (const auto& [name, value] : m_saved)
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std::string& logFile) {

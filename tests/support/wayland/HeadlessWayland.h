@@ -59,10 +59,8 @@ private:
 
     std::string m_runtimeDir;
     std::string m_waylandDisplay = "wl-velmarin";
-    std::optional<std::string> m_oldBus;
-    std::optional<std::string> m_oldRuntimeDir;
-    std::optional<std::string> m_oldDisplay;
-    std::optional<std::string> m_oldXAuthority;
+    // The variables this session changes, as they were before.
+    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
     std::vector<pid_t> m_pids; // in start order
     pid_t m_mutter = -1;
 };

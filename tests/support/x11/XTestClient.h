@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velmarin::testing {
@@ -64,6 +64,7 @@ public:
 
 private:
     void drain(bool block);
+    void roundTrip();
 
     xcb_connection_t* m_connection = nullptr;
     xcb_screen_t* m_screen = nullptr;
