@@ -19,17 +19,14 @@ extern char** environ;
 
 namespace velmarin::testing {
 
-// Starts `command` (looked up in PATH) with `environment` (this process's
-// when empty); its output and errors are appended to `logFile` unless empty.
-inline pid_t spawnProcess(const std::vector<std::string>& command, const std::string& logFile = {},
-                          std::vector<std::string> environment = {}) {
-    std::vector<char*> argv, envp;
+// Starts `command` (looked up in PATH); its output and errors are appended
+// to `logFile` unless empty.
+inline pid_t spawnProcess(const std::vector<std::string>& command,
+                          const std::string& logFile = {}) {
+    std::vector<char*> argv;
     for (const auto& word : command)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    for (auto& variable : environment)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!logFile.empty()) {
@@ -38,8 +35,7 @@ inline pid_t spawnProcess(const std::vector<std::string>& command, const std::st
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(),
-                                environment.empty() ? environ : envp.data());
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         throw std::runtime_error("cannot start " + command[0]);

@@ -3,12 +3,11 @@
 #include "support/Process.h"
 #include "support/Shell.h"
 
-#include <arpa/inet.h>
+#include <boost/asio/ip/tcp.hpp>
+
 #include <fstream>
 #include <mutex>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace velmarin::testing {
@@ -16,40 +15,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Closes the descriptor when the scope ends.
-struct Fd {
-    int fd;
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
+const auto loopback = net::ip::make_address("127.0.0.1");
 
 // A port the kernel just handed out; another process may take it before the
 // relay binds it, which startOn() detects and the caller retries.
 std::uint16_t freeLoopbackPort() {
-    const Fd s{::socket(AF_INET, SOCK_STREAM, 0)};
-    auto address = loopback(0);
-    socklen_t length = sizeof address;
-    if (s.fd < 0 || ::bind(s.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("RelayProcess: no free loopback port");
-    return ntohs(address.sin_port);
+    net::io_context io;
+    return tcp::acceptor(io, {loopback, 0}).local_endpoint().port();
 }
 
 bool acceptsConnections(std::uint16_t port) {
-    const Fd s{::socket(AF_INET, SOCK_STREAM, 0)};
-    const auto address = loopback(port);
-    return s.fd >= 0 &&
-           ::connect(s.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    net::io_context io;
+    tcp::socket socket(io);
+    boost::system::error_code error;
+    socket.connect({loopback, port}, error);
+    return !error;
 }
 
 } // namespace

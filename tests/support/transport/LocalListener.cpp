@@ -21,11 +21,7 @@ LocalListener::LocalListener(Mode mode, const std::string& address, const std::s
         m_tls.use_certificate_chain_file(certFile);
         m_tls.use_private_key_file(keyFile, asio::ssl::context::pem);
     }
-    const tcp::endpoint endpoint(asio::ip::make_address(address), 0);
-    m_acceptor.open(endpoint.protocol());
-    m_acceptor.set_option(tcp::acceptor::reuse_address(true));
-    m_acceptor.bind(endpoint);
-    m_acceptor.listen();
+    m_acceptor = tcp::acceptor(m_io, {asio::ip::make_address(address), 0});
     m_port = m_acceptor.local_endpoint().port();
     accept();
     m_thread = std::thread([this] { m_io.run(); });

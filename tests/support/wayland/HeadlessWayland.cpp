@@ -100,13 +100,10 @@ void HeadlessWayland::shutdown() {
 }
 
 pid_t HeadlessWayland::spawn(const std::vector<std::string>& command, const std::string& logFile) {
-    std::vector<std::string> variables{"WAYLAND_DISPLAY=" + m_waylandDisplay};
-    for (char** variable = environ; *variable; ++variable) {
-        const std::string_view entry(*variable);
-        if (!entry.starts_with("WAYLAND_DISPLAY=") && !entry.starts_with("DISPLAY="))
-            variables.emplace_back(entry);
-    }
-    m_pids.push_back(spawnProcess(command, m_runtimeDir + "/" + logFile, std::move(variables)));
+    std::vector<std::string> inSession{"env", "-u", "DISPLAY",
+                                       "WAYLAND_DISPLAY=" + m_waylandDisplay};
+    inSession.insert(inSession.end(), command.begin(), command.end());
+    m_pids.push_back(spawnProcess(inSession, m_runtimeDir + "/" + logFile));
     return m_pids.back();
 }
 

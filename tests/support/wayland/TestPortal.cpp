@@ -119,9 +119,9 @@ GDBusInterfaceInfo* interface(const char* name) {
     return g_dbus_node_info_lookup_interface(portal.node, name);
 }
 
-guint registerObject(const std::string& path, const char* name,
-                     GDBusInterfaceMethodCallFunc onCall) {
-    const GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}}; // copied by GDBus
+guint registerObject(const std::string& path, const char* name, GDBusInterfaceMethodCallFunc onCall,
+                     GDBusInterfaceGetPropertyFunc onGet = nullptr) {
+    const GDBusInterfaceVTable vtable{onCall, onGet, nullptr, {}}; // copied by GDBus
     return g_dbus_connection_register_object(portal.connection, path.c_str(), interface(name),
                                              &vtable, nullptr, nullptr, nullptr);
 }
@@ -184,27 +184,24 @@ struct Request {
     GVariantBuilder results;
 };
 
-void requestClose(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                  GVariant*, GDBusMethodInvocation* invocation, gpointer) {
-    g_dbus_method_invocation_return_value(invocation, nullptr);
-}
-
 Request* beginRequest(GDBusMethodInvocation* invocation, const char* sender, GVariant* options) {
-    const char* token = nullptr;
+    static unsigned counter = 0;
+    const std::string generated = "portal" + std::to_string(++counter);
+    const char* token = generated.c_str();
     bool bad = false;
-    char generated[32];
-    if (!option(options, "handle_token", "&s", &token, bad)) {
-        static unsigned counter = 0;
-        g_snprintf(generated, sizeof generated, "portal%u", ++counter);
-        token = generated;
-    }
+    option(options, "handle_token", "&s", &token, bad);
     if (bad || !validToken(token)) {
         returnError(invocation, "InvalidArgument", "bad handle_token");
         return nullptr;
     }
     const std::string path =
         std::string(portalPath) + "/request/" + pathElement(sender) + "/" + token;
-    const guint registration = registerObject(path, "org.freedesktop.portal.Request", requestClose);
+    const guint registration =
+        registerObject(path, "org.freedesktop.portal.Request",
+                       [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                          GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+                           g_dbus_method_invocation_return_value(invocation, nullptr);
+                       });
     if (!registration) {
         returnError(invocation, "Failed", "request path in use");
         return nullptr;
@@ -249,8 +246,7 @@ void createSession(GDBusMethodInvocation* invocation, const char* sender, GVaria
         return answer(request, responseFailed);
     }
     portal.sessions[path].reset(new Session{.owner = sender, .registration = registration});
-    g_variant_builder_add(&request->results, "{sv}", "session_handle",
-                          g_variant_new_string(path.c_str()));
+    g_variant_builder_add_parsed(&request->results, "{'session_handle', <%s>}", path.c_str());
     answer(request, responseOk);
 }
 
@@ -286,15 +282,13 @@ void start(Session& session, Request* request, const char* path) {
         session.streams.insert(monitor.node);
     }
     g_variant_builder_add(&request->results, "{sv}", "streams", g_variant_builder_end(&streams));
-    g_variant_builder_add(&request->results, "{sv}", "devices",
-                          g_variant_new_uint32(session.devices));
+    g_variant_builder_add_parsed(&request->results, "{'devices', <%u>}", session.devices);
     if (session.persistMode != 0) {
         g_autofree gchar* uuid = g_uuid_string_random();
         std::string issued = uuid;
         std::ranges::replace(issued, '-', '_');
         portal.tokens.insert(issued);
-        g_variant_builder_add(&request->results, "{sv}", "restore_token",
-                              g_variant_new_string(issued.c_str()));
+        g_variant_builder_add_parsed(&request->results, "{'restore_token', <%s>}", issued.c_str());
     }
     answer(request, responseOk);
 }
@@ -465,11 +459,9 @@ int main() {
     }
     portal.node = g_dbus_node_info_new_for_xml(introspection, nullptr);
 
-    static const GDBusInterfaceVTable portalVtable{onPortalCall, onPortalProperty, nullptr, {}};
     for (const char* name :
          {"org.freedesktop.portal.RemoteDesktop", "org.freedesktop.portal.ScreenCast"})
-        g_dbus_connection_register_object(portal.connection, portalPath, interface(name),
-                                          &portalVtable, nullptr, nullptr, nullptr);
+        registerObject(portalPath, name, onPortalCall, onPortalProperty);
     registerObject(controlPath, "org.velmarin.TestPortal", onControlCall);
 
     // A client's sessions end with its connection.

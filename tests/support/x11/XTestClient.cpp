@@ -36,19 +36,16 @@ void XTestClient::openWindow(int x, int y, int width, int height,
     const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
                                  XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
     // Override-redirect: placed exactly where asked. The values go in the
-    // order of their mask bits.
-    std::vector<std::uint32_t> values;
-    std::uint32_t mask = XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
-    if (background) {
-        mask |= XCB_CW_BACK_PIXEL;
-        values.push_back(*background); // a 24-bit TrueColor root visual
-    }
-    values.push_back(1);
-    values.push_back(events);
+    // order of their mask bits; the background pixel is 0xRRGGBB on the
+    // 24-bit TrueColor root visual.
+    const std::uint32_t mask =
+        XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | (background ? XCB_CW_BACK_PIXEL : 0);
+    const std::uint32_t allValues[] = {background.value_or(0), 1, events};
+    const std::uint32_t* values = background ? allValues : allValues + 1;
     xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_screen->root,
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                       static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, mask, values.data());
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, mask, values);
     xcb_map_window(m_connection, m_window);
     xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
     roundTrip(); // the window is mapped and focused before anything is injected
