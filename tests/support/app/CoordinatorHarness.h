@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>

@@ -35,10 +35,6 @@ DesktopProcess::~DesktopProcess() {
     m_process.waitForFinished(15'000);
 }
 
-QString DesktopProcess::downloads() const {
-    return m_home + QStringLiteral("/Downloads");
-}
-
 bool DesktopProcess::waitForWindow() {
     return m_x.run("timeout 20 xdotool search --sync --onlyvisible --name '^Velmarin$' "
                    ">/dev/null") == 0;
@@ -59,10 +55,6 @@ QRect DesktopProcess::windowFrame() const {
 bool DesktopProcess::click(QPoint at) const {
     return m_x.run("xdotool search --onlyvisible --name '^Velmarin$' mousemove --window %1 " +
                    std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1") == 0;
-}
-
-QString DesktopProcess::readAfter(const QString& marker) {
-    return readLineWith(m_process, m_transcript, marker, false);
 }
 
 QImage screenImage(const XvfbProcess& x, const QRect& area) {

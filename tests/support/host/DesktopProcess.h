@@ -17,7 +17,6 @@
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
-#include <QTemporaryDir>
 
 namespace velmarin::testing {
 
@@ -49,13 +48,15 @@ public:
 
     // The rest of the first line from now on that contains `marker` (20 s
     // at most; empty when the program ended first).
-    QString readAfter(const QString& marker);
+    QString readAfter(const QString& marker) {
+        return readLineWith(m_process, m_transcript, marker, false);
+    }
 
     const QString& transcript() const { return m_transcript; }
     const QProcessEnvironment& environment() const { return m_environment; }
     QProcess& process() const { return m_process; }
     // The folder received files go to.
-    QString downloads() const;
+    QString downloads() const { return m_home + QStringLiteral("/Downloads"); }
 
 private:
     const XvfbProcess& m_x;

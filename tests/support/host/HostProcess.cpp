@@ -45,8 +45,6 @@ HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,
 }
 
 HostProcess::~HostProcess() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.terminate();
     m_process.waitForFinished(15'000);
 }
@@ -56,10 +54,6 @@ HostProcess::Credentials HostProcess::readCredentials() {
     credentials.id = readUntil(QStringLiteral("ID: "));
     credentials.password = readUntil(QStringLiteral("Wachtwoord: "));
     return credentials;
-}
-
-QString HostProcess::readUntil(const QString& prefix) {
-    return readLineWith(m_process, m_transcript, prefix, true);
 }
 
 QString readLineWith(QProcess& process, QString& transcript, const QString& marker, bool atStart) {

@@ -75,7 +75,9 @@ public:
 
     // The rest of the first line that starts with `prefix` (20 s at most;
     // empty when the host ended first).
-    QString readUntil(const QString& prefix);
+    QString readUntil(const QString& prefix) {
+        return readLineWith(m_process, m_transcript, prefix, true);
+    }
 
 private:
     QProcessEnvironment m_environment;

@@ -54,9 +54,7 @@ GVariant* callBus(GDBusConnection* bus, const char* method, GVariant* parameters
 std::optional<std::string> lookup(const std::string& service, const std::string& account) {
     auto [out, status] = runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
                                   quoted(service) + " account " + quoted(account) + " 2>/dev/null");
-    if (status != 0)
-        return std::nullopt;
-    return out;
+    return status == 0 ? std::optional(out) : std::nullopt;
 }
 
 int itemCount(const std::string& service, const std::string& account) {

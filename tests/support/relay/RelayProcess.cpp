@@ -48,14 +48,6 @@ std::string RelayProcess::certDir() {
     return VELMARIN_TEST_CERT_DIR;
 }
 
-std::string RelayProcess::caFile() const {
-    return certDir() + "/ca.crt";
-}
-
-std::string RelayProcess::hostPort() const {
-    return "localhost:" + std::to_string(m_port);
-}
-
 RelayProcess::RelayProcess(std::vector<std::string> extraArgs)
     : m_extraArgs(std::move(extraArgs)) {
     char pattern[] = "/tmp/velmarin-relay-XXXXXX.log";

@@ -37,9 +37,9 @@ public:
 
     std::uint16_t port() const { return m_port; }
     // "localhost:PORT", the value for VELMARIN_RELAY_HOST.
-    std::string hostPort() const;
+    std::string hostPort() const { return "localhost:" + std::to_string(m_port); }
     // The CA that signed the relay's certificate, for VELMARIN_RELAY_CA.
-    std::string caFile() const;
+    std::string caFile() const { return certDir() + "/ca.crt"; }
 
     // Stops the relay (`signal`, then SIGKILL after 5 s) and starts it
     // again on the same port; returns once it accepts connections. SIGKILL

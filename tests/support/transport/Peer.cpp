@@ -23,11 +23,6 @@ int RecordingLog::count(std::string_view prefix) const {
     return n;
 }
 
-std::vector<std::string> RecordingLog::lines() const {
-    std::lock_guard lock(m_mutex);
-    return m_lines;
-}
-
 Peer::Peer(const std::string& url)
     : m_manager(std::make_unique<transport::WebSocketManager>(url, m_log)) {
     m_manager->setOnMessage([this](transport::WebSocketMessage message) {

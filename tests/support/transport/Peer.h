@@ -22,7 +22,10 @@ public:
     // Lines (with level prefix "E "/"I "/...) that start with `prefix` after
     // the level.
     int count(std::string_view prefix) const;
-    std::vector<std::string> lines() const;
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
 
 private:
     mutable std::mutex m_mutex;

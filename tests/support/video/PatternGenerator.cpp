@@ -1,5 +1,6 @@
 #include "support/video/PatternGenerator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -16,10 +17,6 @@ std::uint32_t hash(int x, int y, int z) {
     h *= 0x297a2d39u;
     h ^= h >> 15;
     return h;
-}
-
-std::uint8_t clamp8(int value) {
-    return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
 // Text page: 9-pixel lines of 6-pixel cells, each cell a 5x7 glyph drawn
@@ -66,8 +63,8 @@ Sample lumaAt(Pattern pattern, int x, int y, int index) {
         const int base = 16 + triangle(x + y / 2 + 4 * index) * 180 / 255;
         const auto texture = static_cast<int>(hash((x + 2 * index) / 4, (y + index) / 4, 2) % 48);
         const auto grain = static_cast<int>(hash(x, y, index + 3) % 13) - 6;
-        return {clamp8(base + texture + grain), triangle(x / 2 + 2 * index),
-                triangle(y + 3 * index)};
+        return {static_cast<std::uint8_t>(std::clamp(base + texture + grain, 0, 255)),
+                triangle(x / 2 + 2 * index), triangle(y + 3 * index)};
     }
     }
     return {0, 128, 128};

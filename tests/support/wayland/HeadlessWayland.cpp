@@ -3,7 +3,6 @@
 #include "support/Process.h"
 #include "support/Shell.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -140,10 +139,6 @@ void HeadlessWayland::startService(const std::vector<std::string>& command,
 void HeadlessWayland::killMutter() {
     stopProcess(m_mutter, SIGKILL);
     std::erase(m_pids, m_mutter);
-}
-
-std::string HeadlessWayland::wevLog() const {
-    return log("wev.log");
 }
 
 std::string HeadlessWayland::log(const std::string& file) const {

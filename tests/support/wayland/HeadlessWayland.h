@@ -40,7 +40,7 @@ public:
     // Starts wev (a window with a grey checkerboard that logs every input
     // event) and returns once it is mapped and its fade-in is over.
     void startWev();
-    std::string wevLog() const;
+    std::string wevLog() const { return log("wev.log"); }
     // Starts a program of the session (it finds the session bus and the
     // runtime directory in its environment) and returns once it owns
     // `busName` on the session bus. Its output goes to `logFile` in the

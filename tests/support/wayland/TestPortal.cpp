@@ -17,17 +17,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
+#include <gio/gunixsocketaddress.h>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -363,18 +360,17 @@ void openPipeWireRemote(GDBusMethodInvocation* invocation, const char* sender,
         return;
     if (!session->mutter)
         return returnError(invocation, "Failed", "session not started");
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    g_snprintf(address.sun_path, sizeof address.sun_path, "%s/pipewire-0",
-               runtimeDir ? runtimeDir : "");
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0)
-            close(fd);
+    g_autofree gchar* socketPath =
+        g_build_filename(g_getenv("XDG_RUNTIME_DIR"), "pipewire-0", nullptr);
+    g_autoptr(GSocketAddress) address = g_unix_socket_address_new(socketPath);
+    g_autoptr(GSocketClient) client = g_socket_client_new();
+    g_autoptr(GSocketConnection) connection =
+        g_socket_client_connect(client, G_SOCKET_CONNECTABLE(address), nullptr, nullptr);
+    if (!connection)
         return returnError(invocation, "Failed", "no PipeWire");
-    }
-    g_autoptr(GUnixFDList) fds = g_unix_fd_list_new_from_array(&fd, 1); // takes the fd
+    g_autoptr(GUnixFDList) fds = g_unix_fd_list_new(); // a copy of the socket for the caller
+    g_unix_fd_list_append(fds, g_socket_get_fd(g_socket_connection_get_socket(connection)),
+                          nullptr);
     g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
                                                             fds);
 }

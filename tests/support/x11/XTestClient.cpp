@@ -9,10 +9,8 @@ namespace velmarin::testing {
 
 namespace {
 
-template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <class T> Reply<T> reply(T* raw) {
-    return Reply<T>(raw, &std::free);
+template <class T> std::unique_ptr<T, decltype(&std::free)> reply(T* raw) {
+    return {raw, &std::free};
 }
 
 } // namespace
