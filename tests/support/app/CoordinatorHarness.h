@@ -36,8 +36,9 @@ public:
     static constexpr int kWidth = 320;
     static constexpr int kHeight = 240;
 
-    explicit TestCapture(std::shared_ptr<CaptureLog> log);
-    ~TestCapture() override;
+    explicit TestCapture(std::shared_ptr<CaptureLog> log)
+        : m_log(std::move(log)) {}
+    ~TestCapture() override { stopThread(); }
 
     QCoro::Task<Expected<void, CaptureFailure>> startCapture() override;
     QCoro::Task<void> stopCapture() override;

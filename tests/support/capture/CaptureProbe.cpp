@@ -33,10 +33,6 @@ CaptureProbe::CaptureProbe(capture::ScreenCaptureManager& manager)
     });
 }
 
-CaptureProbe::~CaptureProbe() {
-    m_manager.setOnEncodedFrame({});
-}
-
 std::size_t CaptureProbe::frameCount() const {
     const std::lock_guard lock(m_mutex);
     return m_frames.size();

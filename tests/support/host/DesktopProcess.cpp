@@ -1,5 +1,7 @@
 #include "support/host/DesktopProcess.h"
 
+#include "support/Shell.h"
+
 #include <QDir>
 #include <QFile>
 #include <xcb/xcb.h>
@@ -30,11 +32,6 @@ DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, 
     m_process.start(QStringLiteral(VELMARIN_BINARY), arguments);
 }
 
-DesktopProcess::~DesktopProcess() {
-    m_process.terminate();
-    m_process.waitForFinished(15'000);
-}
-
 bool DesktopProcess::waitForWindow() {
     return m_x.run("timeout 20 xdotool search --sync --onlyvisible --name '^Velmarin$' "
                    ">/dev/null") == 0;
@@ -55,6 +52,14 @@ QRect DesktopProcess::windowFrame() const {
 bool DesktopProcess::click(QPoint at) const {
     return m_x.run("xdotool search --onlyvisible --name '^Velmarin$' mousemove --window %1 " +
                    std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1") == 0;
+}
+
+bool DesktopProcess::type(const QString& text) const {
+    return m_x.run("xdotool type --delay 20 " + shellQuoted(text.toStdString())) == 0;
+}
+
+bool DesktopProcess::key(const QString& name) const {
+    return m_x.run("xdotool key " + shellQuoted(name.toStdString())) == 0;
 }
 
 QImage screenImage(const XvfbProcess& x, const QRect& area) {

@@ -7,7 +7,7 @@
 // notification cannot reach the developer's desktop; with it, it keeps the
 // test's bus (the private keyring of a KEYRING suite).
 //
-// Also: clicks with xdotool into its window, and what a display
+// Also: clicks and typing with xdotool into its window, and what a display
 // shows, read back from the X server.
 
 #include "support/host/HostProcess.h"
@@ -35,7 +35,10 @@ public:
     // `arguments` follow `velmarin` ("view", ID, password, "--window").
     DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QString& dir,
                    bool sessionBus = false, const QStringList& arguments = {});
-    ~DesktopProcess();
+    ~DesktopProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(15'000);
+    }
     DesktopProcess(const DesktopProcess&) = delete;
     DesktopProcess& operator=(const DesktopProcess&) = delete;
 
@@ -45,6 +48,10 @@ public:
     QRect windowFrame() const;
     // Moves the pointer to `at` in the window and clicks the left button.
     bool click(QPoint at) const;
+    // Types `text` into whatever has the keyboard focus; `key` names an X
+    // key ("Return", "Tab").
+    bool type(const QString& text) const;
+    bool key(const QString& name) const;
 
     // The rest of the first line from now on that contains `marker` (20 s
     // at most; empty when the program ended first).

@@ -44,16 +44,9 @@ HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,
                     QStringList{QStringLiteral("host")} + arguments);
 }
 
-HostProcess::~HostProcess() {
-    m_process.terminate();
-    m_process.waitForFinished(15'000);
-}
-
 HostProcess::Credentials HostProcess::readCredentials() {
-    Credentials credentials;
-    credentials.id = readUntil(QStringLiteral("ID: "));
-    credentials.password = readUntil(QStringLiteral("Wachtwoord: "));
-    return credentials;
+    // A braced list is evaluated in order: the ID line comes first.
+    return {readUntil(QStringLiteral("ID: ")), readUntil(QStringLiteral("Wachtwoord: "))};
 }
 
 QString readLineWith(QProcess& process, QString& transcript, const QString& marker, bool atStart) {

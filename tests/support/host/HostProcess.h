@@ -56,7 +56,10 @@ class HostProcess {
 public:
     HostProcess(const std::string& display, const RelayProcess& relay,
                 const QString& configHome = {}, const QStringList& arguments = {});
-    ~HostProcess();
+    ~HostProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(15'000);
+    }
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 

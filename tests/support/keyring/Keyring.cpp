@@ -10,13 +10,6 @@ namespace velmarin::testing::keyring {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 [[noreturn]] void fail(const std::string& what, GError* error) {
     const std::string message = error ? error->message : "";
     g_clear_error(&error);
@@ -52,15 +45,16 @@ GVariant* callBus(GDBusConnection* bus, const char* method, GVariant* parameters
 } // namespace
 
 std::optional<std::string> lookup(const std::string& service, const std::string& account) {
-    auto [out, status] = runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
-                                  quoted(service) + " account " + quoted(account) + " 2>/dev/null");
+    auto [out, status] =
+        runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
+                 shellQuoted(service) + " account " + shellQuoted(account) + " 2>/dev/null");
     return status == 0 ? std::optional(out) : std::nullopt;
 }
 
 int itemCount(const std::string& service, const std::string& account) {
     const auto [out, status] =
         runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool search --all service " +
-                 quoted(service) + " account " + quoted(account) + " 2>&1");
+                 shellQuoted(service) + " account " + shellQuoted(account) + " 2>&1");
     int count = 0;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);)

@@ -56,10 +56,9 @@ RelayProcess::RelayProcess(std::vector<std::string> extraArgs)
         throw std::runtime_error("RelayProcess: cannot create a log file");
     ::close(fd);
     m_logFile = pattern;
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (int attempt = 0; attempt < 10; ++attempt)
         if (startOn(freeLoopbackPort()))
             return;
-    }
     throw std::runtime_error("RelayProcess: the relay did not start; log:\n" + logText());
 }
 

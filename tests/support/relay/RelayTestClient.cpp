@@ -29,6 +29,7 @@ struct RelayTestClient::Impl {
     beast::flat_buffer buffer;
     std::deque<Message> inbox;
     bool closed = false;
+    bool pongSeen = false;
 
     void startRead() {
         ws.async_read(buffer, [this](beast::error_code ec, std::size_t) {
@@ -81,6 +82,10 @@ RelayTestClient::RelayTestClient(std::uint16_t port, const std::string& caFile,
     beast::get_lowest_layer(d.ws).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
     d.ws.next_layer().handshake(ssl::stream_base::client);
     d.ws.read_message_max(64 * 1024 * 1024);
+    d.ws.control_callback([&d](websocket::frame_type kind, beast::string_view) {
+        if (kind == websocket::frame_type::pong)
+            d.pongSeen = true;
+    });
     d.ws.handshake("localhost:" + std::to_string(port), path);
     d.startRead();
 }
@@ -108,11 +113,12 @@ RelayTestClient::receive(std::chrono::milliseconds timeout) {
     return message;
 }
 
-std::optional<std::string> RelayTestClient::receiveType(std::chrono::milliseconds timeout) {
-    const auto message = receive(timeout);
-    if (!message || message->binary)
-        return std::nullopt;
-    return protocol::ProtocolEncoder::decodeType(message->data);
+bool RelayTestClient::ping(std::chrono::milliseconds timeout) {
+    auto& d = *m_impl;
+    d.pongSeen = false;
+    bool sent = false;
+    d.ws.async_ping({}, [&](beast::error_code ec) { sent = !ec; });
+    return d.runUntil([&] { return d.pongSeen || d.closed; }, timeout) && d.pongSeen && sent;
 }
 
 bool RelayTestClient::waitClosed(std::chrono::milliseconds timeout) {

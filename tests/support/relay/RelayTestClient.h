@@ -2,7 +2,7 @@
 
 // A small WebSocket client for tests that talk to a relay the way a Host,
 // Viewer or presence poller does: TLS verified against the development CA,
-// text and binary messages. Single-threaded: nothing
+// text and binary messages, WebSocket ping frames. Single-threaded: nothing
 // happens on the connection except inside its own calls, so a test can hold
 // back reading (a slow receiver) simply by not calling receive().
 //
@@ -63,7 +63,15 @@ public:
     }
     // The `type` of the next text message, or nothing.
     std::optional<std::string>
-    receiveType(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    receiveType(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto message = receive(timeout);
+        if (!message || message->binary)
+            return std::nullopt;
+        return protocol::ProtocolEncoder::decodeType(message->data);
+    }
+
+    // Sends a WebSocket ping frame and waits for the pong.
+    bool ping(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     // Waits until the relay closes the connection.
     bool waitClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -6,7 +6,6 @@
 #include <boost/asio/write.hpp>
 
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace velmarin::testing {
@@ -25,11 +24,6 @@ LocalListener::LocalListener(Mode mode, const std::string& address, const std::s
     m_port = m_acceptor.local_endpoint().port();
     accept();
     m_thread = std::thread([this] { m_io.run(); });
-}
-
-LocalListener::~LocalListener() {
-    m_io.stop();
-    m_thread.join();
 }
 
 void LocalListener::accept() {
@@ -79,10 +73,6 @@ UntrustedCertificate::UntrustedCertificate() {
         keyFile + "' -out '" + certFile + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("openssl could not make a certificate");
-}
-
-UntrustedCertificate::~UntrustedCertificate() {
-    std::filesystem::remove_all(directory);
 }
 
 } // namespace velmarin::testing

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <string_view>
-#include <sys/stat.h>
 
 namespace velmarin::testing {
 
@@ -38,7 +37,6 @@ HeadlessWayland::HeadlessWayland(const std::vector<std::pair<int, int>>& monitor
     if (!mkdtemp(dir))
         throw std::runtime_error("mkdtemp failed");
     m_runtimeDir = dir;
-    chmod(dir, 0700);
     setenv("XDG_RUNTIME_DIR", dir, 1);
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + m_runtimeDir + "/bus").c_str(), 1);
     const auto exists = [this](const char* file) {

@@ -34,8 +34,7 @@ void setRandrMonitor(xcb_connection_t* connection, const std::string& name, int 
         std::uint8_t minor = 0;
         std::uint16_t length = 0;
         xcb_window_t window = 0;
-    } request;
-    request.window = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    } request{.window = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root};
     xcb_randr_monitor_info_t info{.name = atom->atom,
                                   .primary = primary,
                                   .x = static_cast<std::int16_t>(x),

@@ -23,11 +23,6 @@ XTestClient::XTestClient(const std::string& display) {
     m_symbols = xcb_key_symbols_alloc(m_connection);
 }
 
-XTestClient::~XTestClient() {
-    xcb_key_symbols_free(m_symbols);
-    xcb_disconnect(m_connection);
-}
-
 void XTestClient::openWindow(int x, int y, int width, int height,
                              std::optional<std::uint32_t> background) {
     m_window = xcb_generate_id(m_connection);

@@ -31,7 +31,10 @@ struct ReceivedEvent {
 class XTestClient {
 public:
     explicit XTestClient(const std::string& display);
-    ~XTestClient();
+    ~XTestClient() {
+        xcb_key_symbols_free(m_symbols);
+        xcb_disconnect(m_connection);
+    }
 
     // Maps a window covering (x, y, width, height) of the root, gives it the
     // keyboard focus and starts recording its events.
