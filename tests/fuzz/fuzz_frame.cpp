@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -23,28 +24,24 @@ std::uint32_t payloadSizeOf(const Bytes& message) {
            (std::uint32_t{message[12]} << 8) | message[13];
 }
 
-// The plain byte-by-byte start-code scan, to check the fast one against.
+// The plain byte-by-byte start-code scan, to check the fast one against:
+// (offset, size) of each unit.
 std::vector<std::pair<std::size_t, std::size_t>> referenceUnits(ByteView d) {
     std::vector<std::pair<std::size_t, std::size_t>> units;
-    const std::size_t n = d.size();
-    std::size_t i = 0, start = SIZE_MAX;
-    while (i < n) {
-        std::size_t codeLength = 0;
-        if (i + 3 < n && !d[i] && !d[i + 1] && !d[i + 2] && d[i + 3] == 1)
-            codeLength = 4;
-        else if (i + 2 < n && !d[i] && !d[i + 1] && d[i + 2] == 1)
-            codeLength = 3;
-        if (!codeLength) {
+    std::size_t start = SIZE_MAX;
+    for (std::size_t i = 0; i + 2 < d.size();) {
+        const bool four = i + 3 < d.size() && !d[i] && !d[i + 1] && !d[i + 2] && d[i + 3] == 1;
+        if (!four && !(!d[i] && !d[i + 1] && d[i + 2] == 1)) {
             ++i;
             continue;
         }
         if (start != SIZE_MAX)
             units.emplace_back(start, i - start);
-        start = i + codeLength;
-        i += codeLength;
+        i += four ? 4 : 3;
+        start = i;
     }
-    if (start != SIZE_MAX && start < n)
-        units.emplace_back(start, n - start);
+    if (start < d.size())
+        units.emplace_back(start, d.size() - start);
     return units;
 }
 
@@ -71,27 +68,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(((message[1] & VideoFrameHeader::kFlagKeyframe) != 0) == keyframe);
     }
 
-    const auto expected = referenceUnits(input);
     const auto found = NALUParser::extractNALUnits(input);
-    check(found.size() == expected.size());
-    for (std::size_t k = 0; k < found.size(); ++k) {
-        check(found[k].data() == data + expected[k].first);
-        check(found[k].size() == expected[k].second);
-    }
+    std::vector<std::pair<std::size_t, std::size_t>> offsets;
+    for (const ByteView unit : found)
+        offsets.emplace_back(unit.data() - data, unit.size());
+    check(offsets == referenceUnits(input));
 
     // Annex-B → length-prefixed → units gives back the non-empty units.
+    std::vector<ByteView> nonEmpty;
+    std::copy_if(found.begin(), found.end(), std::back_inserter(nonEmpty),
+                 [](ByteView unit) { return !unit.empty(); });
     const Bytes avcc = NALUParser::annexBToAVCC(input, false);
-    const auto annexUnits = NALUParser::extractNALUnits(input);
     const auto avccUnits = NALUParser::extractLengthPrefixedUnits(avcc);
-    std::size_t j = 0;
-    for (const ByteView unit : annexUnits) {
-        if (unit.empty())
-            continue;
-        check(j < avccUnits.size());
-        check(avccUnits[j].size() == unit.size() &&
-              std::equal(unit.begin(), unit.end(), avccUnits[j].begin()));
-        ++j;
-    }
-    check(j == avccUnits.size());
+    check(std::equal(
+        nonEmpty.begin(), nonEmpty.end(), avccUnits.begin(), avccUnits.end(),
+        [](ByteView a, ByteView b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }));
     return 0;
 }

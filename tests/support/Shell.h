@@ -11,6 +11,14 @@
 
 namespace velmarin::testing {
 
+// `text` as one word for the shell.
+inline std::string shellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 // The command's standard output and its exit status (as pclose gives it).
 inline std::pair<std::string, int> runShell(const std::string& command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);

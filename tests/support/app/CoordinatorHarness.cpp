@@ -7,13 +7,6 @@
 
 namespace velmarin::testing {
 
-TestCapture::TestCapture(std::shared_ptr<CaptureLog> log)
-    : m_log(std::move(log)) {}
-
-TestCapture::~TestCapture() {
-    stopThread();
-}
-
 QCoro::Task<Expected<void, CaptureFailure>> TestCapture::startCapture() {
     if (auto opened = m_encoder.setup(kWidth, kHeight); !opened)
         co_return unexpected(
@@ -69,10 +62,6 @@ Side::Side(Config config) {
     }
     coordinator = std::make_unique<AppCoordinator>(commands, std::move(components),
                                                    std::move(config.options));
-}
-
-Side::~Side() {
-    coordinator.reset();
 }
 
 CoordinatorOptions Side::fastOptions() {

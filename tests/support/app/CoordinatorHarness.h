@@ -7,14 +7,13 @@
 
 #include "app/AppCoordinator.h"
 #include "collab/FileTransferManager.h"
-#include "support/relay/RelayProcess.h"
 #include "support/WaitUntil.h"
+#include "support/relay/RelayProcess.h"
 #include "video/H264Encoder.h"
 
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -37,8 +36,9 @@ public:
     static constexpr int kWidth = 320;
     static constexpr int kHeight = 240;
 
-    explicit TestCapture(std::shared_ptr<CaptureLog> log);
-    ~TestCapture() override;
+    explicit TestCapture(std::shared_ptr<CaptureLog> log)
+        : m_log(std::move(log)) {}
+    ~TestCapture() override { stopThread(); }
 
     QCoro::Task<Expected<void, CaptureFailure>> startCapture() override;
     QCoro::Task<void> stopCapture() override;
@@ -99,7 +99,6 @@ public:
     };
 
     explicit Side(Config config);
-    ~Side();
 
     // Shorter periods than the product's, so tests take seconds.
     static CoordinatorOptions fastOptions();

@@ -33,10 +33,6 @@ CaptureProbe::CaptureProbe(capture::ScreenCaptureManager& manager)
     });
 }
 
-CaptureProbe::~CaptureProbe() {
-    m_manager.setOnEncodedFrame({});
-}
-
 std::size_t CaptureProbe::frameCount() const {
     const std::lock_guard lock(m_mutex);
     return m_frames.size();
@@ -84,22 +80,16 @@ video::Picture CaptureProbe::latestPicture() const {
 
 Rgb colourAt(const video::Picture& picture, int x, int y) {
     const double luma = picture.plane(0)[y * picture.stride(0) + x];
-    double u = 128;
-    double v = 128;
-    if (picture.format() == AV_PIX_FMT_NV12) {
-        const std::uint8_t* uv = picture.plane(1) + (y / 2) * picture.stride(1) + (x / 2) * 2;
-        u = uv[0];
-        v = uv[1];
-    } else {
-        u = picture.plane(1)[(y / 2) * picture.stride(1) + x / 2];
-        v = picture.plane(2)[(y / 2) * picture.stride(2) + x / 2];
-    }
+    const bool nv12 = picture.format() == AV_PIX_FMT_NV12; // U and V interleaved
+    const std::uint8_t* u =
+        picture.plane(1) + (y / 2) * picture.stride(1) + (x / 2) * (nv12 ? 2 : 1);
+    const std::uint8_t* v = nv12 ? u + 1 : picture.plane(2) + (y / 2) * picture.stride(2) + x / 2;
     const double c = 1.164 * (luma - 16);
     const auto clamp = [](double value) {
         return static_cast<int>(std::lround(std::clamp(value, 0.0, 255.0)));
     };
-    return Rgb{clamp(c + 1.596 * (v - 128)), clamp(c - 0.813 * (v - 128) - 0.391 * (u - 128)),
-               clamp(c + 2.018 * (u - 128))};
+    return Rgb{clamp(c + 1.596 * (*v - 128)), clamp(c - 0.813 * (*v - 128) - 0.391 * (*u - 128)),
+               clamp(c + 2.018 * (*u - 128))};
 }
 
 bool near(const Rgb& colour, std::uint32_t rgb, int tolerance) {

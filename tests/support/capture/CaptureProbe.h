@@ -28,7 +28,7 @@ class CaptureProbe {
 public:
     // Installs itself as the manager's frame callback.
     explicit CaptureProbe(capture::ScreenCaptureManager& manager);
-    ~CaptureProbe();
+    ~CaptureProbe() { m_manager.setOnEncodedFrame({}); }
 
     std::size_t frameCount() const;
     std::size_t keyframeCount() const;

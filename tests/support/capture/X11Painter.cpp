@@ -14,11 +14,6 @@ X11Painter::X11Painter(const std::string& display)
     xcb_create_gc(m_connection, m_gc, m_root, 0, nullptr);
 }
 
-X11Painter::~X11Painter() {
-    xcb_free_gc(m_connection, m_gc);
-    xcb_disconnect(m_connection);
-}
-
 void X11Painter::fill(int x, int y, int width, int height, std::uint32_t rgb) {
     const std::uint32_t values[] = {rgb, XCB_SUBWINDOW_MODE_INCLUDE_INFERIORS};
     // Drawn through children too, so nothing on the root hides it.
@@ -49,10 +44,5 @@ ScreenAnimation::ScreenAnimation(const std::string& display,
         for (int i = 0; !m_stop; ++i)
             step(painter, i);
     }) {}
-
-ScreenAnimation::~ScreenAnimation() {
-    m_stop = true;
-    m_thread.join();
-}
 
 } // namespace velmarin::testing

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -20,7 +19,10 @@ namespace velmarin::testing {
 class X11Painter {
 public:
     explicit X11Painter(const std::string& display);
-    ~X11Painter();
+    ~X11Painter() {
+        xcb_free_gc(m_connection, m_gc);
+        xcb_disconnect(m_connection);
+    }
     X11Painter(const X11Painter&) = delete;
     X11Painter& operator=(const X11Painter&) = delete;
 
@@ -44,7 +46,10 @@ private:
 class ScreenAnimation {
 public:
     ScreenAnimation(const std::string& display, std::function<void(X11Painter&, int)> step);
-    ~ScreenAnimation();
+    ~ScreenAnimation() {
+        m_stop = true;
+        m_thread.join();
+    }
 
 private:
     std::atomic<bool> m_stop{false};

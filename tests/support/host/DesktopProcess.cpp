@@ -1,31 +1,19 @@
 #include "support/host/DesktopProcess.h"
 
-#include "support/WaitUntil.h"
+#include "support/Shell.h"
 
 #include <QDir>
 #include <QFile>
-
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 namespace velmarin::testing {
 
-using namespace std::chrono_literals;
-
-namespace {
-
-std::string quoted(const QString& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return "'" + escaped.toStdString() + "'";
-}
-
-} // namespace
-
-DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay,
-                               const QString& dir, bool sessionBus, const QStringList& arguments)
+DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QString& dir,
+                               bool sessionBus, const QStringList& arguments)
     : m_x(x)
     , m_home(dir + QStringLiteral("/home"))
     , m_environment(velmarinEnvironment(x.display(), relay, dir + QStringLiteral("/config"))) {
@@ -44,15 +32,6 @@ DesktopProcess::DesktopProcess(const XvfbProcess& x, const RelayProcess& relay,
     m_process.start(QStringLiteral(VELMARIN_BINARY), arguments);
 }
 
-DesktopProcess::~DesktopProcess() {
-    m_process.terminate();
-    m_process.waitForFinished(15'000);
-}
-
-QString DesktopProcess::downloads() const {
-    return m_home + QStringLiteral("/Downloads");
-}
-
 bool DesktopProcess::waitForWindow() {
     return m_x.run("timeout 20 xdotool search --sync --onlyvisible --name '^Velmarin$' "
                    ">/dev/null") == 0;
@@ -60,24 +39,14 @@ bool DesktopProcess::waitForWindow() {
 
 QRect DesktopProcess::windowFrame() const {
     QProcess xdotool;
-    QProcessEnvironment environment = m_environment;
-    xdotool.setProcessEnvironment(environment);
+    xdotool.setProcessEnvironment(m_environment);
     xdotool.start("sh", {"-c", "xdotool search --onlyvisible --name '^Velmarin$' "
                                "getwindowgeometry --shell | head -n 5"});
     xdotool.waitForFinished(5'000);
-    QRect frame;
-    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n')) {
-        const auto value = line.mid(line.indexOf('=') + 1).toInt();
-        if (line.startsWith("X="))
-            frame.moveLeft(value);
-        else if (line.startsWith("Y="))
-            frame.moveTop(value);
-        else if (line.startsWith("WIDTH="))
-            frame.setWidth(value);
-        else if (line.startsWith("HEIGHT="))
-            frame.setHeight(value);
-    }
-    return frame;
+    std::map<QByteArray, int> values; // X=, Y=, WIDTH=, HEIGHT=
+    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n'))
+        values[line.left(line.indexOf('='))] = line.mid(line.indexOf('=') + 1).toInt();
+    return {values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]};
 }
 
 bool DesktopProcess::click(QPoint at) const {
@@ -86,27 +55,11 @@ bool DesktopProcess::click(QPoint at) const {
 }
 
 bool DesktopProcess::type(const QString& text) const {
-    return m_x.run("xdotool type --delay 20 " + quoted(text)) == 0;
+    return m_x.run("xdotool type --delay 20 " + shellQuoted(text.toStdString())) == 0;
 }
 
 bool DesktopProcess::key(const QString& name) const {
-    return m_x.run("xdotool key " + quoted(name)) == 0;
-}
-
-QString DesktopProcess::readAfter(const QString& marker) {
-    QString found;
-    waitUntil(
-        [&] {
-            while (found.isEmpty() && m_process.canReadLine()) {
-                const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                m_transcript += line + '\n';
-                if (const auto at = line.indexOf(marker); at >= 0)
-                    found = line.mid(at + marker.size());
-            }
-            return !found.isEmpty() || m_process.state() == QProcess::NotRunning;
-        },
-        20s);
-    return found;
+    return m_x.run("xdotool key " + shellQuoted(name.toStdString())) == 0;
 }
 
 QImage screenImage(const XvfbProcess& x, const QRect& area) {

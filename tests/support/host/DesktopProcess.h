@@ -17,7 +17,6 @@
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
-#include <QTemporaryDir>
 
 namespace velmarin::testing {
 
@@ -36,7 +35,10 @@ public:
     // `arguments` follow `velmarin` ("view", ID, password, "--window").
     DesktopProcess(const XvfbProcess& x, const RelayProcess& relay, const QString& dir,
                    bool sessionBus = false, const QStringList& arguments = {});
-    ~DesktopProcess();
+    ~DesktopProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(15'000);
+    }
     DesktopProcess(const DesktopProcess&) = delete;
     DesktopProcess& operator=(const DesktopProcess&) = delete;
 
@@ -53,13 +55,15 @@ public:
 
     // The rest of the first line from now on that contains `marker` (20 s
     // at most; empty when the program ended first).
-    QString readAfter(const QString& marker);
+    QString readAfter(const QString& marker) {
+        return readLineWith(m_process, m_transcript, marker, false);
+    }
 
     const QString& transcript() const { return m_transcript; }
     const QProcessEnvironment& environment() const { return m_environment; }
     QProcess& process() const { return m_process; }
     // The folder received files go to.
-    QString downloads() const;
+    QString downloads() const { return m_home + QStringLiteral("/Downloads"); }
 
 private:
     const XvfbProcess& m_x;

@@ -44,35 +44,25 @@ HostProcess::HostProcess(const std::string& display, const RelayProcess& relay,
                     QStringList{QStringLiteral("host")} + arguments);
 }
 
-HostProcess::~HostProcess() {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    m_process.waitForFinished(15'000);
-}
-
 HostProcess::Credentials HostProcess::readCredentials() {
-    Credentials credentials;
-    credentials.id = readUntil(QStringLiteral("ID: "));
-    credentials.password = readUntil(QStringLiteral("Wachtwoord: "));
-    return credentials;
+    // A braced list is evaluated in order: the ID line comes first.
+    return {readUntil(QStringLiteral("ID: ")), readUntil(QStringLiteral("Wachtwoord: "))};
 }
 
-// Returns the rest of the first line that starts with `prefix`.
-QString HostProcess::readUntil(const QString& prefix) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        while (m_process.canReadLine()) {
-            const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-            m_transcript += line + QLatin1Char('\n');
-            if (line.startsWith(prefix))
-                return line.mid(prefix.size());
-        }
-        if (m_process.state() == QProcess::NotRunning)
-            break;
-        m_process.waitForReadyRead(200);
-    }
-    return {};
+QString readLineWith(QProcess& process, QString& transcript, const QString& marker, bool atStart) {
+    QString found;
+    waitUntil(
+        [&] {
+            while (found.isEmpty() && process.canReadLine()) {
+                const QString line = QString::fromUtf8(process.readLine()).trimmed();
+                transcript += line + QLatin1Char('\n');
+                if (const auto at = line.indexOf(marker); at == 0 || (at > 0 && !atStart))
+                    found = line.mid(at + marker.size());
+            }
+            return !found.isEmpty() || process.state() == QProcess::NotRunning;
+        },
+        20s);
+    return found;
 }
 
 } // namespace velmarin::testing

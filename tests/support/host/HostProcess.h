@@ -47,11 +47,19 @@ struct VelmarinRun {
 VelmarinRun runVelmarin(const QProcessEnvironment& environment, const QStringList& arguments,
                         const QByteArray& input = {});
 
+// The rest of the first line `process` prints from now on that contains
+// `marker` (that starts with it when `atStart`), 20 s at most; empty when the
+// process ended first. Every line read is added to `transcript`.
+QString readLineWith(QProcess& process, QString& transcript, const QString& marker, bool atStart);
+
 class HostProcess {
 public:
     HostProcess(const std::string& display, const RelayProcess& relay,
                 const QString& configHome = {}, const QStringList& arguments = {});
-    ~HostProcess();
+    ~HostProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(15'000);
+    }
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
@@ -70,7 +78,9 @@ public:
 
     // The rest of the first line that starts with `prefix` (20 s at most;
     // empty when the host ended first).
-    QString readUntil(const QString& prefix);
+    QString readUntil(const QString& prefix) {
+        return readLineWith(m_process, m_transcript, prefix, true);
+    }
 
 private:
     QProcessEnvironment m_environment;

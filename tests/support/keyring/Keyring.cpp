@@ -3,7 +3,6 @@
 #include "support/Shell.h"
 
 #include <gio/gio.h>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -11,69 +10,64 @@ namespace velmarin::testing::keyring {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+[[noreturn]] void fail(const std::string& what, GError* error) {
+    const std::string message = error ? error->message : "";
+    g_clear_error(&error);
+    throw std::runtime_error(what + ": " + message);
 }
 
-struct VariantUnref {
-    void operator()(GVariant* value) const { g_variant_unref(value); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-
-VariantPtr call(const char* destination, const char* path, const char* interface,
-                const char* method, GVariant* parameters) {
+// The reply of `method` on `bus` (the session bus when null); throws when
+// there is none.
+GVariant* call(GDBusConnection* bus, const char* destination, const char* path,
+               const char* interface, const char* method, GVariant* parameters) {
     GError* error = nullptr;
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!bus) {
-        const std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error("no session bus: " + message);
-    }
-    VariantPtr reply(g_dbus_connection_call_sync(bus, destination, path, interface, method,
-                                                 parameters, nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                                 10'000, nullptr, &error));
-    g_object_unref(bus);
-    if (!reply) {
-        const std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error(std::string(method) + " failed: " + message);
-    }
+    g_autoptr(GDBusConnection) session = nullptr;
+    if (!bus && !(bus = session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error)))
+        fail("no session bus", error);
+    GVariant* reply =
+        g_dbus_connection_call_sync(bus, destination, path, interface, method, parameters, nullptr,
+                                    G_DBUS_CALL_FLAGS_NONE, 10'000, nullptr, &error);
+    if (!reply)
+        fail(std::string(method) + " failed", error);
     return reply;
+}
+
+GVariant* callService(const char* method, GVariant* parameters) {
+    return call(nullptr, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+                "org.freedesktop.Secret.Service", method, parameters);
+}
+
+GVariant* callBus(GDBusConnection* bus, const char* method, GVariant* parameters) {
+    return call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                method, parameters);
 }
 
 } // namespace
 
 std::optional<std::string> lookup(const std::string& service, const std::string& account) {
-    auto [out, status] = runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
-                                  quoted(service) + " account " + quoted(account) + " 2>/dev/null");
-    if (status != 0)
-        return std::nullopt;
-    return out;
+    auto [out, status] =
+        runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool lookup service " +
+                 shellQuoted(service) + " account " + shellQuoted(account) + " 2>/dev/null");
+    return status == 0 ? std::optional(out) : std::nullopt;
 }
 
 int itemCount(const std::string& service, const std::string& account) {
     const auto [out, status] =
         runShell("env -u SECRET_SERVICE_BUS_NAME secret-tool search --all service " +
-                 quoted(service) + " account " + quoted(account) + " 2>&1");
+                 shellQuoted(service) + " account " + shellQuoted(account) + " 2>&1");
     int count = 0;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);)
-        count += line.rfind("[/", 0) == 0 ? 1 : 0;
+        count += line.starts_with("[/") ? 1 : 0;
     return count;
 }
 
 void lockDefaultCollection() {
-    const VariantPtr alias =
-        call("org.freedesktop.secrets", "/org/freedesktop/secrets",
-             "org.freedesktop.Secret.Service", "ReadAlias", g_variant_new("(s)", "default"));
+    g_autoptr(GVariant) alias = callService("ReadAlias", g_variant_new("(s)", "default"));
     const gchar* collection = nullptr;
-    g_variant_get(alias.get(), "(&o)", &collection);
+    g_variant_get(alias, "(&o)", &collection);
     const gchar* paths[] = {collection, nullptr};
-    call("org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-         "Lock", g_variant_new("(^ao)", paths));
+    g_variant_unref(callService("Lock", g_variant_new("(^ao)", paths)));
 }
 
 // The connection's calls are dispatched in a main context that nobody
@@ -97,7 +91,8 @@ struct SilentService::State {
 SilentService::SilentService(const std::string& busName)
     : m_state(std::make_unique<State>()) {
     GError* error = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    g_autofree gchar* address =
+        g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (address) {
         g_main_context_push_thread_default(m_state->context);
         m_state->connection = g_dbus_connection_new_for_address_sync(
@@ -106,37 +101,22 @@ SilentService::SilentService(const std::string& busName)
                                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, &error);
         g_main_context_pop_thread_default(m_state->context);
-        g_free(address);
     }
-    if (!m_state->connection) {
-        const std::string message = error ? error->message : "";
-        g_clear_error(&error);
-        throw std::runtime_error("no session bus: " + message);
-    }
+    if (!m_state->connection)
+        fail("no session bus", error);
     static const GDBusSubtreeVTable vtable = {};
     m_state->subtree = g_dbus_connection_register_subtree(
         m_state->connection, "/org/freedesktop/secrets", &vtable,
         G_DBUS_SUBTREE_FLAGS_DISPATCH_TO_UNENUMERATED_NODES, nullptr, nullptr, nullptr);
-    GVariant* reply = g_dbus_connection_call_sync(
-        m_state->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-        "org.freedesktop.DBus", "RequestName", g_variant_new("(su)", busName.c_str(), 4u), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, 10'000, nullptr, &error);
-    if (!reply) {
-        const std::string message = error->message;
-        g_error_free(error);
-        throw std::runtime_error("RequestName failed: " + message);
-    }
-    g_variant_unref(reply);
+    g_variant_unref(
+        callBus(m_state->connection, "RequestName", g_variant_new("(su)", busName.c_str(), 4u)));
 }
 
 SilentService::~SilentService() = default;
 
 void setActivationDisplay(const std::string& display) {
-    GVariantBuilder environment;
-    g_variant_builder_init(&environment, G_VARIANT_TYPE("a{ss}"));
-    g_variant_builder_add(&environment, "{ss}", "DISPLAY", display.c_str());
-    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-         "UpdateActivationEnvironment", g_variant_new("(a{ss})", &environment));
+    g_variant_unref(callBus(nullptr, "UpdateActivationEnvironment",
+                            g_variant_new_parsed("({'DISPLAY': %s},)", display.c_str())));
 }
 
 } // namespace velmarin::testing::keyring

@@ -20,8 +20,8 @@
 // passed to the constructor. Each instance picks its own port, so tests may
 // run in parallel. The relay's log goes to a file; logText() reads it.
 
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -37,9 +37,9 @@ public:
 
     std::uint16_t port() const { return m_port; }
     // "localhost:PORT", the value for VELMARIN_RELAY_HOST.
-    std::string hostPort() const;
+    std::string hostPort() const { return "localhost:" + std::to_string(m_port); }
     // The CA that signed the relay's certificate, for VELMARIN_RELAY_CA.
-    std::string caFile() const;
+    std::string caFile() const { return certDir() + "/ca.crt"; }
 
     // Stops the relay (`signal`, then SIGKILL after 5 s) and starts it
     // again on the same port; returns once it accepts connections. SIGKILL
@@ -47,7 +47,6 @@ public:
     void restart(int signal = SIGTERM);
     // Stops the relay; safe to call twice. restart() brings it back.
     void stop(int signal = SIGTERM);
-    bool running() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
 
     // Everything the relay has logged so far (all runs of this instance).
@@ -55,7 +54,6 @@ public:
 
     // Directory holding ca.crt, relay.crt and relay.key; created on first use.
     static std::string certDir();
-    static std::string relayBinary();
 
 private:
     bool startOn(std::uint16_t port); // false when the relay exited (port taken)

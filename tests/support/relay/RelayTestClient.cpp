@@ -113,13 +113,6 @@ RelayTestClient::receive(std::chrono::milliseconds timeout) {
     return message;
 }
 
-std::optional<std::string> RelayTestClient::receiveType(std::chrono::milliseconds timeout) {
-    const auto message = receive(timeout);
-    if (!message || message->binary)
-        return std::nullopt;
-    return protocol::ProtocolEncoder::decodeType(message->data);
-}
-
 bool RelayTestClient::ping(std::chrono::milliseconds timeout) {
     auto& d = *m_impl;
     d.pongSeen = false;

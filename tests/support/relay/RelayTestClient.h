@@ -63,7 +63,12 @@ public:
     }
     // The `type` of the next text message, or nothing.
     std::optional<std::string>
-    receiveType(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    receiveType(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        const auto message = receive(timeout);
+        if (!message || message->binary)
+            return std::nullopt;
+        return protocol::ProtocolEncoder::decodeType(message->data);
+    }
 
     // Sends a WebSocket ping frame and waits for the pong.
     bool ping(std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -6,7 +6,6 @@
 #include <boost/asio/write.hpp>
 
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 namespace velmarin::testing {
@@ -21,19 +20,10 @@ LocalListener::LocalListener(Mode mode, const std::string& address, const std::s
         m_tls.use_certificate_chain_file(certFile);
         m_tls.use_private_key_file(keyFile, asio::ssl::context::pem);
     }
-    const tcp::endpoint endpoint(asio::ip::make_address(address), 0);
-    m_acceptor.open(endpoint.protocol());
-    m_acceptor.set_option(tcp::acceptor::reuse_address(true));
-    m_acceptor.bind(endpoint);
-    m_acceptor.listen();
+    m_acceptor = tcp::acceptor(m_io, {asio::ip::make_address(address), 0});
     m_port = m_acceptor.local_endpoint().port();
     accept();
     m_thread = std::thread([this] { m_io.run(); });
-}
-
-LocalListener::~LocalListener() {
-    m_io.stop();
-    m_thread.join();
 }
 
 void LocalListener::accept() {
@@ -83,10 +73,6 @@ UntrustedCertificate::UntrustedCertificate() {
         keyFile + "' -out '" + certFile + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("openssl could not make a certificate");
-}
-
-UntrustedCertificate::~UntrustedCertificate() {
-    std::filesystem::remove_all(directory);
 }
 
 } // namespace velmarin::testing

@@ -10,7 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -27,7 +27,10 @@ public:
     // by refuseUpgrade.
     LocalListener(Mode mode, const std::string& address, const std::string& certFile = {},
                   const std::string& keyFile = {});
-    ~LocalListener();
+    ~LocalListener() {
+        m_io.stop();
+        m_thread.join();
+    }
 
     std::uint16_t port() const { return m_port; }
     // Connections that reached the TLS handshake's end (refuseUpgrade).
@@ -49,7 +52,7 @@ private:
 // trusts, written into a fresh temporary directory.
 struct UntrustedCertificate {
     UntrustedCertificate();
-    ~UntrustedCertificate();
+    ~UntrustedCertificate() { std::filesystem::remove_all(directory); }
     std::string directory;
     std::string certFile;
     std::string keyFile;

@@ -23,11 +23,6 @@ int RecordingLog::count(std::string_view prefix) const {
     return n;
 }
 
-std::vector<std::string> RecordingLog::lines() const {
-    std::lock_guard lock(m_mutex);
-    return m_lines;
-}
-
 Peer::Peer(const std::string& url)
     : m_manager(std::make_unique<transport::WebSocketManager>(url, m_log)) {
     m_manager->setOnMessage([this](transport::WebSocketMessage message) {
@@ -40,10 +35,6 @@ Peer::Peer(const std::string& url)
         m_disconnects.push_back(error);
         m_changed.notify_all();
     });
-}
-
-Peer::~Peer() {
-    m_manager.reset();
 }
 
 WebSocketResult Peer::connect() {

@@ -22,7 +22,10 @@ public:
     // Lines (with level prefix "E "/"I "/...) that start with `prefix` after
     // the level.
     int count(std::string_view prefix) const;
-    std::vector<std::string> lines() const;
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -32,7 +35,6 @@ private:
 class Peer {
 public:
     explicit Peer(const std::string& url);
-    ~Peer();
 
     transport::WebSocketResult connect();
     transport::WebSocketResult sendText(std::string text);
@@ -48,19 +50,14 @@ public:
     // The next text message decoded as M (skipping messages of other types).
     template <protocol::Message M>
     std::optional<M> nextOf(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                return std::nullopt;
-            const auto message = next(left);
-            if (!message)
-                return std::nullopt;
+        using namespace std::chrono;
+        const auto deadline = steady_clock::now() + timeout;
+        while (const auto message =
+                   next(duration_cast<milliseconds>(deadline - steady_clock::now())))
             if (message->isText() &&
                 protocol::ProtocolEncoder::decodeType(message->text) == std::string(M::kType))
                 return protocol::ProtocolEncoder::decode<M>(message->text);
-        }
+        return std::nullopt;
     }
 
     // Waits until at least `count` disconnect reports arrived.

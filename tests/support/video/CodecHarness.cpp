@@ -1,7 +1,5 @@
 #include "support/video/CodecHarness.h"
 
-#include "protocol/VideoFrame.h"
-
 #include <chrono>
 
 namespace velmarin::video::testing {
@@ -20,28 +18,6 @@ std::vector<protocol::Bytes> encodeFrames(H264Encoder& encoder, Pattern pattern,
     }
     encoder.setOnEncodedFrame(nullptr);
     return messages;
-}
-
-void PictureSink::add(Picture picture, std::uint32_t timestampMs) {
-    const std::lock_guard lock(m_mutex);
-    m_pictures.push_back({std::move(picture), timestampMs});
-}
-
-std::vector<DecodedPicture> PictureSink::pictures() const {
-    const std::lock_guard lock(m_mutex);
-    return m_pictures;
-}
-
-std::uint8_t flagsOf(const protocol::Bytes& message) {
-    return message.at(1);
-}
-
-std::uint32_t timestampOf(const protocol::Bytes& message) {
-    return protocol::parseFrame(message)->timestampMs;
-}
-
-std::uint32_t sequenceOf(const protocol::Bytes& message) {
-    return protocol::parseFrame(message)->sequenceNumber;
 }
 
 } // namespace velmarin::video::testing

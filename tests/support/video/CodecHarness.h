@@ -4,6 +4,7 @@
 // pictures into frame messages, collect what the decoder delivers.
 
 #include "protocol/NALUParser.h"
+#include "protocol/VideoFrame.h"
 #include "support/video/PatternGenerator.h"
 #include "video/H264Encoder.h"
 #include "video/Picture.h"
@@ -28,8 +29,14 @@ struct DecodedPicture {
 // Thread-safe collector for the decoder's callback.
 class PictureSink {
 public:
-    void add(Picture picture, std::uint32_t timestampMs);
-    std::vector<DecodedPicture> pictures() const;
+    void add(Picture picture, std::uint32_t timestampMs) {
+        const std::lock_guard lock(m_mutex);
+        m_pictures.push_back({std::move(picture), timestampMs});
+    }
+    std::vector<DecodedPicture> pictures() const {
+        const std::lock_guard lock(m_mutex);
+        return m_pictures;
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -37,8 +44,14 @@ private:
 };
 
 // Header fields straight from the wire bytes.
-std::uint8_t flagsOf(const protocol::Bytes& message);
-std::uint32_t timestampOf(const protocol::Bytes& message);
-std::uint32_t sequenceOf(const protocol::Bytes& message);
+inline std::uint8_t flagsOf(const protocol::Bytes& message) {
+    return message.at(1);
+}
+inline std::uint32_t timestampOf(const protocol::Bytes& message) {
+    return protocol::parseFrame(message)->timestampMs;
+}
+inline std::uint32_t sequenceOf(const protocol::Bytes& message) {
+    return protocol::parseFrame(message)->sequenceNumber;
+}
 
 } // namespace velmarin::video::testing

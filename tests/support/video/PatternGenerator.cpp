@@ -1,5 +1,6 @@
 #include "support/video/PatternGenerator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -7,18 +8,15 @@
 namespace velmarin::video::testing {
 namespace {
 
-std::uint32_t hash(std::uint32_t x, std::uint32_t y, std::uint32_t z = 0) {
-    std::uint32_t h = x * 0x8da6b343u ^ y * 0xd8163841u ^ z * 0xcb1ab31fu;
+std::uint32_t hash(int x, int y, int z) {
+    std::uint32_t h = std::uint32_t(x) * 0x8da6b343u ^ std::uint32_t(y) * 0xd8163841u ^
+                      std::uint32_t(z) * 0xcb1ab31fu;
     h ^= h >> 15;
     h *= 0x2c1b3c6du;
     h ^= h >> 12;
     h *= 0x297a2d39u;
     h ^= h >> 15;
     return h;
-}
-
-std::uint8_t clamp8(int value) {
-    return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
 // Text page: 9-pixel lines of 6-pixel cells, each cell a 5x7 glyph drawn
@@ -30,11 +28,9 @@ std::uint8_t textLuma(int x, int y) {
         return static_cast<std::uint8_t>(200 + (y / 32) % 2 * 20); // side panel
     const int line = y / 12;
     const int column = (x - 48) / 6;
-    const std::uint32_t lineHash = hash(static_cast<std::uint32_t>(line), 7);
-    if (column > 40 + static_cast<int>(lineHash % 200) || line % 9 == 8)
+    if (column > 40 + static_cast<int>(hash(line, 7, 0) % 200) || line % 9 == 8)
         return 235;
-    const std::uint32_t glyph =
-        hash(static_cast<std::uint32_t>(line), static_cast<std::uint32_t>(column), 1);
+    const std::uint32_t glyph = hash(line, column, 1);
     if (glyph % 6 == 0)
         return 235; // space
     const int gx = (x - 48) % 6;
@@ -65,16 +61,10 @@ Sample lumaAt(Pattern pattern, int x, int y, int index) {
                 triangle(x / 2 + 2 * index), triangle(y + 3 * index)};
     case Pattern::fullMotion: {
         const int base = 16 + triangle(x + y / 2 + 4 * index) * 180 / 255;
-        const auto texture = static_cast<int>(hash(static_cast<std::uint32_t>((x + 2 * index) / 4),
-                                                   static_cast<std::uint32_t>((y + index) / 4), 2) %
-                                              48);
-        const auto grain =
-            static_cast<int>(hash(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y),
-                                  static_cast<std::uint32_t>(index) + 3) %
-                             13) -
-            6;
-        return {clamp8(base + texture + grain), triangle(x / 2 + 2 * index),
-                triangle(y + 3 * index)};
+        const auto texture = static_cast<int>(hash((x + 2 * index) / 4, (y + index) / 4, 2) % 48);
+        const auto grain = static_cast<int>(hash(x, y, index + 3) % 13) - 6;
+        return {static_cast<std::uint8_t>(std::clamp(base + texture + grain, 0, 255)),
+                triangle(x / 2 + 2 * index), triangle(y + 3 * index)};
     }
     }
     return {0, 128, 128};

@@ -16,6 +16,7 @@
 // this process at the session (the code under test finds it there); the
 // destructor ends every process, removes the directory and restores both.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -39,7 +40,7 @@ public:
     // Starts wev (a window with a grey checkerboard that logs every input
     // event) and returns once it is mapped and its fade-in is over.
     void startWev();
-    std::string wevLog() const;
+    std::string wevLog() const { return log("wev.log"); }
     // Starts a program of the session (it finds the session bus and the
     // runtime directory in its environment) and returns once it owns
     // `busName` on the session bus. Its output goes to `logFile` in the
@@ -53,14 +54,13 @@ private:
     void shutdown();
     std::string log(const std::string& file) const;
     pid_t spawn(const std::vector<std::string>& command, const std::string& logFile);
-    void waitFor(const char* what, bool (*ready)(const HeadlessWayland&));
+    // Throws with every log when `ready` does not hold within 10 s.
+    void waitFor(const std::string& what, const std::function<bool()>& ready);
 
     std::string m_runtimeDir;
     std::string m_waylandDisplay = "wl-velmarin";
-    std::optional<std::string> m_oldBus;
-    std::optional<std::string> m_oldRuntimeDir;
-    std::optional<std::string> m_oldDisplay;
-    std::optional<std::string> m_oldXAuthority;
+    // The variables this session changes, as they were before.
+    std::vector<std::pair<const char*, std::optional<std::string>>> m_saved;
     std::vector<pid_t> m_pids; // in start order
     pid_t m_mutter = -1;
 };

@@ -15,17 +15,17 @@
 
 #include "wayland/MutterRemoteDesktop.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
+#include <gio/gunixsocketaddress.h>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -37,45 +37,27 @@ constexpr const char* controlPath = "/org/velmarin/TestPortal";
 constexpr const char* introspection = R"(
 <node>
   <interface name="org.freedesktop.portal.RemoteDesktop">
-    <method name="CreateSession">
-      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/>
-    </method>
+    <method name="CreateSession"><arg type="a{sv}"/><arg type="o" direction="out"/></method>
     <method name="SelectDevices">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="o" direction="out"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="o" direction="out"/></method>
     <method name="Start">
-      <arg type="o" direction="in"/><arg type="s" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="o" direction="out"/>
-    </method>
+      <arg type="o"/><arg type="s"/><arg type="a{sv}"/><arg type="o" direction="out"/></method>
     <method name="NotifyPointerMotionAbsolute">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="u" direction="in"/><arg type="d" direction="in"/><arg type="d" direction="in"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="u"/><arg type="d"/><arg type="d"/></method>
     <method name="NotifyPointerButton">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="i" direction="in"/><arg type="u" direction="in"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="i"/><arg type="u"/></method>
     <method name="NotifyPointerAxisDiscrete">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="u" direction="in"/><arg type="i" direction="in"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="u"/><arg type="i"/></method>
     <method name="NotifyKeyboardKeycode">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="i" direction="in"/><arg type="u" direction="in"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="i"/><arg type="u"/></method>
     <property name="AvailableDeviceTypes" type="u" access="read"/>
     <property name="version" type="u" access="read"/>
   </interface>
   <interface name="org.freedesktop.portal.ScreenCast">
     <method name="SelectSources">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="o" direction="out"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="o" direction="out"/></method>
     <method name="OpenPipeWireRemote">
-      <arg type="o" direction="in"/><arg type="a{sv}" direction="in"/>
-      <arg type="h" direction="out"/>
-    </method>
+      <arg type="o"/><arg type="a{sv}"/><arg type="h" direction="out"/></method>
     <property name="AvailableSourceTypes" type="u" access="read"/>
     <property name="AvailableCursorModes" type="u" access="read"/>
     <property name="version" type="u" access="read"/>
@@ -103,7 +85,6 @@ constexpr std::uint32_t responseCancelled = 1;
 constexpr std::uint32_t responseFailed = 2;
 
 struct Session {
-    std::string path;
     std::string owner;
     guint registration = 0;
     bool sourcesSelected = false;
@@ -114,6 +95,8 @@ struct Session {
     std::string restoreToken;
     std::unique_ptr<MutterRemoteDesktop> mutter; // once started
     std::set<std::uint32_t> streams;             // the nodes handed out
+
+    ~Session(); // ends the session object and mutter's session
 };
 
 struct Portal {
@@ -125,32 +108,42 @@ struct Portal {
     bool cancelNext = false;
 } portal;
 
+Session::~Session() {
+    g_dbus_connection_unregister_object(portal.connection, registration);
+}
+
 GDBusInterfaceInfo* interface(const char* name) {
     return g_dbus_node_info_lookup_interface(portal.node, name);
+}
+
+guint registerObject(const std::string& path, const char* name, GDBusInterfaceMethodCallFunc onCall,
+                     GDBusInterfaceGetPropertyFunc onGet = nullptr) {
+    const GDBusInterfaceVTable vtable{onCall, onGet, nullptr, {}}; // copied by GDBus
+    return g_dbus_connection_register_object(portal.connection, path.c_str(), interface(name),
+                                             &vtable, nullptr, nullptr, nullptr);
+}
+
+void returnError(GDBusMethodInvocation* invocation, const std::string& error, const char* message) {
+    g_dbus_method_invocation_return_dbus_error(
+        invocation, ("org.freedesktop.portal.Error." + error).c_str(), message);
 }
 
 // ":1.42" as the portal's object paths spell it.
 std::string pathElement(const char* uniqueName) {
     std::string element = uniqueName + 1;
-    for (char& c : element)
-        if (c == '.')
-            c = '_';
+    std::ranges::replace(element, '.', '_');
     return element;
 }
 
 bool validToken(const char* token) {
-    if (!*token)
-        return false;
-    for (const char* c = token; *c; ++c)
-        if (!g_ascii_isalnum(*c) && *c != '_')
-            return false;
-    return true;
+    return *token && std::all_of(token, token + std::strlen(token),
+                                 [](char c) { return g_ascii_isalnum(c) || c == '_'; });
 }
 
 // An option of `type`: absent is fine (false, `value` untouched), another
 // type is an error (sets `bad`).
 bool option(GVariant* options, const char* key, const char* type, void* value, bool& bad) {
-    GVariant* found = g_variant_lookup_value(options, key, nullptr);
+    g_autoptr(GVariant) found = g_variant_lookup_value(options, key, nullptr);
     if (!found)
         return false;
     const bool right = g_variant_is_of_type(found, G_VARIANT_TYPE(type + (*type == '&')));
@@ -158,35 +151,24 @@ bool option(GVariant* options, const char* key, const char* type, void* value, b
         g_variant_get(found, type, value);
     else
         bad = true;
-    g_variant_unref(found);
     return right;
-}
-
-void removeSession(const std::string& path) {
-    auto found = portal.sessions.find(path);
-    if (found == portal.sessions.end())
-        return;
-    g_dbus_connection_unregister_object(portal.connection, found->second->registration);
-    portal.sessions.erase(found); // stops mutter's session
-}
-
-void onSessionCall(GDBusConnection*, const gchar* sender, const gchar* path, const gchar*,
-                   const gchar*, GVariant*, GDBusMethodInvocation* invocation, gpointer) {
-    auto found = portal.sessions.find(path);
-    if (found != portal.sessions.end() && found->second->owner == sender)
-        removeSession(path);
-    g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
 // The session `path` of `sender`, or null after answering with an error.
 Session* ownSession(GDBusMethodInvocation* invocation, const char* sender, const char* path) {
     auto found = portal.sessions.find(path);
-    if (found == portal.sessions.end() || found->second->owner != sender) {
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.NotFound", "no such session");
-        return nullptr;
-    }
-    return found->second.get();
+    if (found != portal.sessions.end() && found->second->owner == sender)
+        return found->second.get();
+    returnError(invocation, "NotFound", "no such session");
+    return nullptr;
+}
+
+void onSessionClose(GDBusConnection*, const gchar* sender, const gchar* path, const gchar*,
+                    const gchar*, GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+    if (auto found = portal.sessions.find(path);
+        found != portal.sessions.end() && found->second->owner == sender)
+        portal.sessions.erase(found);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
 // A Request object for a call of `sender`; it answers once from the main
@@ -199,41 +181,31 @@ struct Request {
     GVariantBuilder results;
 };
 
-void requestClose(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                  GVariant*, GDBusMethodInvocation* invocation, gpointer) {
-    g_dbus_method_invocation_return_value(invocation, nullptr);
-}
-
 Request* beginRequest(GDBusMethodInvocation* invocation, const char* sender, GVariant* options) {
-    const char* token = nullptr;
+    static unsigned counter = 0;
+    const std::string generated = "portal" + std::to_string(++counter);
+    const char* token = generated.c_str();
     bool bad = false;
-    char generated[32];
-    if (!option(options, "handle_token", "&s", &token, bad)) {
-        static unsigned counter = 0;
-        g_snprintf(generated, sizeof generated, "portal%u", ++counter);
-        token = generated;
-    }
+    option(options, "handle_token", "&s", &token, bad);
     if (bad || !validToken(token)) {
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.InvalidArgument", "bad handle_token");
+        returnError(invocation, "InvalidArgument", "bad handle_token");
         return nullptr;
     }
-    auto* request = new Request;
-    request->path = std::string(portalPath) + "/request/" + pathElement(sender) + "/" + token;
-    request->sender = sender;
+    const std::string path =
+        std::string(portalPath) + "/request/" + pathElement(sender) + "/" + token;
+    const guint registration =
+        registerObject(path, "org.freedesktop.portal.Request",
+                       [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                          GVariant*, GDBusMethodInvocation* invocation, gpointer) {
+                           g_dbus_method_invocation_return_value(invocation, nullptr);
+                       });
+    if (!registration) {
+        returnError(invocation, "Failed", "request path in use");
+        return nullptr;
+    }
+    auto* request = new Request{path, sender, registration};
     g_variant_builder_init(&request->results, G_VARIANT_TYPE("a{sv}"));
-    static const GDBusInterfaceVTable vtable{requestClose, nullptr, nullptr, {}};
-    request->registration = g_dbus_connection_register_object(
-        portal.connection, request->path.c_str(), interface("org.freedesktop.portal.Request"),
-        &vtable, nullptr, nullptr, nullptr);
-    if (!request->registration) {
-        g_variant_builder_clear(&request->results);
-        delete request;
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.Failed", "request path in use");
-        return nullptr;
-    }
-    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request->path.c_str()));
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
     return request;
 }
 
@@ -254,35 +226,68 @@ void answer(Request* request, std::uint32_t response) {
 }
 
 void createSession(GDBusMethodInvocation* invocation, const char* sender, GVariant* parameters) {
-    GVariant* options = g_variant_get_child_value(parameters, 0);
+    g_autoptr(GVariant) options = g_variant_get_child_value(parameters, 0);
     const char* token = nullptr;
     bool bad = false;
     const bool given = option(options, "session_handle_token", "&s", &token, bad);
     Request* request = beginRequest(invocation, sender, options);
-    if (request) {
-        const std::string path = std::string(portalPath) + "/session/" + pathElement(sender) + "/" +
-                                 (given ? token : "");
-        static const GDBusInterfaceVTable vtable{onSessionCall, nullptr, nullptr, {}};
-        guint registration = 0;
-        if (given && validToken(token) && !portal.sessions.count(path))
-            registration = g_dbus_connection_register_object(
-                portal.connection, path.c_str(), interface("org.freedesktop.portal.Session"),
-                &vtable, nullptr, nullptr, nullptr);
-        if (!registration) {
-            std::fprintf(stderr, "CreateSession: bad session_handle_token\n");
-            answer(request, responseFailed);
-        } else {
-            auto session = std::make_unique<Session>();
-            session->path = path;
-            session->owner = sender;
-            session->registration = registration;
-            portal.sessions[path] = std::move(session);
-            g_variant_builder_add(&request->results, "{sv}", "session_handle",
-                                  g_variant_new_string(path.c_str()));
-            answer(request, responseOk);
+    if (!request)
+        return;
+    const std::string path =
+        std::string(portalPath) + "/session/" + pathElement(sender) + "/" + (given ? token : "");
+    guint registration = 0;
+    if (given && validToken(token) && !portal.sessions.contains(path))
+        registration = registerObject(path, "org.freedesktop.portal.Session", onSessionClose);
+    if (!registration) {
+        std::fprintf(stderr, "CreateSession: bad session_handle_token\n");
+        return answer(request, responseFailed);
+    }
+    portal.sessions[path].reset(new Session{.owner = sender, .registration = registration});
+    g_variant_builder_add_parsed(&request->results, "{'session_handle', <%s>}", path.c_str());
+    answer(request, responseOk);
+}
+
+// Start: asks the person unless the session restores a token this portal
+// issued; the person picks the primary monitor, or all when allowed to.
+void start(Session& session, Request* request, const char* path) {
+    const auto known = portal.tokens.find(session.restoreToken);
+    if (!session.restoreToken.empty() && known != portal.tokens.end()) {
+        portal.tokens.erase(known); // a token works once
+        std::fprintf(stderr, "Start: restored without asking\n");
+    } else {
+        std::fprintf(stderr, "Start: asked (%u)\n", ++portal.asks);
+        if (std::exchange(portal.cancelNext, false)) {
+            answer(request, responseCancelled);
+            portal.sessions.erase(path);
+            return;
         }
     }
-    g_variant_unref(options);
+    auto mutter = MutterRemoteDesktop::open();
+    if (!mutter) {
+        std::fprintf(stderr, "Start: %s\n", mutter.error().message.c_str());
+        return answer(request, responseFailed);
+    }
+    session.mutter = std::move(*mutter);
+    GVariantBuilder streams;
+    g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
+    for (const auto& monitor : session.mutter->monitors()) {
+        if (!session.multiple && !monitor.primary)
+            continue;
+        g_variant_builder_add_parsed(
+            &streams, "(%u, {'position': <(%i, %i)>, 'size': <(%i, %i)>, 'source_type': <%u>})",
+            monitor.node, monitor.x, monitor.y, monitor.width, monitor.height, monitorSource);
+        session.streams.insert(monitor.node);
+    }
+    g_variant_builder_add(&request->results, "{sv}", "streams", g_variant_builder_end(&streams));
+    g_variant_builder_add_parsed(&request->results, "{'devices', <%u>}", session.devices);
+    if (session.persistMode != 0) {
+        g_autofree gchar* uuid = g_uuid_string_random();
+        std::string issued = uuid;
+        std::ranges::replace(issued, '-', '_');
+        portal.tokens.insert(issued);
+        g_variant_builder_add_parsed(&request->results, "{'restore_token', <%s>}", issued.c_str());
+    }
+    answer(request, responseOk);
 }
 
 // SelectSources, SelectDevices and Start: (o session, ..., a{sv} options).
@@ -290,15 +295,10 @@ void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const
                     GVariant* parameters) {
     const char* path = nullptr;
     g_variant_get_child(parameters, 0, "&o", &path);
-    GVariant* options = g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
-    struct Unref {
-        GVariant* v;
-        ~Unref() { g_variant_unref(v); }
-    } unref{options};
+    g_autoptr(GVariant) options =
+        g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1);
     Session* session = ownSession(invocation, sender, path);
-    if (!session)
-        return;
-    Request* request = beginRequest(invocation, sender, options);
+    Request* request = session ? beginRequest(invocation, sender, options) : nullptr;
     if (!request)
         return;
     auto fail = [&](const char* why) {
@@ -343,59 +343,10 @@ void sessionRequest(GDBusMethodInvocation* invocation, const char* sender, const
         session->persistMode = persist;
         session->restoreToken = restoring ? token : "";
         session->devicesSelected = true;
-    } else { // Start
-        if (!session->sourcesSelected || !session->devicesSelected)
-            return fail("sources and devices must be selected first");
-        const auto known = portal.tokens.find(session->restoreToken);
-        if (!session->restoreToken.empty() && known != portal.tokens.end()) {
-            portal.tokens.erase(known); // a token works once
-            std::fprintf(stderr, "Start: restored without asking\n");
-        } else {
-            ++portal.asks;
-            std::fprintf(stderr, "Start: asked (%u)\n", portal.asks);
-            if (portal.cancelNext) {
-                portal.cancelNext = false;
-                answer(request, responseCancelled);
-                removeSession(path);
-                return;
-            }
-        }
-        auto mutter = MutterRemoteDesktop::open();
-        if (!mutter)
-            return fail(mutter.error().message.c_str());
-        session->mutter = std::move(*mutter);
-        GVariantBuilder streams;
-        g_variant_builder_init(&streams, G_VARIANT_TYPE("a(ua{sv})"));
-        // The person picks the primary monitor, or all when allowed to.
-        for (const auto& monitor : session->mutter->monitors()) {
-            if (!session->multiple && !monitor.primary)
-                continue;
-            GVariantBuilder properties;
-            g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
-            g_variant_builder_add(&properties, "{sv}", "position",
-                                  g_variant_new("(ii)", monitor.x, monitor.y));
-            g_variant_builder_add(&properties, "{sv}", "size",
-                                  g_variant_new("(ii)", monitor.width, monitor.height));
-            g_variant_builder_add(&properties, "{sv}", "source_type",
-                                  g_variant_new_uint32(monitorSource));
-            g_variant_builder_add(&streams, "(ua{sv})", monitor.node, &properties);
-            session->streams.insert(monitor.node);
-        }
-        g_variant_builder_add(&request->results, "{sv}", "streams",
-                              g_variant_builder_end(&streams));
-        g_variant_builder_add(&request->results, "{sv}", "devices",
-                              g_variant_new_uint32(session->devices));
-        if (session->persistMode != 0) {
-            gchar* token = g_uuid_string_random();
-            std::string issued(token);
-            g_free(token);
-            for (char& c : issued)
-                if (c == '-')
-                    c = '_';
-            portal.tokens.insert(issued);
-            g_variant_builder_add(&request->results, "{sv}", "restore_token",
-                                  g_variant_new_string(issued.c_str()));
-        }
+    } else if (!session->sourcesSelected || !session->devicesSelected) {
+        return fail("sources and devices must be selected first");
+    } else {
+        return start(*session, request, path);
     }
     answer(request, responseOk);
 }
@@ -407,28 +358,21 @@ void openPipeWireRemote(GDBusMethodInvocation* invocation, const char* sender,
     Session* session = ownSession(invocation, sender, path);
     if (!session)
         return;
-    if (!session->mutter) {
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.Failed", "session not started");
-        return;
-    }
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    g_snprintf(address.sun_path, sizeof address.sun_path, "%s/pipewire-0",
-               runtimeDir ? runtimeDir : "");
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0)
-            close(fd);
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.Failed", "no PipeWire");
-        return;
-    }
-    GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1); // takes the fd
+    if (!session->mutter)
+        return returnError(invocation, "Failed", "session not started");
+    g_autofree gchar* socketPath =
+        g_build_filename(g_getenv("XDG_RUNTIME_DIR"), "pipewire-0", nullptr);
+    g_autoptr(GSocketAddress) address = g_unix_socket_address_new(socketPath);
+    g_autoptr(GSocketClient) client = g_socket_client_new();
+    g_autoptr(GSocketConnection) connection =
+        g_socket_client_connect(client, G_SOCKET_CONNECTABLE(address), nullptr, nullptr);
+    if (!connection)
+        return returnError(invocation, "Failed", "no PipeWire");
+    g_autoptr(GUnixFDList) fds = g_unix_fd_list_new(); // a copy of the socket for the caller
+    g_unix_fd_list_append(fds, g_socket_get_fd(g_socket_connection_get_socket(connection)),
+                          nullptr);
     g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
                                                             fds);
-    g_object_unref(fds);
 }
 
 void notify(GDBusMethodInvocation* invocation, const char* sender, const std::string& method,
@@ -439,43 +383,28 @@ void notify(GDBusMethodInvocation* invocation, const char* sender, const std::st
     if (!session)
         return;
     const bool keyboardCall = method == "NotifyKeyboardKeycode";
-    const std::uint32_t device = keyboardCall ? keyboard : pointer;
-    if (!session->mutter || (session->devices & device) == 0) {
-        g_dbus_method_invocation_return_dbus_error(
-            invocation, "org.freedesktop.portal.Error.NotAllowed", "device not granted");
-        return;
-    }
+    if (!session->mutter || (session->devices & (keyboardCall ? keyboard : pointer)) == 0)
+        return returnError(invocation, "NotAllowed", "device not granted");
     MutterRemoteDesktop& mutter = *session->mutter;
+    std::uint32_t unsignedArg = 0;
+    gint32 signedArg = 0;
     if (method == "NotifyPointerMotionAbsolute") {
-        std::uint32_t stream = 0;
         double x = 0, y = 0;
-        g_variant_get(parameters, "(&o@a{sv}udd)", nullptr, nullptr, &stream, &x, &y);
-        if (!session->streams.contains(stream)) {
-            g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.portal.Error.InvalidArgument", "unknown stream");
-            return;
-        }
-        mutter.pointerMotion(stream, x, y);
-    } else if (method == "NotifyPointerButton") {
-        gint32 button = 0;
-        std::uint32_t state = 0;
-        g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &button, &state);
-        mutter.pointerButton(button, state != 0);
+        g_variant_get(parameters, "(&o@a{sv}udd)", nullptr, nullptr, &unsignedArg, &x, &y);
+        if (!session->streams.contains(unsignedArg))
+            return returnError(invocation, "InvalidArgument", "unknown stream");
+        mutter.pointerMotion(unsignedArg, x, y);
     } else if (method == "NotifyPointerAxisDiscrete") {
-        std::uint32_t axis = 0;
-        gint32 steps = 0;
-        g_variant_get(parameters, "(&o@a{sv}ui)", nullptr, nullptr, &axis, &steps);
-        if (axis > 1) {
-            g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.portal.Error.InvalidArgument", "unknown axis");
-            return;
-        }
-        mutter.pointerAxisDiscrete(static_cast<MutterRemoteDesktop::Axis>(axis), steps);
-    } else {
-        gint32 code = 0;
-        std::uint32_t state = 0;
-        g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &code, &state);
-        mutter.keyboardKeycode(static_cast<std::uint32_t>(code), state != 0);
+        g_variant_get(parameters, "(&o@a{sv}ui)", nullptr, nullptr, &unsignedArg, &signedArg);
+        if (unsignedArg > 1)
+            return returnError(invocation, "InvalidArgument", "unknown axis");
+        mutter.pointerAxisDiscrete(static_cast<MutterRemoteDesktop::Axis>(unsignedArg), signedArg);
+    } else { // a button or a key: (code, state)
+        g_variant_get(parameters, "(&o@a{sv}iu)", nullptr, nullptr, &signedArg, &unsignedArg);
+        if (keyboardCall)
+            mutter.keyboardKeycode(static_cast<std::uint32_t>(signedArg), unsignedArg != 0);
+        else
+            mutter.pointerButton(signedArg, unsignedArg != 0);
     }
     mutter.flush();
     g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -509,12 +438,10 @@ GVariant* onPortalProperty(GDBusConnection*, const gchar*, const gchar*, const g
 
 void onControlCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                    GVariant*, GDBusMethodInvocation* invocation, gpointer) {
-    if (std::string(method) == "Asks") {
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", portal.asks));
-    } else {
-        portal.cancelNext = true;
-        g_dbus_method_invocation_return_value(invocation, nullptr);
-    }
+    if (std::string(method) == "Asks")
+        return g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", portal.asks));
+    portal.cancelNext = true;
+    g_dbus_method_invocation_return_value(invocation, nullptr);
 }
 
 } // namespace
@@ -528,15 +455,10 @@ int main() {
     }
     portal.node = g_dbus_node_info_new_for_xml(introspection, nullptr);
 
-    static const GDBusInterfaceVTable portalVtable{onPortalCall, onPortalProperty, nullptr, {}};
-    static const GDBusInterfaceVTable controlVtable{onControlCall, nullptr, nullptr, {}};
     for (const char* name :
          {"org.freedesktop.portal.RemoteDesktop", "org.freedesktop.portal.ScreenCast"})
-        g_dbus_connection_register_object(portal.connection, portalPath, interface(name),
-                                          &portalVtable, nullptr, nullptr, nullptr);
-    g_dbus_connection_register_object(portal.connection, controlPath,
-                                      interface("org.velmarin.TestPortal"), &controlVtable, nullptr,
-                                      nullptr, nullptr);
+        registerObject(portalPath, name, onPortalCall, onPortalProperty);
+    registerObject(controlPath, "org.velmarin.TestPortal", onControlCall);
 
     // A client's sessions end with its connection.
     g_dbus_connection_signal_subscribe(
@@ -546,15 +468,9 @@ int main() {
            GVariant* parameters, gpointer) {
             const char *name = nullptr, *oldOwner = nullptr, *newOwner = nullptr;
             g_variant_get(parameters, "(&s&s&s)", &name, &oldOwner, &newOwner);
-            if (*newOwner || name[0] != ':')
-                return;
-            for (auto it = portal.sessions.begin(); it != portal.sessions.end();) {
-                const std::string path = it->first;
-                const bool gone = it->second->owner == name;
-                ++it;
-                if (gone)
-                    removeSession(path);
-            }
+            if (!*newOwner && name[0] == ':')
+                std::erase_if(portal.sessions,
+                              [&](const auto& session) { return session.second->owner == name; });
         },
         nullptr, nullptr);
 

@@ -34,17 +34,15 @@ void setRandrMonitor(xcb_connection_t* connection, const std::string& name, int 
         std::uint8_t minor = 0;
         std::uint16_t length = 0;
         xcb_window_t window = 0;
-    } request;
-    request.window = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_randr_monitor_info_t info{};
-    info.name = atom->atom;
-    info.primary = primary;
-    info.x = static_cast<std::int16_t>(x);
-    info.y = static_cast<std::int16_t>(y);
-    info.width = static_cast<std::uint16_t>(width);
-    info.height = static_cast<std::uint16_t>(height);
-    info.width_in_millimeters = static_cast<std::uint32_t>(width / 4);
-    info.height_in_millimeters = static_cast<std::uint32_t>(height / 4);
+    } request{.window = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root};
+    xcb_randr_monitor_info_t info{.name = atom->atom,
+                                  .primary = primary,
+                                  .x = static_cast<std::int16_t>(x),
+                                  .y = static_cast<std::int16_t>(y),
+                                  .width = static_cast<std::uint16_t>(width),
+                                  .height = static_cast<std::uint16_t>(height),
+                                  .width_in_millimeters = static_cast<std::uint32_t>(width / 4),
+                                  .height_in_millimeters = static_cast<std::uint32_t>(height / 4)};
     // xcb_send_request needs two spare entries before the ones it is given.
     iovec parts[4];
     parts[2] = {&request, sizeof request};

@@ -9,10 +9,8 @@ namespace velmarin::testing {
 
 namespace {
 
-template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <class T> Reply<T> reply(T* raw) {
-    return Reply<T>(raw, &std::free);
+template <class T> std::unique_ptr<T, decltype(&std::free)> reply(T* raw) {
+    return {raw, &std::free};
 }
 
 } // namespace
@@ -25,34 +23,25 @@ XTestClient::XTestClient(const std::string& display) {
     m_symbols = xcb_key_symbols_alloc(m_connection);
 }
 
-XTestClient::~XTestClient() {
-    xcb_key_symbols_free(m_symbols);
-    xcb_disconnect(m_connection);
-}
-
 void XTestClient::openWindow(int x, int y, int width, int height,
                              std::optional<std::uint32_t> background) {
     m_window = xcb_generate_id(m_connection);
     const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
                                  XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
     // Override-redirect: placed exactly where asked. The values go in the
-    // order of their mask bits.
-    std::vector<std::uint32_t> values;
-    std::uint32_t mask = XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
-    if (background) {
-        mask |= XCB_CW_BACK_PIXEL;
-        values.push_back(*background); // a 24-bit TrueColor root visual
-    }
-    values.push_back(1);
-    values.push_back(events);
+    // order of their mask bits; the background pixel is 0xRRGGBB on the
+    // 24-bit TrueColor root visual.
+    const std::uint32_t mask =
+        XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | (background ? XCB_CW_BACK_PIXEL : 0);
+    const std::uint32_t allValues[] = {background.value_or(0), 1, events};
+    const std::uint32_t* values = background ? allValues : allValues + 1;
     xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_screen->root,
                       static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                       static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, mask, values.data());
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual, mask, values);
     xcb_map_window(m_connection, m_window);
     xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
-    // A round trip: the window is mapped and focused before anything is injected.
-    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    roundTrip(); // the window is mapped and focused before anything is injected
 }
 
 void XTestClient::drain(bool block) {
@@ -62,40 +51,22 @@ void XTestClient::drain(bool block) {
     }
     while (auto* raw = xcb_poll_for_event(m_connection)) {
         const auto event = reply(raw);
-        ReceivedEvent received{};
-        switch (event->response_type & 0x7F) {
-        case XCB_KEY_PRESS:
-        case XCB_KEY_RELEASE: {
-            const auto* key = reinterpret_cast<xcb_key_press_event_t*>(event.get());
-            received.kind = (event->response_type & 0x7F) == XCB_KEY_PRESS
-                                ? ReceivedEvent::Kind::keyPress
-                                : ReceivedEvent::Kind::keyRelease;
-            received.detail = key->detail;
-            // Column 1 of the core keymap is the shifted symbol.
-            const bool shifted = (key->state & XCB_MOD_MASK_SHIFT) != 0;
-            received.keysym = xcb_key_symbols_get_keysym(m_symbols, key->detail, shifted ? 1 : 0);
-            received.state = key->state;
-            received.time = key->time;
-            received.x = key->root_x;
-            received.y = key->root_y;
-            break;
-        }
-        case XCB_BUTTON_PRESS:
-        case XCB_BUTTON_RELEASE: {
-            const auto* button = reinterpret_cast<xcb_button_press_event_t*>(event.get());
-            received.kind = (event->response_type & 0x7F) == XCB_BUTTON_PRESS
-                                ? ReceivedEvent::Kind::buttonPress
-                                : ReceivedEvent::Kind::buttonRelease;
-            received.detail = button->detail;
-            received.state = button->state;
-            received.time = button->time;
-            received.x = button->root_x;
-            received.y = button->root_y;
-            break;
-        }
-        default:
+        const int type = event->response_type & 0x7F;
+        if (type < XCB_KEY_PRESS || type > XCB_BUTTON_RELEASE)
             continue;
-        }
+        // Key and button events share one layout.
+        const auto* e = reinterpret_cast<const xcb_key_press_event_t*>(event.get());
+        ReceivedEvent received{static_cast<ReceivedEvent::Kind>(type - XCB_KEY_PRESS),
+                               e->detail,
+                               0,
+                               e->state,
+                               e->time,
+                               e->root_x,
+                               e->root_y};
+        // Column 1 of the core keymap is the shifted symbol.
+        if (type <= XCB_KEY_RELEASE)
+            received.keysym = xcb_key_symbols_get_keysym(
+                m_symbols, e->detail, (e->state & XCB_MOD_MASK_SHIFT) != 0 ? 1 : 0);
         m_events.push_back(received);
     }
 }
@@ -111,11 +82,15 @@ const std::vector<ReceivedEvent>& XTestClient::waitForEvents(std::size_t count,
 
 const std::vector<ReceivedEvent>& XTestClient::settle() {
     // A round trip to the server orders everything it sent before.
-    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    roundTrip();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    roundTrip();
     drain(false);
     return m_events;
+}
+
+void XTestClient::roundTrip() {
+    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
 }
 
 XTestClient::Pointer XTestClient::pointer() {

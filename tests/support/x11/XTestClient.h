@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velmarin::testing {
@@ -31,7 +31,10 @@ struct ReceivedEvent {
 class XTestClient {
 public:
     explicit XTestClient(const std::string& display);
-    ~XTestClient();
+    ~XTestClient() {
+        xcb_key_symbols_free(m_symbols);
+        xcb_disconnect(m_connection);
+    }
 
     // Maps a window covering (x, y, width, height) of the root, gives it the
     // keyboard focus and starts recording its events.
@@ -64,6 +67,7 @@ public:
 
 private:
     void drain(bool block);
+    void roundTrip();
 
     xcb_connection_t* m_connection = nullptr;
     xcb_screen_t* m_screen = nullptr;

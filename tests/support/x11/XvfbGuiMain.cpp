@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
